@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every configuration from scratch and runs every suite:
+# Release and ASan+UBSan natively, and the MinGW build under Wine.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/setup-deps.sh
+
+jobs=$(nproc)
+passed=0
+failed=0
+run_suite() {
+  local preset=$1
+  echo "=== $preset: configure and build"
+  rm -rf "build/$preset"
+  cmake --preset "$preset" >"build/$preset-build.log" 2>&1 || { cat "build/$preset-build.log"; return 1; }
+  cmake --build --preset "$preset" -j "$jobs" >>"build/$preset-build.log" 2>&1 ||
+    { tail -n 60 "build/$preset-build.log"; return 1; }
+  echo "=== $preset: test"
+  local log="build/$preset/ctest.log"
+  set +e
+  ctest --preset "$preset" -j "$jobs" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  set -e
+  local total fails
+  total=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
+  fails=$(sed -n 's/.*, \([0-9]*\) tests failed out of.*/\1/p' "$log" | tail -n 1)
+  passed=$((passed + ${total:-0} - ${fails:-0}))
+  failed=$((failed + ${fails:-0}))
+  [ "$rc" -eq 0 ] || failed=$((failed + (fails == 0 ? 1 : 0)))
+  return 0
+}
+
+mkdir -p build
+run_suite linux-release
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite linux-asan
+
+# Wine: one private prefix, made once before the tests start so parallel programs never race
+# to create it; a persistent wineserver saves seconds per program.
+export VORLUND_WINEPREFIX="$root/build/wineprefix"
+mkdir -p "$VORLUND_WINEPREFIX"
+export WINEPREFIX="$VORLUND_WINEPREFIX" WINEDEBUG=-all
+/usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+wineserver -p 2>/dev/null || true
+run_suite mingw-release
+wineserver -k 2>/dev/null || true
+
+echo "all suites: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,42 @@
+// Bank of up to eight mains-hum notches at the base frequency and its harmonics, about 3 Hz
+// wide. The bank is redesigned only when its settings change, and always keeps its state.
+#pragma once
+
+#include <array>
+
+#include "chain/biquad.h"
+
+namespace vorlund {
+
+class HumFilter {
+ public:
+  static constexpr int kMaxSections = 8;
+
+  void prepare(double sampleRate) noexcept;
+  // Redesigns only when a setting differs from the one the bank holds (NaN always differs).
+  void configure(bool enabled, float baseHz, int harmonics) noexcept;
+  float process(float x) noexcept {
+    if (!enabled_) return x;
+    for (int i = 0; i < sectionCount_; ++i) x = sections_[i].process(x);
+    return x;
+  }
+  void reset() noexcept {
+    for (BiquadSection& s : sections_) s.reset();
+  }
+
+  bool enabled() const noexcept { return enabled_; }
+  int sectionCount() const noexcept { return sectionCount_; }
+  const BiquadSection& section(int i) const noexcept { return sections_[i]; }
+
+ private:
+  void design() noexcept;
+
+  double sampleRate_ = 48000.0;
+  bool enabled_ = false;
+  float baseHz_ = 50.0f;
+  int harmonics_ = 4;
+  int sectionCount_ = 0;
+  std::array<BiquadSection, kMaxSections> sections_{};
+};
+
+}  // namespace vorlund

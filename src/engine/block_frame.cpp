@@ -1,0 +1,127 @@
+#include "engine/block_frame.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/denormal_guard.h"
+#include "platform/performance_counter.h"
+
+namespace vorlund {
+namespace {
+
+// One bad sample (NaN, infinity, or a huge value from a broken driver) would otherwise poison
+// every filter state for good. Finite samples within the limit pass bit for bit.
+inline float limitSample(float x) noexcept {
+  if (std::fabs(x) <= BlockFrame::kSampleLimit) return x;
+  if (!std::isfinite(x)) return 0.0f;
+  return x > 0.0f ? BlockFrame::kSampleLimit : -BlockFrame::kSampleLimit;
+}
+
+}  // namespace
+
+void BlockFrame::sizeBuffers(std::uint32_t maxFrames, std::uint32_t maxOutputFrames) {
+  maxFrameCount = maxFrames;
+  maxOutputFrameCount = maxOutputFrames;
+  monoBuffer.assign(static_cast<std::size_t>(static_cast<std::uint64_t>(maxFrames) + kBufferSlack),
+                    0.0f);
+}
+
+void BlockFrame::resetStatistics() noexcept {
+  lastAppliedCounter = 0xFFFFFFFFu;
+  lastRelearnCounter = 0;
+  blockCount = 0;
+  peakInput = 0.0f;
+  peakOutput = 0.0f;
+  processingLoad = 0.0f;
+  resetRequested.store(0, std::memory_order_relaxed);
+}
+
+void BlockFrame::process(std::uint32_t numInputConnections,
+                         APO_CONNECTION_PROPERTY** inputConnections,
+                         std::uint32_t numOutputConnections,
+                         APO_CONNECTION_PROPERTY** outputConnections) noexcept {
+  if (numInputConnections < 1 || numOutputConnections < 1) return;
+  if (inputConnections == nullptr || outputConnections == nullptr) return;
+  APO_CONNECTION_PROPERTY* input = inputConnections[0];
+  APO_CONNECTION_PROPERTY* output = outputConnections[0];
+  if (input == nullptr || output == nullptr || !locked) return;
+  if (input->pBuffer == 0 || output->pBuffer == 0) return;
+
+  // Never more than the mono buffer holds, nor more than the output connection can take.
+  std::uint32_t count = std::min(input->u32ValidFrameCount, maxFrameCount);
+  if (maxOutputFrameCount != 0) count = std::min(count, maxOutputFrameCount);
+  const std::uint32_t channels = inputChannelCount;
+  if (channels == 0 || monoBuffer.size() < count) return;
+
+  DenormalGuard denormals;
+  const std::int64_t t0 = performanceCounter();
+
+  if (resetRequested.load(std::memory_order_relaxed) != 0) {
+    resetRequested.exchange(0);
+    chain.reset();
+  }
+
+  foldToMono(*input, count, channels);
+  chain.process(monoBuffer.data(), static_cast<int>(count));
+  blockCount += 1;
+  // Written as "greater than" so a NaN meter never replaces the stored peak.
+  if (chain.meters.inputPeak > peakInput) peakInput = chain.meters.inputPeak;
+  if (chain.meters.outputPeak > peakOutput) peakOutput = chain.meters.outputPeak;
+
+  writeOut(*output, count, channels);
+  output->u32ValidFrameCount = count;
+  output->u32BufferFlags = BUFFER_VALID;
+
+  const std::int64_t t1 = performanceCounter();
+  if (count != 0 && sampleRate > 0.0f && counterFrequency > 0) {
+    const float elapsed = static_cast<float>(t1 - t0) / static_cast<float>(counterFrequency);
+    const float duration = static_cast<float>(count) / sampleRate;
+    const float ratio = elapsed / duration;
+    processingLoad = processingLoad + (ratio - processingLoad) * kLoadSmoothing;
+  }
+}
+
+void BlockFrame::foldToMono(const APO_CONNECTION_PROPERTY& input, std::uint32_t count,
+                            std::uint32_t channels) noexcept {
+  float* mono = monoBuffer.data();
+  if (input.u32BufferFlags == BUFFER_SILENT) {
+    std::fill(mono, mono + count, 0.0f);
+    return;
+  }
+  const float* in = reinterpret_cast<const float*>(input.pBuffer);
+  if (channels == 1) {
+    for (std::uint32_t k = 0; k < count; ++k) mono[k] = limitSample(in[k]);
+    return;
+  }
+  // Multiply by the float reciprocal, not a division per frame; the sum keeps channel order.
+  const float r = 1.0f / static_cast<float>(channels);
+  const std::uint32_t unrolled = channels & ~3u;
+  for (std::uint32_t k = 0; k < count; ++k) {
+    const float* frame = in + static_cast<std::size_t>(k) * channels;
+    float sum = 0.0f;
+    std::uint32_t c = 0;
+    for (; c < unrolled; c += 4) {
+      sum += frame[c];
+      sum += frame[c + 1];
+      sum += frame[c + 2];
+      sum += frame[c + 3];
+    }
+    for (; c < channels; ++c) sum += frame[c];
+    mono[k] = limitSample(sum * r);
+  }
+}
+
+void BlockFrame::writeOut(APO_CONNECTION_PROPERTY& output, std::uint32_t count,
+                          std::uint32_t channels) const noexcept {
+  float* out = reinterpret_cast<float*>(output.pBuffer);
+  const float* mono = monoBuffer.data();
+  if (channels == 1) {
+    std::copy(mono, mono + count, out);
+    return;
+  }
+  for (std::uint32_t k = 0; k < count; ++k) {
+    std::fill_n(out + static_cast<std::size_t>(k) * channels, channels, mono[k]);
+  }
+}
+
+}  // namespace vorlund

@@ -1,0 +1,65 @@
+// The body of APOProcess: folds the engine's interleaved input to mono, picks up a pending
+// reset, runs the voice chain in place, writes the result to every output channel and keeps
+// the statistics that UnlockForProcess reports. The COM object embeds one BlockFrame; the
+// lifecycle code sets its fields while the real-time thread is not running.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "chain/voice_chain.h"
+#include "engine/parameter_block.h"
+#include "platform/com/apo_types.h"
+
+namespace vorlund {
+
+class BlockFrame {
+ public:
+  // Largest magnitude a folded mono sample may have (+60 dBFS); NaN and infinities become 0.
+  static constexpr float kSampleLimit = 1000.0f;
+  // Extra room past maxFrameCount in the mono buffer.
+  static constexpr std::uint64_t kBufferSlack = 16;
+  // Weight of each new block in the smoothed processing load.
+  static constexpr float kLoadSmoothing = 0.05f;
+
+  // Configuration thread, unlocked; may allocate. Sizes the mono buffer for blocks of up to
+  // `maxFrames` frames (computed in 64 bits) and notes the output's own limit.
+  void sizeBuffers(std::uint32_t maxFrames, std::uint32_t maxOutputFrames);
+  // Configuration thread: starting values of the per-stream statistics and counters.
+  void resetStatistics() noexcept;
+
+  // Real-time thread, locked; never allocates, waits or fails. Bad arguments return at once
+  // with the output untouched.
+  void process(std::uint32_t numInputConnections, APO_CONNECTION_PROPERTY** inputConnections,
+               std::uint32_t numOutputConnections,
+               APO_CONNECTION_PROPERTY** outputConnections) noexcept;
+
+  // Any thread: asks the next block to reset the chain.
+  void requestReset() noexcept { resetRequested.exchange(1); }
+
+  bool locked = false;
+  std::uint32_t inputChannelCount = 0;
+  float sampleRate = 0.0f;
+  std::uint32_t maxFrameCount = 0;
+  std::uint32_t maxOutputFrameCount = 0;
+  std::atomic<std::int32_t> resetRequested{0};
+  std::uint32_t lastAppliedCounter = 0xFFFFFFFFu;
+  std::uint32_t lastRelearnCounter = 0;
+  std::int64_t blockCount = 0;
+  float peakInput = 0.0f;
+  float peakOutput = 0.0f;
+  float processingLoad = 0.0f;
+  std::int64_t counterFrequency = 0;
+  ParameterBlock stagingRecord{};
+  std::vector<float> monoBuffer;
+  VoiceChain chain;
+
+ private:
+  void foldToMono(const APO_CONNECTION_PROPERTY& input, std::uint32_t count,
+                  std::uint32_t channels) noexcept;
+  void writeOut(APO_CONNECTION_PROPERTY& output, std::uint32_t count,
+                std::uint32_t channels) const noexcept;
+};
+
+}  // namespace vorlund

@@ -1,0 +1,152 @@
+#include "engine/parameter_block.h"
+
+#include <cstring>
+
+namespace vorlund {
+namespace {
+
+constexpr char kMagicText[4] = {'V', 'R', 'L', 'D'};
+
+void flag(Bool32& value) {
+  value = value != 0 ? 1 : 0;
+}
+
+// NaN and values below the range take the lower bound; the comparison stays in float.
+void clamp(float& value, float lower, float upper) {
+  if (!(value >= lower)) {
+    value = lower;
+  } else if (value > upper) {
+    value = upper;
+  }
+}
+
+void clamp(std::int32_t& value, std::int32_t lower, std::int32_t upper) {
+  if (value < lower) {
+    value = lower;
+  } else if (value > upper) {
+    value = upper;
+  }
+}
+
+constexpr EqBand kDefaultBands[ParameterBlock::kBandCount] = {
+    {1, 1, 100.0f, 0.0f, 0.7f},  {1, 0, 200.0f, 0.0f, 1.0f},  {1, 0, 400.0f, 0.0f, 1.0f},
+    {1, 0, 800.0f, 0.0f, 1.0f},  {1, 0, 1600.0f, 0.0f, 1.0f}, {1, 0, 3200.0f, 0.0f, 1.0f},
+    {1, 0, 5000.0f, 0.0f, 1.0f}, {1, 0, 8000.0f, 0.0f, 1.0f}, {1, 2, 12000.0f, 0.0f, 0.7f},
+    {0, 0, 2500.0f, 0.0f, 1.0f},
+};
+
+}  // namespace
+
+void setDefaults(ParameterBlock& r) noexcept {
+  std::memset(&r, 0, sizeof r);
+  std::memcpy(r.magic, kMagicText, sizeof kMagicText);
+  r.version = ParameterBlock::kVersion;
+  r.size = ParameterBlock::kSize;
+  r.highPassEnabled = 1;
+  r.highPassHz = 80.0f;
+  r.highPassOrder = 2;
+  r.humBaseHz = 50.0f;
+  r.humHarmonics = 4;
+  r.nsEnabled = 1;
+  r.nsReductionDb = 18.0f;
+  r.nsStrength = 0.5f;
+  r.plosiveEnabled = 1;
+  r.plosiveStrength = 0.5f;
+  r.gateAuto = 1;
+  r.gateThresholdDb = -50.0f;
+  r.gateRangeDb = 18.0f;
+  r.gateAttackMs = 2.0f;
+  r.gateHoldMs = 150.0f;
+  r.gateReleaseMs = 180.0f;
+  r.eqEnabled = 1;
+  for (int i = 0; i < ParameterBlock::kBandCount; ++i) r.eqBands[i] = kDefaultBands[i];
+  r.deEsserEnabled = 1;
+  r.deEsserHz = 6500.0f;
+  r.deEsserAmount = 0.35f;
+  r.agcTargetDb = -18.0f;
+  r.agcMaxGainDb = 12.0f;
+  r.agcSpeed = 0.4f;
+  r.compEnabled = 1;
+  r.compThresholdDb = -22.0f;
+  r.compRatio = 3.0f;
+  r.compAttackMs = 5.0f;
+  r.compReleaseMs = 120.0f;
+  r.compKneeDb = 6.0f;
+  r.compAutoMakeup = 1;
+  r.effectMix = 0.5f;
+  r.effectParam = 0.5f;
+  r.limiterEnabled = 1;
+  r.limiterCeilingDb = -1.0f;
+}
+
+void sanitise(ParameterBlock& r) noexcept {
+  std::memcpy(r.magic, kMagicText, sizeof kMagicText);
+  r.version = ParameterBlock::kVersion;
+  r.size = ParameterBlock::kSize;
+  flag(r.bypass);
+  flag(r.mute);
+  clamp(r.inputGainDb, -20.0f, 30.0f);
+  clamp(r.outputGainDb, -20.0f, 20.0f);
+
+  flag(r.highPassEnabled);
+  clamp(r.highPassHz, 20.0f, 300.0f);
+  r.highPassOrder = r.highPassOrder >= 4 ? 4 : 2;
+  flag(r.humFilterEnabled);
+  r.humBaseHz = r.humBaseHz > 55.0f ? 60.0f : 50.0f;
+  clamp(r.humHarmonics, 1, 8);
+
+  flag(r.nsEnabled);
+  clamp(r.nsReductionDb, 3.0f, 40.0f);
+  clamp(r.nsStrength, 0.0f, 1.0f);
+  flag(r.plosiveEnabled);
+  clamp(r.plosiveStrength, 0.0f, 1.0f);
+
+  flag(r.gateEnabled);
+  flag(r.gateAuto);
+  clamp(r.gateThresholdDb, -80.0f, -10.0f);
+  clamp(r.gateRangeDb, 3.0f, 80.0f);
+  clamp(r.gateAttackMs, 0.1f, 50.0f);
+  clamp(r.gateHoldMs, 0.0f, 1000.0f);
+  clamp(r.gateReleaseMs, 10.0f, 2000.0f);
+
+  flag(r.eqEnabled);
+  clamp(r.toneLow, -1.0f, 1.0f);
+  clamp(r.tonePresence, -1.0f, 1.0f);
+  clamp(r.toneAir, -1.0f, 1.0f);
+  for (EqBand& band : r.eqBands) {
+    flag(band.enabled);
+    clamp(band.type, 0, 6);
+    clamp(band.freqHz, 20.0f, 20000.0f);
+    clamp(band.gainDb, -24.0f, 24.0f);
+    clamp(band.q, 0.1f, 18.0f);
+  }
+
+  flag(r.deEsserEnabled);
+  clamp(r.deEsserHz, 3000.0f, 10000.0f);
+  clamp(r.deEsserAmount, 0.0f, 1.0f);
+  flag(r.agcEnabled);
+  clamp(r.agcTargetDb, -30.0f, -10.0f);
+  clamp(r.agcMaxGainDb, 0.0f, 30.0f);
+  clamp(r.agcSpeed, 0.0f, 1.0f);
+  flag(r.compEnabled);
+  clamp(r.compThresholdDb, -60.0f, 0.0f);
+  clamp(r.compRatio, 1.0f, 20.0f);
+  clamp(r.compAttackMs, 0.1f, 200.0f);
+  clamp(r.compReleaseMs, 10.0f, 2000.0f);
+  clamp(r.compKneeDb, 0.0f, 24.0f);
+  clamp(r.compMakeupDb, -12.0f, 24.0f);
+  flag(r.compAutoMakeup);
+  clamp(r.effectMode, 0, 6);
+  clamp(r.effectMix, 0.0f, 1.0f);
+  clamp(r.effectParam, 0.0f, 1.0f);
+  flag(r.limiterEnabled);
+  clamp(r.limiterCeilingDb, -12.0f, 0.0f);
+}
+
+bool isAcceptableFileRecord(const ParameterBlock& r, std::size_t bytesRead) noexcept {
+  return bytesRead == ParameterBlock::kSize &&
+         std::memcmp(r.magic, kMagicText, sizeof kMagicText) == 0 &&
+         r.size == ParameterBlock::kSize;
+}
+
+}  // namespace vorlund

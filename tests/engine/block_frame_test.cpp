@@ -1,0 +1,191 @@
+#include "engine/block_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "platform/performance_counter.h"
+
+namespace vorlund {
+namespace {
+
+// A locked frame at 48 kHz with `channels` channels and blocks of up to `maxFrames` frames.
+struct FrameFixture {
+  explicit FrameFixture(std::uint32_t channels, std::uint32_t maxFrames = 480, bool bypass = true) {
+    frame.chain.params.bypass = bypass ? 1 : 0;
+    frame.chain.prepare(48000.0);
+    frame.sizeBuffers(maxFrames, maxFrames);
+    frame.resetStatistics();
+    frame.inputChannelCount = channels;
+    frame.sampleRate = 48000.0f;
+    frame.counterFrequency = performanceFrequency();
+    frame.locked = true;
+  }
+
+  // Runs one block in place over `samples` (interleaved) and returns the output connection.
+  APO_CONNECTION_PROPERTY run(std::vector<float>& samples, std::uint32_t frames,
+                              APO_BUFFER_FLAGS flags = BUFFER_VALID) {
+    APO_CONNECTION_PROPERTY in{reinterpret_cast<UINT_PTR>(samples.data()), frames, flags, 0};
+    APO_CONNECTION_PROPERTY out = in;
+    out.u32ValidFrameCount = 12345;
+    out.u32BufferFlags = BUFFER_INVALID;
+    APO_CONNECTION_PROPERTY* ins[] = {&in};
+    APO_CONNECTION_PROPERTY* outs[] = {&out};
+    frame.process(1, ins, 1, outs);
+    return out;
+  }
+
+  BlockFrame frame;
+};
+
+// Verifies the fold rules: stereo averages, three channels multiply the sum by the float
+// reciprocal of 3 (not a division), and every output channel gets the mono result.
+TEST(BlockFrameTest, FoldsToMonoAndWritesEveryChannel) {
+  FrameFixture stereo(2);
+  std::vector<float> s = {0.5f, -0.25f, 0.5f, -0.25f};
+  APO_CONNECTION_PROPERTY out = stereo.run(s, 2);
+  EXPECT_EQ(2u, out.u32ValidFrameCount);
+  EXPECT_EQ(BUFFER_VALID, out.u32BufferFlags);
+  for (float x : s) EXPECT_EQ(0.125f, x);
+
+  FrameFixture three(3);
+  const float r = 1.0f / 3.0f;
+  // Search for inputs where the reciprocal rule and a true division differ in the last bit.
+  std::vector<float> frames;
+  for (int i = 1; frames.size() < 30 && i < 100000; ++i) {
+    const float a = 0.001f * i, b = 0.0007f * i, c = -0.0003f * i;
+    const float sum = (a + b) + c;
+    if (sum * r != sum / 3.0f && std::fabs(sum) < 1.0f) frames.insert(frames.end(), {a, b, c});
+  }
+  ASSERT_FALSE(frames.empty());
+  std::vector<float> expected;
+  for (std::size_t i = 0; i < frames.size(); i += 3)
+    expected.push_back(((frames[i] + frames[i + 1]) + frames[i + 2]) * r);
+  const std::uint32_t n = static_cast<std::uint32_t>(expected.size());
+  three.run(frames, n);
+  for (std::uint32_t k = 0; k < n; ++k)
+    for (int c = 0; c < 3; ++c) ASSERT_EQ(expected[k], frames[k * 3 + c]) << k;
+
+  // Five channels cover the four-at-a-time path plus the remainder.
+  FrameFixture five(5);
+  std::vector<float> f5 = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f};
+  five.run(f5, 1);
+  EXPECT_EQ((((0.1f + 0.2f) + 0.3f) + 0.4f + 0.5f) * (1.0f / 5.0f), f5[4]);
+}
+
+// Verifies that mono input passes a bypassed chain bit for bit, that a silent flag feeds zeros
+// whatever the buffer holds, and that the output is flagged valid.
+TEST(BlockFrameTest, MonoBitExactAndSilentFlag) {
+  FrameFixture mono(1);
+  std::vector<float> s(480);
+  for (int i = 0; i < 480; ++i) s[i] = std::sin(0.01f * i) * 0.9f;
+  const std::vector<float> in = s;
+  mono.run(s, 480);
+  EXPECT_EQ(0, std::memcmp(in.data(), s.data(), s.size() * sizeof(float)));
+
+  APO_CONNECTION_PROPERTY out = mono.run(s, 480, BUFFER_SILENT);
+  EXPECT_EQ(BUFFER_VALID, out.u32BufferFlags);
+  for (float x : s) ASSERT_EQ(0.0f, x);
+  EXPECT_EQ(0.0f, mono.frame.chain.meters.inputPeak);
+}
+
+// Verifies that a block longer than the buffers is cut to the maximum frame count, and one
+// longer than the output can hold to the output's own maximum; nothing past it is written.
+TEST(BlockFrameTest, LongBlocksAreCut) {
+  FrameFixture f(1, 64);
+  std::vector<float> s(200, 0.5f);
+  APO_CONNECTION_PROPERTY out = f.run(s, 200);
+  EXPECT_EQ(64u, out.u32ValidFrameCount);
+
+  f.frame.sizeBuffers(64, 32);
+  std::vector<float> in(64, 0.25f), dst(40, -1.0f);
+  APO_CONNECTION_PROPERTY ic{reinterpret_cast<UINT_PTR>(in.data()), 64, BUFFER_VALID, 0};
+  APO_CONNECTION_PROPERTY oc{reinterpret_cast<UINT_PTR>(dst.data()), 0, BUFFER_INVALID, 0};
+  APO_CONNECTION_PROPERTY* ins[] = {&ic};
+  APO_CONNECTION_PROPERTY* outs[] = {&oc};
+  f.frame.process(1, ins, 1, outs);
+  EXPECT_EQ(32u, oc.u32ValidFrameCount);
+  EXPECT_EQ(0.25f, dst[31]);
+  EXPECT_EQ(-1.0f, dst[32]);
+}
+
+// Verifies the argument checks: nothing is touched without connections, with null pointers,
+// or while unlocked; an empty block counts and reports zero valid frames.
+TEST(BlockFrameTest, BadArgumentsChangeNothing) {
+  FrameFixture f(1);
+  std::vector<float> s(480, 0.5f);
+  APO_CONNECTION_PROPERTY in{reinterpret_cast<UINT_PTR>(s.data()), 480, BUFFER_VALID, 0};
+  APO_CONNECTION_PROPERTY out{0, 7, BUFFER_SILENT, 0};
+  APO_CONNECTION_PROPERTY* ins[] = {&in};
+  APO_CONNECTION_PROPERTY* outs[] = {&out};
+  APO_CONNECTION_PROPERTY* nulls[] = {nullptr};
+  f.frame.process(0, ins, 1, outs);
+  f.frame.process(1, ins, 0, outs);
+  f.frame.process(1, nullptr, 1, outs);
+  f.frame.process(1, ins, 1, nulls);
+  f.frame.process(1, ins, 1, outs);  // null output buffer
+  EXPECT_EQ(7u, out.u32ValidFrameCount);
+  EXPECT_EQ(BUFFER_SILENT, out.u32BufferFlags);
+  EXPECT_EQ(0, f.frame.blockCount);
+
+  out.pBuffer = in.pBuffer;
+  f.frame.locked = false;
+  f.frame.process(1, ins, 1, outs);
+  EXPECT_EQ(0, f.frame.blockCount);
+  f.frame.locked = true;
+
+  const float load = f.frame.processingLoad;
+  APO_CONNECTION_PROPERTY empty = f.run(s, 0);
+  EXPECT_EQ(1, f.frame.blockCount);
+  EXPECT_EQ(0u, empty.u32ValidFrameCount);
+  EXPECT_EQ(BUFFER_VALID, empty.u32BufferFlags);
+  EXPECT_EQ(load, f.frame.processingLoad);
+  f.run(s, 480);
+  EXPECT_EQ(2, f.frame.blockCount);
+  EXPECT_GT(f.frame.processingLoad, 0.0f);
+  EXPECT_EQ(0.5f, f.frame.peakInput);
+}
+
+// Verifies the non-finite input rule: NaN and infinities become 0 and huge samples are held at
+// +-1000 as the block is folded, so the processed output is finite once clean input resumes,
+// and the meters stay finite.
+TEST(BlockFrameTest, NonFiniteInputDoesNotPoisonTheChain) {
+  for (std::uint32_t channels : {1u, 2u}) {
+    SCOPED_TRACE(channels);
+    FrameFixture f(channels, 480, false);
+    std::vector<float> bad(480 * channels, 0.1f);
+    bad[10] = std::numeric_limits<float>::quiet_NaN();
+    bad[20 * channels] = std::numeric_limits<float>::infinity();
+    bad[30 * channels] = -std::numeric_limits<float>::infinity();
+    bad[40 * channels] = 1e30f;
+    f.run(bad, 480);
+    EXPECT_TRUE(std::isfinite(f.frame.chain.meters.outputPeak));
+    EXPECT_TRUE(std::isfinite(f.frame.chain.meters.inputMeanSquare));
+    EXPECT_LE(f.frame.chain.meters.inputPeak, 1000.0f);
+    for (int b = 0; b < 20; ++b) {
+      std::vector<float> clean(480 * channels, 0.0f);
+      for (std::size_t i = 0; i < clean.size(); ++i) clean[i] = 0.2f * std::sin(0.05f * i);
+      f.run(clean, 480);
+      for (float x : clean) ASSERT_TRUE(std::isfinite(x));
+    }
+  }
+}
+
+// Verifies that a reset request is consumed by exactly one block and clears the chain state.
+TEST(BlockFrameTest, ResetRequestConsumedByNextBlock) {
+  FrameFixture f(1, 480, false);
+  std::vector<float> s(480, 0.5f);
+  f.run(s, 480);
+  std::vector<float> afterDc(480, 0.5f);
+  f.frame.requestReset();
+  f.run(afterDc, 480);
+  EXPECT_EQ(0, f.frame.resetRequested.load());
+  // After a reset the DC blocker starts over: the first sample passes a step whole.
+  EXPECT_NEAR(0.5f, afterDc[0], 0.02f);
+}
+
+}  // namespace
+}  // namespace vorlund

@@ -1,0 +1,164 @@
+#include "engine/parameter_block.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace vorlund {
+namespace {
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+ParameterBlock defaults() {
+  ParameterBlock r;
+  setDefaults(r);
+  return r;
+}
+
+// Verifies that a record of zero bytes sanitises to the lower bounds, with 0 wherever 0 is in
+// range, and a valid header.
+TEST(ParameterBlockTest, ZeroRecordSanitisesToLowerBounds) {
+  ParameterBlock r;
+  std::memset(&r, 0, sizeof r);
+  sanitise(r);
+  EXPECT_EQ(0, std::memcmp(r.magic, "VRLD", 4));
+  EXPECT_EQ(1u, r.version);
+  EXPECT_EQ(524u, r.size);
+  EXPECT_EQ(0, r.bypass);
+  EXPECT_EQ(0, r.highPassEnabled);
+  EXPECT_EQ(20.0f, r.highPassHz);
+  EXPECT_EQ(2, r.highPassOrder);
+  EXPECT_EQ(50.0f, r.humBaseHz);
+  EXPECT_EQ(1, r.humHarmonics);
+  EXPECT_EQ(3.0f, r.nsReductionDb);
+  EXPECT_EQ(-10.0f, r.gateThresholdDb);
+  EXPECT_EQ(3.0f, r.gateRangeDb);
+  EXPECT_EQ(0.1f, r.gateAttackMs);
+  EXPECT_EQ(10.0f, r.gateReleaseMs);
+  for (const EqBand& band : r.eqBands) {
+    EXPECT_EQ(20.0f, band.freqHz);
+    EXPECT_EQ(0.1f, band.q);
+    EXPECT_EQ(0.0f, band.gainDb);
+  }
+  EXPECT_EQ(3000.0f, r.deEsserHz);
+  EXPECT_EQ(-10.0f, r.agcTargetDb);
+  EXPECT_EQ(1.0f, r.compRatio);
+  EXPECT_EQ(0.1f, r.compAttackMs);
+  EXPECT_EQ(10.0f, r.compReleaseMs);
+  EXPECT_EQ(0.0f, r.compThresholdDb);
+  EXPECT_EQ(0.0f, r.compMakeupDb);
+  EXPECT_EQ(0.0f, r.limiterCeilingDb);
+  EXPECT_EQ(0.0f, r.inputGainDb);
+  EXPECT_EQ(0, r.effectMode);
+}
+
+// Verifies the integer rules: flags become 0/1, the order snaps to 2 or 4, harmonics and
+// types are clamped, and the hum base snaps to 50 or 60.
+TEST(ParameterBlockTest, IntegerAndSnappingRules) {
+  ParameterBlock r = defaults();
+  r.bypass = 2;
+  r.mute = -1;
+  r.eqBands[3].enabled = 77;
+  r.eqBands[4].type = 7;
+  r.eqBands[5].type = -1;
+  r.effectMode = 99;
+  r.humHarmonics = 0;
+  sanitise(r);
+  EXPECT_EQ(1, r.bypass);
+  EXPECT_EQ(1, r.mute);
+  EXPECT_EQ(1, r.eqBands[3].enabled);
+  EXPECT_EQ(6, r.eqBands[4].type);
+  EXPECT_EQ(0, r.eqBands[5].type);
+  EXPECT_EQ(6, r.effectMode);
+  EXPECT_EQ(1, r.humHarmonics);
+
+  const std::pair<std::int32_t, std::int32_t> orders[] = {{3, 2}, {4, 4}, {100, 4}, {-7, 2}};
+  for (auto [given, expected] : orders) {
+    r.highPassOrder = given;
+    sanitise(r);
+    EXPECT_EQ(expected, r.highPassOrder) << given;
+  }
+  const std::pair<float, float> bases[] = {{55.0f, 50.0f}, {55.5f, 60.0f}, {0.0f, 50.0f},
+                                           {kNaN, 50.0f},  {kInf, 60.0f},  {-kInf, 50.0f}};
+  for (auto [given, expected] : bases) {
+    r.humBaseHz = given;
+    sanitise(r);
+    EXPECT_EQ(expected, r.humBaseHz) << given;
+  }
+  r.humHarmonics = 9;
+  sanitise(r);
+  EXPECT_EQ(8, r.humHarmonics);
+}
+
+// Verifies that +infinity takes the upper bound and -infinity and NaN the lower bound.
+TEST(ParameterBlockTest, NonFiniteFloatsTakeBounds) {
+  ParameterBlock r = defaults();
+  r.inputGainDb = kInf;
+  r.outputGainDb = -kInf;
+  r.nsStrength = kNaN;
+  r.eqBands[2].freqHz = kInf;
+  r.eqBands[2].gainDb = kNaN;
+  r.eqBands[2].q = -kInf;
+  r.compRatio = kInf;
+  r.limiterCeilingDb = kNaN;
+  r.gateHoldMs = 5000.0f;
+  sanitise(r);
+  EXPECT_EQ(30.0f, r.inputGainDb);
+  EXPECT_EQ(-20.0f, r.outputGainDb);
+  EXPECT_EQ(0.0f, r.nsStrength);
+  EXPECT_EQ(20000.0f, r.eqBands[2].freqHz);
+  EXPECT_EQ(-24.0f, r.eqBands[2].gainDb);
+  EXPECT_EQ(0.1f, r.eqBands[2].q);
+  EXPECT_EQ(20.0f, r.compRatio);
+  EXPECT_EQ(-12.0f, r.limiterCeilingDb);
+  EXPECT_EQ(1000.0f, r.gateHoldMs);
+}
+
+// Verifies that the defaults survive sanitising byte for byte, that sanitising is idempotent on
+// arbitrary bytes, and that the reserved bytes and a foreign magic are handled as records from
+// the shared block are.
+TEST(ParameterBlockTest, DefaultsStableIdempotentReservedKept) {
+  const ParameterBlock d = defaults();
+  ParameterBlock r = d;
+  sanitise(r);
+  EXPECT_EQ(0, std::memcmp(&r, &d, sizeof r));
+  EXPECT_EQ(0x3F333333u, std::bit_cast<std::uint32_t>(d.eqBands[0].q));
+  EXPECT_EQ(0x3EB33333u, std::bit_cast<std::uint32_t>(d.deEsserAmount));
+  EXPECT_EQ(0x3ECCCCCDu, std::bit_cast<std::uint32_t>(d.agcSpeed));
+
+  std::uint32_t seed = 12345;
+  for (int trial = 0; trial < 200; ++trial) {
+    unsigned char bytes[sizeof(ParameterBlock)];
+    for (unsigned char& b : bytes) {
+      seed = seed * 1664525u + 1013904223u;
+      b = static_cast<unsigned char>(seed >> 24);
+    }
+    std::memcpy(&r, bytes, sizeof r);
+    sanitise(r);
+    EXPECT_EQ(0, std::memcmp(r.reserved, bytes + 396, 128));
+    EXPECT_EQ(0, std::memcmp(r.magic, "VRLD", 4));
+    ParameterBlock again = r;
+    sanitise(again);
+    ASSERT_EQ(0, std::memcmp(&again, &r, sizeof r)) << "trial " << trial;
+  }
+}
+
+// Verifies the params.bin acceptance rule: length, magic and size matter, version does not.
+TEST(ParameterBlockTest, FileAcceptance) {
+  ParameterBlock r = defaults();
+  r.version = 7;
+  EXPECT_TRUE(isAcceptableFileRecord(r, 524));
+  EXPECT_FALSE(isAcceptableFileRecord(r, 500));
+  r.size = 523;
+  EXPECT_FALSE(isAcceptableFileRecord(r, 524));
+  r = defaults();
+  r.magic[0] = 'X';
+  EXPECT_FALSE(isAcceptableFileRecord(r, 524));
+}
+
+}  // namespace
+}  // namespace vorlund

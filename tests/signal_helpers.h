@@ -1,0 +1,54 @@
+// Signal generators and measurements shared by the unit tests.
+#pragma once
+
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <vector>
+
+#include "chain/biquad.h"
+
+namespace vorlund::test {
+
+inline std::vector<float> sine(double frequency, double rate, int count, double amplitude = 0.5,
+                               double phase = 0.0) {
+  std::vector<float> out(count);
+  for (int i = 0; i < count; ++i)
+    out[i] = static_cast<float>(amplitude *
+                                std::sin(2.0 * std::numbers::pi * frequency * i / rate + phase));
+  return out;
+}
+
+inline double rms(const std::vector<float>& x, int from = 0, int to = -1) {
+  if (to < 0) to = static_cast<int>(x.size());
+  double sum = 0.0;
+  for (int i = from; i < to; ++i) sum += static_cast<double>(x[i]) * x[i];
+  return std::sqrt(sum / (to - from));
+}
+
+inline double toDb(double ratio) {
+  return 20.0 * std::log10(ratio);
+}
+
+// Gain in dB of a processor at one frequency, from the RMS of the settled second half of a
+// one-second sine. `process` maps one float sample to one float sample.
+template <typename Process>
+double measuredGainDb(Process&& process, double frequency, double rate, double seconds = 1.0) {
+  const int count = static_cast<int>(rate * seconds);
+  std::vector<float> in = sine(frequency, rate, count);
+  std::vector<float> out(count);
+  for (int i = 0; i < count; ++i) out[i] = process(in[i]);
+  return toDb(rms(out, count / 2) / rms(in, count / 2));
+}
+
+// Analytic magnitude in dB of a cascade of sections at `frequency`, from their coefficients.
+inline double sectionResponseDb(const BiquadSection& s, double frequency, double rate) {
+  const double w = 2.0 * std::numbers::pi * frequency / rate;
+  const std::complex<double> z1 = std::polar(1.0, -w);
+  const std::complex<double> z2 = z1 * z1;
+  const std::complex<double> h = (double(s.b0) + double(s.b1) * z1 + double(s.b2) * z2) /
+                                 (1.0 + double(s.a1) * z1 + double(s.a2) * z2);
+  return 20.0 * std::log10(std::abs(h));
+}
+
+}  // namespace vorlund::test
