@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only if some are missing.
+# With the argument "example" it also installs what scripts/make-example.sh needs.
 set -euo pipefail
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
           wine64 libsndfile1-dev clang-format)
+if [ "${1:-}" = example ]; then
+  packages+=(espeak-ng sox)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,0 +1,63 @@
+#include "common/preset_library.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "common/record_file.h"
+
+namespace vorlund {
+namespace {
+
+using ::testing::HasSubstr;
+
+const std::filesystem::path kPresets = VORLUND_PRESETS_DIR;
+
+// Verifies that every shipped preset has a description and loads with neither errors nor
+// clamping, that the default preset is exactly the factory record, and that every other one
+// changes something (a preset that silently equals the default is broken).
+TEST(PresetLibraryTest, EveryShippedPresetLoadsCleanly) {
+  const std::vector<PresetInfo> presets = listPresets(kPresets);
+  std::vector<std::string> names;
+  for (const PresetInfo& preset : presets) names.push_back(preset.name);
+  for (const char* expected : {"default", "podcast", "meeting", "streaming-fan", "robot", "radio",
+                               "telephone", "deep-voice", "hall", "echo"}) {
+    EXPECT_THAT(names, ::testing::Contains(expected));
+  }
+
+  ParameterBlock factory;
+  setDefaults(factory);
+  for (const PresetInfo& preset : presets) {
+    SCOPED_TRACE(preset.name);
+    EXPECT_GT(preset.description.size(), 10u);
+    ParameterBlock record;
+    const RecordReport report = loadPreset(kPresets, preset.name, record);
+    ASSERT_TRUE(report.ok()) << report.errors.front();
+    EXPECT_TRUE(report.warnings.empty()) << report.warnings.front();
+    const bool isFactory = std::memcmp(&record, &factory, sizeof record) == 0;
+    EXPECT_EQ(preset.name == "default", isFactory);
+  }
+}
+
+// Verifies that presets are found by name only inside the folder, and that an unknown name
+// suggests the nearest preset.
+TEST(PresetLibraryTest, FindsByNameAndSuggestsOnTypos) {
+  const std::optional<std::filesystem::path> found = findPreset(kPresets, "podcast");
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ("podcast.vrl", found->filename());
+  EXPECT_FALSE(findPreset(kPresets, "../presets/podcast").has_value());
+  EXPECT_FALSE(findPreset(kPresets, "").has_value());
+  EXPECT_FALSE(findPreset(kPresets / "absent", "podcast").has_value());
+
+  ParameterBlock record;
+  const RecordReport typo = loadPreset(kPresets, "podcats", record);
+  ASSERT_EQ(1u, typo.errors.size());
+  EXPECT_THAT(typo.errors[0], HasSubstr("unknown preset 'podcats'; did you mean 'podcast'?"));
+  EXPECT_THAT(typo.errors[0], HasSubstr("telephone"));
+  EXPECT_FALSE(loadPreset(kPresets / "absent", "podcast", record).ok());
+}
+
+}  // namespace
+}  // namespace vorlund

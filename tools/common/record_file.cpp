@@ -1,0 +1,119 @@
+#include "common/record_file.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
+
+namespace vorlund {
+namespace fs = std::filesystem;
+namespace {
+
+// A full text record is about 3 KiB; anything far larger is not a record.
+constexpr std::uintmax_t kMaxRecordFileBytes = 1 << 20;
+
+void leadWith(const std::string& where, std::vector<std::string>& messages) {
+  for (std::string& message : messages) message = where + ": " + message;
+}
+
+RecordReport failure(const fs::path& path, const std::string& message) {
+  RecordReport report;
+  report.errors.push_back(displayPath(path) + ": " + message);
+  return report;
+}
+
+// A name no other writer picks: two writers of the same file must not share a temporary.
+fs::path temporaryBeside(const fs::path& path) {
+  std::random_device entropy;
+  const std::uint64_t tag = (std::uint64_t{entropy()} << 32) ^ entropy();
+  char suffix[32];
+  std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(tag));
+  fs::path temporary = path;
+  temporary += suffix;
+  return temporary;
+}
+
+// The bytes as a record, if the system itself would accept them as params.bin.
+std::optional<ParameterBlock> acceptableBinary(const std::string& bytes) {
+  ParameterBlock record;
+  if (bytes.size() != sizeof record) return std::nullopt;
+  std::memcpy(&record, bytes.data(), sizeof record);
+  if (!isAcceptableFileRecord(record, bytes.size())) return std::nullopt;
+  return record;
+}
+
+}  // namespace
+
+std::string displayPath(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+RecordReport readRecordFile(const fs::path& path, ParameterBlock& record) {
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (status.type() == fs::file_type::not_found) return failure(path, "no such file");
+  if (error) return failure(path, error.message());
+  if (fs::is_directory(status)) return failure(path, "is a folder, not a record file");
+  const std::uintmax_t size = fs::file_size(path, error);
+  if (error) return failure(path, error.message());
+  if (size > kMaxRecordFileBytes) {
+    return failure(path, std::to_string(size) + " bytes is far too large for a parameter record");
+  }
+
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return failure(path, "cannot be opened for reading");
+  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) return failure(path, "reading failed");
+
+  RecordReport report;
+  if (std::optional<ParameterBlock> binary = acceptableBinary(bytes)) {
+    report = sanitiseReporting(*binary);
+    record = *binary;
+  } else if (bytes.find('\0') != std::string::npos) {
+    return failure(path,
+                   "neither a text record nor a binary one (a binary record is 524 bytes, "
+                   "starts with \"VRLD\" and holds 524 in its size field)");
+  } else {
+    report = parseRecordText(bytes, record);
+  }
+  leadWith(displayPath(path), report.errors);
+  leadWith(displayPath(path), report.warnings);
+  return report;
+}
+
+RecordReport writeRecordFile(const fs::path& path, const ParameterBlock& record,
+                             RecordFileFormat format) {
+  const std::string content =
+      format == RecordFileFormat::Text
+          ? formatRecordText(record)
+          : std::string(reinterpret_cast<const char*>(&record), sizeof record);
+  const fs::path folder = path.parent_path();
+  std::error_code error;
+  if (!folder.empty() && !fs::is_directory(folder, error)) {
+    return failure(path, "its folder does not exist");
+  }
+
+  const fs::path temporary = temporaryBeside(path);
+  std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+  if (!out) return failure(path, "cannot create a temporary file in its folder");
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  out.flush();
+  out.close();
+  if (!out) {
+    fs::remove(temporary, error);
+    return failure(path, "writing the temporary file failed");
+  }
+  fs::rename(temporary, path, error);
+  if (error) {
+    const std::string reason = error.message();
+    fs::remove(temporary, error);
+    return failure(path, "cannot replace the file: " + reason);
+  }
+  return {};
+}
+
+}  // namespace vorlund

@@ -1,0 +1,30 @@
+// Parameter record files as the tools read and write them: the 524-byte binary form that the
+// system itself reads as params.bin, or the text form (record_text.h).
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "common/record_text.h"
+#include "engine/parameter_block.h"
+
+namespace vorlund {
+
+enum class RecordFileFormat { Text, Binary };
+
+// A file of exactly 524 bytes that passes isAcceptableFileRecord is a binary record; anything
+// else is read as text. On success `record` holds the sanitised record. Messages lead with the
+// path.
+RecordReport readRecordFile(const std::filesystem::path& path, ParameterBlock& record);
+
+// Writes `record` as it is, so that a reader of `path` only ever finds the old or the new
+// complete file: the bytes go to a fresh temporary file in the same folder, are flushed, and
+// that file is renamed over `path`. On failure `path` is left as it was and no temporary file
+// remains.
+RecordReport writeRecordFile(const std::filesystem::path& path, const ParameterBlock& record,
+                             RecordFileFormat format);
+
+// The path as UTF-8 text, for messages.
+std::string displayPath(const std::filesystem::path& path);
+
+}  // namespace vorlund
