@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <numbers>
 #include <vector>
 
@@ -16,6 +17,16 @@ inline std::vector<float> sine(double frequency, double rate, int count, double 
   for (int i = 0; i < count; ++i)
     out[i] = static_cast<float>(amplitude *
                                 std::sin(2.0 * std::numbers::pi * frequency * i / rate + phase));
+  return out;
+}
+
+// Uniform white noise in [-amplitude, amplitude) from a fixed linear congruential sequence.
+inline std::vector<float> whiteNoise(int count, std::uint32_t seed, float amplitude = 0.5f) {
+  std::vector<float> out(count);
+  for (float& x : out) {
+    seed = seed * 1664525u + 1013904223u;
+    x = static_cast<float>(static_cast<std::int32_t>(seed)) / 2147483648.0f * amplitude;
+  }
   return out;
 }
 
@@ -41,14 +52,28 @@ double measuredGainDb(Process&& process, double frequency, double rate, double s
   return toDb(rms(out, count / 2) / rms(in, count / 2));
 }
 
-// Analytic magnitude in dB of a cascade of sections at `frequency`, from their coefficients.
-inline double sectionResponseDb(const BiquadSection& s, double frequency, double rate) {
+// Analytic complex response of one section at `frequency`, from its coefficients.
+inline std::complex<double> sectionResponse(const BiquadSection& s, double frequency, double rate) {
   const double w = 2.0 * std::numbers::pi * frequency / rate;
   const std::complex<double> z1 = std::polar(1.0, -w);
   const std::complex<double> z2 = z1 * z1;
-  const std::complex<double> h = (double(s.b0) + double(s.b1) * z1 + double(s.b2) * z2) /
-                                 (1.0 + double(s.a1) * z1 + double(s.a2) * z2);
-  return 20.0 * std::log10(std::abs(h));
+  return (double(s.b0) + double(s.b1) * z1 + double(s.b2) * z2) /
+         (1.0 + double(s.a1) * z1 + double(s.a2) * z2);
+}
+
+// Analytic magnitude in dB of one section at `frequency`.
+inline double sectionResponseDb(const BiquadSection& s, double frequency, double rate) {
+  return 20.0 * std::log10(std::abs(sectionResponse(s, frequency, rate)));
+}
+
+// Amplitude of the component at `frequency` in x[from, to), by projection onto a complex
+// exponential; exact for a sine with a whole number of cycles in the window.
+inline double toneAmplitude(const std::vector<float>& x, double frequency, double rate, int from,
+                            int to) {
+  std::complex<double> sum = 0.0;
+  const double w = 2.0 * std::numbers::pi * frequency / rate;
+  for (int i = from; i < to; ++i) sum += static_cast<double>(x[i]) * std::polar(1.0, -w * i);
+  return 2.0 * std::abs(sum) / (to - from);
 }
 
 }  // namespace vorlund::test

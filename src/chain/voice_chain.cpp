@@ -34,7 +34,10 @@ VoiceChain::VoiceChain() noexcept {
 void VoiceChain::prepare(double rate) {
   sampleRate = rate;
   dcBlocker_.prepare(rate);
+  deEsser_.prepare(rate);
+  plosive_.prepare(rate);
   humFilter_.prepare(rate);
+  voiceEffect_.prepare(rate);
   prepared = true;
   update();
   reset();
@@ -46,12 +49,21 @@ void VoiceChain::update() noexcept {
   highPass_.configure(params.highPassEnabled != 0, params.highPassHz, params.highPassOrder,
                       sampleRate);
   humFilter_.configure(params.humFilterEnabled != 0, params.humBaseHz, params.humHarmonics);
+  plosive_.configure(params.plosiveEnabled != 0, params.plosiveStrength);
+  equalizer_.configure(params.eqBands, params.toneLow, params.tonePresence, params.toneAir,
+                       sampleRate);
+  deEsser_.configure(params.deEsserEnabled != 0, params.deEsserHz, params.deEsserAmount);
+  voiceEffect_.configure(params.effectMode, params.effectMix, params.effectParam);
 }
 
 void VoiceChain::reset() noexcept {
   dcBlocker_.reset();
   highPass_.reset();
   humFilter_.reset();
+  equalizer_.reset();
+  deEsser_.reset();
+  plosive_.reset();
+  // The voice effect keeps its state: it clears itself when its mode changes.
 }
 
 void VoiceChain::process(float* samples, int count) noexcept {
@@ -83,10 +95,26 @@ void VoiceChain::process(float* samples, int count) noexcept {
     samples[i] = x;
   }
 
+  const bool eqEnabled = params.eqEnabled != 0;
+  for (int i = 0; i < count; ++i) {
+    float x = samples[i];
+    x = plosive_.process(x);
+    if (eqEnabled) x = equalizer_.process(x);
+    x = deEsser_.process(x);
+    samples[i] = x;
+  }
+
+  voiceEffect_.process(samples, count);
+
   const float outputGain = outputGain_;
   for (int i = 0; i < count; ++i) samples[i] *= outputGain;
 
   measureOutput(samples, count);
+
+  meters.deEsserMinGain = deEsser_.blockMinGain();
+  meters.plosiveMinGain = plosive_.blockMinGain();
+  deEsser_.clearBlockMinGain();
+  plosive_.clearBlockMinGain();
 }
 
 void VoiceChain::measureOutput(const float* samples, int count) noexcept {

@@ -5,9 +5,13 @@
 
 #include "chain/chain_meters.h"
 #include "chain/dc_blocker.h"
+#include "chain/de_esser.h"
+#include "chain/equalizer.h"
 #include "chain/high_pass_filter.h"
 #include "chain/hum_filter.h"
+#include "chain/plosive_suppressor.h"
 #include "engine/parameter_block.h"
+#include "suppressor/voice_effect.h"
 
 namespace vorlund {
 
@@ -38,6 +42,10 @@ class VoiceChain {
   DcBlocker dcBlocker_;
   HighPassFilter highPass_;
   HumFilter humFilter_;
+  PlosiveSuppressor plosive_;
+  Equalizer equalizer_;
+  DeEsser deEsser_;
+  VoiceEffect voiceEffect_;
 };
 
 }  // namespace vorlund

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "chain/gain.h"
@@ -12,13 +14,18 @@
 namespace vorlund {
 namespace {
 
-std::vector<float> noiseBlock(int count, std::uint32_t seed) {
-  std::vector<float> out(count);
-  for (float& x : out) {
-    seed = seed * 1664525u + 1013904223u;
-    x = static_cast<float>(static_cast<std::int32_t>(seed)) / 2147483648.0f * 0.5f;
-  }
-  return out;
+// A chain whose level-changing stages are off, so a test sees only the stages it is about.
+void quietDynamics(ParameterBlock& p) {
+  p.highPassEnabled = 0;
+  p.nsEnabled = 0;
+  p.gateEnabled = 0;
+  p.agcEnabled = 0;
+  p.compEnabled = 0;
+  p.limiterEnabled = 0;
+}
+
+void processInBlocks(VoiceChain& chain, std::vector<float>& x) {
+  for (std::size_t i = 0; i < x.size(); i += 480) chain.process(x.data() + i, 480);
 }
 
 // Verifies bypass: the output equals the input bit for bit and the output meters mirror the
@@ -28,7 +35,7 @@ TEST(VoiceChainTest, BypassIsBitExact) {
   chain.params.bypass = 1;
   chain.params.inputGainDb = 12.0f;
   chain.prepare(48000.0);
-  const std::vector<float> in = noiseBlock(480, 3);
+  const std::vector<float> in = test::whiteNoise(480, 3);
   std::vector<float> block = in;
   chain.process(block.data(), static_cast<int>(block.size()));
   EXPECT_EQ(0, std::memcmp(in.data(), block.data(), in.size() * sizeof(float)));
@@ -41,7 +48,7 @@ TEST(VoiceChainTest, BypassIsBitExact) {
 TEST(VoiceChainTest, EmptyBlockChangesNothing) {
   VoiceChain chain;
   chain.prepare(48000.0);
-  std::vector<float> block = noiseBlock(480, 9);
+  std::vector<float> block = test::whiteNoise(480, 9);
   chain.process(block.data(), 480);
   const ChainMeters before = chain.meters;
   chain.process(block.data(), 0);
@@ -86,6 +93,95 @@ TEST(VoiceChainTest, UpdateDoesNotClick) {
   for (int i = 4000; i < 9600; ++i)
     steepest = std::max(steepest, std::fabs(block[i] - block[i - 1]));
   EXPECT_LT(steepest, 0.0288f * 1.1f);
+}
+
+// Verifies that eqEnabled switches bands and tone together: off, a strong band and tone leave
+// the output bit-identical to a flat equaliser; on, read by process without an update, the
+// band's boost appears at its frequency.
+TEST(VoiceChainTest, EqEnabledSwitchesBandsAndTone) {
+  VoiceChain shaped, flat;
+  for (VoiceChain* chain : {&shaped, &flat}) {
+    quietDynamics(chain->params);
+    chain->params.eqEnabled = 0;
+  }
+  shaped.params.eqBands[3] = {1, 0, 1000.0f, 9.0f, 1.0f};
+  shaped.params.tonePresence = 1.0f;
+  shaped.prepare(48000.0);
+  flat.prepare(48000.0);
+  const std::vector<float> tone = test::sine(1000.0, 48000.0, 48000, 0.05);
+  std::vector<float> a = tone, b = tone;
+  processInBlocks(shaped, a);
+  processInBlocks(flat, b);
+  EXPECT_EQ(a, b);
+
+  shaped.params.eqEnabled = 1;
+  a = tone;
+  b = tone;
+  processInBlocks(shaped, a);
+  processInBlocks(flat, b);
+  BiquadSection presence;
+  designBiquad(presence, FilterType::Peaking, 48000.0, 3200.0, 5.0, 0.8);
+  EXPECT_NEAR(9.0 + test::sectionResponseDb(presence, 1000.0, 48000.0),
+              test::toDb(test::rms(a, 24000) / test::rms(b, 24000)), 0.05);
+}
+
+// Verifies the plosive and de-esser meters: each block reports its own smallest gain, deep
+// during a 40 Hz burst or a 7 kHz sibilant, back at 1 once a plain voice tone follows, and
+// exactly 1 for a voice tone that never triggers.
+TEST(VoiceChainTest, PlosiveAndDeEsserMetersReportEachBlock) {
+  VoiceChain chain;
+  quietDynamics(chain.params);
+  chain.prepare(48000.0);
+  const auto blockMinima = [&](const std::vector<float>& x) {
+    std::vector<float> block = x;
+    float plosive = 1.0f, deEsser = 1.0f;
+    for (std::size_t i = 0; i < block.size(); i += 480) {
+      chain.process(block.data() + i, 480);
+      plosive = std::min(plosive, chain.meters.plosiveMinGain);
+      deEsser = std::min(deEsser, chain.meters.deEsserMinGain);
+    }
+    return std::pair{plosive, deEsser};
+  };
+  const std::vector<float> voice = test::sine(1000.0, 48000.0, 24000, 0.02);
+  EXPECT_EQ(std::pair(1.0f, 1.0f), blockMinima(voice));
+
+  std::vector<float> burst = test::sine(40.0, 48000.0, 9600, 0.8);
+  for (std::size_t i = 0; i < burst.size(); ++i) burst[i] += voice[i];
+  EXPECT_LT(blockMinima(burst).first, 0.5f);
+  blockMinima(voice);
+  EXPECT_GT(chain.meters.plosiveMinGain, 0.99f);
+
+  EXPECT_LT(blockMinima(test::sine(7000.0, 48000.0, 9600, 0.3)).second, 0.6f);
+  blockMinima(voice);
+  EXPECT_GT(chain.meters.deEsserMinGain, 0.99f);
+}
+
+// Verifies that the chain's reset leaves the voice effect alone: an echo stored before the
+// reset still arrives 0.12 s + 1 sample after its impulse.
+TEST(VoiceChainTest, ResetKeepsTheVoiceEffect) {
+  VoiceChain chain;
+  quietDynamics(chain.params);
+  chain.params.effectMode = 5;
+  chain.params.effectMix = 1.0f;
+  chain.params.effectParam = 0.0f;
+  chain.prepare(48000.0);
+  std::vector<float> out(48000, 0.0f);
+  out[100] = 0.5f;
+  int first = -1;
+  for (int i = 0; i < 48000; i += 480) {
+    chain.process(out.data() + i, 480);
+    if (first < 0) {
+      const auto peak = std::max_element(out.begin(), out.begin() + i + 480);
+      if (*peak > 0.25f) {
+        first = static_cast<int>(peak - out.begin());
+        chain.reset();
+      }
+    }
+  }
+  ASSERT_GE(first, 0);
+  const auto echo = std::max_element(out.begin() + first + 1000, out.end());
+  EXPECT_EQ(first + 5761, echo - out.begin());
+  EXPECT_NEAR(out[first], *echo, 0.05f * out[first]);
 }
 
 }  // namespace

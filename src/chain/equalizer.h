@@ -1,0 +1,39 @@
+// The user's tone shaping: ten parametric bands of any designer type, then the tone controls.
+// Only bands that change the signal run: a disabled band, or a peaking or shelving band with
+// less than 0.05 dB of gain, keeps its coefficients and state but costs nothing.
+#pragma once
+
+#include <array>
+#include <span>
+
+#include "chain/biquad.h"
+#include "chain/tone_controls.h"
+#include "engine/parameter_block.h"
+
+namespace vorlund {
+
+class Equalizer {
+ public:
+  static constexpr int kBandCount = ParameterBlock::kBandCount;
+
+  // Real-time thread or configuration thread; designs the active bands and all tone filters
+  // for the rate, keeps every state.
+  void configure(std::span<const EqBand, kBandCount> bands, float toneLow, float tonePresence,
+                 float toneAir, double sampleRate) noexcept;
+  float process(float x) noexcept {
+    for (int j = 0; j < activeCount_; ++j) x = bandSections_[activeBands_[j]].process(x);
+    return tone_.process(x);
+  }
+  void reset() noexcept {
+    for (BiquadSection& s : bandSections_) s.reset();
+    tone_.reset();
+  }
+
+ private:
+  std::array<BiquadSection, kBandCount> bandSections_{};
+  std::array<int, kBandCount> activeBands_{};  // band numbers, ascending
+  int activeCount_ = 0;
+  ToneControls tone_{};
+};
+
+}  // namespace vorlund

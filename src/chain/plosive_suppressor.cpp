@@ -1,0 +1,73 @@
+#include "chain/plosive_suppressor.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "chain/gain.h"
+
+namespace vorlund {
+
+void PlosiveSuppressor::prepare(double sampleRate) noexcept {
+  // Two cascaded Butterworth sections per band make the Linkwitz-Riley pair. The designer
+  // holds the crossover at 0.49 x rate where 110 Hz does not fit.
+  constexpr double kButterworthQ = 0.70710678;
+  constexpr double kEnvelopeAttackMs = 0.3;
+  constexpr double kEnvelopeReleaseMs = 40.0;
+  // Low-band envelopes below this level are never cut, whatever the band ratio.
+  constexpr float kThresholdDb = -32.0f;
+  constexpr double kGainAttackMs = 0.5;
+  constexpr double kGainReleaseMs = 70.0;
+
+  for (BiquadSection& s : lowPass_)
+    designBiquad(s, FilterType::LowPass, sampleRate, kCrossoverHz, 0.0, kButterworthQ);
+  for (BiquadSection& s : highPass_)
+    designBiquad(s, FilterType::HighPass, sampleRate, kCrossoverHz, 0.0, kButterworthQ);
+  envelopeCoefficients_.set(kEnvelopeAttackMs, kEnvelopeReleaseMs, sampleRate);
+  threshold_ = dbToGain(kThresholdDb);
+  gainAttack_ = smoothingCoefficient(kGainAttackMs, sampleRate);
+  gainRelease_ = smoothingCoefficient(kGainReleaseMs, sampleRate);
+  reset();
+}
+
+void PlosiveSuppressor::configure(bool enabled, float strength) noexcept {
+  // Strength 0..1 lowers the trigger ratio from 6 to 3 and deepens the floor from -6 to -24 dB.
+  constexpr float kRatioAtZero = 6.0f;
+  constexpr float kRatioPerStrength = 3.0f;
+  constexpr float kFloorAtZeroDb = 6.0f;
+  constexpr float kFloorPerStrengthDb = 18.0f;
+  enabled_ = enabled;
+  triggerRatio_ = kRatioAtZero - kRatioPerStrength * strength;
+  minGain_ = dbToGain(-(kFloorPerStrengthDb * strength + kFloorAtZeroDb));
+}
+
+float PlosiveSuppressor::process(float x) noexcept {
+  const float low = lowPass_[1].process(lowPass_[0].process(x));
+  const float high = highPass_[1].process(highPass_[0].process(x));
+  lowEnvelope_ = envelopeCoefficients_.follow(lowEnvelope_, std::fabs(low));
+  highEnvelope_ = envelopeCoefficients_.follow(highEnvelope_, std::fabs(high));
+  if (!enabled_) return x;
+
+  // The cut grows with the square of the excess over the trigger level, down to the floor.
+  float target = 1.0f;
+  if (lowEnvelope_ > threshold_) {
+    const float limit = triggerRatio_ * highEnvelope_;
+    if (lowEnvelope_ > limit) {
+      const float ratio = limit / lowEnvelope_;
+      target = std::max(ratio * ratio, minGain_);
+    }
+  }
+  gain_ = follow(gain_, target, gain_ > target ? gainAttack_ : gainRelease_);
+  if (gain_ < blockMinGain_) blockMinGain_ = gain_;
+  return gain_ * low + high;
+}
+
+void PlosiveSuppressor::reset() noexcept {
+  for (BiquadSection& s : lowPass_) s.reset();
+  for (BiquadSection& s : highPass_) s.reset();
+  lowEnvelope_ = 0.0f;
+  highEnvelope_ = 0.0f;
+  gain_ = 1.0f;
+  blockMinGain_ = 1.0f;
+}
+
+}  // namespace vorlund

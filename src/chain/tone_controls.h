@@ -1,0 +1,35 @@
+// The three one-knob tone filters after the parametric bands: a low shelf at 220 Hz, a
+// presence peak at 3200 Hz and an air shelf at 10 kHz. Each knob runs -1..1. All three are
+// designed on every configure; only those whose knob is off centre are in the signal path.
+#pragma once
+
+#include "chain/biquad.h"
+
+namespace vorlund {
+
+class ToneControls {
+ public:
+  // Real-time thread or configuration thread; redesigns all three, keeps their state.
+  void configure(float low, float presence, float air, double sampleRate) noexcept;
+  float process(float x) noexcept {
+    if (lowActive_) x = lowShelf_.process(x);
+    if (presenceActive_) x = presence_.process(x);
+    if (airActive_) x = air_.process(x);
+    return x;
+  }
+  void reset() noexcept {
+    lowShelf_.reset();
+    presence_.reset();
+    air_.reset();
+  }
+
+ private:
+  BiquadSection lowShelf_{};
+  BiquadSection presence_{};
+  BiquadSection air_{};
+  bool lowActive_ = false;
+  bool presenceActive_ = false;
+  bool airActive_ = false;
+};
+
+}  // namespace vorlund
