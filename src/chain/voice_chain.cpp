@@ -34,6 +34,7 @@ VoiceChain::VoiceChain() noexcept {
 void VoiceChain::prepare(double rate) {
   sampleRate = rate;
   dcBlocker_.prepare(rate);
+  suppressor_.prepare(rate);
   humFilter_.prepare(rate);
   prepared = true;
   update();
@@ -46,12 +47,14 @@ void VoiceChain::update() noexcept {
   highPass_.configure(params.highPassEnabled != 0, params.highPassHz, params.highPassOrder,
                       sampleRate);
   humFilter_.configure(params.humFilterEnabled != 0, params.humBaseHz, params.humHarmonics);
+  suppressor_.configure(params.nsEnabled != 0, params.nsReductionDb, params.nsStrength);
 }
 
 void VoiceChain::reset() noexcept {
   dcBlocker_.reset();
   highPass_.reset();
   humFilter_.reset();
+  suppressor_.reset();
 }
 
 void VoiceChain::process(float* samples, int count) noexcept {
@@ -82,6 +85,9 @@ void VoiceChain::process(float* samples, int count) noexcept {
     x = humFilter_.process(x);
     samples[i] = x;
   }
+
+  for (int i = 0; i < count; ++i) samples[i] = suppressor_.processSample(samples[i]);
+  meters.suppressorAttenuationDb = params.nsEnabled != 0 ? suppressor_.suppressionDb() : 0.0f;
 
   const float outputGain = outputGain_;
   for (int i = 0; i < count; ++i) samples[i] *= outputGain;

@@ -8,6 +8,7 @@
 #include "chain/high_pass_filter.h"
 #include "chain/hum_filter.h"
 #include "engine/parameter_block.h"
+#include "suppressor/noise_suppressor.h"
 
 namespace vorlund {
 
@@ -24,6 +25,8 @@ class VoiceChain {
   // Real-time thread; processes `count` samples in place and fills `meters`. count <= 0
   // changes nothing.
   void process(float* samples, int count) noexcept;
+  // Real-time thread; the noise suppressor starts learning the noise afresh.
+  void relearnNoise() noexcept { suppressor_.setFrameCount(0); }
 
   double sampleRate = 48000.0;
   bool prepared = false;
@@ -38,6 +41,7 @@ class VoiceChain {
   DcBlocker dcBlocker_;
   HighPassFilter highPass_;
   HumFilter humFilter_;
+  NoiseSuppressor suppressor_;
 };
 
 }  // namespace vorlund
