@@ -5,7 +5,7 @@
 
 namespace vorlund {
 
-// The float nearest ln(10)/20.
+// ln(10)/20 as the chain has always used it (one float step below the nearest float).
 constexpr float kDbToNeper = 0.11512925f;
 
 inline float dbToGain(float db) noexcept {

@@ -34,6 +34,7 @@ VoiceChain::VoiceChain() noexcept {
 void VoiceChain::prepare(double rate) {
   sampleRate = rate;
   dcBlocker_.prepare(rate);
+  suppressor_.prepare(rate);
   deEsser_.prepare(rate);
   plosive_.prepare(rate);
   humFilter_.prepare(rate);
@@ -49,6 +50,7 @@ void VoiceChain::update() noexcept {
   highPass_.configure(params.highPassEnabled != 0, params.highPassHz, params.highPassOrder,
                       sampleRate);
   humFilter_.configure(params.humFilterEnabled != 0, params.humBaseHz, params.humHarmonics);
+  suppressor_.configure(params.nsEnabled != 0, params.nsReductionDb, params.nsStrength);
   plosive_.configure(params.plosiveEnabled != 0, params.plosiveStrength);
   equalizer_.configure(params.eqBands, params.toneLow, params.tonePresence, params.toneAir,
                        sampleRate);
@@ -60,6 +62,7 @@ void VoiceChain::reset() noexcept {
   dcBlocker_.reset();
   highPass_.reset();
   humFilter_.reset();
+  suppressor_.reset();
   equalizer_.reset();
   deEsser_.reset();
   plosive_.reset();
@@ -95,6 +98,8 @@ void VoiceChain::process(float* samples, int count) noexcept {
     samples[i] = x;
   }
 
+  for (int i = 0; i < count; ++i) samples[i] = suppressor_.processSample(samples[i]);
+  meters.suppressorAttenuationDb = params.nsEnabled != 0 ? suppressor_.suppressionDb() : 0.0f;
   const bool eqEnabled = params.eqEnabled != 0;
   for (int i = 0; i < count; ++i) {
     float x = samples[i];

@@ -11,6 +11,7 @@
 #include "chain/hum_filter.h"
 #include "chain/plosive_suppressor.h"
 #include "engine/parameter_block.h"
+#include "suppressor/noise_suppressor.h"
 #include "suppressor/voice_effect.h"
 
 namespace vorlund {
@@ -28,6 +29,8 @@ class VoiceChain {
   // Real-time thread; processes `count` samples in place and fills `meters`. count <= 0
   // changes nothing.
   void process(float* samples, int count) noexcept;
+  // Real-time thread; the noise suppressor starts learning the noise afresh.
+  void relearnNoise() noexcept { suppressor_.setFrameCount(0); }
 
   double sampleRate = 48000.0;
   bool prepared = false;
@@ -42,6 +45,7 @@ class VoiceChain {
   DcBlocker dcBlocker_;
   HighPassFilter highPass_;
   HumFilter humFilter_;
+  NoiseSuppressor suppressor_;
   PlosiveSuppressor plosive_;
   Equalizer equalizer_;
   DeEsser deEsser_;

@@ -8,11 +8,15 @@
 #include <utility>
 #include <vector>
 
+#include "chain/dc_blocker.h"
 #include "chain/gain.h"
 #include "signal_helpers.h"
+#include "suppressor/noise_suppressor.h"
 
 namespace vorlund {
 namespace {
+
+using test::whiteNoise;
 
 // A chain whose level-changing stages are off, so a test sees only the stages it is about.
 void quietDynamics(ParameterBlock& p) {
@@ -60,6 +64,8 @@ TEST(VoiceChainTest, EmptyBlockChangesNothing) {
 TEST(VoiceChainTest, GainsApplyAndMeasuresReadRawBlock) {
   VoiceChain chain;
   chain.params.highPassEnabled = 0;
+  // A tone present from the start would be learnt as noise.
+  chain.params.nsEnabled = 0;
   chain.params.inputGainDb = 6.0f;
   chain.params.outputGainDb = -3.0f;
   chain.prepare(48000.0);
@@ -184,5 +190,71 @@ TEST(VoiceChainTest, ResetKeepsTheVoiceEffect) {
   EXPECT_NEAR(out[first], *echo, 0.05f * out[first]);
 }
 
+// Verifies the suppressor's place in the chain: with suppression off, the signal after the DC
+// blocker leaves delayed by exactly the frame length, for block lengths that are not
+// multiples of the hop.
+TEST(VoiceChainTest, SuppressorDelaysByItsFrameLength) {
+  constexpr double kRate = 44100.0;
+  constexpr int kBlockLengths[] = {37, 480, 129, 1001, 1};
+  VoiceChain chain;
+  quietDynamics(chain.params);
+  chain.params.plosiveEnabled = 0;
+  chain.params.deEsserEnabled = 0;
+  chain.prepare(kRate);
+  const std::vector<float> in = whiteNoise(static_cast<int>(kRate / 2), 13);
+  std::vector<float> out = in;
+  const int count = static_cast<int>(out.size());
+  for (int at = 0, b = 0; at < count; ++b) {
+    const int length = std::min(kBlockLengths[b % 5], count - at);
+    chain.process(out.data() + at, length);
+    at += length;
+  }
+  DcBlocker reference;
+  reference.prepare(kRate);
+  const int n = NoiseSuppressor::frameSizeForRate(kRate);
+  for (int t = 0; t + n < count; ++t) ASSERT_NEAR(reference.process(in[t]), out[t + n], 2e-6f) << t;
+}
+
+// Verifies the suppressor's meter and relearn hook in the chain: the meter sits near the floor
+// on stationary noise; after a relearn, noise that jumped by 20 dB is back at the floor within
+// a second, which the minimum history alone would take five seconds to allow; the meter reads
+// 0 as soon as suppression is switched off, returns to the floor when it is switched on again
+// (the estimator kept running), and reads 0 when bypassed.
+TEST(VoiceChainTest, SuppressorMeterAndRelearn) {
+  constexpr double kRate = 48000.0;
+  constexpr int kBlock = 480;
+  auto runBlocks = [](VoiceChain& chain, std::vector<float>& x, int from, int to) {
+    for (int i = from; i < to; i += kBlock) chain.process(x.data() + i, kBlock);
+  };
+  const int second = static_cast<int>(kRate);
+  for (bool relearn : {false, true}) {
+    SCOPED_TRACE(relearn);
+    VoiceChain chain;
+    chain.prepare(kRate);
+    std::vector<float> in = whiteNoise(3 * second, 19, 0.01f);
+    for (int i = 2 * second; i < 3 * second; ++i) in[i] *= 10.0f;
+    runBlocks(chain, in, 0, 2 * second);
+    EXPECT_NEAR(-18.0f, chain.meters.suppressorAttenuationDb, 0.5f);
+    if (relearn) chain.relearnNoise();
+    runBlocks(chain, in, 2 * second, 3 * second);
+    if (!relearn) {
+      EXPECT_GT(chain.meters.suppressorAttenuationDb, -6.0f);
+      continue;
+    }
+    EXPECT_NEAR(-18.0f, chain.meters.suppressorAttenuationDb, 0.5f);
+
+    chain.params.nsEnabled = 0;
+    chain.update();
+    runBlocks(chain, in, 0, kBlock);
+    EXPECT_EQ(0.0f, chain.meters.suppressorAttenuationDb);
+    chain.params.nsEnabled = 1;
+    chain.update();
+    runBlocks(chain, in, 2 * second, 2 * second + second / 2);
+    EXPECT_NEAR(-18.0f, chain.meters.suppressorAttenuationDb, 0.5f);
+    chain.params.bypass = 1;
+    runBlocks(chain, in, 0, kBlock);
+    EXPECT_EQ(0.0f, chain.meters.suppressorAttenuationDb);
+  }
+}
 }  // namespace
 }  // namespace vorlund
