@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <numbers>
 #include <vector>
 
@@ -16,6 +17,17 @@ inline std::vector<float> sine(double frequency, double rate, int count, double 
   for (int i = 0; i < count; ++i)
     out[i] = static_cast<float>(amplitude *
                                 std::sin(2.0 * std::numbers::pi * frequency * i / rate + phase));
+  return out;
+}
+
+// Uniform white noise in [-amplitude, amplitude) from a linear congruential generator, so every
+// platform sees the same samples.
+inline std::vector<float> whiteNoise(int count, float amplitude, std::uint32_t seed) {
+  std::vector<float> out(count);
+  for (float& x : out) {
+    seed = seed * 1664525u + 1013904223u;
+    x = static_cast<float>(static_cast<std::int32_t>(seed)) / 2147483648.0f * amplitude;
+  }
   return out;
 }
 

@@ -177,14 +177,17 @@ TEST(BlockFrameTest, NonFiniteInputDoesNotPoisonTheChain) {
 // Verifies that a reset request is consumed by exactly one block and clears the chain state.
 TEST(BlockFrameTest, ResetRequestConsumedByNextBlock) {
   FrameFixture f(1, 480, false);
-  std::vector<float> s(480, 0.5f);
-  f.run(s, 480);
-  std::vector<float> afterDc(480, 0.5f);
+  std::vector<float> first(480, 0.5f);
+  f.run(first, 480);
+  std::vector<float> second(480, 0.5f);
+  f.run(second, 480);
+  ASSERT_NE(first, second);
+  std::vector<float> afterReset(480, 0.5f);
   f.frame.requestReset();
-  f.run(afterDc, 480);
+  f.run(afterReset, 480);
   EXPECT_EQ(0, f.frame.resetRequested.load());
-  // After a reset the DC blocker starts over: the first sample passes a step whole.
-  EXPECT_NEAR(0.5f, afterDc[0], 0.02f);
+  // After a reset the chain starts over: the first block after preparing repeats exactly.
+  EXPECT_EQ(first, afterReset);
 }
 
 }  // namespace
