@@ -1,4 +1,5 @@
-// dB to linear amplitude, as every stage of the chain converts it: 10^(dB/20) in float.
+// Level conversions as every stage of the chain does them, in float: dB to linear amplitude
+// (10^(dB/20)) and mean square to dB.
 #pragma once
 
 #include <cmath>
@@ -10,6 +11,13 @@ constexpr float kDbToNeper = 0.11512925f;
 
 inline float dbToGain(float db) noexcept {
   return std::exp(db * kDbToNeper);
+}
+
+// Level of a mean square in dB; anything at or below 1e-20 (-200 dB) reads as -200.
+inline float meanSquareToDb(float meanSquare) noexcept {
+  constexpr float kFloor = 1e-20f;
+  constexpr float kFloorDb = -200.0f;
+  return meanSquare > kFloor ? 10.0f * std::log10(meanSquare) : kFloorDb;
 }
 
 }  // namespace vorlund
