@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration from scratch and runs every suite:
-# Release and ASan+UBSan natively, and the MinGW build under Wine.
+# Release and ASan+UBSan natively, and the MinGW build under Wine. The Release suite includes
+# the instruction budget of the voice chain (scripts/instruction-budget.sh, under callgrind).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"

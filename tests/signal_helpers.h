@@ -1,6 +1,7 @@
 // Signal generators and measurements shared by the unit tests.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -75,6 +76,64 @@ inline double toneAmplitude(const std::vector<float>& x, double frequency, doubl
   const double w = 2.0 * std::numbers::pi * frequency / rate;
   for (int i = from; i < to; ++i) sum += static_cast<double>(x[i]) * std::polar(1.0, -w * i);
   return 2.0 * std::abs(sum) / (to - from);
+}
+
+// A long input that walks every stage through its cases: voiced bursts over noise, pauses of
+// noise alone, digital silence, low-frequency pops, hissing bursts, a DC step, a very quiet
+// passage, and full-scale bursts that drive the limiter, in segments of varying length chosen
+// by a seeded generator.
+inline std::vector<float> variedSignal(double rate, double seconds, std::uint32_t seed) {
+  const int count = static_cast<int>(rate * seconds);
+  std::vector<float> out(count, 0.0f);
+  auto next = [&seed]() {
+    seed = seed * 1664525u + 1013904223u;
+    return seed / 4294967296.0;
+  };
+  const std::vector<float> noise = whiteNoise(count, seed + 1u, 1.0f);
+  double phase = 0.0;
+  int i = 0;
+  while (i < count) {
+    const int length = std::min(count - i, static_cast<int>(rate * (0.05 + 0.6 * next())));
+    const int kind = static_cast<int>(next() * 8.0);
+    const double pitch = 90.0 + 200.0 * next();
+    const double level = std::pow(10.0, (-50.0 + 48.0 * next()) / 20.0);
+    for (int j = i; j < i + length; ++j) {
+      const double t = (j - i) / rate;
+      const double background = 0.003 * noise[j];
+      double x = 0.0;
+      switch (kind) {
+        case 0:  // voiced: a buzzy harmonic tone
+          phase += pitch / rate;
+          for (int h = 1; h <= 6; ++h) x += std::sin(2.0 * std::numbers::pi * h * phase) / h;
+          x = level * x + background;
+          break;
+        case 1:  // noise alone
+          x = background;
+          break;
+        case 2:  // digital silence
+          x = 0.0;
+          break;
+        case 3:  // a low-frequency pop
+          x = level * 4.0 * std::sin(2.0 * std::numbers::pi * 40.0 * t) * std::exp(-t * 30.0);
+          break;
+        case 4:  // hiss: white noise at speech level
+          x = level * noise[j];
+          break;
+        case 5:  // DC step with noise
+          x = 0.2 + background;
+          break;
+        case 6:  // very quiet tone
+          x = 1e-5 * std::sin(2.0 * std::numbers::pi * 1000.0 * t);
+          break;
+        default:  // full scale and above, for the limiter
+          x = 1.5 * std::sin(2.0 * std::numbers::pi * pitch * t);
+          break;
+      }
+      out[j] = static_cast<float>(x);
+    }
+    i += std::max(length, 1);
+  }
+  return out;
 }
 
 }  // namespace vorlund::test

@@ -1,6 +1,7 @@
 #include "chain/compressor.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "chain/biquad.h"
 
@@ -34,6 +35,16 @@ void Compressor::configure(bool enabled, float thresholdDb, float ratio, float a
                          kAutoMakeupMaxDb);
   }
   makeupDb_ = enabled ? makeup : 0.0f;
+
+  // Levels this far below the knee's lower edge cannot reach it through log10f's rounding (a
+  // margin of 0.0009 dB against errors near 1e-5 dB), so they skip the logarithm; but only if
+  // the quietest level, which never takes the logarithm, is under the knee as well.
+  constexpr double kQuietLevelMargin = 1.0 - 1e-4;
+  quietLevel_ = 0.0f;
+  if (belowKnee(kQuietestDb - thresholdDb_)) {
+    const double kneeEdgeDb = static_cast<double>(thresholdDb_) - 0.5 * kneeDb_;
+    quietLevel_ = static_cast<float>(std::pow(10.0, kneeEdgeDb / 20.0) * kQuietLevelMargin);
+  }
 }
 
 void Compressor::reset() noexcept {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "chain/gain.h"
 
@@ -21,28 +22,39 @@ class Compressor {
   // Real-time thread.
   void reset() noexcept;
 
-  // Real-time thread; one log10f and one expf per sample while enabled.
+  // Real-time thread; at most one log10f and one expf per sample while enabled: levels surely
+  // below the knee need no logarithm, and a gain equal to the previous sample's no exponential.
   float process(float x) noexcept {
     if (!enabled_) return x;
-    // Samples at or below 1e-6 count as -120 dBFS.
-    constexpr float kQuietest = 1e-6f;
-    constexpr float kQuietestDb = -120.0f;
     const float magnitude = std::fabs(x);
-    const float levelDb = magnitude > kQuietest ? 20.0f * std::log10(magnitude) : kQuietestDb;
-    const float reduction = staticReduction(levelDb - thresholdDb_);
+    const float reduction =
+        magnitude < quietLevel_ ? 0.0f : staticReduction(levelDb(magnitude) - thresholdDb_);
     heldReduction_ = std::max((1.0f - release_) * reduction + release_ * heldReduction_, reduction);
     smoothedReduction_ = (1.0f - attack_) * heldReduction_ + attack_ * smoothedReduction_;
     reductionDb_ = -smoothedReduction_;
-    return x * dbToGain(makeupDb_ - smoothedReduction_);
+    const float gainDb = makeupDb_ - smoothedReduction_;
+    if (!(gainDb == lastGainDb_)) {
+      lastGainDb_ = gainDb;
+      lastGain_ = dbToGain(gainDb);
+    }
+    return x * lastGain_;
   }
 
   // Gain change after the last processed sample, dB, <= 0.
   float reductionDb() const noexcept { return reductionDb_; }
 
  private:
+  // Samples at or below 1e-6 count as -120 dBFS.
+  static constexpr float kQuietest = 1e-6f;
+  static constexpr float kQuietestDb = -120.0f;
+
+  static float levelDb(float magnitude) noexcept {
+    return magnitude > kQuietest ? 20.0f * std::log10(magnitude) : kQuietestDb;
+  }
+  bool belowKnee(float overDb) const noexcept { return -kneeDb_ > 2.0f * overDb; }
   // Reduction in dB (>= 0) for a level `overDb` above the threshold.
   float staticReduction(float overDb) const noexcept {
-    if (-kneeDb_ > 2.0f * overDb) return 0.0f;
+    if (belowKnee(overDb)) return 0.0f;
     if (kneeDb_ > 0.0f && kneeDb_ >= 2.0f * std::fabs(overDb)) {
       const float intoKnee = overDb + 0.5f * kneeDb_;
       return -slope_ * intoKnee * intoKnee / (2.0f * kneeDb_);
@@ -59,6 +71,11 @@ class Compressor {
   float attack_ = 0.0f;
   float release_ = 0.0f;
   float makeupDb_ = 0.0f;
+  // Magnitudes below this are surely under the knee (0 when that cannot be promised).
+  float quietLevel_ = 0.0f;
+  // The last gain and its dB value: many consecutive samples share one.
+  float lastGainDb_ = std::numeric_limits<float>::quiet_NaN();
+  float lastGain_ = 1.0f;
   float heldReduction_ = 0.0f;
   float smoothedReduction_ = 0.0f;
   float reductionDb_ = 0.0f;

@@ -31,9 +31,14 @@ void DeEsser::configure(bool enabled, float frequencyHz, float amount) noexcept 
   constexpr float kThresholdPerAmountDb = 12.0f;
   constexpr float kReductionAtZeroDb = 3.0f;
   constexpr float kReductionPerAmountDb = 9.0f;
+  // Band ratios this far below the relative threshold cannot reach it through log10f's
+  // rounding (a margin of 0.0009 dB against errors near 1e-6 dB), so they skip the logarithm.
+  constexpr double kQuietRatioMargin = 1.0 - 1e-4;
   enabled_ = enabled;
   relativeThresholdDb_ = kThresholdAtZeroDb - kThresholdPerAmountDb * amount;
   maxReductionDb_ = kReductionAtZeroDb + kReductionPerAmountDb * amount;
+  quietRatio_ = static_cast<float>(std::pow(10.0, relativeThresholdDb_ / 20.0) * kQuietRatioMargin);
+  deepestGain_ = dbToGain(-maxReductionDb_);
   if (!(frequencyHz == frequency_)) {
     frequency_ = frequencyHz;
     design();
@@ -47,31 +52,6 @@ void DeEsser::design() noexcept {
   constexpr double kSplitQ = 0.7071;
   designBiquad(sidechain_, FilterType::BandPass, sampleRate_, frequency_, 0.0, kSidechainQ);
   designBiquad(split_, FilterType::HighPass, sampleRate_, kSplitShare * frequency_, 0.0, kSplitQ);
-}
-
-float DeEsser::process(float x) noexcept {
-  // Each dB of the band above the relative threshold takes this much off the upper band.
-  constexpr float kCutPerDbOver = 1.5f;
-  constexpr float kSilentFullBand = 1e-9f;
-  constexpr float kSmallestRatio = 1e-10f;
-  constexpr float kFloorDb = -200.0f;
-
-  const float side = sidechain_.process(x);
-  sideEnvelope_ = envelopeCoefficients_.follow(sideEnvelope_, std::fabs(side));
-  fullEnvelope_ = envelopeCoefficients_.follow(fullEnvelope_, std::fabs(x));
-
-  float target = 1.0f;
-  if (enabled_ && sideEnvelope_ > detectorThreshold_ && fullEnvelope_ > kSilentFullBand) {
-    const float ratio = sideEnvelope_ / fullEnvelope_;
-    const float ratioDb = ratio > kSmallestRatio ? 20.0f * std::log10(ratio) : kFloorDb;
-    const float over = ratioDb - relativeThresholdDb_;
-    if (over > 0.0f) target = dbToGain(-std::min(maxReductionDb_, kCutPerDbOver * over));
-  }
-  gain_ = follow(gain_, target, gain_ > target ? gainAttack_ : gainRelease_);
-  if (gain_ < blockMinGain_) blockMinGain_ = gain_;
-
-  const float high = split_.process(x);
-  return x - high + gain_ * high;
 }
 
 void DeEsser::reset() noexcept {

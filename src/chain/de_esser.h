@@ -4,7 +4,10 @@
 // spectrum above 0.55 x the sibilance frequency is turned down.
 #pragma once
 
+#include <cmath>
+
 #include "chain/biquad.h"
+#include "chain/gain.h"
 
 namespace vorlund {
 
@@ -17,7 +20,23 @@ class DeEsser {
   // differs), and never touches signal state.
   void configure(bool enabled, float frequencyHz, float amount) noexcept;
   // Real-time thread. Filters and envelopes run also while disabled; then the gain returns to 1.
-  float process(float x) noexcept;
+  float process(float x) noexcept {
+    const float side = sidechain_.process(x);
+    sideEnvelope_ = envelopeCoefficients_.follow(sideEnvelope_, std::fabs(side));
+    fullEnvelope_ = envelopeCoefficients_.follow(fullEnvelope_, std::fabs(x));
+
+    float target = 1.0f;
+    if (enabled_ && sideEnvelope_ > detectorThreshold_ && fullEnvelope_ > kSilentFullBand) {
+      const float ratio = sideEnvelope_ / fullEnvelope_;
+      // Below quietRatio_ the band is surely under the relative threshold: no cut.
+      if (!(ratio < quietRatio_)) target = targetGain(ratio);
+    }
+    gain_ = follow(gain_, target, gain_ > target ? gainAttack_ : gainRelease_);
+    if (gain_ < blockMinGain_) blockMinGain_ = gain_;
+
+    const float high = split_.process(x);
+    return x - high + gain_ * high;
+  }
   // Real-time thread; clears signal state, keeps coefficients.
   void reset() noexcept;
 
@@ -29,13 +48,30 @@ class DeEsser {
   const BiquadSection& split() const noexcept { return split_; }
 
  private:
+  static constexpr float kSilentFullBand = 1e-9f;
+
   void design() noexcept;
+  // Gain of the upper band for a sidechain-to-full-band envelope ratio.
+  float targetGain(float ratio) const noexcept {
+    // Each dB of the band above the relative threshold takes this much off the upper band.
+    constexpr float kCutPerDbOver = 1.5f;
+    constexpr float kSmallestRatio = 1e-10f;
+    constexpr float kFloorDb = -200.0f;
+    const float ratioDb = ratio > kSmallestRatio ? 20.0f * std::log10(ratio) : kFloorDb;
+    const float over = ratioDb - relativeThresholdDb_;
+    if (!(over > 0.0f)) return 1.0f;
+    const float cutDb = kCutPerDbOver * over;
+    // At the deepest cut the gain is the same every time: computed once in configure().
+    return cutDb < maxReductionDb_ ? dbToGain(-cutDb) : deepestGain_;
+  }
 
   double sampleRate_ = 48000.0;
   bool enabled_ = false;
   float frequency_ = 6500.0f;
   float relativeThresholdDb_ = -6.0f;
   float maxReductionDb_ = 3.0f;
+  float quietRatio_ = 0.0f;
+  float deepestGain_ = 1.0f;
   float detectorThreshold_ = 0.0f;
   BiquadSection sidechain_{};
   BiquadSection split_{};

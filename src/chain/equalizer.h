@@ -15,6 +15,7 @@ namespace vorlund {
 class Equalizer {
  public:
   static constexpr int kBandCount = ParameterBlock::kBandCount;
+  static constexpr int kMaxSections = kBandCount + ToneControls::kFilterCount;
 
   // Real-time thread or configuration thread; designs the active bands and all tone filters
   // for the rate, keeps every state.
@@ -23,6 +24,12 @@ class Equalizer {
   float process(float x) noexcept {
     for (int j = 0; j < activeCount_; ++j) x = bandSections_[activeBands_[j]].process(x);
     return tone_.process(x);
+  }
+  // Writes the sections process() runs, in order (active bands, then tone filters), to `out`;
+  // returns how many, at most kMaxSections.
+  int activeSections(BiquadSection** out) noexcept {
+    for (int j = 0; j < activeCount_; ++j) out[j] = &bandSections_[activeBands_[j]];
+    return activeCount_ + tone_.activeSections(out + activeCount_);
   }
   void reset() noexcept {
     for (BiquadSection& s : bandSections_) s.reset();

@@ -20,6 +20,11 @@ class HighPassFilter {
     for (BiquadSection& s : sections_) s.reset();
   }
   int sectionCount() const noexcept { return count_; }
+  // Writes the sections in use, in processing order, to `out`; returns how many.
+  int activeSections(BiquadSection** out) noexcept {
+    for (int i = 0; i < count_; ++i) out[i] = &sections_[i];
+    return count_;
+  }
   const BiquadSection& section(int i) const noexcept { return sections_[i]; }
 
  private:

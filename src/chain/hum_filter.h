@@ -24,6 +24,13 @@ class HumFilter {
     for (BiquadSection& s : sections_) s.reset();
   }
 
+  // Writes the sections process() runs, in order, to `out`; returns how many.
+  int activeSections(BiquadSection** out) noexcept {
+    if (!enabled_) return 0;
+    for (int i = 0; i < sectionCount_; ++i) out[i] = &sections_[i];
+    return sectionCount_;
+  }
+
   bool enabled() const noexcept { return enabled_; }
   int sectionCount() const noexcept { return sectionCount_; }
   const BiquadSection& section(int i) const noexcept { return sections_[i]; }

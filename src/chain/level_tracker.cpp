@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "chain/biquad.h"
 #include "chain/gain.h"
 
 namespace vorlund {
@@ -48,17 +47,10 @@ void LevelTracker::reset() noexcept {
 }
 
 void LevelTracker::process(const float* samples, int count) noexcept {
-  const float coefficient = coefficient_;
-  float meanSquare = meanSquare_;
-  for (int i = 0; i < count; ++i) {
-    const float x = samples[i];
-    meanSquare = follow(meanSquare, x * x, coefficient);
-    if (++counter_ >= interval_) {
-      meanSquare_ = meanSquare;
-      updateLevel();
-    }
-  }
-  meanSquare_ = meanSquare;
+  // A local copy keeps the state in registers: the samples cannot alias it.
+  LevelTracker tracker = *this;
+  for (int i = 0; i < count; ++i) tracker.process(samples[i]);
+  *this = tracker;
 }
 
 void LevelTracker::updateLevel() noexcept {

@@ -3,6 +3,8 @@
 // on across blocks, so updates do not depend on how the signal is cut into blocks.
 #pragma once
 
+#include "chain/biquad.h"
+
 namespace vorlund {
 
 class LevelTracker {
@@ -13,6 +15,11 @@ class LevelTracker {
   void reset() noexcept;
   // Real-time thread; reads the block without changing it.
   void process(const float* samples, int count) noexcept;
+  // Real-time thread; one sample of the same.
+  void process(float x) noexcept {
+    meanSquare_ = follow(meanSquare_, x * x, coefficient_);
+    if (++counter_ >= interval_) updateLevel();
+  }
 
   float backgroundDb() const noexcept { return backgroundDb_; }
   bool voiceActive() const noexcept { return voiceActive_; }

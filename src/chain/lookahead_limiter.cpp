@@ -32,21 +32,14 @@ void LookaheadLimiter::configure(bool enabled, float ceilingDb) noexcept {
 void LookaheadLimiter::reset() noexcept {
   std::fill(delay_.begin(), delay_.end(), 0.0f);
   std::fill(averageRing_.begin(), averageRing_.end(), 1.0f);
-  writePos_ = 0;
-  dequeFront_ = 0;
-  dequeBack_ = 0;
-  recomputeCounter_ = 0;
-  clock_ = 0;
-  gain_ = 1.0f;
-  blockMinGain_ = 1.0f;
-  runningSum_ = lookahead_;
+  window_ = Window{};
+  window_.runningSum = lookahead_;
 }
 
-void LookaheadLimiter::recomputeSum() noexcept {
-  recomputeCounter_ = 0;
+double LookaheadLimiter::ringSum() const noexcept {
   double sum = 0.0;
   for (float value : averageRing_) sum += value;
-  runningSum_ = sum;
+  return sum;
 }
 
 }  // namespace vorlund

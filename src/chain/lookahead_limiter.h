@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "chain/biquad.h"
+#include "chain/buffer_bytes.h"
 
 namespace vorlund {
 
@@ -25,53 +26,29 @@ class LookaheadLimiter {
 
   // Real-time thread; returns the input of lookaheadSamples() - 1 samples ago, limited.
   float process(float x) noexcept {
-    const int length = lookahead_;
-    const int capacity = length + 1;
-
-    const float magnitude = std::fabs(x);
-    const float required = enabled_ && magnitude > ceiling_ ? ceiling_ / magnitude : 1.0f;
-
-    // Monotonic queue: values rise from front to back, so the front is the window minimum.
-    while (dequeBack_ != dequeFront_) {
-      const int previous = (dequeBack_ + length) % capacity;
-      if (dequeValues_[previous] < required) break;
-      dequeBack_ = previous;
-    }
-    dequeValues_[dequeBack_] = required;
-    dequeTimes_[dequeBack_] = clock_;
-    dequeBack_ = (dequeBack_ + 1) % capacity;
-    // Unsigned difference: stays right when the clock wraps. The entry just pushed never
-    // expires, so the loop ends even when the push filled every slot.
-    while (clock_ - dequeTimes_[dequeFront_] >= static_cast<std::uint32_t>(length))
-      dequeFront_ = (dequeFront_ + 1) % capacity;
-    const float windowMinimum = dequeValues_[dequeFront_];
-
-    runningSum_ += static_cast<double>(windowMinimum - averageRing_[writePos_]);
-    averageRing_[writePos_] = windowMinimum;
-    if (++recomputeCounter_ == kRecomputeInterval) recomputeSum();
-    const float average = static_cast<float>(runningSum_ / length);
-
-    // Falls at once, recovers with the release time.
-    gain_ = gain_ > average ? average : follow(gain_, average, releaseCoefficient_);
-    if (gain_ < blockMinGain_) blockMinGain_ = gain_;
-
-    delay_[writePos_] = x;
-    writePos_ = writePos_ + 1 == length ? 0 : writePos_ + 1;
-    const float delayed = delay_[writePos_];
-    ++clock_;
-
-    float y = delayed * gain_;
-    // Catches the float error of the average; the gain alone already meets the ceiling.
-    if (enabled_) y = std::clamp(y, -ceiling_, ceiling_);
+    Window window = window_;
+    const float y = step(window, x);
+    window_ = window;
     return y;
   }
+  // Real-time thread; the same for a block, in place.
+  void process(float* samples, int count) noexcept {
+    Window window = window_;
+    for (int i = 0; i < count; ++i) samples[i] = step(window, samples[i]);
+    window_ = window;
+  }
 
+  // Bytes of the window buffers (L, L, L + 1 and L + 1 entries).
+  std::size_t bufferBytes() const noexcept {
+    return reservedBytes(delay_) + reservedBytes(averageRing_) + reservedBytes(dequeValues_) +
+           reservedBytes(dequeTimes_);
+  }
   // Window length L; the delay is L - 1 samples.
   int lookaheadSamples() const noexcept { return lookahead_; }
   // Smallest gain since the last call; starts a new minimum at 1.
   float takeBlockMinGain() noexcept {
-    const float minimum = blockMinGain_;
-    blockMinGain_ = 1.0f;
+    const float minimum = window_.blockMinGain;
+    window_.blockMinGain = 1.0f;
     return minimum;
   }
 
@@ -80,20 +57,71 @@ class LookaheadLimiter {
   // adding and removing window minima accumulates.
   static constexpr int kRecomputeInterval = 65536;
 
-  void recomputeSum() noexcept;
+  // The running state of the window, copied into a local for the duration of a call so that it
+  // stays in registers.
+  struct Window {
+    int writePos = 0;  // shared position in the delay line and the average ring
+    int dequeFront = 0;
+    int dequeBack = 0;  // the queue is empty when front and back are equal
+    int recomputeCounter = 0;
+    std::uint32_t clock = 0;  // sample counter, the queue's time stamps
+    float gain = 1.0f;
+    float blockMinGain = 1.0f;
+    double runningSum = 0.0;
+  };
+
+  float step(Window& w, float x) noexcept {
+    const int length = lookahead_;
+    const int last = length;  // the queue is a ring of L + 1 slots, 0..L
+
+    const float magnitude = std::fabs(x);
+    const float required = enabled_ && magnitude > ceiling_ ? ceiling_ / magnitude : 1.0f;
+
+    // Monotonic queue: values rise from front to back, so the front is the window minimum.
+    while (w.dequeBack != w.dequeFront) {
+      const int previous = w.dequeBack == 0 ? last : w.dequeBack - 1;
+      if (dequeValues_[previous] < required) break;
+      w.dequeBack = previous;
+    }
+    dequeValues_[w.dequeBack] = required;
+    dequeTimes_[w.dequeBack] = w.clock;
+    w.dequeBack = w.dequeBack == last ? 0 : w.dequeBack + 1;
+    // Unsigned difference: stays right when the clock wraps. The entry just pushed never
+    // expires, so the loop ends even when the push filled every slot.
+    while (w.clock - dequeTimes_[w.dequeFront] >= static_cast<std::uint32_t>(length))
+      w.dequeFront = w.dequeFront == last ? 0 : w.dequeFront + 1;
+    const float windowMinimum = dequeValues_[w.dequeFront];
+
+    w.runningSum += static_cast<double>(windowMinimum - averageRing_[w.writePos]);
+    averageRing_[w.writePos] = windowMinimum;
+    if (++w.recomputeCounter == kRecomputeInterval) {
+      w.recomputeCounter = 0;
+      w.runningSum = ringSum();
+    }
+    const float average = static_cast<float>(w.runningSum / length);
+
+    // Falls at once, recovers with the release time.
+    w.gain = w.gain > average ? average : follow(w.gain, average, releaseCoefficient_);
+    if (w.gain < w.blockMinGain) w.blockMinGain = w.gain;
+
+    delay_[w.writePos] = x;
+    w.writePos = w.writePos + 1 == length ? 0 : w.writePos + 1;
+    const float delayed = delay_[w.writePos];
+    ++w.clock;
+
+    float y = delayed * w.gain;
+    // Catches the float error of the average; the gain alone already meets the ceiling.
+    if (enabled_) y = std::clamp(y, -ceiling_, ceiling_);
+    return y;
+  }
+  // Sum of the average ring in double: removes the float error the running sum accumulates.
+  double ringSum() const noexcept;
 
   bool enabled_ = false;
   int lookahead_ = 1;
-  int writePos_ = 0;
-  int dequeFront_ = 0;
-  int dequeBack_ = 0;
-  int recomputeCounter_ = 0;
-  std::uint32_t clock_ = 0;
   float ceiling_ = 1.0f;
   float releaseCoefficient_ = 0.0f;
-  float gain_ = 1.0f;
-  float blockMinGain_ = 1.0f;
-  double runningSum_ = 0.0;
+  Window window_;
   // Sized in prepare: the delay line and the last L window minima (L each), and the minimum
   // queue, a ring of L + 1 slots.
   std::vector<float> delay_;

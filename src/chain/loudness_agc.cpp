@@ -54,17 +54,19 @@ void LoudnessAgc::reset() noexcept {
 
 void LoudnessAgc::process(float* samples, int count, bool voiceActive) noexcept {
   if (count <= 0) return;
-  const float coefficient = coefficient_;
-  float meanSquare = meanSquare_;
-  for (int i = 0; i < count; ++i) {
-    const float k = shelf_.process(highPass_.process(samples[i]));
-    meanSquare = follow(meanSquare, k * k, coefficient);
-  }
-  meanSquare_ = meanSquare;
+  // A local copy keeps the filter state in registers: the samples cannot alias it.
+  LoudnessAgc stage = *this;
+  for (int i = 0; i < count; ++i) stage.measure(samples[i]);
+  *this = stage;
+  Ramp ramp = finishBlock(count, voiceActive);
+  if (ramp.isUnity()) return;
+  for (int i = 0; i < count; ++i) samples[i] = ramp.apply(samples[i]);
+}
 
+LoudnessAgc::Ramp LoudnessAgc::finishBlock(int count, bool voiceActive) noexcept {
   const float seconds = static_cast<float>(count / sampleRate_);
   if (enabled_) {
-    const float loudness = meanSquareToDb(meanSquare) - kLoudnessOffsetDb;
+    const float loudness = meanSquareToDb(meanSquare_) - kLoudnessOffsetDb;
     if (voiceActive && loudness > kQuietestLoudness) {
       const float step = seconds * ratePerSecond_;
       // Judged against the loudness this stage will produce, not the one it receives.
@@ -78,13 +80,9 @@ void LoudnessAgc::process(float* samples, int count, bool voiceActive) noexcept 
   }
 
   const float target = dbToGain(gainDb_);
-  const float step = (target - currentGain_) / static_cast<float>(count);
-  float gain = currentGain_;
-  for (int i = 0; i < count; ++i) {
-    gain += step;
-    samples[i] *= gain;
-  }
+  const Ramp ramp{currentGain_, (target - currentGain_) / static_cast<float>(count)};
   currentGain_ = target;
+  return ramp;
 }
 
 }  // namespace vorlund

@@ -16,8 +16,28 @@ class LoudnessAgc {
   void configure(bool enabled, float targetDb, float maxGainDb, float speed) noexcept;
   // Real-time thread.
   void reset() noexcept;
+  // Linear ramp from the gain reached at the end of the previous block to the block's target.
+  struct Ramp {
+    float gain;
+    float step;
+    // Multiplying by exactly 1 changes nothing, so such a block needs no pass.
+    bool isUnity() const noexcept { return gain == 1.0f && step == 0.0f; }
+    float apply(float x) noexcept {
+      gain += step;
+      return x * gain;
+    }
+  };
+
   // Real-time thread; measures the block as it comes in, then multiplies it in place.
   void process(float* samples, int count, bool voiceActive) noexcept;
+  // Real-time thread; the same in pieces, for a caller that fuses the measuring into its own
+  // per-sample loop: measure() every sample entering the stage, then finishBlock() once, whose
+  // ramp multiplies the block's samples in order.
+  void measure(float x) noexcept {
+    const float k = shelf_.process(highPass_.process(x));
+    meanSquare_ = follow(meanSquare_, k * k, coefficient_);
+  }
+  Ramp finishBlock(int count, bool voiceActive) noexcept;
 
   // Gain reached at the end of the last block, dB.
   float gainDb() const noexcept { return gainDb_; }

@@ -40,27 +40,6 @@ void PlosiveSuppressor::configure(bool enabled, float strength) noexcept {
   minGain_ = dbToGain(-(kFloorPerStrengthDb * strength + kFloorAtZeroDb));
 }
 
-float PlosiveSuppressor::process(float x) noexcept {
-  const float low = lowPass_[1].process(lowPass_[0].process(x));
-  const float high = highPass_[1].process(highPass_[0].process(x));
-  lowEnvelope_ = envelopeCoefficients_.follow(lowEnvelope_, std::fabs(low));
-  highEnvelope_ = envelopeCoefficients_.follow(highEnvelope_, std::fabs(high));
-  if (!enabled_) return x;
-
-  // The cut grows with the square of the excess over the trigger level, down to the floor.
-  float target = 1.0f;
-  if (lowEnvelope_ > threshold_) {
-    const float limit = triggerRatio_ * highEnvelope_;
-    if (lowEnvelope_ > limit) {
-      const float ratio = limit / lowEnvelope_;
-      target = std::max(ratio * ratio, minGain_);
-    }
-  }
-  gain_ = follow(gain_, target, gain_ > target ? gainAttack_ : gainRelease_);
-  if (gain_ < blockMinGain_) blockMinGain_ = gain_;
-  return gain_ * low + high;
-}
-
 void PlosiveSuppressor::reset() noexcept {
   for (BiquadSection& s : lowPass_) s.reset();
   for (BiquadSection& s : highPass_) s.reset();

@@ -4,7 +4,9 @@
 // bands sum back to an all-pass, so nothing but phase changes while no cut is applied.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 #include "chain/biquad.h"
 
@@ -20,7 +22,26 @@ class PlosiveSuppressor {
   void configure(bool enabled, float strength) noexcept;
   // Real-time thread. The split and the envelopes run also while disabled, so switching on
   // starts from current state rather than stale state.
-  float process(float x) noexcept;
+  float process(float x) noexcept {
+    const float low = lowPass_[1].process(lowPass_[0].process(x));
+    const float high = highPass_[1].process(highPass_[0].process(x));
+    lowEnvelope_ = envelopeCoefficients_.follow(lowEnvelope_, std::fabs(low));
+    highEnvelope_ = envelopeCoefficients_.follow(highEnvelope_, std::fabs(high));
+    if (!enabled_) return x;
+
+    // The cut grows with the square of the excess over the trigger level, down to the floor.
+    float target = 1.0f;
+    if (lowEnvelope_ > threshold_) {
+      const float limit = triggerRatio_ * highEnvelope_;
+      if (lowEnvelope_ > limit) {
+        const float ratio = limit / lowEnvelope_;
+        target = std::max(ratio * ratio, minGain_);
+      }
+    }
+    gain_ = follow(gain_, target, gain_ > target ? gainAttack_ : gainRelease_);
+    if (gain_ < blockMinGain_) blockMinGain_ = gain_;
+    return gain_ * low + high;
+  }
   // Real-time thread; clears signal state, keeps coefficients.
   void reset() noexcept;
 

@@ -9,6 +9,8 @@ namespace vorlund {
 
 class ToneControls {
  public:
+  static constexpr int kFilterCount = 3;
+
   // Real-time thread or configuration thread; redesigns all three, keeps their state.
   void configure(float low, float presence, float air, double sampleRate) noexcept;
   float process(float x) noexcept {
@@ -16,6 +18,14 @@ class ToneControls {
     if (presenceActive_) x = presence_.process(x);
     if (airActive_) x = air_.process(x);
     return x;
+  }
+  // Writes the filters process() runs, in order, to `out`; returns how many (at most 3).
+  int activeSections(BiquadSection** out) noexcept {
+    int count = 0;
+    if (lowActive_) out[count++] = &lowShelf_;
+    if (presenceActive_) out[count++] = &presence_;
+    if (airActive_) out[count++] = &air_;
+    return count;
   }
   void reset() noexcept {
     lowShelf_.reset();

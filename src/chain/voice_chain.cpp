@@ -1,33 +1,34 @@
 #include "chain/voice_chain.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
+#include "chain/biquad_cascade.h"
 #include "chain/gain.h"
 
 namespace vorlund {
 namespace {
 
-struct BlockMeasure {
-  float peak;
-  float meanSquare;
-};
-
 // Peak and mean square in sample order, float accumulation.
-BlockMeasure measure(const float* samples, int count) noexcept {
+struct BlockMeasure {
   float peak = 0.0f;
   float sum = 0.0f;
-  for (int i = 0; i < count; ++i) {
-    const float x = samples[i];
+
+  void add(float x) noexcept {
     const float magnitude = std::fabs(x);
     if (magnitude > peak) peak = magnitude;
     sum += x * x;
   }
-  return {peak, sum / static_cast<float>(count)};
-}
+  float meanSquare(int count) const noexcept { return sum / static_cast<float>(count); }
+};
 
 // A full mute fade takes 10 ms.
 constexpr double kMuteRampSeconds = 0.01;
+// Sections a block may run through: the high-pass and the hum notches before the suppressor,
+// the equaliser's bands and tone filters after it.
+constexpr int kMaxInputSections = 2 + HumFilter::kMaxSections;
+constexpr int kMaxVoiceSections = Equalizer::kMaxSections;
 
 }  // namespace
 
@@ -99,18 +100,20 @@ int VoiceChain::latencySamples() const noexcept {
   return suppressor_.frameSize() + limiter_.lookaheadSamples() - 1;
 }
 
+// Each stage sees the same samples in the same order as in a loop that runs the stages one
+// after another per sample; the loops below only group the per-sample stages into a few passes
+// over the block, with the stages copied into locals so their state stays in registers (the
+// samples cannot alias a local), and skip multiplications by exactly 1.
 void VoiceChain::process(float* samples, int count) noexcept {
   if (count <= 0) return;
 
-  const BlockMeasure raw = measure(samples, count);
-  meters.inputPeak = raw.peak;
-  meters.inputMeanSquare = raw.meanSquare;
-  inputTracker_.process(samples, count);
-  meters.inputBackgroundDb = inputTracker_.backgroundDb();
-
   if (params.bypass != 0) {
-    meters.outputPeak = raw.peak;
-    meters.outputMeanSquare = raw.meanSquare;
+    BlockMeasure raw;
+    for (int i = 0; i < count; ++i) raw.add(samples[i]);
+    inputTracker_.process(samples, count);
+    meters.inputPeak = meters.outputPeak = raw.peak;
+    meters.inputMeanSquare = meters.outputMeanSquare = raw.meanSquare(count);
+    meters.inputBackgroundDb = inputTracker_.backgroundDb();
     meters.gateGain = 1.0f;
     meters.compressorReductionDb = 0.0f;
     meters.limiterMinGain = 1.0f;
@@ -121,39 +124,15 @@ void VoiceChain::process(float* samples, int count) noexcept {
     return;
   }
 
-  const float inputGain = inputGain_;
-  for (int i = 0; i < count; ++i) {
-    float x = samples[i] * inputGain;
-    x = dcBlocker_.process(x);
-    x = highPass_.process(x);
-    x = humFilter_.process(x);
-    samples[i] = x;
-  }
-
-  for (int i = 0; i < count; ++i) samples[i] = suppressor_.processSample(samples[i]);
-
-  voiceTracker_.process(samples, count);
+  conditionAndSuppress(samples, count);
   // Replaces, for this block, the thresholds update() took from the record.
   if (params.gateAuto != 0) gate_.setAutoThreshold(voiceTracker_.backgroundDb());
-
-  const bool eqEnabled = params.eqEnabled != 0;
-  for (int i = 0; i < count; ++i) {
-    float x = samples[i];
-    x = plosive_.process(x);
-    x = gate_.process(x);
-    if (eqEnabled) x = equalizer_.process(x);
-    x = deEsser_.process(x);
-    samples[i] = x;
-  }
-
-  agc_.process(samples, count, voiceTracker_.voiceActive());
-
-  for (int i = 0; i < count; ++i) samples[i] = compressor_.process(samples[i]);
-
+  shapeVoice(samples, count);
+  compress(samples, count);
   voiceEffect_.process(samples, count);
-
   runOutputStage(samples, count);
-  measureOutput(samples, count);
+
+  meters.inputBackgroundDb = inputTracker_.backgroundDb();
   meters.gateGain = gate_.gain();
   meters.compressorReductionDb = compressor_.reductionDb();
   meters.limiterMinGain = limiter_.takeBlockMinGain();
@@ -166,28 +145,98 @@ void VoiceChain::process(float* samples, int count) noexcept {
   meters.voiceActive = voiceTracker_.voiceActive();
 }
 
-// Output gain, then the limiter (whose delay line always runs), then the mute ramp.
+// Raw measures and the input tracker on the untouched sample; input gain, DC blocker, high-pass
+// sections and hum notches; the suppressor's exchange, and the voice tracker on what comes out.
+void VoiceChain::conditionAndSuppress(float* samples, int count) noexcept {
+  std::array<BiquadSection*, kMaxInputSections> sections;
+  int sectionCount = highPass_.activeSections(sections.data());
+  sectionCount += humFilter_.activeSections(sections.data() + sectionCount);
+  withLocalCascade<kMaxInputSections>(sections.data(), sectionCount, [&](auto& cascade) {
+    BlockMeasure raw;
+    LevelTracker inputTracker = inputTracker_;
+    LevelTracker voiceTracker = voiceTracker_;
+    DcBlocker dcBlocker = dcBlocker_;
+    const float inputGain = inputGain_;
+    for (int i = 0; i < count; ++i) {
+      const float x = samples[i];
+      raw.add(x);
+      inputTracker.process(x);
+      const float y = suppressor_.processSample(cascade.process(dcBlocker.process(x * inputGain)));
+      samples[i] = y;
+      voiceTracker.process(y);
+    }
+    inputTracker_ = inputTracker;
+    voiceTracker_ = voiceTracker;
+    dcBlocker_ = dcBlocker;
+    meters.inputPeak = raw.peak;
+    meters.inputMeanSquare = raw.meanSquare(count);
+  });
+}
+
+// Plosive suppressor, gate, equaliser (while switched on) and de-esser, and the automatic
+// gain's measuring of what leaves the de-esser.
+void VoiceChain::shapeVoice(float* samples, int count) noexcept {
+  std::array<BiquadSection*, kMaxVoiceSections> sections;
+  const int sectionCount = params.eqEnabled != 0 ? equalizer_.activeSections(sections.data()) : 0;
+  withLocalCascade<kMaxVoiceSections>(sections.data(), sectionCount, [&](auto& equalizer) {
+    PlosiveSuppressor plosive = plosive_;
+    NoiseGate gate = gate_;
+    DeEsser deEsser = deEsser_;
+    LoudnessAgc agc = agc_;
+    for (int i = 0; i < count; ++i) {
+      float x = samples[i];
+      x = plosive.process(x);
+      x = gate.process(x);
+      x = equalizer.process(x);
+      x = deEsser.process(x);
+      samples[i] = x;
+      agc.measure(x);
+    }
+    plosive_ = plosive;
+    gate_ = gate;
+    deEsser_ = deEsser;
+    agc_ = agc;
+  });
+}
+
+// The automatic gain's ramp over the block, then the compressor.
+void VoiceChain::compress(float* samples, int count) noexcept {
+  LoudnessAgc::Ramp ramp = agc_.finishBlock(count, voiceTracker_.voiceActive());
+  Compressor compressor = compressor_;
+  if (ramp.isUnity()) {
+    for (int i = 0; i < count; ++i) samples[i] = compressor.process(samples[i]);
+  } else {
+    for (int i = 0; i < count; ++i) samples[i] = compressor.process(ramp.apply(samples[i]));
+  }
+  compressor_ = compressor;
+}
+
+// Output gain, then the limiter (whose delay line always runs), then the mute ramp, and the
+// output measures on the result.
 void VoiceChain::runOutputStage(float* samples, int count) noexcept {
   const float outputGain = outputGain_;
+  if (outputGain != 1.0f) {
+    for (int i = 0; i < count; ++i) samples[i] *= outputGain;
+  }
+  limiter_.process(samples, count);
+
   const float muteTarget = params.mute != 0 ? 0.0f : 1.0f;
   const float muteStep = muteStep_;
   float muteGain = muteGain_;
+  BlockMeasure out;
   for (int i = 0; i < count; ++i) {
-    const float y = limiter_.process(samples[i] * outputGain);
     if (muteGain < muteTarget) {
       muteGain = std::min(muteGain + muteStep, muteTarget);
     } else if (muteGain > muteTarget) {
       muteGain = std::max(muteGain - muteStep, muteTarget);
     }
-    samples[i] = muteGain * y;
+    const float y = muteGain * samples[i];
+    samples[i] = y;
+    out.add(y);
   }
   muteGain_ = muteGain;
-}
-
-void VoiceChain::measureOutput(const float* samples, int count) noexcept {
-  const BlockMeasure out = measure(samples, count);
   meters.outputPeak = out.peak;
-  meters.outputMeanSquare = out.meanSquare;
+  meters.outputMeanSquare = out.meanSquare(count);
 }
 
 }  // namespace vorlund

@@ -3,6 +3,8 @@
 // meters. Only prepare() allocates; update(), reset() and process() are real-time safe.
 #pragma once
 
+#include <cstddef>
+
 #include "chain/chain_meters.h"
 #include "chain/compressor.h"
 #include "chain/dc_blocker.h"
@@ -21,6 +23,16 @@
 
 namespace vorlund {
 
+struct ChainMemory {
+  std::size_t object;
+  std::size_t suppressorBuffers;
+  std::size_t voiceEffectBuffers;
+  std::size_t limiterBuffers;
+  std::size_t total() const noexcept {
+    return object + suppressorBuffers + voiceEffectBuffers + limiterBuffers;
+  }
+};
+
 class VoiceChain {
  public:
   VoiceChain() noexcept;
@@ -37,6 +49,11 @@ class VoiceChain {
   // Delay from input to output in samples: the suppressor's frame plus the limiter's window,
   // less one.
   int latencySamples() const noexcept;
+  // Bytes held per instance: the object itself and every buffer its stages own.
+  ChainMemory memoryUse() const noexcept {
+    return {sizeof(VoiceChain), suppressor_.bufferBytes(), voiceEffect_.bufferBytes(),
+            limiter_.bufferBytes()};
+  }
   // Real-time thread; restarts the noise suppressor's learning from its next frame.
   void relearnNoise() noexcept { suppressor_.setFrameCount(0); }
 
@@ -46,8 +63,10 @@ class VoiceChain {
   ChainMeters meters{};
 
  private:
+  void conditionAndSuppress(float* samples, int count) noexcept;
+  void shapeVoice(float* samples, int count) noexcept;
+  void compress(float* samples, int count) noexcept;
   void runOutputStage(float* samples, int count) noexcept;
-  void measureOutput(const float* samples, int count) noexcept;
 
   float inputGain_ = 1.0f;
   float outputGain_ = 1.0f;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "chain/buffer_bytes.h"
 #include "chain/voice_chain.h"
 #include "engine/parameter_block.h"
 #include "platform/com/apo_types.h"
@@ -34,6 +35,12 @@ class BlockFrame {
   void process(std::uint32_t numInputConnections, APO_CONNECTION_PROPERTY** inputConnections,
                std::uint32_t numOutputConnections,
                APO_CONNECTION_PROPERTY** outputConnections) noexcept;
+
+  // Bytes held per instance: the frame with its chain, the mono buffer and the chain's buffers.
+  std::size_t memoryBytes() const noexcept {
+    return sizeof(BlockFrame) + reservedBytes(monoBuffer) + chain.memoryUse().total() -
+           sizeof(VoiceChain);
+  }
 
   // Any thread: asks the next block to reset the chain.
   void requestReset() noexcept { resetRequested.exchange(1); }

@@ -5,11 +5,13 @@
 #include <cmath>
 #include <utility>
 
+#include "suppressor/lanes.h"
+
 namespace vorlund {
 namespace {
 
-// Four butterflies at once need four contiguous twiddles, so stages from this half-length up
-// run four lanes wide; the two shorter stages are fused into one pass over groups of four.
+// Four butterflies at once need four twiddles, so stages from this half-length up run four
+// lanes wide; the two shorter stages are fused into one pass over groups of four.
 constexpr int kLanes = 4;
 
 // Flips the sign of the lanes whose mask bit is set: exact, unlike a multiply by -1 in general.
@@ -17,18 +19,30 @@ inline __m128 flipSigns(__m128 v, __m128 mask) noexcept {
   return _mm_xor_ps(v, mask);
 }
 
+// Table entries first, first + stride, first + 2 stride and first + 3 stride.
+inline __m128 gatherTwiddles(const float* table, int first, int stride) noexcept {
+  if (stride == 1) return _mm_loadu_ps(table + first);
+  if (stride == 2) {
+    return _mm_shuffle_ps(_mm_loadu_ps(table + first), _mm_loadu_ps(table + first + 4),
+                          _MM_SHUFFLE(2, 0, 2, 0));
+  }
+  return _mm_setr_ps(table[first], table[first + stride], table[first + 2 * stride],
+                     table[first + 3 * stride]);
+}
+
 // The stages of half-length 1 and 2 over every group of four entries. Lanes hold whole groups,
 // so the pairs are gathered by shuffles and the "a - t" results by sign flips of "t".
-void firstTwoStages(float* re, float* im, int n, const float* cosTable, const float* sinTable,
-                    __m128 sinSign) noexcept {
-  const __m128 c1 = _mm_set1_ps(cosTable[1]);
-  const __m128 s1 = flipSigns(_mm_set1_ps(sinTable[1]), sinSign);
-  const __m128 c2 = _mm_setr_ps(cosTable[2], cosTable[3], cosTable[2], cosTable[3]);
-  const __m128 s2 =
-      flipSigns(_mm_setr_ps(sinTable[2], sinTable[3], sinTable[2], sinTable[3]), sinSign);
+void firstTwoStages(float* re, float* im, int m, int n, const float* cosTable,
+                    const float* sinTable, __m128 sinSign) noexcept {
+  const int quarter = n / 4;  // twiddle index of k = 1 at half-length 2
+  const __m128 c1 = _mm_set1_ps(cosTable[0]);
+  const __m128 s1 = flipSigns(_mm_set1_ps(sinTable[0]), sinSign);
+  const __m128 c2 = _mm_setr_ps(cosTable[0], cosTable[quarter], cosTable[0], cosTable[quarter]);
+  const __m128 s2 = flipSigns(
+      _mm_setr_ps(sinTable[0], sinTable[quarter], sinTable[0], sinTable[quarter]), sinSign);
   const __m128 oddLanes = _mm_castsi128_ps(_mm_setr_epi32(0, INT32_MIN, 0, INT32_MIN));
   const __m128 upperLanes = _mm_castsi128_ps(_mm_setr_epi32(0, 0, INT32_MIN, INT32_MIN));
-  for (int g = 0; g < n; g += kLanes) {
+  for (int g = 0; g < m; g += kLanes) {
     __m128 xr = _mm_loadu_ps(re + g);
     __m128 xi = _mm_loadu_ps(im + g);
 
@@ -54,35 +68,97 @@ void firstTwoStages(float* re, float* im, int n, const float* cosTable, const fl
   }
 }
 
-// One stage of half-length `half` (a multiple of four), four butterflies per step.
-void wideStage(float* re, float* im, int n, int half, const float* cosTable, const float* sinTable,
-               __m128 sinSign) noexcept {
-  const int len = 2 * half;
-  for (int s = 0; s < n; s += len) {
-    float* aRe = re + s;
-    float* aIm = im + s;
-    float* bRe = aRe + half;
-    float* bIm = aIm + half;
-    for (int k = 0; k < half; k += kLanes) {
-      const __m128 c = _mm_loadu_ps(cosTable + half + k);
-      const __m128 w = flipSigns(_mm_loadu_ps(sinTable + half + k), sinSign);
-      const __m128 br = _mm_loadu_ps(bRe + k);
-      const __m128 bi = _mm_loadu_ps(bIm + k);
-      const __m128 tr = _mm_sub_ps(_mm_mul_ps(br, c), _mm_mul_ps(bi, w));
-      const __m128 ti = _mm_add_ps(_mm_mul_ps(br, w), _mm_mul_ps(bi, c));
-      const __m128 ar = _mm_loadu_ps(aRe + k);
-      const __m128 ai = _mm_loadu_ps(aIm + k);
-      _mm_storeu_ps(bRe + k, _mm_sub_ps(ar, tr));
-      _mm_storeu_ps(bIm + k, _mm_sub_ps(ai, ti));
-      _mm_storeu_ps(aRe + k, _mm_add_ps(ar, tr));
-      _mm_storeu_ps(aIm + k, _mm_add_ps(ai, ti));
+// Four butterflies of half-length `half` at a, sharing the twiddles c and w.
+inline void butterflies4(float* re, float* im, int a, int half, __m128 c, __m128 w) noexcept {
+  const int b = a + half;
+  const __m128 br = _mm_loadu_ps(re + b);
+  const __m128 bi = _mm_loadu_ps(im + b);
+  const __m128 tr = _mm_sub_ps(_mm_mul_ps(br, c), _mm_mul_ps(bi, w));
+  const __m128 ti = _mm_add_ps(_mm_mul_ps(br, w), _mm_mul_ps(bi, c));
+  const __m128 ar = _mm_loadu_ps(re + a);
+  const __m128 ai = _mm_loadu_ps(im + a);
+  _mm_storeu_ps(re + b, _mm_sub_ps(ar, tr));
+  _mm_storeu_ps(im + b, _mm_sub_ps(ai, ti));
+  _mm_storeu_ps(re + a, _mm_add_ps(ar, tr));
+  _mm_storeu_ps(im + a, _mm_add_ps(ai, ti));
+}
+
+// Every butterfly stage of an m-point transform whose input is already in bit-reversed order,
+// with the tables of the n-point transform (m divides n): the factor of butterfly k at
+// half-length h is entry k n/(2h) whatever m is.
+void butterflyStages(float* re, float* im, int m, int n, const float* cosTable,
+                     const float* sinTable, bool inverse) noexcept {
+  // The inverse uses the conjugate factors: the sine table with its sign flipped.
+  const __m128 sinSign = _mm_castsi128_ps(_mm_set1_epi32(inverse ? INT32_MIN : 0));
+  if (m >= kLanes) {
+    firstTwoStages(re, im, m, n, cosTable, sinTable, sinSign);
+    for (int half = kLanes; half < m; half *= 2) {
+      const int stride = n / (2 * half);
+      for (int k = 0; k < half; k += kLanes) {
+        const __m128 c = gatherTwiddles(cosTable, k * stride, stride);
+        const __m128 w = flipSigns(gatherTwiddles(sinTable, k * stride, stride), sinSign);
+        for (int s = 0; s < m; s += 2 * half) butterflies4(re, im, s + k, half, c, w);
+      }
     }
+  } else if (m == 2) {
+    const float c = cosTable[0];
+    const float w = inverse ? -sinTable[0] : sinTable[0];
+    const float tr = re[1] * c - im[1] * w;
+    const float ti = re[1] * w + im[1] * c;
+    re[1] = re[0] - tr;
+    im[1] = im[0] - ti;
+    re[0] = re[0] + tr;
+    im[0] = im[0] + ti;
   }
 }
 
 void scale(float* x, int n, float factor) noexcept {
-  const __m128 f = _mm_set1_ps(factor);
-  for (int i = 0; i < n; i += kLanes) _mm_storeu_ps(x + i, _mm_mul_ps(_mm_loadu_ps(x + i), f));
+  if (n >= kLanes) {
+    const __m128 f = _mm_set1_ps(factor);
+    for (int i = 0; i < n; i += kLanes) _mm_storeu_ps(x + i, _mm_mul_ps(_mm_loadu_ps(x + i), f));
+  } else {
+    for (int i = 0; i < n; ++i) x[i] *= factor;
+  }
+}
+
+// Bins k and m - k (k < m/2, m = N/2) of a real frame's spectrum from the m-point transform z
+// of its even (real part) and odd (imaginary part) samples: with E and O the transforms of the
+// even and odd samples, E[k] = (Z[k] + conj Z[m-k]) / 2, O[k] = (Z[k] - conj Z[m-k]) / 2i,
+// X[k] = E[k] + W^k O[k] and X[m-k] = conj(E[k] - W^k O[k]), W = exp(-2 pi i / N). T = Lanes
+// handles four consecutive k (and the four m - k below them); z may share memory with the
+// output, since every entry is read before its own pair is written.
+template <typename T>
+inline void splitBins(const float* zr, const float* zi, float* re, float* im, int k, int j,
+                      const float* cosTable, const float* sinTable) noexcept {
+  const T half = broadcast<T>(0.5f);
+  const T ar = load<T>(zr + k), ai = load<T>(zi + k);
+  const T br = reversed(load<T>(zr + j)), bi = reversed(load<T>(zi + j));
+  const T er = (ar + br) * half, ei = (ai - bi) * half;
+  const T oddRe = (ai + bi) * half, oddIm = (br - ar) * half;
+  const T c = load<T>(cosTable + k), s = load<T>(sinTable + k);
+  const T pr = c * oddRe - s * oddIm, pi = c * oddIm + s * oddRe;
+  store(re + k, er + pr);
+  store(im + k, ei + pi);
+  store(re + j, reversed(er - pr));
+  store(im + j, reversed(pi - ei));
+}
+
+// The inverse of splitBins: Z[k] and Z[m-k], twice their value (the final 1/N scaling absorbs
+// the factor), from X[k] and X[m-k]: E = X[k] + conj X[m-k], O = (X[k] - conj X[m-k]) conj W^k,
+// Z[k] = E + i O and Z[m-k] = conj E + i conj O. In place.
+template <typename T>
+inline void mergeBins(float* re, float* im, int k, int j, const float* cosTable,
+                      const float* sinTable) noexcept {
+  const T xr = load<T>(re + k), xi = load<T>(im + k);
+  const T yr = reversed(load<T>(re + j)), yi = reversed(load<T>(im + j));
+  const T er = xr + yr, ei = xi - yi;
+  const T dr = xr - yr, di = xi + yi;
+  const T c = load<T>(cosTable + k), s = load<T>(sinTable + k);
+  const T oddRe = dr * c + di * s, oddIm = di * c - dr * s;
+  store(re + k, er - oddIm);
+  store(im + k, ei + oddRe);
+  store(re + j, reversed(er + oddIm));
+  store(im + j, reversed(oddRe - ei));
 }
 
 }  // namespace
@@ -93,20 +169,16 @@ void Fft::setup(int n) {
   int bits = 0;
   for (int v = 1; v < n; v *= 2) bits += 1;
 
-  // Entry half + k holds the factor that the plain table holds at j = k * N / (2 half); the
-  // angle is formed from j exactly as for that table, so both agree bit for bit.
-  twiddleCos_.assign(n > 1 ? n : 1, 0.0f);
-  twiddleSin_.assign(n > 1 ? n : 1, 0.0f);
-  for (int half = 1; half < n; half *= 2) {
-    const int step = n / (2 * half);
-    for (int k = 0; k < half; ++k) {
-      const double angle = static_cast<double>(k * step) * -kTwoPi / n;
-      twiddleCos_[half + k] = static_cast<float>(std::cos(angle));
-      twiddleSin_[half + k] = static_cast<float>(std::sin(angle));
-    }
+  const int half = n > 1 ? n / 2 : 0;
+  cosTable_.resize(half);
+  sinTable_.resize(half);
+  for (int j = 0; j < half; ++j) {
+    const double angle = j * -kTwoPi / n;
+    cosTable_[j] = static_cast<float>(std::cos(angle));
+    sinTable_[j] = static_cast<float>(std::sin(angle));
   }
 
-  bitReverse_.assign(n > 0 ? n : 0, 0);
+  bitReverse_.resize(n > 0 ? n : 0);
   for (int j = 0; j < n; ++j) {
     std::int32_t r = 0;
     for (int k = 0; k < bits; ++k)
@@ -125,36 +197,92 @@ void Fft::transform(float* re, float* im, bool inverse) const noexcept {
       std::swap(im[i], im[j]);
     }
   }
-
-  const float* cosTable = twiddleCos_.data();
-  const float* sinTable = twiddleSin_.data();
-  // The inverse uses the conjugate factors: the sine table with its sign flipped.
-  const __m128 sinSign = _mm_castsi128_ps(_mm_set1_epi32(inverse ? INT32_MIN : 0));
-  if (n >= kLanes) {
-    firstTwoStages(re, im, n, cosTable, sinTable, sinSign);
-    for (int half = kLanes; half < n; half *= 2)
-      wideStage(re, im, n, half, cosTable, sinTable, sinSign);
-  } else if (n == 2) {
-    // Too short for the lanes; the one butterfly has the factor 1.
-    const float tr = re[1];
-    const float ti = im[1];
-    re[1] = re[0] - tr;
-    im[1] = im[0] - ti;
-    re[0] += tr;
-    im[0] += ti;
-  }
-
+  butterflyStages(re, im, n, n, cosTable_.data(), sinTable_.data(), inverse);
   if (inverse && n > 0) {
     const float factor = 1.0f / static_cast<float>(n);
-    if (n >= kLanes) {
-      scale(re, n, factor);
-      scale(im, n, factor);
-    } else {
-      for (int i = 0; i < n; ++i) {
-        re[i] *= factor;
-        im[i] *= factor;
-      }
+    scale(re, n, factor);
+    scale(im, n, factor);
+  }
+}
+
+void Fft::forwardReal(float* re, float* im) const noexcept {
+  const int n = size_;
+  if (n < 2) {
+    if (n == 1) im[0] = 0.0f;
+    return;
+  }
+  const int m = n / 2;
+  const float* cosTable = cosTable_.data();
+  const float* sinTable = sinTable_.data();
+  // Even samples as real parts, odd samples as imaginary parts, straight into bit-reversed
+  // order; reversing log2(m) bits of j is what the n-point table does to 2j.
+  float* zr = im;
+  float* zi = im + m;
+  for (int j = 0; j < m; ++j) {
+    const int r = bitReverse_[2 * j];
+    zr[r] = re[2 * j];
+    zi[r] = re[2 * j + 1];
+  }
+  butterflyStages(zr, zi, m, n, cosTable, sinTable, false);
+
+  // Bin 0 and the Nyquist bin are the sum and the difference of the even and odd sums. The
+  // Nyquist bin's imaginary part lands on zi[0], which is read first.
+  const float sum0 = zr[0] + zi[0];
+  const float difference0 = zr[0] - zi[0];
+  re[0] = sum0;
+  im[0] = 0.0f;
+  re[m] = difference0;
+  im[m] = 0.0f;
+  int k = 1;
+  for (; k + kLaneCount <= m - k - (kLaneCount - 1); k += kLaneCount)
+    splitBins<Lanes>(zr, zi, re, im, k, m - k - (kLaneCount - 1), cosTable, sinTable);
+  for (; k < m - k; ++k) splitBins<float>(zr, zi, re, im, k, m - k, cosTable, sinTable);
+  if (k == m - k) {
+    // Bin N/4 is its own partner: E = Re Z, O = Im Z, and X = E + W^(N/4) O.
+    const float ar = zr[k];
+    const float ai = zi[k];
+    re[k] = ar + cosTable[k] * ai;
+    im[k] = sinTable[k] * ai;
+  }
+}
+
+void Fft::inverseReal(float* re, float* im) const noexcept {
+  const int n = size_;
+  if (n < 2) return;
+  const int m = n / 2;
+  const float* cosTable = cosTable_.data();
+  const float* sinTable = sinTable_.data();
+  const float first = re[0];
+  const float nyquist = re[m];
+  re[0] = first + nyquist;
+  im[0] = first - nyquist;
+  int k = 1;
+  for (; k + kLaneCount <= m - k - (kLaneCount - 1); k += kLaneCount)
+    mergeBins<Lanes>(re, im, k, m - k - (kLaneCount - 1), cosTable, sinTable);
+  for (; k < m - k; ++k) mergeBins<float>(re, im, k, m - k, cosTable, sinTable);
+  if (k == m - k) {
+    // Bin N/4 is its own partner: E = 2 Re X, O = 2 i Im X conj W^(N/4).
+    const float twiceIm = im[k] + im[k];
+    re[k] = (re[k] + re[k]) - twiceIm * cosTable[k];
+    im[k] = twiceIm * sinTable[k];
+  }
+
+  for (int j = 0; j < m; ++j) {
+    const int r = bitReverse_[2 * j];
+    if (j < r) {
+      std::swap(re[j], re[r]);
+      std::swap(im[j], im[r]);
     }
+  }
+  butterflyStages(re, im, m, n, cosTable, sinTable, true);
+
+  // Interleave back into n real samples, from the top down so nothing is overwritten unread.
+  const float factor = 1.0f / static_cast<float>(n);
+  for (int p = m - 1; p >= 0; --p) {
+    const float odd = im[p] * factor;
+    const float even = re[p] * factor;
+    re[2 * p + 1] = odd;
+    re[2 * p] = even;
   }
 }
 

@@ -1,10 +1,15 @@
 // In-place radix-2 decimation-in-time complex transform on separate real and imaginary arrays,
-// the noise suppressor's transform. The forward direction is unscaled, the inverse scales by
-// 1/N. setup() builds every table; transform() only reads them, so it is real-time safe.
+// the noise suppressor's transform, with a real-input pair built on it: a frame of N real
+// samples goes forward through an N/2-point complex transform of its even and odd samples plus
+// a split pass, and a conjugate-symmetric spectrum comes back the same way, at half the work of
+// the complex transform. The forward direction is unscaled, the inverse scales by 1/N.
+// setup() builds every table; the transforms only read them, so they are real-time safe.
 #pragma once
 
 #include <cstdint>
 #include <vector>
+
+#include "chain/buffer_bytes.h"
 
 namespace vorlund {
 
@@ -14,18 +19,29 @@ class Fft {
   void setup(int n);
   // Real-time thread; transforms re[k] + i im[k], k < size(), in place. Never allocates.
   void transform(float* re, float* im, bool inverse) const noexcept;
+  // Real-time thread; re holds size() real samples. Leaves bins 0..N/2 of their spectrum in
+  // re[k] + i im[k] (the bins above are their mirror images and are not written; the rest of
+  // both arrays is used as work space).
+  void forwardReal(float* re, float* im) const noexcept;
+  // Real-time thread; the inverse of a conjugate-symmetric spectrum given by its bins 0..N/2 in
+  // re and im (the imaginary parts of bins 0 and N/2, which such a spectrum does not have, are
+  // ignored). Leaves the size() real samples, scaled by 1/N, in re; im is work space.
+  void inverseReal(float* re, float* im) const noexcept;
 
   int size() const noexcept { return size_; }
   // Index j with its lowest log2(size) bits reversed.
   std::int32_t bitReverse(int j) const noexcept { return bitReverse_[j]; }
+  // Bytes of the twiddle and bit-reversal tables.
+  std::size_t bufferBytes() const noexcept {
+    return reservedBytes(cosTable_) + reservedBytes(sinTable_) + reservedBytes(bitReverse_);
+  }
 
  private:
   int size_ = 0;
-  // Twiddles stored stage by stage: entry half + k is cos / sin(-2 pi k / (2 half)) for the
-  // butterflies of half-length `half`, so every stage reads its factors contiguously. The top
-  // half (half = N/2) is the plain table cos / sin(-2 pi j / N), j < N/2.
-  std::vector<float> twiddleCos_;
-  std::vector<float> twiddleSin_;
+  // Entry j = cos(-2 pi j / N) and sin(-2 pi j / N), j < N/2. A stage of half-length h reads
+  // every N/(2h)-th entry, and so does the N/2-point transform inside the real-input pair.
+  std::vector<float> cosTable_;
+  std::vector<float> sinTable_;
   std::vector<std::int32_t> bitReverse_;
 };
 

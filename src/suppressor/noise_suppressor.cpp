@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "chain/gain.h"
+#include "suppressor/lanes.h"
 
 namespace vorlund {
 namespace {
@@ -16,6 +17,10 @@ constexpr float kPowerFloor = 1e-20f;
 constexpr float kPresenceOdds = 32.622776f;
 constexpr float kPresenceScale = 0.96934658f;
 constexpr float kMaxExponent = 80.0f;
+// From this exponent on, kPresenceOdds x exp(-exponent) is below 2^-24 (half a unit in the last
+// place of 1; the bound is ln(kPresenceOdds) + 24 ln 2 = 20.12), so 1 + that rounds to 1 and the
+// presence is exactly 1: the exponential may as well be 0.
+constexpr float kCertainPresenceExponent = 21.0f;
 // Above this average presence a bin counts as stuck on speech: its presence is capped so that
 // its noise estimate keeps moving.
 constexpr float kStagnationLimit = 0.99f;
@@ -37,6 +42,105 @@ int framesIn(double seconds, double period) noexcept {
 }
 
 }  // namespace
+
+// Everything one frame's estimator pass needs: the arrays, and the frame's phase and constants.
+struct NoiseSuppressor::BinPass {
+  const float* re;
+  const float* im;
+  float* power;
+  float* noise;
+  float* presenceAvg;
+  float* gain;
+  float* prevClean;
+  float* smoothedPower;
+  float* currentMin;
+  float* ring;
+  float* ringRow;  // the slot a closing sub-window writes
+  int bins;
+  bool inInit;
+  bool firstFrame;
+  bool lastInitFrame;
+  bool subwindowEnd;
+  float initDivisor;  // frames so far + 1, for the running mean
+  float alphaPresence;
+  float alphaNoise;
+  float alphaSmooth;
+  float alphaDecision;
+  float overSubtraction;
+
+  // The bin passes below run on bin k, or on bins k..k+3 when T is Lanes. The lanes are
+  // independent bins, so each computes exactly what the single-bin pass computes. The
+  // exponential of the presence probability runs in a plain loop of its own between them, so
+  // that no library call breaks up the vector passes.
+
+  // Power of the bin and, while tracking, the exponent of its presence probability, parked in
+  // the gain array until the gains are computed.
+  template <typename T>
+  void measure(int k) const noexcept {
+    const T r = load<T>(re + k);
+    const T i = load<T>(im + k);
+    const T p = i * i + r * r + kPowerFloor;
+    store(power + k, p);
+    if (!inInit)
+      store(gain + k, minOf(broadcast<T>(kMaxExponent), kPresenceScale * p / load<T>(noise + k)));
+  }
+
+  // The exponential of each parked exponent, in place.
+  void exponentials() const noexcept {
+    if (inInit) return;
+    for (int k = 0; k < bins; ++k) {
+      const float exponent = gain[k];
+      gain[k] = exponent >= kCertainPresenceExponent ? 0.0f : std::exp(-exponent);
+    }
+  }
+
+  // Noise estimate and raw Wiener gain.
+  template <typename T>
+  void estimate(int k) const noexcept {
+    const T p = load<T>(power + k);
+    T estimate = load<T>(noise + k);
+    if (inInit) {
+      // Running mean of the frame powers since the (re)start.
+      estimate = firstFrame ? p : estimate + (p - estimate) / initDivisor;
+      if (lastInitFrame) {
+        store(currentMin + k, estimate);
+        store(smoothedPower + k, estimate);
+        for (int s = 0; s < kRingSlots; ++s) store(ring + s * bins + k, estimate);
+      }
+    } else {
+      T presence = 1.0f / (1.0f + kPresenceOdds * load<T>(gain + k));
+      const T average =
+          (1.0f - alphaPresence) * presence + alphaPresence * load<T>(presenceAvg + k);
+      store(presenceAvg + k, average);
+      const T stagnationLimit = broadcast<T>(kStagnationLimit);
+      presence = average > stagnationLimit ? minOf(stagnationLimit, presence) : presence;
+      estimate = ((1.0f - presence) * p + presence * estimate) * (1.0f - alphaNoise) +
+                 alphaNoise * estimate;
+
+      const T smoothed = (1.0f - alphaSmooth) * p + alphaSmooth * load<T>(smoothedPower + k);
+      store(smoothedPower + k, smoothed);
+      T subwindowMin = minOf(load<T>(currentMin + k), smoothed);
+      T minimum = subwindowMin;
+      for (int s = 0; s < kRingSlots; ++s) minimum = minOf(minimum, load<T>(ring + s * bins + k));
+      estimate = minOf(kMinimumHeadroom * minimum, estimate);
+      if (subwindowEnd) {
+        store(ringRow + k, subwindowMin);
+        subwindowMin = smoothed;
+      }
+      store(currentMin + k, subwindowMin);
+    }
+    store(noise + k, estimate);
+
+    // Wiener gain on the decision-directed a-priori SNR.
+    const T scaledNoise = estimate * overSubtraction + kPowerFloor;
+    T xi = (1.0f - alphaDecision) * maxOf(broadcast<T>(0.0f), p / scaledNoise - 1.0f) +
+           (alphaDecision * load<T>(prevClean + k)) / scaledNoise;
+    xi = maxOf(broadcast<T>(kMinXi), xi);
+    const T g = xi / (xi + 1.0f);
+    store(gain + k, g);
+    store(prevClean + k, g * g * p);
+  }
+};
 
 int NoiseSuppressor::frameSizeForRate(double sampleRate) noexcept {
   if (sampleRate <= 25000.0) return 256;
@@ -100,6 +204,15 @@ void NoiseSuppressor::prepare(double sampleRate) {
   reset();
 }
 
+std::size_t NoiseSuppressor::bufferBytes() const noexcept {
+  std::size_t bytes = fft_.bufferBytes();
+  for (const std::vector<float>* buffer :
+       {&window_, &inputFrame_, &outputHop_, &overlapAdd_, &re_, &im_, &power_, &noise_,
+        &presenceAvg_, &gain_, &smoothGain_, &prevClean_, &smoothedPower_, &currentMin_, &minRing_})
+    bytes += reservedBytes(*buffer);
+  return bytes;
+}
+
 void NoiseSuppressor::configure(bool enabled, float reductionDb, float strength) noexcept {
   constexpr float kMaxReductionDb = 60.0f;
   constexpr float kOverSubtractionSpan = 1.7f;
@@ -136,13 +249,11 @@ void NoiseSuppressor::processFrame() noexcept {
   float* frame = inputFrame_.data();
   float* overlap = overlapAdd_.data();
 
-  for (int i = 0; i < n; ++i) {
-    re[i] = frame[i] * window[i];
-    im[i] = 0.0f;
-  }
-  fft_.transform(re, im, false);
+  // The frame is real, so the transform pair needs only bins 0..N/2 of its spectrum.
+  for (int i = 0; i < n; ++i) re[i] = frame[i] * window[i];
+  fft_.forwardReal(re, im);
   shapeSpectrum();
-  fft_.transform(re, im, true);
+  fft_.inverseReal(re, im);
 
   // The four overlapping squared windows sum to 2, hence the half.
   for (int i = 0; i < n; ++i) overlap[i] += window[i] * re[i] * 0.5f;
@@ -155,105 +266,88 @@ void NoiseSuppressor::processFrame() noexcept {
   if (frameCount_ < kMaxFrameCount) frameCount_ += 1;
 }
 
+// Smoothed gain of bin k (or bins k..k+3) from the raw gains of it and its neighbours at
+// `left` and `right`; applies it to the bin and returns the bin's kept power term g P g.
+template <typename T>
+inline T NoiseSuppressor::smoothAndApply(int k, int left, int right, float floorGain,
+                                         bool enabled) noexcept {
+  const float* gain = gain_.data();
+  const T spread =
+      0.5f * load<T>(gain + k) + 0.25f * load<T>(gain + left) + 0.25f * load<T>(gain + right);
+  const T target = enabled ? maxOf(broadcast<T>(floorGain), spread) : broadcast<T>(1.0f);
+  const T state = load<T>(smoothGain_.data() + k);
+  const T coefficient =
+      target > state ? broadcast<T>(gainSmoothing_.attack) : broadcast<T>(gainSmoothing_.release);
+  const T g = (state - target) * coefficient + target;
+  store(smoothGain_.data() + k, g);
+  store(re_.data() + k, load<T>(re_.data() + k) * g);
+  store(im_.data() + k, load<T>(im_.data() + k) * g);
+  return g * load<T>(power_.data() + k) * g;
+}
+
 void NoiseSuppressor::shapeSpectrum() noexcept {
   const int bins = binCount_;
   const int nyquist = bins - 1;
-  const int n = frameSize_;
-  float* re = re_.data();
-  float* im = im_.data();
-  float* power = power_.data();
-  float* noise = noise_.data();
-  float* presenceAvg = presenceAvg_.data();
-  float* gain = gain_.data();
-  float* smoothGain = smoothGain_.data();
-  float* prevClean = prevClean_.data();
-  float* smoothedPower = smoothedPower_.data();
-  float* currentMin = currentMin_.data();
-  float* ring = minRing_.data();
 
   const std::int32_t frames = frameCount_;
-  const bool inInit = frames < initFrames_;
-  const bool lastInitFrame = frames == initFrames_ - 1;
-  bool subwindowEnd = false;
-  if (!inInit && ++subwindowCount_ >= subwindowFrames_) {
+  BinPass pass{};
+  pass.re = re_.data();
+  pass.im = im_.data();
+  pass.power = power_.data();
+  pass.noise = noise_.data();
+  pass.presenceAvg = presenceAvg_.data();
+  pass.gain = gain_.data();
+  pass.prevClean = prevClean_.data();
+  pass.smoothedPower = smoothedPower_.data();
+  pass.currentMin = currentMin_.data();
+  pass.ring = minRing_.data();
+  pass.ringRow = minRing_.data() + static_cast<std::size_t>(ringSlot_) * bins;
+  pass.bins = bins;
+  pass.inInit = frames < initFrames_;
+  pass.firstFrame = frames == 0;
+  pass.lastInitFrame = frames == initFrames_ - 1;
+  pass.subwindowEnd = false;
+  if (!pass.inInit && ++subwindowCount_ >= subwindowFrames_) {
     subwindowCount_ = 0;
-    subwindowEnd = true;
+    pass.subwindowEnd = true;
   }
-  float* ringRow = ring + static_cast<std::size_t>(ringSlot_) * bins;
+  // Only used while initialising; never formed later, when frames + 1 could overflow.
+  pass.initDivisor = pass.inInit ? static_cast<float>(frames + 1) : 1.0f;
+  pass.alphaPresence = alphaPresence_;
+  pass.alphaNoise = alphaNoise_;
+  pass.alphaSmooth = alphaSmooth_;
+  pass.alphaDecision = alphaDecision_;
+  pass.overSubtraction = overSubtraction_;
 
-  const float alphaPresence = alphaPresence_;
-  const float alphaNoise = alphaNoise_;
-  const float alphaSmooth = alphaSmooth_;
-  const float alphaDecision = alphaDecision_;
-  const float overSubtraction = overSubtraction_;
+  // Bins 0..N/2 - 1 four at a time (N/2 is a multiple of four), then the Nyquist bin.
+  int k = 0;
+  for (; k + kLaneCount <= nyquist; k += kLaneCount) pass.measure<Lanes>(k);
+  for (; k < bins; ++k) pass.measure<float>(k);
+  pass.exponentials();
+  for (k = 0; k + kLaneCount <= nyquist; k += kLaneCount) pass.estimate<Lanes>(k);
+  for (; k < bins; ++k) pass.estimate<float>(k);
+  if (pass.subwindowEnd) ringSlot_ = (ringSlot_ + 1) % kRingSlots;
 
-  for (int k = 0; k < bins; ++k) {
-    const float p = im[k] * im[k] + re[k] * re[k] + kPowerFloor;
-    power[k] = p;
-    float estimate = noise[k];
-    if (inInit) {
-      // Running mean of the frame powers since the (re)start.
-      estimate = frames == 0 ? p : estimate + (p - estimate) / static_cast<float>(frames + 1);
-      if (lastInitFrame) {
-        currentMin[k] = estimate;
-        smoothedPower[k] = estimate;
-        for (int s = 0; s < kRingSlots; ++s) ring[s * bins + k] = estimate;
-      }
-    } else {
-      float presence =
-          1.0f /
-          (1.0f + kPresenceOdds * std::exp(-std::min(kMaxExponent, kPresenceScale * p / estimate)));
-      presenceAvg[k] = (1.0f - alphaPresence) * presence + alphaPresence * presenceAvg[k];
-      if (presenceAvg[k] > kStagnationLimit) presence = std::min(kStagnationLimit, presence);
-      estimate = ((1.0f - presence) * p + presence * estimate) * (1.0f - alphaNoise) +
-                 alphaNoise * estimate;
-
-      const float smoothed = (1.0f - alphaSmooth) * p + alphaSmooth * smoothedPower[k];
-      smoothedPower[k] = smoothed;
-      if (currentMin[k] > smoothed) currentMin[k] = smoothed;
-      float minimum = currentMin[k];
-      for (int s = 0; s < kRingSlots; ++s) minimum = std::min(minimum, ring[s * bins + k]);
-      estimate = std::min(kMinimumHeadroom * minimum, estimate);
-      if (subwindowEnd) {
-        ringRow[k] = currentMin[k];
-        currentMin[k] = smoothed;
-      }
-    }
-    noise[k] = estimate;
-
-    // Wiener gain on the decision-directed a-priori SNR.
-    const float scaledNoise = estimate * overSubtraction + kPowerFloor;
-    float xi = (1.0f - alphaDecision) * std::max(0.0f, p / scaledNoise - 1.0f) +
-               (alphaDecision * prevClean[k]) / scaledNoise;
-    xi = std::max(kMinXi, xi);
-    const float g = xi / (xi + 1.0f);
-    gain[k] = g;
-    prevClean[k] = g * g * p;
-  }
-  if (subwindowEnd) ringSlot_ = (ringSlot_ + 1) % kRingSlots;
-
-  // Smooth the raw gains over neighbouring bins and over time, then apply them to each bin
-  // and its mirror so the spectrum stays conjugate-symmetric.
+  // Smooth the raw gains over neighbouring bins and over time and apply them; the kept and the
+  // total power add up in bin order in double.
   const float floorGain = floorGain_;
   const bool enabled = enabled_;
+  const float* power = power_.data();
   double kept = 0.0;
   double total = 0.0;
-  for (int k = 0; k < bins; ++k) {
-    const float spread =
-        0.5f * gain[k] + 0.25f * gain[std::max(k - 1, 0)] + 0.25f * gain[std::min(k + 1, nyquist)];
-    const float target = enabled ? std::max(floorGain, spread) : 1.0f;
-    const float g = gainSmoothing_.follow(smoothGain[k], target);
-    smoothGain[k] = g;
-    const float p = power[k];
-    kept += static_cast<double>(g * p * g);
+  auto add = [&](float keptTerm, float p) {
+    kept += static_cast<double>(keptTerm);
     total += static_cast<double>(p);
-    re[k] *= g;
-    im[k] *= g;
-    if (k > 0 && k < nyquist) {
-      re[n - k] *= g;
-      im[n - k] *= g;
-    }
+  };
+  // The edge bins count themselves in place of the missing neighbour.
+  add(smoothAndApply<float>(0, 0, std::min(1, nyquist), floorGain, enabled), power[0]);
+  k = 1;
+  for (; k + kLaneCount <= nyquist; k += kLaneCount) {
+    const Lanes keptTerms = smoothAndApply<Lanes>(k, k - 1, k + 1, floorGain, enabled);
+    for (int i = 0; i < kLaneCount; ++i) add(keptTerms[i], power[k + i]);
   }
+  for (; k < bins; ++k)
+    add(smoothAndApply<float>(k, k - 1, std::min(k + 1, nyquist), floorGain, enabled), power[k]);
   suppressionDb_ = total > kSilentPower
                        ? static_cast<float>(10.0 * std::log10(kMeterFloor + kept / total))
                        : 0.0f;

@@ -45,6 +45,9 @@ class NoiseSuppressor {
   // count would make the running mean divide by zero, so it counts as 0.
   void setFrameCount(std::int32_t count) noexcept { frameCount_ = count < 0 ? 0 : count; }
 
+  // Bytes of every buffer the stage owns, the transform's tables included.
+  std::size_t bufferBytes() const noexcept;
+
   int frameSize() const noexcept { return frameSize_; }
   int hop() const noexcept { return hop_; }
   std::int32_t frameCount() const noexcept { return frameCount_; }
@@ -56,8 +59,11 @@ class NoiseSuppressor {
 
  private:
   void processFrame() noexcept;
+  struct BinPass;
   // Updates the noise estimate and gains from bins 0..N/2 of re_/im_ and applies the gains.
   void shapeSpectrum() noexcept;
+  template <typename T>
+  T smoothAndApply(int k, int left, int right, float floorGain, bool enabled) noexcept;
 
   int frameSize_ = 0;
   int hop_ = 0;

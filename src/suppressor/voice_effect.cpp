@@ -69,6 +69,13 @@ void VoiceEffect::prepare(double sampleRate) {
   applyModeSettings();
 }
 
+std::size_t VoiceEffect::bufferBytes() const noexcept {
+  std::size_t bytes = reservedBytes(delayLine_);
+  for (const std::vector<float>& b : combBuffers_) bytes += reservedBytes(b);
+  for (const std::vector<float>& b : allpassBuffers_) bytes += reservedBytes(b);
+  return bytes;
+}
+
 void VoiceEffect::configure(int mode, float mix, float param) noexcept {
   mode_ = mode;
   mix_ = mix;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "chain/biquad.h"
+#include "chain/buffer_bytes.h"
 
 namespace vorlund {
 
@@ -26,6 +27,9 @@ class VoiceEffect {
   void configure(int mode, float mix, float param) noexcept;
   // Real-time thread; one mono block in place.
   void process(float* samples, int count) noexcept;
+
+  // Bytes of the delay line and the reverberator's buffers.
+  std::size_t bufferBytes() const noexcept;
 
   int delayLength() const noexcept { return static_cast<int>(delayLine_.size()); }
   int combLength(int i) const noexcept { return combLength_[i]; }

@@ -6,6 +6,7 @@
 #include <numbers>
 #include <vector>
 
+#include "reference/reference_fft.h"
 #include "signal_helpers.h"
 
 namespace vorlund {
@@ -88,6 +89,80 @@ TEST(FftTest, AgreesWithDirectDftAndRoundTrips) {
           ASSERT_TRUE(re[i] == kGuardValue && im[i] == kGuardValue);
       }
     }
+  }
+}
+
+// Verifies that the vectorised complex transform performs exactly the scalar butterflies of
+// the definition: bit-identical results to the plain transform, both directions, every size.
+TEST(FftTest, ComplexTransformIsBitIdenticalToPlainButterflies) {
+  for (int n : {1, 2, 4, 8, 16, 256, 512, 1024, 2048}) {
+    SCOPED_TRACE(n);
+    Fft fft;
+    fft.setup(n);
+    reference::ReferenceFft plain;
+    plain.setup(n);
+    for (bool inverse : {false, true}) {
+      std::vector<float> re = test::whiteNoise(n, 31u + n, 1.0f);
+      std::vector<float> im = test::whiteNoise(n, 32u + n, 1.0f);
+      std::vector<float> wantRe = re, wantIm = im;
+      fft.transform(re.data(), im.data(), inverse);
+      plain.transform(wantRe.data(), wantIm.data(), inverse);
+      for (int k = 0; k < n; ++k)
+        ASSERT_TRUE(re[k] == wantRe[k] && im[k] == wantIm[k]) << inverse << " bin " << k;
+    }
+  }
+}
+
+// Verifies the real-input pair: forward gives bins 0..N/2 of the direct DFT of a real frame
+// (real bins 0 and N/2, and a unit impulse's flat spectrum exactly), inverse turns the
+// direct DFT's half spectrum back into the frame, the two in a row restore the input, and
+// nothing past N is written.
+TEST(FftTest, RealInputPairAgreesWithDirectDft) {
+  constexpr int kGuard = 4;
+  constexpr float kGuardValue = 12345.0f;
+  for (int n : {2, 4, 8, 16, 256, 512, 1024, 2048}) {
+    SCOPED_TRACE(n);
+    Fft fft;
+    fft.setup(n);
+    const std::vector<float> frame = test::whiteNoise(n, 41u + n, 1.0f);
+    std::vector<double> wantRe(n / 2 + 1, 0.0), wantIm(n / 2 + 1, 0.0);
+    for (int k = 0; k <= n / 2; ++k) {
+      for (int t = 0; t < n; ++t) {
+        const double angle = -2.0 * std::numbers::pi * static_cast<double>((k * t) % n) / n;
+        wantRe[k] += frame[t] * std::cos(angle);
+        wantIm[k] += frame[t] * std::sin(angle);
+      }
+    }
+
+    std::vector<float> re = frame, im(n, 0.0f);
+    re.resize(n + kGuard, kGuardValue);
+    im.resize(n + kGuard, kGuardValue);
+    fft.forwardReal(re.data(), im.data());
+    EXPECT_LT(relativeError(re, im, wantRe, wantIm, n / 2 + 1), tolerance(n));
+    EXPECT_TRUE(im[0] == 0.0f && im[n / 2] == 0.0f);
+
+    // Back from the exact half spectrum, then the round trip from the forward result.
+    std::vector<float> exactRe(n + kGuard, kGuardValue), exactIm(n + kGuard, kGuardValue);
+    for (int k = 0; k <= n / 2; ++k) {
+      exactRe[k] = static_cast<float>(wantRe[k]);
+      exactIm[k] = static_cast<float>(wantIm[k]);
+    }
+    fft.inverseReal(exactRe.data(), exactIm.data());
+    fft.inverseReal(re.data(), im.data());
+    const std::vector<double> wantFrame(frame.begin(), frame.end());
+    const std::vector<float> zeros(n, 0.0f);
+    const std::vector<double> zeroIm(n, 0.0);
+    EXPECT_LT(relativeError(exactRe, zeros, wantFrame, zeroIm, n), tolerance(n));
+    EXPECT_LT(relativeError(re, zeros, wantFrame, zeroIm, n), 2.0 * tolerance(n));
+    for (int i = n; i < n + kGuard; ++i) {
+      ASSERT_TRUE(re[i] == kGuardValue && im[i] == kGuardValue);
+      ASSERT_TRUE(exactRe[i] == kGuardValue && exactIm[i] == kGuardValue);
+    }
+
+    std::vector<float> impulse(n, 0.0f), impulseIm(n, 0.0f);
+    impulse[0] = 1.0f;
+    fft.forwardReal(impulse.data(), impulseIm.data());
+    for (int k = 0; k <= n / 2; ++k) ASSERT_TRUE(impulse[k] == 1.0f && impulseIm[k] == 0.0f) << k;
   }
 }
 

@@ -1,0 +1,176 @@
+// Cost of each stage class alone per 10 ms block at 8000, 48000 and 384000 Hz, switched on with
+// the settings of the every-stage record, fed with the speech-like signal the way the chain
+// feeds it (per-sample stages on a local copy, so their state stays in registers).
+#include <algorithm>
+#include <vector>
+
+#include "benchmark_common.h"
+#include "chain/compressor.h"
+#include "chain/dc_blocker.h"
+#include "chain/de_esser.h"
+#include "chain/equalizer.h"
+#include "chain/high_pass_filter.h"
+#include "chain/hum_filter.h"
+#include "chain/level_tracker.h"
+#include "chain/lookahead_limiter.h"
+#include "chain/loudness_agc.h"
+#include "chain/noise_gate.h"
+#include "chain/plosive_suppressor.h"
+#include "suppressor/noise_suppressor.h"
+#include "suppressor/voice_effect.h"
+
+namespace vorlund::bench {
+namespace {
+
+const ParameterBlock& record() {
+  static const ParameterBlock r = everyStageRecord(kCostliestEffectMode);
+  return r;
+}
+
+// Runs `block(stage, samples, count)` over consecutive 10 ms blocks of the signal.
+template <typename Stage, typename Block>
+void runStage(benchmark::State& state, Stage& stage, Block block) {
+  const double rate = static_cast<double>(state.range(0));
+  const int frames = static_cast<int>(rate / 100.0);
+  const std::vector<float>& signal = signalAt(rate);
+  std::vector<float> work(frames);
+  std::size_t offset = 0;
+  for (auto _ : state) {
+    std::copy_n(signal.begin() + static_cast<std::ptrdiff_t>(offset), frames, work.begin());
+    block(stage, work.data(), frames);
+    benchmark::DoNotOptimize(work.data());
+    offset = (offset + frames) % (signal.size() - frames);
+  }
+  countAudio(state, rate, frames);
+}
+
+// A per-sample stage over a block, on a local copy as the chain runs it.
+template <typename Stage>
+void perSample(Stage& stage, float* samples, int count) {
+  Stage local = stage;
+  for (int i = 0; i < count; ++i) samples[i] = local.process(samples[i]);
+  stage = local;
+}
+
+double rateOf(const benchmark::State& state) {
+  return static_cast<double>(state.range(0));
+}
+
+void BM_DcBlocker(benchmark::State& state) {
+  DcBlocker stage;
+  stage.prepare(rateOf(state));
+  runStage(state, stage, perSample<DcBlocker>);
+}
+
+void BM_HighPass4(benchmark::State& state) {
+  HighPassFilter stage;
+  stage.configure(true, record().highPassHz, 4, rateOf(state));
+  runStage(state, stage, perSample<HighPassFilter>);
+}
+
+void BM_HumNotches(benchmark::State& state) {
+  HumFilter stage;
+  stage.prepare(rateOf(state));
+  stage.configure(true, record().humBaseHz, record().humHarmonics);
+  runStage(state, stage, perSample<HumFilter>);
+}
+
+void BM_NoiseSuppressor(benchmark::State& state) {
+  NoiseSuppressor stage;
+  stage.prepare(rateOf(state));
+  stage.configure(true, record().nsReductionDb, record().nsStrength);
+  runStage(state, stage, [](NoiseSuppressor& s, float* samples, int count) {
+    for (int i = 0; i < count; ++i) samples[i] = s.processSample(samples[i]);
+  });
+}
+
+void BM_LevelTracker(benchmark::State& state) {
+  LevelTracker stage;
+  stage.prepare(rateOf(state));
+  runStage(state, stage,
+           [](LevelTracker& s, float* samples, int count) { s.process(samples, count); });
+}
+
+void BM_PlosiveSuppressor(benchmark::State& state) {
+  PlosiveSuppressor stage;
+  stage.prepare(rateOf(state));
+  stage.configure(true, record().plosiveStrength);
+  runStage(state, stage, perSample<PlosiveSuppressor>);
+}
+
+void BM_NoiseGate(benchmark::State& state) {
+  const ParameterBlock& r = record();
+  NoiseGate stage;
+  stage.prepare(rateOf(state));
+  stage.configure(true, r.gateThresholdDb, r.gateRangeDb, r.gateAttackMs, r.gateHoldMs,
+                  r.gateReleaseMs);
+  runStage(state, stage, perSample<NoiseGate>);
+}
+
+// Ten active bands and three tone filters: the most the equaliser ever runs.
+void BM_Equalizer13(benchmark::State& state) {
+  const ParameterBlock& r = record();
+  Equalizer stage;
+  stage.configure(r.eqBands, r.toneLow, r.tonePresence, r.toneAir, rateOf(state));
+  runStage(state, stage, perSample<Equalizer>);
+}
+
+void BM_DeEsser(benchmark::State& state) {
+  DeEsser stage;
+  stage.prepare(rateOf(state));
+  stage.configure(true, record().deEsserHz, record().deEsserAmount);
+  runStage(state, stage, perSample<DeEsser>);
+}
+
+void BM_LoudnessAgc(benchmark::State& state) {
+  const ParameterBlock& r = record();
+  LoudnessAgc stage;
+  stage.prepare(rateOf(state));
+  stage.configure(true, r.agcTargetDb, r.agcMaxGainDb, r.agcSpeed);
+  runStage(state, stage,
+           [](LoudnessAgc& s, float* samples, int count) { s.process(samples, count, true); });
+}
+
+void BM_Compressor(benchmark::State& state) {
+  const ParameterBlock& r = record();
+  Compressor stage;
+  stage.prepare(rateOf(state));
+  stage.configure(true, r.compThresholdDb, r.compRatio, r.compAttackMs, r.compReleaseMs,
+                  r.compKneeDb, r.compMakeupDb, r.compAutoMakeup != 0);
+  runStage(state, stage, perSample<Compressor>);
+}
+
+void BM_VoiceEffect(benchmark::State& state) {
+  const ParameterBlock& r = record();
+  VoiceEffect stage;
+  stage.prepare(rateOf(state));
+  stage.configure(static_cast<int>(state.range(1)), r.effectMix, r.effectParam);
+  runStage(state, stage,
+           [](VoiceEffect& s, float* samples, int count) { s.process(samples, count); });
+}
+
+void BM_Limiter(benchmark::State& state) {
+  LookaheadLimiter stage;
+  stage.prepare(rateOf(state));
+  stage.configure(true, record().limiterCeilingDb);
+  runStage(state, stage,
+           [](LookaheadLimiter& s, float* samples, int count) { s.process(samples, count); });
+}
+
+#define VORLUND_STAGE_BENCHMARK(name) BENCHMARK(name)->Arg(8000)->Arg(48000)->Arg(384000)
+VORLUND_STAGE_BENCHMARK(BM_DcBlocker);
+VORLUND_STAGE_BENCHMARK(BM_HighPass4);
+VORLUND_STAGE_BENCHMARK(BM_HumNotches);
+VORLUND_STAGE_BENCHMARK(BM_NoiseSuppressor);
+VORLUND_STAGE_BENCHMARK(BM_LevelTracker);
+VORLUND_STAGE_BENCHMARK(BM_PlosiveSuppressor);
+VORLUND_STAGE_BENCHMARK(BM_NoiseGate);
+VORLUND_STAGE_BENCHMARK(BM_Equalizer13);
+VORLUND_STAGE_BENCHMARK(BM_DeEsser);
+VORLUND_STAGE_BENCHMARK(BM_LoudnessAgc);
+VORLUND_STAGE_BENCHMARK(BM_Compressor);
+VORLUND_STAGE_BENCHMARK(BM_Limiter);
+BENCHMARK(BM_VoiceEffect)->ArgsProduct({{8000, 48000, 384000}, {1, 2, 3, 4, 5, 6}});
+
+}  // namespace
+}  // namespace vorlund::bench
