@@ -54,6 +54,15 @@ void VoiceChain::reset() noexcept {
   humFilter_.reset();
 }
 
+void VoiceChain::relearnNoise() noexcept {
+  // No stage of this chain learns the background noise yet.
+}
+
+// Every stage so far is a recursive filter without look-ahead.
+int VoiceChain::latencySamples() const noexcept {
+  return 0;
+}
+
 void VoiceChain::process(float* samples, int count) noexcept {
   if (count <= 0) return;
 

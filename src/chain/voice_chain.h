@@ -21,6 +21,10 @@ class VoiceChain {
   void update() noexcept;
   // Real-time thread; clears signal memory, keeps coefficients.
   void reset() noexcept;
+  // Real-time thread; restarts the noise suppressor's learning of the background noise.
+  void relearnNoise() noexcept;
+  // Any thread: the delay the chain adds, in samples at the prepared rate.
+  int latencySamples() const noexcept;
   // Real-time thread; processes `count` samples in place and fills `meters`. count <= 0
   // changes nothing.
   void process(float* samples, int count) noexcept;
