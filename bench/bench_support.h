@@ -27,9 +27,9 @@ constexpr double kPauseMarginSeconds = 0.1;
 // background about 12 dB below the speech. Levels: speech about -24 dBFS RMS while talking.
 SpeechSignal speechLikeSignal(double sampleRate, double seconds, std::uint32_t seed = 1);
 
-// The voice effect mode that costs most per sample (the pitch shifter's two sines); the
-// every-stage figures use it.
-constexpr int kCostliestEffectMode = 4;
+// The voice effect mode that costs most per sample (the band-limited saturation: a hyperbolic
+// tangent between filter sections); the every-stage figures use it.
+constexpr int kCostliestEffectMode = 2;
 
 // Leaves `frame` as LockForProcess would for `channels` channels at `rate` in 10 ms blocks,
 // with `record` applied: chain prepared, buffers sized, statistics cleared, locked.

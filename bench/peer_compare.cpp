@@ -132,15 +132,15 @@ void printQuality(const SpeechSignal& signal) {
 void printMemory() {
   std::printf("\nMemory per instance, bytes (objects plus every buffer they own)\n");
   std::printf(
-      "| rate (Hz) | VoiceChain object | noise suppressor buffers | voice effect buffers "
-      "| limiter buffers | VoiceChain total | BlockFrame total (10 ms blocks) |\n"
-      "|---|---|---|---|---|---|---|\n");
+      "| rate (Hz) | VoiceChain object | noise suppressor buffers | transform tables | "
+      "voice effect buffers | limiter buffers | VoiceChain total | BlockFrame total "
+      "(10 ms blocks) |\n|---|---|---|---|---|---|---|---|\n");
   for (double rate : {48000.0, 384000.0}) {
     LockedFrame locked(defaultRecord(), rate, 1);
     const ChainMemory m = locked.frame.chain.memoryUse();
-    std::printf("| %.0f | %zu | %zu | %zu | %zu | %zu | %zu |\n", rate, m.object,
-                m.suppressorBuffers, m.voiceEffectBuffers, m.limiterBuffers, m.total(),
-                locked.frame.memoryBytes());
+    std::printf("| %.0f | %zu | %zu | %zu | %zu | %zu | %zu | %zu |\n", rate, m.object,
+                m.suppressorBuffers, m.transformTables, m.voiceEffectBuffers, m.limiterBuffers,
+                m.total(), locked.frame.memoryBytes());
   }
 }
 

@@ -6,8 +6,10 @@
 #pragma once
 
 #include <array>
+#include <utility>
 
 #include "chain/biquad.h"
+#include "chain/skewed_pipeline.h"
 
 namespace vorlund {
 
@@ -26,6 +28,20 @@ class LocalCascade {
   float process(float x) noexcept {
     for (BiquadSection& s : sections_) x = s.process(x);
     return x;
+  }
+
+  // The whole block in place, the sections skewed by one sample each (runSkewed): they run
+  // side by side, and each sees its samples in order, as in process().
+  void processBlock(float* samples, int count) noexcept {
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+      if constexpr (N == 0) {
+        (void)samples;
+        (void)count;
+      } else {
+        runSkewed(samples, count, [this](float x) { return sections_[I].process(x); }...);
+      }
+    }
+    (std::make_index_sequence<N>{});
   }
 
  private:

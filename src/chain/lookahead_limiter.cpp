@@ -17,10 +17,10 @@ constexpr double kReleaseMs = 60.0;
 void LookaheadLimiter::prepare(double sampleRate) {
   lookahead_ = std::max(kShortestLookahead, static_cast<int>(sampleRate * kLookaheadSeconds));
   releaseCoefficient_ = smoothingCoefficient(kReleaseMs, sampleRate);
-  delay_.assign(lookahead_, 0.0f);
-  averageRing_.assign(lookahead_, 1.0f);
-  dequeValues_.assign(lookahead_ + 1, 1.0f);
-  dequeTimes_.assign(lookahead_ + 1, 0u);
+  sizeExactly(delay_, static_cast<std::size_t>(lookahead_), 0.0f);
+  sizeExactly(averageRing_, static_cast<std::size_t>(lookahead_), 1.0f);
+  sizeExactly(dequeValues_, static_cast<std::size_t>(lookahead_) + 1, 1.0f);
+  sizeExactly(dequeTimes_, static_cast<std::size_t>(lookahead_) + 1, std::uint32_t{0});
   reset();
 }
 

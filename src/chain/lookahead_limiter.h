@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "chain/biquad.h"
-#include "chain/buffer_bytes.h"
+#include "chain/buffers.h"
 
 namespace vorlund {
 

@@ -6,6 +6,7 @@
 
 #include "chain/biquad_cascade.h"
 #include "chain/gain.h"
+#include "chain/skewed_pipeline.h"
 
 namespace vorlund {
 namespace {
@@ -29,6 +30,17 @@ constexpr double kMuteRampSeconds = 0.01;
 // the equaliser's bands and tone filters after it.
 constexpr int kMaxInputSections = 2 + HumFilter::kMaxSections;
 constexpr int kMaxVoiceSections = Equalizer::kMaxSections;
+static_assert(kMaxVoiceSections >= kMaxInputSections);
+// Sections the first loop of the chain runs together with the DC blocker and the suppressor;
+// a longer input cascade gets a pass of its own.
+constexpr int kSectionsInLoop = 2;
+
+// Runs `sectionCount` sections over the block, skewed so that they run side by side.
+void runCascade(BiquadSection* const* sections, int sectionCount, float* samples,
+                int count) noexcept {
+  withLocalCascade<kMaxVoiceSections>(sections, sectionCount,
+                                      [&](auto& cascade) { cascade.processBlock(samples, count); });
+}
 
 }  // namespace
 
@@ -147,56 +159,73 @@ void VoiceChain::process(float* samples, int count) noexcept {
 
 // Raw measures and the input tracker on the untouched sample; input gain, DC blocker, high-pass
 // sections and hum notches; the suppressor's exchange, and the voice tracker on what comes out.
+// A short cascade runs inside the one loop; a longer one gets a skewed pass of its own, since a
+// loop whose samples each wait on a long chain of sections cannot overlap one sample with the
+// next.
 void VoiceChain::conditionAndSuppress(float* samples, int count) noexcept {
   std::array<BiquadSection*, kMaxInputSections> sections;
   int sectionCount = highPass_.activeSections(sections.data());
   sectionCount += humFilter_.activeSections(sections.data() + sectionCount);
-  withLocalCascade<kMaxInputSections>(sections.data(), sectionCount, [&](auto& cascade) {
-    BlockMeasure raw;
-    LevelTracker inputTracker = inputTracker_;
-    LevelTracker voiceTracker = voiceTracker_;
-    DcBlocker dcBlocker = dcBlocker_;
-    const float inputGain = inputGain_;
-    for (int i = 0; i < count; ++i) {
-      const float x = samples[i];
-      raw.add(x);
-      inputTracker.process(x);
-      const float y = suppressor_.processSample(cascade.process(dcBlocker.process(x * inputGain)));
-      samples[i] = y;
-      voiceTracker.process(y);
-    }
-    inputTracker_ = inputTracker;
-    voiceTracker_ = voiceTracker;
-    dcBlocker_ = dcBlocker;
-    meters.inputPeak = raw.peak;
-    meters.inputMeanSquare = raw.meanSquare(count);
-  });
+
+  BlockMeasure raw;
+  LevelTracker inputTracker = inputTracker_;
+  LevelTracker voiceTracker = voiceTracker_;
+  DcBlocker dcBlocker = dcBlocker_;
+  const float inputGain = inputGain_;
+  auto condition = [&](float x) {
+    raw.add(x);
+    inputTracker.process(x);
+    return dcBlocker.process(x * inputGain);
+  };
+  auto suppress = [&](float x) {
+    const float y = suppressor_.processSample(x);
+    voiceTracker.process(y);
+    return y;
+  };
+  if (sectionCount <= kSectionsInLoop) {
+    withLocalCascade<kSectionsInLoop>(sections.data(), sectionCount, [&](auto& cascade) {
+      runSkewed(
+          samples, count, condition, [&](float x) { return cascade.process(x); }, suppress);
+    });
+  } else {
+    for (int i = 0; i < count; ++i) samples[i] = condition(samples[i]);
+    runCascade(sections.data(), sectionCount, samples, count);
+    for (int i = 0; i < count; ++i) samples[i] = suppress(samples[i]);
+  }
+  inputTracker_ = inputTracker;
+  voiceTracker_ = voiceTracker;
+  dcBlocker_ = dcBlocker;
+  meters.inputPeak = raw.peak;
+  meters.inputMeanSquare = raw.meanSquare(count);
 }
 
-// Plosive suppressor, gate, equaliser (while switched on) and de-esser, and the automatic
-// gain's measuring of what leaves the de-esser.
+// Plosive suppressor and gate; the equaliser (while switched on); the de-esser and the
+// automatic gain's measuring of what leaves it.
 void VoiceChain::shapeVoice(float* samples, int count) noexcept {
   std::array<BiquadSection*, kMaxVoiceSections> sections;
   const int sectionCount = params.eqEnabled != 0 ? equalizer_.activeSections(sections.data()) : 0;
-  withLocalCascade<kMaxVoiceSections>(sections.data(), sectionCount, [&](auto& equalizer) {
-    PlosiveSuppressor plosive = plosive_;
-    NoiseGate gate = gate_;
-    DeEsser deEsser = deEsser_;
-    LoudnessAgc agc = agc_;
-    for (int i = 0; i < count; ++i) {
-      float x = samples[i];
-      x = plosive.process(x);
-      x = gate.process(x);
-      x = equalizer.process(x);
-      x = deEsser.process(x);
-      samples[i] = x;
-      agc.measure(x);
-    }
-    plosive_ = plosive;
-    gate_ = gate;
-    deEsser_ = deEsser;
-    agc_ = agc;
-  });
+  PlosiveSuppressor plosive = plosive_;
+  NoiseGate gate = gate_;
+  DeEsser deEsser = deEsser_;
+  LoudnessAgc agc = agc_;
+  auto finish = [&](float x) {
+    const float y = deEsser.process(x);
+    agc.measure(y);
+    return y;
+  };
+  if (sectionCount == 0) {
+    runSkewed(
+        samples, count, [&](float x) { return plosive.process(x); },
+        [&](float x) { return gate.process(x); }, finish);
+  } else {
+    for (int i = 0; i < count; ++i) samples[i] = gate.process(plosive.process(samples[i]));
+    runCascade(sections.data(), sectionCount, samples, count);
+    for (int i = 0; i < count; ++i) samples[i] = finish(samples[i]);
+  }
+  plosive_ = plosive;
+  gate_ = gate;
+  deEsser_ = deEsser;
+  agc_ = agc;
 }
 
 // The automatic gain's ramp over the block, then the compressor.

@@ -23,13 +23,15 @@
 
 namespace vorlund {
 
+// Bytes one chain holds: the object itself and the buffers its stages own.
 struct ChainMemory {
   std::size_t object;
   std::size_t suppressorBuffers;
+  std::size_t transformTables;
   std::size_t voiceEffectBuffers;
   std::size_t limiterBuffers;
   std::size_t total() const noexcept {
-    return object + suppressorBuffers + voiceEffectBuffers + limiterBuffers;
+    return object + suppressorBuffers + transformTables + voiceEffectBuffers + limiterBuffers;
   }
 };
 
@@ -51,8 +53,8 @@ class VoiceChain {
   int latencySamples() const noexcept;
   // Bytes held per instance: the object itself and every buffer its stages own.
   ChainMemory memoryUse() const noexcept {
-    return {sizeof(VoiceChain), suppressor_.bufferBytes(), voiceEffect_.bufferBytes(),
-            limiter_.bufferBytes()};
+    return {sizeof(VoiceChain), suppressor_.bufferBytes(), suppressor_.transformBytes(),
+            voiceEffect_.bufferBytes(), limiter_.bufferBytes()};
   }
   // Real-time thread; restarts the noise suppressor's learning from its next frame.
   void relearnNoise() noexcept { suppressor_.setFrameCount(0); }

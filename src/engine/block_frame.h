@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "chain/buffer_bytes.h"
+#include "chain/buffers.h"
 #include "chain/voice_chain.h"
 #include "channel/parameter_channel.h"
 #include "engine/parameter_block.h"

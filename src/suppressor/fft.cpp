@@ -68,19 +68,26 @@ void firstTwoStages(float* re, float* im, int m, int n, const float* cosTable,
   }
 }
 
+// One butterfly on four lanes of values held in registers.
+inline void butterfly(__m128& ar, __m128& ai, __m128& br, __m128& bi, __m128 c, __m128 w) noexcept {
+  const __m128 tr = _mm_sub_ps(_mm_mul_ps(br, c), _mm_mul_ps(bi, w));
+  const __m128 ti = _mm_add_ps(_mm_mul_ps(br, w), _mm_mul_ps(bi, c));
+  br = _mm_sub_ps(ar, tr);
+  bi = _mm_sub_ps(ai, ti);
+  ar = _mm_add_ps(ar, tr);
+  ai = _mm_add_ps(ai, ti);
+}
+
 // Four butterflies of half-length `half` at a, sharing the twiddles c and w.
 inline void butterflies4(float* re, float* im, int a, int half, __m128 c, __m128 w) noexcept {
   const int b = a + half;
-  const __m128 br = _mm_loadu_ps(re + b);
-  const __m128 bi = _mm_loadu_ps(im + b);
-  const __m128 tr = _mm_sub_ps(_mm_mul_ps(br, c), _mm_mul_ps(bi, w));
-  const __m128 ti = _mm_add_ps(_mm_mul_ps(br, w), _mm_mul_ps(bi, c));
-  const __m128 ar = _mm_loadu_ps(re + a);
-  const __m128 ai = _mm_loadu_ps(im + a);
-  _mm_storeu_ps(re + b, _mm_sub_ps(ar, tr));
-  _mm_storeu_ps(im + b, _mm_sub_ps(ai, ti));
-  _mm_storeu_ps(re + a, _mm_add_ps(ar, tr));
-  _mm_storeu_ps(im + a, _mm_add_ps(ai, ti));
+  __m128 ar = _mm_loadu_ps(re + a), ai = _mm_loadu_ps(im + a);
+  __m128 br = _mm_loadu_ps(re + b), bi = _mm_loadu_ps(im + b);
+  butterfly(ar, ai, br, bi, c, w);
+  _mm_storeu_ps(re + a, ar);
+  _mm_storeu_ps(im + a, ai);
+  _mm_storeu_ps(re + b, br);
+  _mm_storeu_ps(im + b, bi);
 }
 
 // Every butterfly stage of an m-point transform whose input is already in bit-reversed order,

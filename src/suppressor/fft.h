@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "chain/buffer_bytes.h"
+#include "chain/buffers.h"
 
 namespace vorlund {
 

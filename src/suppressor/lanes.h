@@ -5,6 +5,8 @@
 // carries it on every x86-64 processor.
 #pragma once
 
+#include <xmmintrin.h>
+
 #include <cstring>
 
 namespace vorlund {
@@ -47,13 +49,23 @@ inline T broadcast(float f) noexcept {
 
 // std::min and std::max exactly: the first argument unless the second is strictly smaller
 // (larger), which also settles signed zeros and NaN the same way in every lane.
+// (minps and maxps return their second operand unless the first is strictly smaller or
+// larger, so with the operands swapped they are exactly these.)
 template <typename T>
 inline T minOf(T a, T b) noexcept {
-  return b < a ? b : a;
+  if constexpr (sizeof(T) == sizeof(float)) {
+    return b < a ? b : a;
+  } else {
+    return _mm_min_ps(b, a);
+  }
 }
 template <typename T>
 inline T maxOf(T a, T b) noexcept {
-  return a < b ? b : a;
+  if constexpr (sizeof(T) == sizeof(float)) {
+    return a < b ? b : a;
+  } else {
+    return _mm_max_ps(b, a);
+  }
 }
 
 // The lanes in the opposite order (a single float is its own reverse).

@@ -168,25 +168,25 @@ void NoiseSuppressor::prepare(double sampleRate) {
   fft_.setup(n);
 
   // Square root of the periodic Hann window, applied at analysis and at synthesis.
-  window_.resize(n);
+  sizeExactly(window_, n, 0.0f);
   for (int i = 0; i < n; ++i)
     window_[i] = static_cast<float>(std::sqrt(0.5 - 0.5 * std::cos(kTwoPi * i / n)));
 
-  inputFrame_.assign(n, 0.0f);
-  outputHop_.assign(hop_, 0.0f);
-  overlapAdd_.assign(n, 0.0f);
-  re_.assign(n, 0.0f);
-  im_.assign(n, 0.0f);
+  sizeExactly(inputFrame_, n, 0.0f);
+  sizeExactly(outputHop_, hop_, 0.0f);
+  sizeExactly(overlapAdd_, n, 0.0f);
+  sizeExactly(re_, n, 0.0f);
+  sizeExactly(im_, n, 0.0f);
   const int bins = binCount_;
-  power_.assign(bins, 0.0f);
-  noise_.assign(bins, 0.0f);
-  presenceAvg_.assign(bins, 0.0f);
-  gain_.assign(bins, 1.0f);
-  smoothGain_.assign(bins, 1.0f);
-  prevClean_.assign(bins, 0.0f);
-  smoothedPower_.assign(bins, 0.0f);
-  currentMin_.assign(bins, 0.0f);
-  minRing_.assign(static_cast<std::size_t>(kRingSlots) * bins, 0.0f);
+  sizeExactly(power_, bins, 0.0f);
+  sizeExactly(noise_, bins, 0.0f);
+  sizeExactly(presenceAvg_, bins, 0.0f);
+  sizeExactly(gain_, bins, 1.0f);
+  sizeExactly(smoothGain_, bins, 1.0f);
+  sizeExactly(prevClean_, bins, 0.0f);
+  sizeExactly(smoothedPower_, bins, 0.0f);
+  sizeExactly(currentMin_, bins, 0.0f);
+  sizeExactly(minRing_, static_cast<std::size_t>(kRingSlots) * bins, 0.0f);
   ringSlot_ = 0;
 
   // Every coefficient is exp(-T / tau) with the frame period T = H / fs: the smoothing rule
@@ -205,7 +205,7 @@ void NoiseSuppressor::prepare(double sampleRate) {
 }
 
 std::size_t NoiseSuppressor::bufferBytes() const noexcept {
-  std::size_t bytes = fft_.bufferBytes();
+  std::size_t bytes = 0;
   for (const std::vector<float>* buffer :
        {&window_, &inputFrame_, &outputHop_, &overlapAdd_, &re_, &im_, &power_, &noise_,
         &presenceAvg_, &gain_, &smoothGain_, &prevClean_, &smoothedPower_, &currentMin_, &minRing_})

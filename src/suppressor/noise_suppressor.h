@@ -45,8 +45,10 @@ class NoiseSuppressor {
   // count would make the running mean divide by zero, so it counts as 0.
   void setFrameCount(std::int32_t count) noexcept { frameCount_ = count < 0 ? 0 : count; }
 
-  // Bytes of every buffer the stage owns, the transform's tables included.
+  // Bytes of every buffer the stage owns, and of its transform's tables. The tables keep the
+  // capacity of the largest size prepared so far (the transform resizes them in place).
   std::size_t bufferBytes() const noexcept;
+  std::size_t transformBytes() const noexcept { return fft_.bufferBytes(); }
 
   int frameSize() const noexcept { return frameSize_; }
   int hop() const noexcept { return hop_; }

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "chain/biquad.h"
-#include "chain/buffer_bytes.h"
+#include "chain/buffers.h"
 
 namespace vorlund {
 
@@ -41,8 +41,7 @@ class VoiceEffect {
   float readDelay(float delay) const noexcept;
   void writeDelay(float value) noexcept;
   float ringModSample(float x) noexcept;
-  float wideSaturationSample(float x) noexcept;
-  float narrowSaturationSample(float x) noexcept;
+  void saturate(float* samples, int count, float mix, float dry) noexcept;
   float pitchSample(float x) noexcept;
   float echoSample(float x) noexcept;
   float reverbSample(float x) noexcept;

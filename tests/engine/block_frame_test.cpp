@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -10,6 +11,7 @@
 
 #include "engine/stream_helpers.h"
 #include "platform/performance_counter.h"
+#include "signal_helpers.h"
 
 namespace vorlund {
 namespace {
@@ -69,6 +71,42 @@ TEST(BlockFrameTest, FoldsToMonoAndWritesEveryChannel) {
   std::vector<float> f5 = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f};
   five.run(f5, 1);
   EXPECT_EQ((((0.1f + 0.2f) + 0.3f) + 0.4f + 0.5f) * (1.0f / 5.0f), f5[4]);
+}
+
+// Verifies that the fold, which adds four and sixteen frames side by side, gives exactly what
+// the plain rule gives frame by frame (channels added in order from 0, times the float
+// reciprocal, limited): bit for bit at every channel count from 1 to 67 and at frame counts
+// that leave every remainder of the wide steps, with out-of-range and non-finite samples mixed
+// in, and every output channel carries the result.
+TEST(BlockFrameTest, WideFoldEqualsPlainFoldBitForBit) {
+  constexpr std::uint32_t kMaxFrames = 53;
+  for (std::uint32_t channels = 1; channels <= 67; ++channels) {
+    SCOPED_TRACE(channels);
+    FrameFixture fixture(channels, kMaxFrames);
+    for (std::uint32_t frames : {1u, 3u, 4u, 15u, 16u, 17u, 36u, kMaxFrames}) {
+      std::vector<float> samples =
+          test::whiteNoise(static_cast<int>(frames * channels), channels * 100 + frames, 1.5f);
+      samples[frames * channels / 2] = 3000.0f;
+      samples[frames * channels - 1] = std::numeric_limits<float>::quiet_NaN();
+      std::vector<float> expected(frames);
+      const float r = 1.0f / static_cast<float>(channels);
+      for (std::uint32_t k = 0; k < frames; ++k) {
+        float sum = 0.0f;
+        for (std::uint32_t c = 0; c < channels; ++c) sum += samples[k * channels + c];
+        const float mono = sum * r;
+        expected[k] = !std::isfinite(mono)               ? 0.0f
+                      : mono > BlockFrame::kSampleLimit  ? BlockFrame::kSampleLimit
+                      : mono < -BlockFrame::kSampleLimit ? -BlockFrame::kSampleLimit
+                                                         : mono;
+      }
+      fixture.run(samples, frames);
+      for (std::uint32_t k = 0; k < frames; ++k)
+        for (std::uint32_t c = 0; c < channels; ++c)
+          ASSERT_EQ(std::bit_cast<std::uint32_t>(expected[k]),
+                    std::bit_cast<std::uint32_t>(samples[k * channels + c]))
+              << frames << " frames, frame " << k << " channel " << c;
+    }
+  }
 }
 
 // Verifies that mono input passes a bypassed chain bit for bit, that a silent flag feeds zeros

@@ -1,8 +1,8 @@
 // The voice chain written the straightforward way: every step of the block in its own loop, the
 // per-sample stages called one sample at a time on their members, with the straightforward
 // forms of the restructured stages. The stages whose per-sample code the product left as it
-// was (DC blocker, high-pass, hum notches, trackers, plosive suppressor, gate, equaliser, voice
-// effect) are the product's own. With RealInputTransform the product chain must match it bit
+// was (DC blocker, high-pass, hum notches, trackers, plosive suppressor, gate, equaliser) are
+// the product's own. With RealInputTransform the product chain must match it bit
 // for bit, outputs and meters alike.
 #pragma once
 
@@ -21,7 +21,7 @@
 #include "engine/parameter_block.h"
 #include "reference/reference_noise_suppressor.h"
 #include "reference/reference_stages.h"
-#include "suppressor/voice_effect.h"
+#include "reference/reference_voice_effect.h"
 
 namespace vorlund::reference {
 
@@ -177,7 +177,7 @@ class ReferenceChain {
   ReferenceDeEsser deEsser_;
   ReferenceLoudnessAgc agc_;
   ReferenceCompressor compressor_;
-  VoiceEffect voiceEffect_;
+  ReferenceVoiceEffect voiceEffect_;
   ReferenceLimiter limiter_;
 };
 
