@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws the per-stage costs from a Google Benchmark JSON report of vorlund-bench as an SVG bar
-chart: CPU milliseconds per second of audio for each stage class alone, at 8000, 48000 and
-384000 Hz.
+chart: CPU nanoseconds per sample for each stage class alone, at 8000, 48000 and 384000 Hz
+(per sample, so the three rates share one scale; times the rate it is the CPU time per
+second of audio).
 
     python3 scripts/plot-stage-costs.py results.json docs/stage-costs.svg
 """
@@ -28,10 +29,10 @@ NANOSECONDS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
 BLOCK_SECONDS = 0.01  # every benchmark iteration is one 10 ms block
 
 
-def ms_per_second(entry):
-    """CPU ms per second of audio from one benchmark entry (one iteration = one 10 ms block)."""
+def ns_per_sample(entry, rate):
+    """CPU ns per sample from one benchmark entry (one iteration = one 10 ms block)."""
     ns = entry["cpu_time"] * NANOSECONDS[entry.get("time_unit", "ns")]
-    return ns / 1e6 / BLOCK_SECONDS
+    return ns / (rate * BLOCK_SECONDS)
 
 
 def main(report_path, svg_path):
@@ -53,7 +54,7 @@ def main(report_path, svg_path):
         for rate, _ in RATES:
             name = key.format(rate=rate) if "{rate}" in key else "%s/%d" % (key, rate)
             entry = by_name.get(name)
-            values.append(ms_per_second(entry) if entry else None)
+            values.append(ns_per_sample(entry, rate) if entry else None)
         rows.append((label, values))
     present = [v for _, values in rows for v in values if v is not None]
     if not present:
@@ -68,7 +69,7 @@ def main(report_path, svg_path):
            'font-family="sans-serif" font-size="11">' % (width, height),
            '<rect width="100%" height="100%" fill="white"/>',
            '<text x="10" y="20" font-size="14" font-weight="bold">Cost of each stage alone: '
-           'CPU ms per second of audio</text>',
+           'CPU nanoseconds per sample</text>',
            '<text x="10" y="38" fill="#555">10 ms blocks of generated speech over noise, one '
            'core, %s</text>' % escape(report.get("context", {}).get("vector code path", ""))]
     for i, (rate, colour) in enumerate(RATES):
@@ -99,8 +100,8 @@ def main(report_path, svg_path):
                    % (x, axis_y, x, axis_y + 4))
         out.append('<text x="%.1f" y="%d" text-anchor="middle" fill="#555">%d</text>'
                    % (x, axis_y + 16, tick))
-    out.append('<text x="%d" y="%d" fill="#555">ms of CPU per second of audio</text>'
-               % (label_width, axis_y + 32))
+    out.append('<text x="%d" y="%d" fill="#555">ns of CPU per sample (x rate = CPU time per '
+               'second of audio)</text>' % (label_width, axis_y + 32))
     out.append('</svg>')
     with open(svg_path, "w") as f:
         f.write("\n".join(out) + "\n")
