@@ -20,7 +20,8 @@ inline std::vector<float> sine(double frequency, double rate, int count, double 
   return out;
 }
 
-// Uniform white noise in [-amplitude, amplitude) from a fixed linear congruential sequence.
+// Uniform white noise in [-amplitude, amplitude) from a linear congruential generator, so every
+// build and platform sees the same samples.
 inline std::vector<float> whiteNoise(int count, std::uint32_t seed, float amplitude = 0.5f) {
   std::vector<float> out(count);
   for (float& x : out) {

@@ -1,15 +1,23 @@
-// dB to linear amplitude, as every stage of the chain converts it: 10^(dB/20) in float.
+// Level conversions as every stage of the chain does them, in float: dB to linear amplitude
+// (10^(dB/20)) and mean square to dB.
 #pragma once
 
 #include <cmath>
 
 namespace vorlund {
 
-// The float nearest ln(10)/20.
+// ln(10)/20 as the chain has always used it (one float step below the nearest float).
 constexpr float kDbToNeper = 0.11512925f;
 
 inline float dbToGain(float db) noexcept {
   return std::exp(db * kDbToNeper);
+}
+
+// Level of a mean square in dB; anything at or below 1e-20 (-200 dB) reads as -200.
+inline float meanSquareToDb(float meanSquare) noexcept {
+  constexpr float kFloor = 1e-20f;
+  constexpr float kFloorDb = -200.0f;
+  return meanSquare > kFloor ? 10.0f * std::log10(meanSquare) : kFloorDb;
 }
 
 }  // namespace vorlund

@@ -4,13 +4,19 @@
 #pragma once
 
 #include "chain/chain_meters.h"
+#include "chain/compressor.h"
 #include "chain/dc_blocker.h"
 #include "chain/de_esser.h"
 #include "chain/equalizer.h"
 #include "chain/high_pass_filter.h"
 #include "chain/hum_filter.h"
+#include "chain/level_tracker.h"
+#include "chain/lookahead_limiter.h"
+#include "chain/loudness_agc.h"
+#include "chain/noise_gate.h"
 #include "chain/plosive_suppressor.h"
 #include "engine/parameter_block.h"
+#include "suppressor/noise_suppressor.h"
 #include "suppressor/voice_effect.h"
 
 namespace vorlund {
@@ -28,6 +34,11 @@ class VoiceChain {
   // Real-time thread; processes `count` samples in place and fills `meters`. count <= 0
   // changes nothing.
   void process(float* samples, int count) noexcept;
+  // Delay from input to output in samples: the suppressor's frame plus the limiter's window,
+  // less one.
+  int latencySamples() const noexcept;
+  // Real-time thread; restarts the noise suppressor's learning from its next frame.
+  void relearnNoise() noexcept { suppressor_.setFrameCount(0); }
 
   double sampleRate = 48000.0;
   bool prepared = false;
@@ -35,17 +46,28 @@ class VoiceChain {
   ChainMeters meters{};
 
  private:
+  void runOutputStage(float* samples, int count) noexcept;
   void measureOutput(const float* samples, int count) noexcept;
 
   float inputGain_ = 1.0f;
   float outputGain_ = 1.0f;
+  // Current value of the mute ramp, 0..1, and its step per sample (a full fade in 10 ms).
+  float muteGain_ = 1.0f;
+  float muteStep_ = 0.0f;
   DcBlocker dcBlocker_;
   HighPassFilter highPass_;
   HumFilter humFilter_;
+  NoiseSuppressor suppressor_;
+  LevelTracker voiceTracker_;
+  LevelTracker inputTracker_;
   PlosiveSuppressor plosive_;
+  NoiseGate gate_;
   Equalizer equalizer_;
   DeEsser deEsser_;
+  LoudnessAgc agc_;
+  Compressor compressor_;
   VoiceEffect voiceEffect_;
+  LookaheadLimiter limiter_;
 };
 
 }  // namespace vorlund

@@ -8,11 +8,15 @@
 #include <utility>
 #include <vector>
 
+#include "chain/dc_blocker.h"
 #include "chain/gain.h"
 #include "signal_helpers.h"
+#include "suppressor/noise_suppressor.h"
 
 namespace vorlund {
 namespace {
+
+using test::whiteNoise;
 
 // A chain whose level-changing stages are off, so a test sees only the stages it is about.
 void quietDynamics(ParameterBlock& p) {
@@ -60,6 +64,10 @@ TEST(VoiceChainTest, EmptyBlockChangesNothing) {
 TEST(VoiceChainTest, GainsApplyAndMeasuresReadRawBlock) {
   VoiceChain chain;
   chain.params.highPassEnabled = 0;
+  // A tone present from the start would be learnt as noise.
+  chain.params.nsEnabled = 0;
+  chain.params.compEnabled = 0;
+  chain.params.limiterEnabled = 0;
   chain.params.inputGainDb = 6.0f;
   chain.params.outputGainDb = -3.0f;
   chain.prepare(48000.0);
@@ -182,6 +190,237 @@ TEST(VoiceChainTest, ResetKeepsTheVoiceEffect) {
   const auto echo = std::max_element(out.begin() + first + 1000, out.end());
   EXPECT_EQ(first + 5761, echo - out.begin());
   EXPECT_NEAR(out[first], *echo, 0.05f * out[first]);
+}
+
+// Verifies the suppressor's meter and relearn hook in the chain: the meter sits near the floor
+// on stationary noise; after a relearn, noise that jumped by 20 dB is back at the floor within
+// a second, which the minimum history alone would take five seconds to allow; the meter reads
+// 0 as soon as suppression is switched off, returns to the floor when it is switched on again
+// (the estimator kept running), and reads 0 when bypassed.
+TEST(VoiceChainTest, SuppressorMeterAndRelearn) {
+  constexpr double kRate = 48000.0;
+  constexpr int kBlock = 480;
+  auto runBlocks = [](VoiceChain& chain, std::vector<float>& x, int from, int to) {
+    for (int i = from; i < to; i += kBlock) chain.process(x.data() + i, kBlock);
+  };
+  const int second = static_cast<int>(kRate);
+  for (bool relearn : {false, true}) {
+    SCOPED_TRACE(relearn);
+    VoiceChain chain;
+    chain.prepare(kRate);
+    std::vector<float> in = whiteNoise(3 * second, 19, 0.01f);
+    for (int i = 2 * second; i < 3 * second; ++i) in[i] *= 10.0f;
+    runBlocks(chain, in, 0, 2 * second);
+    EXPECT_NEAR(-18.0f, chain.meters.suppressorAttenuationDb, 0.5f);
+    if (relearn) chain.relearnNoise();
+    runBlocks(chain, in, 2 * second, 3 * second);
+    if (!relearn) {
+      EXPECT_GT(chain.meters.suppressorAttenuationDb, -6.0f);
+      continue;
+    }
+    EXPECT_NEAR(-18.0f, chain.meters.suppressorAttenuationDb, 0.5f);
+
+    chain.params.nsEnabled = 0;
+    chain.update();
+    runBlocks(chain, in, 0, kBlock);
+    EXPECT_EQ(0.0f, chain.meters.suppressorAttenuationDb);
+    chain.params.nsEnabled = 1;
+    chain.update();
+    runBlocks(chain, in, 2 * second, 2 * second + second / 2);
+    EXPECT_NEAR(-18.0f, chain.meters.suppressorAttenuationDb, 0.5f);
+    chain.params.bypass = 1;
+    runBlocks(chain, in, 0, kBlock);
+    EXPECT_EQ(0.0f, chain.meters.suppressorAttenuationDb);
+  }
+}
+
+// Runs `signal` through the chain in blocks of `block` samples, in place.
+void runBlocks(VoiceChain& chain, std::vector<float>& signal, int block) {
+  for (std::size_t pos = 0; pos < signal.size(); pos += block)
+    chain.process(signal.data() + pos,
+                  static_cast<int>(std::min<std::size_t>(block, signal.size() - pos)));
+}
+
+// Verifies the chain with every switchable stage off: the output is the input times input and
+// output gain through the 10 Hz DC blocker, delayed by the chain's latency and unclamped.
+TEST(VoiceChainTest, AllStagesOffIsDelayedDcBlockedInput) {
+  for (double rate : {8000.0, 44100.0, 48000.0}) {
+    SCOPED_TRACE(rate);
+    VoiceChain chain;
+    ParameterBlock& p = chain.params;
+    p.highPassEnabled = p.humFilterEnabled = p.nsEnabled = p.plosiveEnabled = p.gateEnabled = 0;
+    p.eqEnabled = p.deEsserEnabled = p.agcEnabled = p.compEnabled = p.effectMode = 0;
+    p.limiterEnabled = 0;
+    p.inputGainDb = 9.0f;
+    p.outputGainDb = 4.0f;
+    chain.prepare(rate);
+    const std::vector<float> in = test::whiteNoise(20000, 21, 0.9f);
+    std::vector<float> out = in;
+    // Block lengths that are not multiples of the suppressor's hop.
+    constexpr int kBlockLengths[] = {37, 480, 129, 1001, 1, 333};
+    for (int at = 0, b = 0; at < 20000; ++b) {
+      const int length = std::min(kBlockLengths[b % 6], 20000 - at);
+      chain.process(out.data() + at, length);
+      at += length;
+    }
+    DcBlocker dc;
+    dc.prepare(rate);
+    const int latency = chain.latencySamples();
+    ASSERT_GT(latency, 0);
+    for (int n = 0; n < 20000; ++n) {
+      const float x = n < latency ? 0.0f : dc.process(in[n - latency] * dbToGain(9.0f));
+      // The suppressor's overlap-add reconstructs to within a few float steps.
+      const float expected = x * dbToGain(4.0f);
+      ASSERT_NEAR(expected, out[n], 1e-6f * std::max(1.0f, std::fabs(expected))) << n;
+    }
+    EXPECT_GT(*std::max_element(out.begin(), out.end()), 1.0f);
+  }
+}
+
+// Verifies the mute ramp after the limiter, as the ratio of a muted chain's output to an
+// unmuted twin's: the output reaches exactly 0 after 10 ms and is whole again 10 ms after
+// unmuting; toggled within 5 ms the ramp turns back half-way without a jump; after a reset
+// with mute set the output is silent from the first sample.
+TEST(VoiceChainTest, MuteRamp) {
+  for (double rate : {44100.0, 48000.0}) {
+    SCOPED_TRACE(rate);
+    const int fade = static_cast<int>(rate * 0.01), half = fade / 2;
+    VoiceChain muted, twin;
+    muted.prepare(rate);
+    twin.prepare(rate);
+    // `gain(t)`: the mute gain t x 10 ms into the block; exact from sample `exactFrom` on.
+    auto check = [&](int count, bool mute, int exactFrom, auto gain) {
+      std::vector<float> out = test::sine(1000.0, rate, count, 0.3), ref = out;
+      muted.params.mute = mute ? 1 : 0;
+      muted.process(out.data(), count);
+      twin.process(ref.data(), count);
+      for (int i = 0; i < count; ++i) {
+        const float g = gain(static_cast<float>(i + 1) / static_cast<float>(fade));
+        if (i >= exactFrom) {
+          ASSERT_EQ(g * ref[i], out[i]) << i;
+        } else if (std::fabs(ref[i]) > 0.05f) {
+          ASSERT_NEAR(g, out[i] / ref[i], 2e-4f) << i;
+        }
+      }
+    };
+    const float halfWay = 1.0f - static_cast<float>(half) / static_cast<float>(fade);
+    check(fade, false, 0, [](float) { return 1.0f; });
+    check(2 * fade, true, fade - 1, [](float t) { return std::max(0.0f, 1.0f - t); });
+    check(2 * fade, false, fade - 1, [](float t) { return std::min(1.0f, t); });
+    check(half, true, half, [](float t) { return 1.0f - t; });
+    check(fade, false, half, [&](float t) { return std::min(1.0f, halfWay + t); });
+
+    muted.params.mute = 1;
+    muted.reset();
+    std::vector<float> first = test::sine(1000.0, rate, fade, 0.3, 0.2);
+    muted.process(first.data(), fade);
+    EXPECT_EQ(std::vector<float>(fade, 0.0f), first);
+  }
+}
+
+// Half-second tone bursts over a -80 dBFS noise floor, for the trackers, gate and AGC.
+std::vector<float> speechLike(double rate, int count) {
+  std::vector<float> x = test::whiteNoise(count, 17, 0.0001f);
+  const std::vector<float> tone = test::sine(220.0, rate, count, 0.4);
+  for (int i = 0; i < count; ++i)
+    if ((i / static_cast<int>(rate * 0.5)) % 2 == 1) x[i] += tone[i];
+  return x;
+}
+
+// Verifies that a record changing only compThresholdDb resets nothing: re-applying a record
+// leaves the output bit for bit as it was; after the threshold change the gate, automatic gain
+// and trackers report exactly what they report without it, and only the compressor and what
+// follows change. With gateAuto set, a new gateThresholdDb has no effect at all.
+TEST(VoiceChainTest, ThresholdOnlyChangeTouchesNoOtherStage) {
+  const int block = 480, changeAt = 150, blocks = 400;
+  VoiceChain plain, reapplied, compChanged, gateChanged;
+  for (VoiceChain* chain : {&plain, &reapplied, &compChanged, &gateChanged}) {
+    chain->params.gateEnabled = chain->params.agcEnabled = 1;
+    chain->prepare(48000.0);
+  }
+  const std::vector<float> in = speechLike(48000.0, block * blocks);
+  int voiced = 0, gated = 0;
+  for (int k = 0; k < blocks; ++k) {
+    SCOPED_TRACE(k);
+    if (k == changeAt) {
+      reapplied.update();
+      compChanged.params.compThresholdDb = -35.0f;
+      compChanged.update();
+      gateChanged.params.gateThresholdDb = -20.0f;
+      gateChanged.update();
+    }
+    std::vector<float> p(in.begin() + k * block, in.begin() + (k + 1) * block), r = p, c = p, g = p;
+    plain.process(p.data(), block);
+    reapplied.process(r.data(), block);
+    compChanged.process(c.data(), block);
+    gateChanged.process(g.data(), block);
+    ASSERT_EQ(p, r);
+    ASSERT_EQ(p, g);
+    ASSERT_EQ(k < changeAt, p == c);
+    const ChainMeters &m = plain.meters, &mc = compChanged.meters;
+    ASSERT_EQ(m.gateGain, mc.gateGain);
+    ASSERT_EQ(m.agcGainDb, mc.agcGainDb);
+    ASSERT_EQ(m.voiceActive, mc.voiceActive);
+    ASSERT_EQ(m.inputBackgroundDb, mc.inputBackgroundDb);
+    voiced += m.voiceActive ? 1 : 0;
+    gated += m.gateGain < 0.5f ? 1 : 0;
+  }
+  // The signal did exercise the gate and the voice-driven automatic gain.
+  EXPECT_GT(voiced, 50);
+  EXPECT_GT(gated, 20);
+  EXPECT_NE(0.0f, plain.meters.agcGainDb);
+}
+
+// Verifies the meters and the reach of the voice flag: the gate reads closed in a long pause;
+// a full-scale onset shows the limiter's block minimum and the compressor's reduction; a
+// bypassed block reports unity gains, keeps the voice flag and still follows the input
+// background; quiet blocks later report their own limiter minimum; after a reset a steady tone
+// stops counting as voice once the background has caught up, and the automatic gain then holds.
+TEST(VoiceChainTest, MetersAndVoiceFlag) {
+  const double rate = 48000.0;
+  VoiceChain chain;
+  chain.params.gateEnabled = chain.params.agcEnabled = 1;
+  chain.prepare(rate);
+  std::vector<float> signal = speechLike(rate, static_cast<int>(rate * 2.0));
+  const std::vector<float> pause = test::whiteNoise(static_cast<int>(rate * 1.5), 5, 1e-4f);
+  signal.insert(signal.end(), pause.begin(), pause.end());
+  runBlocks(chain, signal, 480);
+  EXPECT_NEAR(dbToGain(-chain.params.gateRangeDb), chain.meters.gateGain, 0.01f);
+  EXPECT_FALSE(chain.meters.voiceActive);
+
+  // Three blocks, so the onset has passed the suppressor's frame delay.
+  std::vector<float> loud = test::sine(300.0, rate, 1440, 1.0);
+  runBlocks(chain, loud, 480);
+  EXPECT_LT(chain.meters.limiterMinGain, 0.9f);
+  EXPECT_LT(chain.meters.compressorReductionDb, -3.0f);
+  EXPECT_LE(chain.meters.outputPeak, dbToGain(-1.0f));
+  EXPECT_TRUE(chain.meters.voiceActive);
+
+  const float background = chain.meters.inputBackgroundDb;
+  chain.params.bypass = 1;
+  std::vector<float> silence(24000, 0.0f);
+  runBlocks(chain, silence, 480);
+  EXPECT_EQ(1.0f, chain.meters.gateGain);
+  EXPECT_EQ(0.0f, chain.meters.compressorReductionDb);
+  EXPECT_EQ(1.0f, chain.meters.limiterMinGain);
+  EXPECT_EQ(0.0f, chain.meters.agcGainDb);
+  EXPECT_TRUE(chain.meters.voiceActive);
+  EXPECT_LT(chain.meters.inputBackgroundDb, background - 10.0f);
+
+  chain.params.bypass = 0;
+  std::vector<float> quiet = test::sine(1000.0, rate, 24000, 0.01);
+  runBlocks(chain, quiet, 480);
+  EXPECT_GT(chain.meters.limiterMinGain, 0.999f);
+
+  chain.reset();
+  std::vector<float> tone = test::sine(1000.0, rate, static_cast<int>(rate * 2.0), 0.01);
+  runBlocks(chain, tone, 480);
+  EXPECT_FALSE(chain.meters.voiceActive);
+  const float agcGainDb = chain.meters.agcGainDb;
+  EXPECT_GT(agcGainDb, 3.0f);
+  tone = test::sine(1000.0, rate, static_cast<int>(rate * 2.0), 0.01);
+  runBlocks(chain, tone, 480);
+  EXPECT_EQ(agcGainDb, chain.meters.agcGainDb);
 }
 
 }  // namespace

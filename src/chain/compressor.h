@@ -1,0 +1,67 @@
+// Feed-forward compressor in the dB domain, sample by sample: instantaneous level, soft-knee
+// static curve, a gain reduction that is taken at once and released slowly, then smoothed by
+// the attack, and make-up gain set by hand and optionally raised from threshold and ratio.
+// Disabled, it passes the signal untouched and keeps its state as it was.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+
+#include "chain/gain.h"
+
+namespace vorlund {
+
+class Compressor {
+ public:
+  // Configuration thread; start values.
+  void prepare(double sampleRate) noexcept;
+  // Real-time thread; settings only, signal state kept.
+  void configure(bool enabled, float thresholdDb, float ratio, float attackMs, float releaseMs,
+                 float kneeDb, float makeupDb, bool autoMakeup) noexcept;
+  // Real-time thread.
+  void reset() noexcept;
+
+  // Real-time thread; one log10f and one expf per sample while enabled.
+  float process(float x) noexcept {
+    if (!enabled_) return x;
+    // Samples at or below 1e-6 count as -120 dBFS.
+    constexpr float kQuietest = 1e-6f;
+    constexpr float kQuietestDb = -120.0f;
+    const float magnitude = std::fabs(x);
+    const float levelDb = magnitude > kQuietest ? 20.0f * std::log10(magnitude) : kQuietestDb;
+    const float reduction = staticReduction(levelDb - thresholdDb_);
+    heldReduction_ = std::max((1.0f - release_) * reduction + release_ * heldReduction_, reduction);
+    smoothedReduction_ = (1.0f - attack_) * heldReduction_ + attack_ * smoothedReduction_;
+    reductionDb_ = -smoothedReduction_;
+    return x * dbToGain(makeupDb_ - smoothedReduction_);
+  }
+
+  // Gain change after the last processed sample, dB, <= 0.
+  float reductionDb() const noexcept { return reductionDb_; }
+
+ private:
+  // Reduction in dB (>= 0) for a level `overDb` above the threshold.
+  float staticReduction(float overDb) const noexcept {
+    if (-kneeDb_ > 2.0f * overDb) return 0.0f;
+    if (kneeDb_ > 0.0f && kneeDb_ >= 2.0f * std::fabs(overDb)) {
+      const float intoKnee = overDb + 0.5f * kneeDb_;
+      return -slope_ * intoKnee * intoKnee / (2.0f * kneeDb_);
+    }
+    return -slope_ * overDb;
+  }
+
+  double sampleRate_ = 48000.0;
+  bool enabled_ = false;
+  float thresholdDb_ = 0.0f;
+  // 1/ratio - 1: 0 at ratio 1, -2/3 at ratio 3.
+  float slope_ = 0.0f;
+  float kneeDb_ = 0.0f;
+  float attack_ = 0.0f;
+  float release_ = 0.0f;
+  float makeupDb_ = 0.0f;
+  float heldReduction_ = 0.0f;
+  float smoothedReduction_ = 0.0f;
+  float reductionDb_ = 0.0f;
+};
+
+}  // namespace vorlund

@@ -1,0 +1,67 @@
+// Noise gate: lowers the voice by a fixed range while it is silent. It follows the envelope of
+// its own input, opens above an open threshold, stays open for a hold time after the envelope
+// last exceeded it, and closes only below a close threshold 4 dB lower, so a level between the
+// two never makes it chatter. The state machine also runs while disabled, so switching the gate
+// on acts at once on the right state.
+#pragma once
+
+#include <cmath>
+
+#include "chain/biquad.h"
+
+namespace vorlund {
+
+class NoiseGate {
+ public:
+  // The close threshold sits this far below the open threshold.
+  static constexpr float kHysteresisDb = 4.0f;
+
+  // Configuration thread; envelope constants and start values.
+  void prepare(double sampleRate) noexcept;
+  // Real-time thread; settings only, signal state kept.
+  void configure(bool enabled, float thresholdDb, float rangeDb, float attackMs, float holdMs,
+                 float releaseMs) noexcept;
+  // Real-time thread, once per block before process(): thresholds from the background level,
+  // 8 dB above it and held within [-75, -25] dB. Runs whether or not the gate is enabled.
+  void setAutoThreshold(float backgroundDb) noexcept;
+  // Real-time thread.
+  void reset() noexcept;
+
+  // Real-time thread.
+  float process(float x) noexcept {
+    envelope_ = envelopeCoefficients_.follow(envelope_, std::fabs(x));
+    if (envelope_ > openThreshold_) {
+      holdCounter_ = holdSamples_;
+      open_ = true;
+    } else if (holdCounter_ > 0) {
+      --holdCounter_;
+    } else if (envelope_ < closeThreshold_) {
+      open_ = false;
+    }
+    const float target = enabled_ && !open_ ? closedGain_ : 1.0f;
+    gain_ = gainCoefficients_.follow(gain_, target);
+    return x * gain_;
+  }
+
+  // Smoothed gain after the last sample, 1 when open.
+  float gain() const noexcept { return gain_; }
+
+ private:
+  void setThresholds(float openDb) noexcept;
+
+  double sampleRate_ = 48000.0;
+  AttackRelease envelopeCoefficients_;
+  float envelope_ = 0.0f;
+  bool enabled_ = false;
+  bool open_ = true;
+  float openThreshold_ = 0.0f;
+  float closeThreshold_ = 0.0f;
+  float closedGain_ = 1.0f;
+  // Attack while the gain rises (opening), release while it falls (closing).
+  AttackRelease gainCoefficients_;
+  float gain_ = 1.0f;
+  int holdCounter_ = 0;
+  int holdSamples_ = 0;
+};
+
+}  // namespace vorlund
