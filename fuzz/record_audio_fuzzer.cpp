@@ -246,8 +246,14 @@ void runBlock(BlockFrame& frame, const Stream& s, Generator& generator, FuzzInpu
   require(outConnection.u32BufferFlags == BUFFER_VALID, "a well-formed block is processed");
   const std::uint32_t written = outConnection.u32ValidFrameCount;
   require(written <= frames && written <= outputFrames, "no more frames reported than given");
+  // No tolerance: the limiter's last step clamps to this very float, and after it only the
+  // mute gain (0 to 1) multiplies, which cannot raise a magnitude under round-to-nearest.
+  const ParameterBlock& params = frame.chain.params;
+  const bool limiting = params.limiterEnabled != 0 && params.bypass == 0;
+  const float ceiling = dbToGain(params.limiterCeilingDb);
   for (std::size_t i = 0; i < static_cast<std::size_t>(written) * s.channels; ++i) {
     require(std::isfinite(outputBuffer[i]), "output sample finite");
+    require(!limiting || std::fabs(outputBuffer[i]) <= ceiling, "output within the ceiling");
   }
   checkMeters(frame.chain.meters);
 }
@@ -296,6 +302,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         frame.requestReset();
         break;
       case Op::Relearn:
+        frame.chain.relearnNoise();
         break;
       case Op::Relock:
         if (relocks-- > 0) {
