@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "chain/gain.h"
 
@@ -13,7 +14,9 @@ struct BlockMeasure {
   float meanSquare;
 };
 
-// Peak and mean square in sample order, float accumulation.
+// Peak and mean square in sample order, float accumulation. The sum saturates at the largest
+// float: with the limiter off and every gain at its top the output's squares overflow, and an
+// infinite mean square would reach the published meters.
 BlockMeasure measure(const float* samples, int count) noexcept {
   float peak = 0.0f;
   float sum = 0.0f;
@@ -21,7 +24,7 @@ BlockMeasure measure(const float* samples, int count) noexcept {
     const float x = samples[i];
     const float magnitude = std::fabs(x);
     if (magnitude > peak) peak = magnitude;
-    sum += x * x;
+    sum = std::min(sum + x * x, std::numeric_limits<float>::max());
   }
   return {peak, sum / static_cast<float>(count)};
 }
