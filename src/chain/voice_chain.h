@@ -34,11 +34,13 @@ class VoiceChain {
   // Real-time thread; processes `count` samples in place and fills `meters`. count <= 0
   // changes nothing.
   void process(float* samples, int count) noexcept;
-  // Delay from input to output in samples: the suppressor's frame plus the limiter's window,
-  // less one.
+  // Any thread: the delay the chain adds at the prepared rate, in samples: the suppressor's
+  // frame plus the limiter's window, less one.
   int latencySamples() const noexcept;
   // Real-time thread; restarts the noise suppressor's learning from its next frame.
   void relearnNoise() noexcept { suppressor_.setFrameCount(0); }
+  // Read-only view of the suppressor, for its learning state.
+  const NoiseSuppressor& suppressor() const noexcept { return suppressor_; }
 
   double sampleRate = 48000.0;
   bool prepared = false;

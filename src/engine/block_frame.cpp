@@ -27,8 +27,6 @@ void BlockFrame::sizeBuffers(std::uint32_t maxFrames, std::uint32_t maxOutputFra
 }
 
 void BlockFrame::resetStatistics() noexcept {
-  lastAppliedCounter = 0xFFFFFFFFu;
-  lastRelearnCounter = 0;
   blockCount = 0;
   peakInput = 0.0f;
   peakOutput = 0.0f;
@@ -60,6 +58,7 @@ void BlockFrame::process(std::uint32_t numInputConnections,
     resetRequested.exchange(0);
     chain.reset();
   }
+  if (SharedBlock* block = channel.activeBlock()) pickUpSharedBlock(*block);
 
   foldToMono(*input, count, channels);
   chain.process(monoBuffer.data(), static_cast<int>(count));
@@ -79,6 +78,30 @@ void BlockFrame::process(std::uint32_t numInputConnections,
     const float ratio = elapsed / duration;
     processingLoad = processingLoad + (ratio - processingLoad) * kLoadSmoothing;
   }
+  // Outside the measured span: the load figure covers the processing, not its publishing.
+  if (SharedBlock* block = channel.activeBlock())
+    publishMeters(*block, chain.meters, chain.params.bypass, processingLoad);
+}
+
+bool BlockFrame::applyRecord(SharedBlock& block) noexcept {
+  std::uint32_t counter = 0;
+  if (!readSnapshot(block, stagingRecord, counter)) return false;
+  sanitise(stagingRecord);
+  chain.params = stagingRecord;
+  if (chain.prepared) chain.update();
+  lastAppliedCounter = counter;
+  return true;
+}
+
+// Only a change of either counter matters, not its direction; a failed snapshot is tried
+// again at the next block.
+void BlockFrame::pickUpSharedBlock(SharedBlock& block) noexcept {
+  const std::uint32_t relearn = loadRelearnCounter(block);
+  if (relearn != lastRelearnCounter) {
+    lastRelearnCounter = relearn;
+    chain.relearnNoise();
+  }
+  if (loadChangeCounter(block) != lastAppliedCounter) applyRecord(block);
 }
 
 void BlockFrame::foldToMono(const APO_CONNECTION_PROPERTY& input, std::uint32_t count,

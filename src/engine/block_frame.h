@@ -1,6 +1,7 @@
 // The body of APOProcess: folds the engine's interleaved input to mono, picks up a pending
-// reset, runs the voice chain in place, writes the result to every output channel and keeps
-// the statistics that UnlockForProcess reports. The COM object embeds one BlockFrame; the
+// reset, a relearn request and a new parameter record, runs the voice chain in place, writes
+// the result to every output channel, keeps the statistics that UnlockForProcess reports and
+// publishes the meters into the shared block. The COM object embeds one BlockFrame; the
 // lifecycle code sets its fields while the real-time thread is not running.
 #pragma once
 
@@ -9,7 +10,9 @@
 #include <vector>
 
 #include "chain/voice_chain.h"
+#include "channel/parameter_channel.h"
 #include "engine/parameter_block.h"
+#include "engine/shared_block.h"
 #include "platform/com/apo_types.h"
 
 namespace vorlund {
@@ -22,12 +25,19 @@ class BlockFrame {
   static constexpr std::uint64_t kBufferSlack = 16;
   // Weight of each new block in the smoothed processing load.
   static constexpr float kLoadSmoothing = 0.05f;
+  // lastAppliedCounter while no record from the shared block has been applied.
+  static constexpr std::uint32_t kNoRecordApplied = 0xFFFFFFFFu;
 
   // Configuration thread, unlocked; may allocate. Sizes the mono buffer for blocks of up to
   // `maxFrames` frames (computed in 64 bits) and notes the output's own limit.
   void sizeBuffers(std::uint32_t maxFrames, std::uint32_t maxOutputFrames);
-  // Configuration thread: starting values of the per-stream statistics and counters.
+  // Configuration thread: starting values of the per-stream statistics (load, pending reset,
+  // block count, peaks). The record and relearn counters are set by whoever locks.
   void resetStatistics() noexcept;
+  // Real-time thread, or LockForProcess: takes a consistent snapshot of the block's record,
+  // sanitises it into the chain, updates a prepared chain and notes the counter. False (and
+  // nothing changed) when the record is being written.
+  bool applyRecord(SharedBlock& block) noexcept;
 
   // Real-time thread, locked; never allocates, waits or fails. Bad arguments return at once
   // with the output untouched.
@@ -39,12 +49,12 @@ class BlockFrame {
   void requestReset() noexcept { resetRequested.exchange(1); }
 
   bool locked = false;
-  std::uint32_t inputChannelCount = 0;
-  float sampleRate = 0.0f;
+  std::uint32_t inputChannelCount = 1;
+  float sampleRate = 48000.0f;
   std::uint32_t maxFrameCount = 0;
   std::uint32_t maxOutputFrameCount = 0;
   std::atomic<std::int32_t> resetRequested{0};
-  std::uint32_t lastAppliedCounter = 0xFFFFFFFFu;
+  std::uint32_t lastAppliedCounter = kNoRecordApplied;
   std::uint32_t lastRelearnCounter = 0;
   std::int64_t blockCount = 0;
   float peakInput = 0.0f;
@@ -54,10 +64,12 @@ class BlockFrame {
   ParameterBlock stagingRecord{};
   std::vector<float> monoBuffer;
   VoiceChain chain;
+  ParameterChannel channel;
 
  private:
   void foldToMono(const APO_CONNECTION_PROPERTY& input, std::uint32_t count,
                   std::uint32_t channels) noexcept;
+  void pickUpSharedBlock(SharedBlock& block) noexcept;
   void writeOut(APO_CONNECTION_PROPERTY& output, std::uint32_t count,
                 std::uint32_t channels) const noexcept;
 };

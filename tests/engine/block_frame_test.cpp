@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/stream_helpers.h"
 #include "platform/performance_counter.h"
 
 namespace vorlund {
@@ -31,14 +32,7 @@ struct FrameFixture {
   // Runs one block in place over `samples` (interleaved) and returns the output connection.
   APO_CONNECTION_PROPERTY run(std::vector<float>& samples, std::uint32_t frames,
                               APO_BUFFER_FLAGS flags = BUFFER_VALID) {
-    APO_CONNECTION_PROPERTY in{reinterpret_cast<UINT_PTR>(samples.data()), frames, flags, 0};
-    APO_CONNECTION_PROPERTY out = in;
-    out.u32ValidFrameCount = 12345;
-    out.u32BufferFlags = BUFFER_INVALID;
-    APO_CONNECTION_PROPERTY* ins[] = {&in};
-    APO_CONNECTION_PROPERTY* outs[] = {&out};
-    frame.process(1, ins, 1, outs);
-    return out;
+    return test::runBlock(frame, samples, frames, flags);
   }
 
   BlockFrame frame;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/block_frame.h"
+#include "engine/shared_block.h"
 #include "platform/performance_counter.h"
 
 namespace {
@@ -17,13 +18,11 @@ constexpr std::uint32_t kChannels = 2;
 constexpr std::uint32_t kBlockFrames = 480;  // 10 ms
 constexpr int kSeconds = 6;
 
-float levelDb(float linear) {
-  return linear > 1e-10f ? 20.0f * std::log10(linear) : -200.0f;
-}
-
 }  // namespace
 
 int main() {
+  using vorlund::amplitudeToDb;
+  using vorlund::powerToDb;
   vorlund::BlockFrame frame;
   frame.chain.params.humFilterEnabled = 1;
   frame.chain.prepare(kRate);
@@ -68,12 +67,12 @@ int main() {
       inPeak = std::max(inPeak, frame.chain.meters.inputPeak);
       outPeak = std::max(outPeak, frame.chain.meters.outputPeak);
     }
-    std::printf("%6d  %10.1f  %9.1f  %11.1f  %10.1f  %6.2f\n", second + 1, levelDb(inPeak),
-                levelDb(std::sqrt(inMs)), levelDb(outPeak), levelDb(std::sqrt(outMs)),
+    std::printf("%6d  %10.1f  %9.1f  %11.1f  %10.1f  %6.2f\n", second + 1, amplitudeToDb(inPeak),
+                powerToDb(inMs), amplitudeToDb(outPeak), powerToDb(outMs),
                 100.0f * frame.processingLoad);
   }
   std::printf("blocks %lld, input peak %.1f dBFS, output peak %.1f dBFS\n",
-              static_cast<long long>(frame.blockCount), levelDb(frame.peakInput),
-              levelDb(frame.peakOutput));
+              static_cast<long long>(frame.blockCount), amplitudeToDb(frame.peakInput),
+              amplitudeToDb(frame.peakOutput));
   return 0;
 }

@@ -1,0 +1,29 @@
+// Environment expansion and the system folders the data folder and the log fall back to.
+// On Linux the environment variable ProgramData plays the part it plays on Windows.
+#pragma once
+
+#include <string_view>
+
+#include "platform/error_codes.h"
+#include "platform/path.h"
+
+namespace vorlund {
+
+// ExpandEnvironmentStringsW: replaces every %NAME% of a defined variable in `text` (ASCII)
+// and leaves undefined ones as they are. Returns the characters the result needs including
+// its terminator, or 0 on failure; `out` receives the result only when it fits.
+DWORD expandEnvironmentStrings(std::string_view text, Path& out) noexcept;
+
+// The ProgramData folder used when %ProgramData% does not expand: C:\ProgramData on
+// Windows, /var/lib elsewhere.
+Path programDataFallback() noexcept;
+
+// The Windows directory's Temp folder (GetWindowsDirectoryW + \Temp); /tmp elsewhere.
+// Invalid when the Windows directory cannot be found.
+Path windowsTempFolder() noexcept;
+
+// Sets (or with a null value removes) a variable of this process's environment, as later
+// expansions see it. Returns false on failure.
+bool setEnvironmentVariable(const char* name, const char* value) noexcept;
+
+}  // namespace vorlund

@@ -1,0 +1,58 @@
+// A file handle with the three ways this system opens files, and the two path queries the
+// log needs. Every failure returns a Win32 error code (0 is success).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/com/com_types.h"
+#include "platform/error_codes.h"
+#include "platform/native_handle.h"
+#include "platform/path.h"
+
+namespace vorlund {
+
+enum class FileAccess {
+  // FILE_APPEND_DATA, OPEN_ALWAYS: every write lands at the current end of the file.
+  appendAlways,
+  // GENERIC_READ, OPEN_EXISTING.
+  readExisting,
+  // GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, temporary and not content-indexed.
+  readWriteAlways,
+};
+
+class File {
+ public:
+  File() noexcept = default;
+  ~File() { close(); }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Opens with every sharing mode allowed (read, write, delete). A folder is refused with
+  // ERROR_ACCESS_DENIED, as CreateFileW refuses it.
+  DWORD open(const Path& path, FileAccess access) noexcept;
+  void close() noexcept;
+  bool isOpen() const noexcept;
+
+  // One read of up to `size` bytes; `bytesRead` tells how many arrived.
+  DWORD read(void* buffer, std::uint32_t size, std::uint32_t& bytesRead) noexcept;
+  // One write call; a short write is not retried.
+  DWORD write(const void* data, std::uint32_t size) noexcept;
+
+  NativeHandle handle() const noexcept { return handle_; }
+
+ private:
+#if VORLUND_WINDOWS
+  NativeHandle handle_ = INVALID_HANDLE_VALUE;
+#else
+  NativeHandle handle_ = -1;
+#endif
+};
+
+// GetFileAttributesExW: the size of a file (0 for a folder); false when it does not exist or
+// cannot be queried.
+bool queryFileSize(const Path& path, std::uint64_t& size) noexcept;
+
+// MoveFileExW with MOVEFILE_REPLACE_EXISTING. Returns 0 or the Win32 error code.
+DWORD moveFileReplacing(const Path& from, const Path& to) noexcept;
+
+}  // namespace vorlund

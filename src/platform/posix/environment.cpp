@@ -1,0 +1,64 @@
+#include "platform/environment.h"
+
+#include <stdlib.h>
+
+#include <cstring>
+
+namespace vorlund {
+
+// Follows ExpandEnvironmentStringsW: %NAME% of a defined variable is replaced, anything else
+// (an undefined name, a lone %) is copied as it stands.
+DWORD expandEnvironmentStrings(std::string_view text, Path& out) noexcept {
+  char buffer[Path::kCapacity];
+  std::size_t needed = 0;  // characters of the result so far, whether or not they fit
+  const auto put = [&](std::string_view piece) {
+    for (char c : piece) {
+      if (needed < Path::kCapacity) buffer[needed] = c;
+      ++needed;
+    }
+  };
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t close = text[i] == '%' ? text.find('%', i + 1) : std::string_view::npos;
+    if (close == std::string_view::npos) {
+      put(text.substr(i, 1));
+      ++i;
+      continue;
+    }
+    char name[Path::kCapacity];
+    const std::string_view key = text.substr(i + 1, close - i - 1);
+    const char* value = nullptr;
+    if (!key.empty() && key.size() < sizeof name) {
+      std::memcpy(name, key.data(), key.size());
+      name[key.size()] = 0;
+      value = getenv(name);
+    }
+    if (value != nullptr) {
+      put(value);
+      i = close + 1;
+    } else {
+      put(text.substr(i, close - i));
+      i = close;
+    }
+  }
+  const std::size_t withTerminator = needed + 1;
+  if (withTerminator <= Path::kCapacity) {
+    buffer[needed] = 0;
+    out = Path::fromNative(buffer);
+  }
+  return static_cast<DWORD>(withTerminator);
+}
+
+Path programDataFallback() noexcept {
+  return Path::fromUtf8("/var/lib");
+}
+
+Path windowsTempFolder() noexcept {
+  return Path::fromUtf8("/tmp");
+}
+
+bool setEnvironmentVariable(const char* name, const char* value) noexcept {
+  return (value != nullptr ? setenv(name, value, 1) : unsetenv(name)) == 0;
+}
+
+}  // namespace vorlund

@@ -1,0 +1,238 @@
+#include "channel/parameter_channel.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/system.h"
+#include "temp_data_folder.h"
+
+namespace vorlund {
+namespace {
+
+using test::TempDataFolder;
+
+ParameterBlock recordWithGain(float inputGainDb) {
+  ParameterBlock record;
+  setDefaults(record);
+  record.inputGainDb = inputGainDb;
+  return record;
+}
+
+void writeRecordFile(const TempDataFolder& temp, const ParameterBlock& record,
+                     std::size_t length = sizeof(ParameterBlock)) {
+  std::string bytes(length, '\0');
+  std::memcpy(bytes.data(), &record, std::min(length, sizeof record));
+  test::writeBytes(temp.file("params.bin"), bytes.data(), bytes.size());
+}
+
+bool sameRecord(const ParameterBlock& a, const ParameterBlock& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// The record a reader takes from the block now; `counter` receives its counter.
+ParameterBlock currentRecord(SharedBlock& block, std::uint32_t* counter = nullptr) {
+  ParameterBlock record{};
+  std::uint32_t c = 0;
+  EXPECT_TRUE(readSnapshot(block, record, c));
+  if (counter != nullptr) *counter = c;
+  return record;
+}
+
+// Polls until `done` holds; running out of time is a fault, not a measurement.
+template <typename Condition>
+bool eventually(Condition done) {
+  for (int waited = 0; waited < 15000 && !done(); waited += 10) sleepMilliseconds(10);
+  return done();
+}
+
+// Verifies a fresh shared.bin: created 65,536 bytes long with version 2, size 768, the
+// sanitised record of params.bin at counter 2 and the magic, the rest zero; a second
+// mapping, as the control application makes, shares the block both ways.
+TEST(ParameterChannelTest, CreatesAndSharesFreshSharedFile) {
+  TempDataFolder temp;
+  ParameterBlock fileRecord = recordWithGain(7.0f);
+  fileRecord.highPassHz = 5000.0f;
+  writeRecordFile(temp, fileRecord);
+  ParameterChannel channel;
+  channel.open();
+  ASSERT_TRUE(channel.isShared());
+  EXPECT_EQ(65536u, test::fs::file_size(temp.file("shared.bin")));
+
+  File file;
+  FileMapping mapping;
+  ASSERT_EQ(ERROR_SUCCESS, file.open(sharedFilePath(), FileAccess::readWriteAlways));
+  ASSERT_EQ(ERROR_SUCCESS, mapping.create(file, ParameterChannel::kSharedFileBytes));
+  ASSERT_EQ(ERROR_SUCCESS, mapping.mapView(sizeof(SharedBlock)));
+  SharedBlock& block = *static_cast<SharedBlock*>(mapping.view());
+  ASSERT_NE(&block, channel.activeBlock());
+  EXPECT_EQ(0, std::memcmp(&block, "VRLS", 4));
+  EXPECT_EQ(2u, block.version);
+  EXPECT_EQ(768u, block.size);
+  std::uint32_t counter = 0;
+  sanitise(fileRecord);
+  EXPECT_TRUE(sameRecord(fileRecord, currentRecord(block, &counter)));
+  EXPECT_EQ(300.0f, currentRecord(block).highPassHz);
+  EXPECT_EQ(2u, counter);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&block);
+  EXPECT_TRUE(std::all_of(bytes + 540, bytes + 768, [](unsigned char b) { return b == 0; }));
+
+  sharedWord(block.relearnCounter).store(41);
+  EXPECT_EQ(41u, loadRelearnCounter(*channel.activeBlock()));
+  publishRecord(block, recordWithGain(-3.0f));
+  EXPECT_EQ(-3.0f, currentRecord(*channel.activeBlock(), &counter).inputGainDb);
+  EXPECT_EQ(4u, counter);
+}
+
+// Verifies that a valid existing block is used unchanged (record, counter and relearn
+// counter survive, params.bin is not reloaded); a version-1 block is initialised again from
+// params.bin, its odd counter (a writer stopped half-way) raised to the next even pair; a
+// 4-byte file is grown and initialised with the defaults.
+TEST(ParameterChannelTest, KeepsValidBlockAndReinitialisesOthers) {
+  TempDataFolder temp;
+  writeRecordFile(temp, recordWithGain(11.0f));
+  SharedBlock image{};
+  image.magic = SharedBlock::kMagic;
+  image.version = 2;
+  image.size = 768;
+  image.changeCounter = 40;
+  image.relearnCounter = 9;
+  const ParameterBlock kept = recordWithGain(3.0f);
+  std::memcpy(image.parameterArea, &kept, sizeof kept);
+  const auto openAndRead = [&](std::uint32_t& counter) {
+    ParameterChannel channel;
+    channel.open();
+    EXPECT_TRUE(channel.isShared());
+    EXPECT_EQ(SharedBlock::kVersion, channel.activeBlock()->version);
+    EXPECT_EQ(9u, loadRelearnCounter(*channel.activeBlock()));
+    return currentRecord(*channel.activeBlock(), &counter);
+  };
+  std::uint32_t counter = 0;
+  test::writeBytes(temp.file("shared.bin"), &image, sizeof image);
+  EXPECT_TRUE(sameRecord(kept, openAndRead(counter)));
+  EXPECT_EQ(40u, counter);
+
+  image.version = 1;
+  image.changeCounter = 5;
+  test::writeBytes(temp.file("shared.bin"), &image, sizeof image);
+  EXPECT_EQ(11.0f, openAndRead(counter).inputGainDb);
+  EXPECT_EQ(8u, counter);
+
+  test::fs::remove(temp.file("params.bin"));
+  test::writeBytes(temp.file("shared.bin"), "VRLS", 4);
+  ParameterChannel channel;
+  channel.open();
+  EXPECT_EQ(65536u, test::fs::file_size(temp.file("shared.bin")));
+  ParameterBlock factory;
+  setDefaults(factory);
+  EXPECT_TRUE(sameRecord(factory, currentRecord(*channel.activeBlock(), &counter)));
+  EXPECT_EQ(2u, counter);
+}
+
+// Verifies the acceptance rules of params.bin: exactly one record's length read, magic
+// "VRLD" and size field 524; the version is not examined and the record is sanitised; a
+// refused file leaves the destination untouched.
+TEST(ParameterChannelTest, ParameterFileAcceptanceRules) {
+  TempDataFolder temp;
+  ParameterBlock untouched;
+  std::memset(&untouched, 0x5C, sizeof untouched);
+  ParameterBlock destination = untouched;
+  EXPECT_FALSE(readParameterFile(destination));  // missing
+  ParameterBlock wrongMagic = recordWithGain(5.0f);
+  wrongMagic.magic[3] = 'X';
+  ParameterBlock wrongSize = recordWithGain(5.0f);
+  wrongSize.size = 525;
+  for (const auto& [record, length] :
+       {std::pair{recordWithGain(5.0f), std::size_t{523}}, std::pair{wrongMagic, sizeof wrongMagic},
+        std::pair{wrongSize, sizeof wrongSize}}) {
+    writeRecordFile(temp, record, length);
+    EXPECT_FALSE(readParameterFile(destination));
+  }
+  EXPECT_TRUE(sameRecord(untouched, destination));
+
+  ParameterBlock odd = recordWithGain(99.0f);
+  odd.version = 7;
+  writeRecordFile(temp, odd, 600);
+  EXPECT_TRUE(readParameterFile(destination));
+  EXPECT_EQ(1u, destination.version);
+  EXPECT_EQ(30.0f, destination.inputGainDb);
+}
+
+// Verifies fallback without the data folder: the Temp log gets the line with error 3, the
+// private block the defaults; once the folder and a valid params.bin appear the watcher
+// publishes it; refused files publish nothing, a 600-byte file is taken, deleting params.bin
+// keeps the last record, and closing twice is harmless.
+TEST(ParameterChannelTest, FallbackWatcherPublishesParameterFile) {
+  TempDataFolder temp(false);
+  const std::string message =
+      "shared file unavailable (error 3), falling back to params.bin watching";
+  const auto logged = [&] {
+    const std::vector<std::string> messages = test::tempLogMessages();
+    return std::count(messages.begin(), messages.end(), message);
+  };
+  const auto before = logged();
+  ParameterChannel channel;
+  channel.open();
+  ASSERT_NE(nullptr, channel.activeBlock());
+  EXPECT_FALSE(channel.isShared());
+  EXPECT_EQ(before + 1, logged());
+  SharedBlock& block = *channel.activeBlock();
+  ParameterBlock factory;
+  setDefaults(factory);
+  EXPECT_TRUE(sameRecord(factory, currentRecord(block)));
+
+  temp.create();
+  writeRecordFile(temp, recordWithGain(6.0f));
+  EXPECT_TRUE(eventually([&] { return currentRecord(block).inputGainDb == 6.0f; }));
+
+  // A refused file may be read at once or not at all; either way the record stays.
+  writeRecordFile(temp, recordWithGain(9.0f), 523);
+  sleepMilliseconds(300);
+  ParameterBlock wrongMagic = recordWithGain(9.0f);
+  wrongMagic.magic[0] = 'X';
+  writeRecordFile(temp, wrongMagic);
+  sleepMilliseconds(300);
+  EXPECT_EQ(6.0f, currentRecord(block).inputGainDb);
+
+  writeRecordFile(temp, recordWithGain(-4.0f), 600);
+  EXPECT_TRUE(eventually([&] { return currentRecord(block).inputGainDb == -4.0f; }));
+  std::uint32_t published = 0, now = 0;
+  currentRecord(block, &published);
+  test::fs::remove(temp.file("params.bin"));
+  sleepMilliseconds(300);
+  EXPECT_EQ(-4.0f, currentRecord(block, &now).inputGainDb);
+  EXPECT_EQ(published, now);
+
+  channel.close();
+  EXPECT_EQ(nullptr, channel.activeBlock());
+  channel.close();
+}
+
+// Verifies fallback when shared.bin cannot be opened (a folder in its place: access denied,
+// error 5) while the data folder exists: the watcher picks up each rewrite of params.bin, and
+// a change of any other file in the folder publishes the same record again.
+TEST(ParameterChannelTest, WatcherPicksUpRewrittenFile) {
+  TempDataFolder temp;
+  test::fs::create_directory(temp.file("shared.bin"));
+  ParameterChannel channel;
+  channel.open();
+  ASSERT_NE(nullptr, channel.activeBlock());
+  EXPECT_EQ(std::vector<std::string>{"shared file unavailable (error 5), falling back to "
+                                     "params.bin watching"},
+            test::logMessages(temp.file("apo.log")));
+  SharedBlock& block = *channel.activeBlock();
+  for (float gain : {2.0f, 3.0f}) {
+    writeRecordFile(temp, recordWithGain(gain));
+    EXPECT_TRUE(eventually([&] { return currentRecord(block).inputGainDb == gain; })) << gain;
+  }
+  const std::uint32_t counter = loadChangeCounter(block);
+  test::writeBytes(temp.file("other.txt"), "x", 1);
+  EXPECT_TRUE(eventually([&] { return loadChangeCounter(block) != counter; }));
+  EXPECT_EQ(3.0f, currentRecord(block).inputGainDb);
+}
+
+}  // namespace
+}  // namespace vorlund

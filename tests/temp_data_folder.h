@@ -1,0 +1,99 @@
+// Real files for the tests: a fresh ProgramData folder per test, made this process's
+// %ProgramData% so that dataFolder() lies inside it, and small helpers to write files and
+// read the diagnostic log back.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/environment.h"
+#include "platform/path.h"
+#include "platform/system.h"
+
+namespace vorlund::test {
+
+namespace fs = std::filesystem;
+
+inline fs::path toFsPath(const Path& path) {
+  return fs::path(path.c_str());
+}
+
+// The Vorlund folder itself is created only when asked for: its absence is a case to test.
+class TempDataFolder {
+ public:
+  explicit TempDataFolder(bool createDataFolder = true) {
+    static std::atomic<int> serial{0};
+    std::string name = "vorlund-test-";
+    name += std::to_string(currentProcessId());
+    name += '-';
+    name += std::to_string(serial.fetch_add(1));
+    name += '-';
+    name += std::to_string(tickCount64());
+    root_ = fs::temp_directory_path() / name;
+    fs::create_directories(root_);
+    setEnvironmentVariable("ProgramData", root_.string().c_str());
+    if (createDataFolder) create();
+  }
+  ~TempDataFolder() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+  TempDataFolder(const TempDataFolder&) = delete;
+  TempDataFolder& operator=(const TempDataFolder&) = delete;
+
+  void create() const { fs::create_directories(dataFolder()); }
+  const fs::path& programData() const { return root_; }
+  fs::path dataFolder() const { return root_ / "Vorlund"; }
+  fs::path file(const char* name) const { return dataFolder() / name; }
+
+ private:
+  fs::path root_;
+};
+
+inline void writeBytes(const fs::path& path, const void* data, std::size_t size) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+inline std::string readBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The messages this process wrote into a log file, in order, without stamp and line end.
+inline std::vector<std::string> logMessages(const fs::path& path) {
+  const std::string text = readBytes(path);
+  // Appended piecewise: GCC 12 misreads "text" + std::string at -O3 (-Wrestrict).
+  std::string mark = "[";
+  mark += std::to_string(currentProcessId());
+  mark += "] ";
+  std::vector<std::string> messages;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    const std::size_t at = line.find(mark);
+    if (at != std::string::npos) messages.push_back(line.substr(at + mark.size()));
+    start = end + 2;
+  }
+  return messages;
+}
+
+// The messages this process wrote into the Temp folder's log, across one rotation (other
+// processes write there too).
+inline std::vector<std::string> tempLogMessages() {
+  const fs::path folder = toFsPath(windowsTempFolder());
+  std::vector<std::string> messages = logMessages(folder / "apo.old.log");
+  const std::vector<std::string> current = logMessages(folder / "apo.log");
+  messages.insert(messages.end(), current.begin(), current.end());
+  return messages;
+}
+
+}  // namespace vorlund::test
