@@ -1,9 +1,11 @@
 // Fuzz target for the real-time path: any parameter record, any stream in the accepted range
 // and any audio (NaN, infinities, denormals, huge values), with record changes, resets, relearn
-// requests and re-locks in between, driven through the block frame and the voice chain.
-// Whatever arrives, it requires: no crash or sanitizer report, every output sample finite, a
-// well-formed block always processed, no sample above the limiter's ceiling while the limiter
-// runs, and finite meters.
+// requests and re-locks in between, driven as the audio engine and a control application
+// drive them: LockForProcess, records and relearn requests through the shared block, then
+// APOProcess (the block frame and the voice chain). Whatever arrives, it requires: no crash or
+// sanitizer report, an accepted stream always locks and each block is processed, every output
+// sample finite, no sample above the limiter's ceiling while the limiter runs, the record in
+// force sanitised, and finite meters (-200 for silence in the published levels).
 //
 // Input layout (FuzzInput: zeros once the bytes run out):
 //   524 bytes   the initial record, any content
@@ -12,21 +14,28 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <filesystem>
 #include <limits>
+#include <memory>
 #include <numbers>
 #include <vector>
 
 #include "chain/gain.h"
-#include "engine/block_frame.h"
+#include "channel/parameter_channel.h"
 #include "engine/parameter_block.h"
+#include "engine/processing_lifecycle.h"
+#include "engine/shared_block.h"
+#include "engine/stream_connections.h"
+#include "engine/stream_format.h"
 #include "fuzz_input.h"
-#include "platform/performance_counter.h"
+#include "temp_data_folder.h"
 
 namespace vorlund::fuzz {
 namespace {
 
-constexpr std::uint32_t kMinRate = 8000;
-constexpr std::uint32_t kMaxRate = 384000;
+constexpr auto kMinRate = static_cast<std::uint32_t>(kMinFrameRate);
+constexpr auto kMaxRate = static_cast<std::uint32_t>(kMaxFrameRate);
 constexpr std::uint32_t kMaxChannels = 64;
 // Largest maximum frame count drawn: above the 10 ms block of the highest rate.
 constexpr std::uint32_t kMaxLockFrames = 4096;
@@ -92,25 +101,23 @@ Stream readStream(FuzzInput& in) {
   return s;
 }
 
-// Brings the frame into the state LockForProcess leaves it in.
-void lock(BlockFrame& frame, const Stream& s) {
-  frame.locked = false;
-  frame.inputChannelCount = s.channels;
-  frame.sampleRate = s.rate;
-  frame.sizeBuffers(std::max(s.maxInputFrames, s.maxOutputFrames), s.maxOutputFrames);
-  frame.chain.prepare(s.rate);
-  frame.resetStatistics();
-  frame.counterFrequency = performanceFrequency();
-  frame.locked = true;
-}
+// The audio engine's side of one stream: its connections and the effect locked on them.
+class EngineStream {
+ public:
+  explicit EngineStream(ProcessingLifecycle& lifecycle) : lifecycle_(lifecycle) {}
 
-// A record arriving from outside, applied as the frame applies it.
-void applyRecord(BlockFrame& frame, const ParameterBlock& record) noexcept {
-  frame.stagingRecord = record;
-  sanitise(frame.stagingRecord);
-  frame.chain.params = frame.stagingRecord;
-  frame.chain.update();
-}
+  void lock(const Stream& s) {
+    if (lifecycle_.frame.locked) lifecycle_.unlockForProcess();
+    connections_ = std::make_unique<test::StreamConnections>(test::floatFormat(s.channels, s.rate),
+                                                             s.maxInputFrames, s.maxOutputFrames);
+    require(connections_->lock(lifecycle_) == S_OK, "an accepted stream locks");
+    require(lifecycle_.frame.channel.activeBlock() != nullptr, "a shared block is open");
+  }
+
+ private:
+  ProcessingLifecycle& lifecycle_;
+  std::unique_ptr<test::StreamConnections> connections_;
+};
 
 // Signal sources whose phase and noise state run on across blocks, so tones stay continuous.
 class Generator {
@@ -184,7 +191,7 @@ class Generator {
   std::uint32_t clock_ = 0;
 };
 
-void checkMeters(const ChainMeters& m) {
+void checkChainMeters(const ChainMeters& m) {
   require(std::isfinite(m.inputPeak) && m.inputPeak >= 0.0f, "input peak finite");
   require(std::isfinite(m.inputMeanSquare) && m.inputMeanSquare >= 0.0f,
           "input mean square finite");
@@ -199,6 +206,18 @@ void checkMeters(const ChainMeters& m) {
   require(std::isfinite(m.plosiveMinGain), "plosive gain finite");
   require(std::isfinite(m.suppressorAttenuationDb), "suppressor attenuation finite");
   require(std::isfinite(m.inputBackgroundDb), "background level finite");
+}
+
+// The published levels read -200 for silence, a zero gain or NaN, and are finite otherwise.
+void checkPublishedMeters(const SharedBlock& b) {
+  for (float level : {b.inputPeakDb, b.inputRmsDb, b.outputPeakDb, b.outputRmsDb, b.gateGainDb,
+                      b.limiterGainDb, b.deEsserGainDb, b.plosiveGainDb}) {
+    require(std::isfinite(level) && level >= kSilenceDb, "published level finite");
+  }
+  for (float copied : {b.noiseSuppressionDb, b.compressorReductionDb, b.agcGainDb,
+                       b.inputBackgroundDb, b.processingLoad}) {
+    require(std::isfinite(copied), "published measure finite");
+  }
 }
 
 // Runs one block as the audio engine would hand it over and checks what came out.
@@ -255,7 +274,12 @@ void runBlock(BlockFrame& frame, const Stream& s, Generator& generator, FuzzInpu
     require(std::isfinite(outputBuffer[i]), "output sample finite");
     require(!limiting || std::fabs(outputBuffer[i]) <= ceiling, "output within the ceiling");
   }
-  checkMeters(frame.chain.meters);
+  ParameterBlock resanitised = params;
+  sanitise(resanitised);
+  require(std::memcmp(&resanitised, &params, sizeof params) == 0,
+          "the record in force is sanitised");
+  checkChainMeters(frame.chain.meters);
+  checkPublishedMeters(*frame.channel.activeBlock());
 }
 
 }  // namespace
@@ -264,15 +288,24 @@ void runBlock(BlockFrame& frame, const Stream& s, Generator& generator, FuzzInpu
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vorlund;
   using namespace vorlund::fuzz;
+  // One private data folder per process; each input starts without a shared.bin, so nothing
+  // an earlier input wrote reaches this one.
+  static const test::TempDataFolder dataFolder;
+  std::filesystem::remove(dataFolder.file("shared.bin"));
+
   FuzzInput in(data, size);
   ParameterBlock record;
   in.read(&record, sizeof record);
   Stream stream = readStream(in);
 
-  BlockFrame frame;
-  frame.chain.params = record;
-  sanitise(frame.chain.params);
-  lock(frame, stream);
+  // The lifecycle holds the whole chain: on the heap, not on the fuzzer's stack.
+  const auto lifecycle = std::make_unique<ProcessingLifecycle>();
+  BlockFrame& frame = lifecycle->frame;
+  EngineStream locked(*lifecycle);
+  locked.lock(stream);
+  // The control application's side of the shared block.
+  SharedBlock* block = frame.channel.activeBlock();
+  publishRecord(*block, record);
 
   Generator generator;
   std::uint64_t frameBudget = kFrameBudget;
@@ -288,7 +321,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       case Op::Record:
         in.read(&record, sizeof record);
-        applyRecord(frame, record);
+        publishRecord(*block, record);
         break;
       case Op::Patch:
         for (int patches = 1 + in.byte() % 4; patches > 0; --patches) {
@@ -296,18 +329,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           in.read(reinterpret_cast<std::uint8_t*>(&record) + word * sizeof(std::uint32_t),
                   sizeof(std::uint32_t));
         }
-        applyRecord(frame, record);
+        publishRecord(*block, record);
         break;
       case Op::Reset:
         frame.requestReset();
         break;
       case Op::Relearn:
-        frame.chain.relearnNoise();
+        sharedWord(block->relearnCounter).fetch_add(1);
         break;
       case Op::Relock:
         if (relocks-- > 0) {
           stream = readStream(in);
-          lock(frame, stream);
+          locked.lock(stream);
         }
         break;
       case Op::Count:
