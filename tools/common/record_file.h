@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "common/record_text.h"
 #include "engine/parameter_block.h"
@@ -26,5 +27,8 @@ RecordReport writeRecordFile(const std::filesystem::path& path, const ParameterB
 
 // The path as UTF-8 text, for messages.
 std::string displayPath(const std::filesystem::path& path);
+
+// A path given as UTF-8 text (a command-line argument), on every platform.
+std::filesystem::path pathFromUtf8(std::string_view text);
 
 }  // namespace vorlund
