@@ -22,7 +22,9 @@ class FuzzInput {
     const std::size_t available = exhausted() ? 0 : size_ - position_;
     const std::size_t taken = count < available ? count : available;
     if (taken != 0) std::memcpy(destination, data_ + position_, taken);
-    std::memset(static_cast<std::uint8_t*>(destination) + taken, 0, count - taken);
+    // An empty destination may be a null pointer, which memset must not be given.
+    if (count > taken)
+      std::memset(static_cast<std::uint8_t*>(destination) + taken, 0, count - taken);
     position_ += taken;
   }
 
