@@ -1,7 +1,7 @@
 // The component as the audio engine meets it: the library file loaded into the process
 // (dlopen on Linux, LoadLibraryW under Wine), its exports found by name, and everything
-// else reached through the COM interfaces they hand out. Nothing here links the component's
-// code; the control application's side (shared.bin) uses the project's own record code.
+// else reached through the COM interfaces they hand out. The test links none of the COM
+// shell; the control application's side (shared.bin) uses the project's own record code.
 #include <gtest/gtest.h>
 
 #include <cmath>
