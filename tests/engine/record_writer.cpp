@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "channel/parameter_channel.h"
 #include "engine/checksummed_record.h"
@@ -48,7 +49,14 @@ int main(int argc, char** argv) {
   while (sharedWord(block.processedBlocks).load() - first < blocks) {
     if (tickCount64() > deadline) return fail(6, "the stream stopped processing");
     publishRecord(block, test::checksummedRecord(++sequence));
-    if (sequence % 4096 == 0) sharedWord(block.relearnCounter).fetch_add(1);
+    if (sequence % 64 == 0) sharedWord(block.relearnCounter).fetch_add(1);
+    // Every eighth record waits for the next block, so the stream sees quiet blocks as well
+    // as writes racing its reads, however the two processes are scheduled.
+    if (sequence % 8 == 0) {
+      const std::uint64_t seen = sharedWord(block.processedBlocks).load();
+      while (sharedWord(block.processedBlocks).load() == seen && tickCount64() <= deadline)
+        std::this_thread::yield();
+    }
   }
 
   const std::uint64_t processed = sharedWord(block.processedBlocks).load();
