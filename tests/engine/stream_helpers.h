@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "com_test_objects.h"
 #include "engine/processing_lifecycle.h"
 #include "engine/stream_connections.h"
 #include "platform/com/apo_interfaces.h"
