@@ -63,6 +63,19 @@ fs::path presetsFolder(const ProcessOptions& options) {
   return fs::is_directory(beside, error) ? beside : pathFromUtf8(VORLUND_SOURCE_PRESETS);
 }
 
+// The container goes by the input (or --format), not by OUT's name; say so when they differ.
+void warnOnMismatchedExtension(const std::string& output, int format) {
+  const struct {
+    const char* extension;
+    int major;
+  } known[] = {{".wav", SF_FORMAT_WAV}, {".flac", SF_FORMAT_FLAC}, {".ogg", SF_FORMAT_OGG}};
+  const std::string extension = pathFromUtf8(output).extension().string();
+  for (const auto& entry : known)
+    if (extension == entry.extension && entry.major != (format & SF_FORMAT_TYPEMASK))
+      warn(output + " is written as " + SoundFile::describe(format) +
+           ", the input's format; --format chooses another");
+}
+
 void takeReport(const RecordReport& report) {
   for (const std::string& warning : report.warnings) warn(warning);
   if (report.ok()) return;
@@ -266,6 +279,8 @@ int run(const ProcessOptions& options) {
                          "--format: unknown format '" + *options.format +
                              "' (wav16, wav24, wav32, wavf, flac16, flac24, ogg)");
   }
+
+  warnOnMismatchedExtension(options.output, outputFormat);
 
   PrivateDataFolder data;
   takeReport(writeRecordFile(data.dataFolder() / "params.bin", record, RecordFileFormat::Binary));
