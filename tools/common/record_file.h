@@ -8,6 +8,7 @@
 
 #include "common/record_text.h"
 #include "engine/parameter_block.h"
+#include "platform/path.h"
 
 namespace vorlund {
 
@@ -30,5 +31,8 @@ std::string displayPath(const std::filesystem::path& path);
 
 // A path given as UTF-8 text (a command-line argument), on every platform.
 std::filesystem::path pathFromUtf8(std::string_view text);
+
+// The platform path as a std::filesystem one.
+std::filesystem::path toFilesystemPath(const Path& path);
 
 }  // namespace vorlund

@@ -22,10 +22,6 @@ Path child(const Path& folder, const char* name) {
 
 }  // namespace
 
-std::filesystem::path toFilesystemPath(const Path& path) {
-  return std::filesystem::path(path.c_str());
-}
-
 std::string RecordInForce::describe() const {
   switch (source) {
     case Source::sharedBlock:

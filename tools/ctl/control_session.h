@@ -71,7 +71,4 @@ class ControlSession {
   SharedFile shared_;
 };
 
-// The platform path as a std::filesystem one.
-std::filesystem::path toFilesystemPath(const Path& path);
-
 }  // namespace vorlund
