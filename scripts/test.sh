@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration from scratch and runs every suite:
-# Release and ASan+UBSan natively, and the MinGW build under Wine. The Release suite includes
-# the instruction budget of the voice chain (scripts/instruction-budget.sh, under callgrind).
+# Release and ASan+UBSan natively (each replaying the fuzz corpora; the Release suite also
+# checks the voice chain's instruction budget under callgrind, scripts/instruction-budget.sh),
+# the threading tests under ThreadSanitizer, and the MinGW build under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -36,6 +37,8 @@ mkdir -p build
 run_suite linux-release
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite linux-asan
+# Only the programs that hold threading tests are built, and only those tests run.
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_suite linux-tsan
 
 # Wine: one private prefix, made once before the tests start so parallel programs never race
 # to create it; a persistent wineserver saves seconds per program.

@@ -56,6 +56,14 @@ class TempDataFolder {
   fs::path root_;
 };
 
+// Polls until `done` holds, for effects that other threads bring about through files;
+// running out of time is a fault, not a measurement.
+template <typename Condition>
+bool eventually(Condition done) {
+  for (int waited = 0; waited < 15000 && !done(); waited += 10) sleepMilliseconds(10);
+  return done();
+}
+
 inline void writeBytes(const fs::path& path, const void* data, std::size_t size) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));

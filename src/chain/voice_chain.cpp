@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 #include "chain/biquad_cascade.h"
 #include "chain/gain.h"
@@ -11,7 +12,9 @@
 namespace vorlund {
 namespace {
 
-// Peak and mean square in sample order, float accumulation.
+// Peak and mean square in sample order, float accumulation. The sum saturates at the largest
+// float: with the limiter off and every gain at its top the output's squares overflow, and an
+// infinite mean square would reach the published meters.
 struct BlockMeasure {
   float peak = 0.0f;
   float sum = 0.0f;
@@ -19,7 +22,7 @@ struct BlockMeasure {
   void add(float x) noexcept {
     const float magnitude = std::fabs(x);
     if (magnitude > peak) peak = magnitude;
-    sum += x * x;
+    sum = std::min(sum + x * x, std::numeric_limits<float>::max());
   }
   float meanSquare(int count) const noexcept { return sum / static_cast<float>(count); }
 };

@@ -31,8 +31,12 @@ Path parameterFilePath() noexcept {
 }
 
 bool readParameterFile(ParameterBlock& destination) noexcept {
+  return readParameterFile(parameterFilePath(), destination);
+}
+
+bool readParameterFile(const Path& path, ParameterBlock& destination) noexcept {
   File file;
-  if (file.open(parameterFilePath(), FileAccess::readExisting) != ERROR_SUCCESS) return false;
+  if (file.open(path, FileAccess::readExisting) != ERROR_SUCCESS) return false;
   ParameterBlock record;
   std::uint32_t bytesRead = 0;
   const DWORD error = file.read(&record, sizeof record, bytesRead);

@@ -68,6 +68,8 @@ Path parameterFilePath() noexcept;
 // (at least 524 bytes, of which the first 524 are read; magic "VRLD"; size field 524),
 // sanitises it into `destination` and returns true; otherwise leaves it untouched.
 bool readParameterFile(ParameterBlock& destination) noexcept;
+// The same for a parameter file elsewhere (a control application's chosen data folder).
+bool readParameterFile(const Path& path, ParameterBlock& destination) noexcept;
 
 // Configuration thread, before any reader of `block` exists: header, the record from
 // params.bin (or the defaults) published, and the magic stored last.

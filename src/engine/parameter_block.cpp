@@ -1,5 +1,7 @@
 #include "engine/parameter_block.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace vorlund {
@@ -11,8 +13,19 @@ void flag(Bool32& value) {
   value = value != 0 ? 1 : 0;
 }
 
+// A subnormal value counts as 0, tested on its bits: the real-time thread compares with
+// denormals-are-zero in force and other threads without, and one record must sanitise alike
+// on both (a positive subnormal would otherwise pass an upper bound of 0 there).
+void flushSubnormal(float& value) {
+  constexpr std::uint32_t kExponentBits = 0x7F800000u;
+  constexpr std::uint32_t kFractionBits = 0x007FFFFFu;
+  const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
+  if ((bits & kExponentBits) == 0 && (bits & kFractionBits) != 0) value = 0.0f;
+}
+
 // NaN and values below the range take the lower bound; the comparison stays in float.
 void clamp(float& value, float lower, float upper) {
+  flushSubnormal(value);
   if (!(value >= lower)) {
     value = lower;
   } else if (value > upper) {

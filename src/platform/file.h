@@ -18,6 +18,8 @@ enum class FileAccess {
   readExisting,
   // GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, temporary and not content-indexed.
   readWriteAlways,
+  // GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING: a file someone else created, never made here.
+  readWriteExisting,
 };
 
 class File {

@@ -15,7 +15,6 @@ using Lanes = float __attribute__((vector_size(16)));
 // The instruction set the vector code of the chain runs on, for benchmark reports: the x86-64
 // baseline, so no run-time dispatch is needed and none is built.
 constexpr const char* kVectorCodePath = "SSE2";
-using LaneMask = int __attribute__((vector_size(16)));
 constexpr int kLaneCount = 4;
 
 template <typename T>
@@ -74,7 +73,7 @@ inline T reversed(T v) noexcept {
   if constexpr (sizeof(T) == sizeof(float)) {
     return v;
   } else {
-    return __builtin_shuffle(v, LaneMask{3, 2, 1, 0});
+    return __builtin_shufflevector(v, v, 3, 2, 1, 0);
   }
 }
 

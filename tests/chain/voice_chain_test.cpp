@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -421,6 +422,31 @@ TEST(VoiceChainTest, MetersAndVoiceFlag) {
   tone = test::sine(1000.0, rate, static_cast<int>(rate * 2.0), 0.01);
   runBlocks(chain, tone, 480);
   EXPECT_EQ(agcGainDb, chain.meters.agcGainDb);
+}
+
+// Verifies that the output meters stay finite when the output's squares overflow a float
+// (limiter off, every gain at its top): the mean square saturates and still reads as the
+// loudest possible block rather than infinite.
+TEST(VoiceChainTest, OutputMeanSquareSaturates) {
+  const double rate = 48000.0;
+  VoiceChain chain;
+  ParameterBlock& p = chain.params;
+  quietDynamics(p);
+  p.inputGainDb = 30.0f;
+  p.outputGainDb = 20.0f;
+  p.toneLow = p.tonePresence = p.toneAir = 1.0f;
+  p.compEnabled = 1;
+  p.compThresholdDb = 0.0f;
+  p.compRatio = 1.0f;
+  p.compMakeupDb = 24.0f;
+  p.compAutoMakeup = 0;
+  for (EqBand& band : p.eqBands) band = {1, 0, 1000.0f, 24.0f, 1.0f};
+  chain.prepare(rate);
+  std::vector<float> loud = test::sine(1000.0, rate, 9600, 1000.0);
+  processInBlocks(chain, loud);
+  EXPECT_GT(chain.meters.outputPeak, 1e18f);
+  EXPECT_TRUE(std::isfinite(chain.meters.outputMeanSquare));
+  EXPECT_GE(chain.meters.outputMeanSquare, std::numeric_limits<float>::max() / 480.0f);
 }
 
 }  // namespace

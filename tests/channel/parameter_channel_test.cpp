@@ -13,6 +13,7 @@
 namespace vorlund {
 namespace {
 
+using test::eventually;
 using test::TempDataFolder;
 
 ParameterBlock recordWithGain(float inputGainDb) {
@@ -40,13 +41,6 @@ ParameterBlock currentRecord(SharedBlock& block, std::uint32_t* counter = nullpt
   EXPECT_TRUE(readSnapshot(block, record, c));
   if (counter != nullptr) *counter = c;
   return record;
-}
-
-// Polls until `done` holds; running out of time is a fault, not a measurement.
-template <typename Condition>
-bool eventually(Condition done) {
-  for (int waited = 0; waited < 15000 && !done(); waited += 10) sleepMilliseconds(10);
-  return done();
 }
 
 // Verifies a fresh shared.bin: created 65,536 bytes long with version 2, size 768, the

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/denormal_guard.h"
+
 namespace vorlund {
 namespace {
 
@@ -145,6 +147,34 @@ TEST(ParameterBlockTest, DefaultsStableIdempotentReservedKept) {
     sanitise(again);
     ASSERT_EQ(0, std::memcmp(&again, &r, sizeof r)) << "trial " << trial;
   }
+}
+
+// Verifies that subnormal values sanitise alike with and without denormals-are-zero (the
+// real-time thread runs with it, LockForProcess without): they count as 0, so a positive one
+// cannot pass an upper bound of 0 nor a negative one a lower bound of 0, and the result is
+// idempotent on every thread.
+TEST(ParameterBlockTest, SubnormalsSanitiseAlikeOnEveryThread) {
+  const float tiny = std::numeric_limits<float>::denorm_min() * 917.0f;
+  ParameterBlock r = defaults();
+  r.limiterCeilingDb = tiny;
+  r.compThresholdDb = tiny;
+  r.effectMix = -tiny;
+  r.gateHoldMs = -tiny;
+  r.eqBands[3].gainDb = tiny;
+  ParameterBlock plain = r;
+  ParameterBlock guarded = r;
+  sanitise(plain);
+  {
+    DenormalGuard denormals;
+    sanitise(guarded);
+  }
+  EXPECT_EQ(0, std::memcmp(&plain, &guarded, sizeof plain));
+  for (float field : {plain.limiterCeilingDb, plain.compThresholdDb, plain.effectMix,
+                      plain.gateHoldMs, plain.eqBands[3].gainDb})
+    EXPECT_EQ(0u, std::bit_cast<std::uint32_t>(field));
+  ParameterBlock again = guarded;
+  sanitise(again);
+  EXPECT_EQ(0, std::memcmp(&again, &guarded, sizeof again));
 }
 
 // Verifies the params.bin acceptance rule: length, magic and size matter, version does not.

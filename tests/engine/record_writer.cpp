@@ -46,7 +46,9 @@ int main(int argc, char** argv) {
   const std::uint64_t first = sharedWord(block.processedBlocks).load();
   const std::uint64_t deadline = tickCount64() + kPatienceMs;
   std::uint32_t sequence = 0;
-  while (sharedWord(block.processedBlocks).load() - first < blocks) {
+  // However fast the stream runs, enough records go in to race its reads many times.
+  constexpr std::uint32_t kMinimumRecords = 1000;
+  while (sequence < kMinimumRecords || sharedWord(block.processedBlocks).load() - first < blocks) {
     if (tickCount64() > deadline) return fail(6, "the stream stopped processing");
     publishRecord(block, test::checksummedRecord(++sequence));
     if (sequence % 64 == 0) sharedWord(block.relearnCounter).fetch_add(1);

@@ -9,8 +9,9 @@ namespace vorlund {
 namespace {
 
 // Verifies that failures carry the Win32 code of what is missing or refused: a missing last
-// component 2, a missing folder on the way 3, and a folder where a file is expected 5 (a
-// read-only file would not do: as root it opens for writing anyway).
+// component 2 (and opening an existing file never creates it), a missing folder on the way 3,
+// and a folder where a file is expected 5 (a read-only file would not do: as root it opens for
+// writing anyway).
 TEST(FileTest, FailuresCarryWin32ErrorCodes) {
   test::TempDataFolder temp;
   const Path folder = Path::fromUtf8(temp.dataFolder().string());
@@ -27,8 +28,10 @@ TEST(FileTest, FailuresCarryWin32ErrorCodes) {
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, file.open(missing, FileAccess::readExisting));
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, watch.start(missing));
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, moveFileReplacing(missing, deeper));
-  for (FileAccess access :
-       {FileAccess::readExisting, FileAccess::appendAlways, FileAccess::readWriteAlways}) {
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, file.open(missing, FileAccess::readWriteExisting));
+  EXPECT_FALSE(test::fs::exists(test::toFsPath(missing)));
+  for (FileAccess access : {FileAccess::readExisting, FileAccess::appendAlways,
+                            FileAccess::readWriteAlways, FileAccess::readWriteExisting}) {
     EXPECT_EQ(ERROR_PATH_NOT_FOUND, file.open(deeper, access));
     EXPECT_EQ(ERROR_ACCESS_DENIED, file.open(sub, access));
   }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "chain/chain_meters.h"
 #include "chain/dc_blocker.h"
@@ -158,7 +159,7 @@ class ReferenceChain {
     float sum = 0.0f;
     for (int i = 0; i < count; ++i) {
       peak = std::max(peak, std::fabs(samples[i]));
-      sum += samples[i] * samples[i];
+      sum = std::min(sum + samples[i] * samples[i], std::numeric_limits<float>::max());
     }
     meanSquare = sum / static_cast<float>(count);
   }

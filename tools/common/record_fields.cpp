@@ -115,6 +115,16 @@ void setFieldBits(ParameterBlock& record, const RecordField& field, std::uint32_
   std::memcpy(reinterpret_cast<unsigned char*>(&record) + field.offset, &bits, sizeof bits);
 }
 
+std::vector<FieldChange> recordChanges(const ParameterBlock& before, const ParameterBlock& after) {
+  std::vector<FieldChange> changes;
+  for (const RecordField& field : recordFields()) {
+    const std::uint32_t was = fieldBits(before, field);
+    const std::uint32_t is = fieldBits(after, field);
+    if (was != is) changes.push_back({&field, was, is});
+  }
+  return changes;
+}
+
 std::string formatFieldValue(std::uint32_t bits, FieldKind kind) {
   std::array<char, 32> text;
   const auto result =

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/parameter_block.h"
 
@@ -31,6 +32,16 @@ const RecordField* findRecordField(std::string_view name);
 // The field's four bytes as stored (int32 or float bits), and their replacement.
 std::uint32_t fieldBits(const ParameterBlock& record, const RecordField& field);
 void setFieldBits(ParameterBlock& record, const RecordField& field, std::uint32_t bits);
+
+// One user field that differs between two records, with its bits before and after.
+struct FieldChange {
+  const RecordField* field;
+  std::uint32_t before;
+  std::uint32_t after;
+};
+
+// The user fields whose bits differ, in offset order.
+std::vector<FieldChange> recordChanges(const ParameterBlock& before, const ParameterBlock& after);
 
 // The value as the text form writes it: flags and ints in decimal, floats in the shortest
 // decimal that reads back to the same bits ("0.7", "-18", "inf", "nan").

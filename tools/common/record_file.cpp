@@ -52,6 +52,14 @@ std::string displayPath(const fs::path& path) {
   return std::string(text.begin(), text.end());
 }
 
+fs::path pathFromUtf8(std::string_view text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
+}
+
+fs::path toFilesystemPath(const Path& path) {
+  return fs::path(path.c_str());
+}
+
 RecordReport readRecordFile(const fs::path& path, ParameterBlock& record) {
   std::error_code error;
   const fs::file_status status = fs::status(path, error);

@@ -4,9 +4,11 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "common/record_text.h"
 #include "engine/parameter_block.h"
+#include "platform/path.h"
 
 namespace vorlund {
 
@@ -26,5 +28,11 @@ RecordReport writeRecordFile(const std::filesystem::path& path, const ParameterB
 
 // The path as UTF-8 text, for messages.
 std::string displayPath(const std::filesystem::path& path);
+
+// A path given as UTF-8 text (a command-line argument), on every platform.
+std::filesystem::path pathFromUtf8(std::string_view text);
+
+// The platform path as a std::filesystem one.
+std::filesystem::path toFilesystemPath(const Path& path);
 
 }  // namespace vorlund

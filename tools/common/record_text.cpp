@@ -183,18 +183,15 @@ class RecordEdit {
   void sanitiseReporting() {
     const ParameterBlock before = record_;
     sanitise(record_);
-    const std::span<const RecordField> fields = recordFields();
     std::vector<std::pair<int, std::string>> changes;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-      const std::uint32_t was = fieldBits(before, fields[i]);
-      const std::uint32_t is = fieldBits(record_, fields[i]);
-      if (was == is) continue;
-      const Origin& origin = origins_[i];
+    for (const FieldChange& change : recordChanges(before, record_)) {
+      const RecordField& field = *change.field;
+      const Origin& origin = origins_[&field - recordFields().data()];
       const std::string given =
-          origin.where.empty() ? formatFieldValue(was, fields[i].kind) : origin.valueText;
+          origin.where.empty() ? formatFieldValue(change.before, field.kind) : origin.valueText;
       changes.emplace_back(origin.sequence, (origin.where.empty() ? "" : origin.where + ": ") +
-                                                fields[i].name + " = " + given + " clamped to " +
-                                                formatFieldValue(is, fields[i].kind));
+                                                field.name + " = " + given + " clamped to " +
+                                                formatFieldValue(change.after, field.kind));
     }
     std::stable_sort(changes.begin(), changes.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });

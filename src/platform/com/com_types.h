@@ -15,6 +15,7 @@
 #include <cstring>
 
 #define STDMETHODCALLTYPE
+#define STDAPICALLTYPE
 #define WINAPI
 
 using BYTE = std::uint8_t;
@@ -48,6 +49,7 @@ struct GUID {
   std::uint16_t Data3;
   std::uint8_t Data4[8];
 };
+using LPGUID = GUID*;
 using IID = GUID;
 using CLSID = GUID;
 using REFIID = const IID&;
@@ -95,6 +97,17 @@ struct IUnknown {
   virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
   virtual ULONG STDMETHODCALLTYPE Release() = 0;
 };
+
+struct IClassFactory : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid,
+                                                   void** ppvObject) = 0;
+  virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL fLock) = 0;
+};
+
+inline constexpr IID IID_IUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IClassFactory = {
+    0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // Plain malloc/free, so a Linux host frees what the component hands out with free().
 inline LPVOID CoTaskMemAlloc(SIZE_T size) {

@@ -23,6 +23,8 @@ int openFlags(FileAccess access) noexcept {
       return O_RDONLY | O_CLOEXEC;
     case FileAccess::readWriteAlways:
       return O_RDWR | O_CREAT | O_CLOEXEC;
+    case FileAccess::readWriteExisting:
+      return O_RDWR | O_CLOEXEC;
   }
   return O_RDONLY | O_CLOEXEC;
 }

@@ -27,6 +27,9 @@ DWORD File::open(const Path& path, FileAccess access) noexcept {
       disposition = OPEN_ALWAYS;
       attributes = FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
       break;
+    case FileAccess::readWriteExisting:
+      desiredAccess = GENERIC_READ | GENERIC_WRITE;
+      break;
   }
   const HANDLE h = CreateFileW(path.c_str(), desiredAccess, kShareAll, nullptr, disposition,
                                attributes, nullptr);

@@ -1,0 +1,53 @@
+#include "platform/process.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace vorlund {
+
+Path executablePath() noexcept {
+  char buffer[Path::kCapacity];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return Path::invalid();
+  buffer[n] = 0;
+  return Path::fromNative(buffer);
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+int runProcess(std::span<const std::string> arguments, const Path& outputFile,
+               const Path& errorFile) {
+  if (arguments.empty() || !outputFile.valid() || !errorFile.valid()) return -1;
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+
+  // posix_spawn, not fork: the caller may have threads running (an audio stream, say).
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  constexpr int kOutputFlags = O_WRONLY | O_CREAT | O_TRUNC;
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(), kOutputFlags, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorFile.c_str(), kOutputFlags, 0644);
+  pid_t child = 0;
+  const int error = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) return -1;
+
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+}  // namespace vorlund

@@ -1,0 +1,77 @@
+// The registry as registration uses it: keys created under HKEY_LOCAL_MACHINE in the 64-bit
+// view, string and number values written into them, whole trees deleted, and values read
+// back. Windows uses the real registry; Linux keeps an in-process stand-in store with the
+// same key/value model (keys nested by backslash, names compared without case, the unnamed
+// default value), which tests read back. Every failure returns a Win32 error code (0 is
+// success). Configuration threads only: these calls allocate and block.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/error_codes.h"
+
+#if !VORLUND_WINDOWS
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_DWORD = 4;
+#endif
+
+namespace vorlund {
+
+class RegistryKey {
+ public:
+  RegistryKey() noexcept = default;
+  ~RegistryKey() { close(); }
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+
+  // RegCreateKeyExW under HKEY_LOCAL_MACHINE: reserved 0, no class, options 0, access
+  // KEY_WRITE | KEY_WOW64_64KEY, no security attributes, disposition not asked for. Missing
+  // parent keys are created too; an existing key is opened.
+  DWORD create(const char16_t* subKey) noexcept;
+  // RegSetValueExW as REG_SZ, the terminating null counted in the size. A null or empty
+  // name is the key's default value.
+  DWORD setString(const char16_t* name, const char16_t* value) noexcept;
+  // RegSetValueExW as a 4-byte REG_DWORD.
+  DWORD setDword(const char16_t* name, DWORD value) noexcept;
+  // RegCloseKey.
+  void close() noexcept;
+  bool isOpen() const noexcept;
+
+ private:
+#if VORLUND_WINDOWS
+  HKEY key_ = nullptr;
+#else
+  std::u16string path_;
+  bool open_ = false;
+#endif
+};
+
+// RegDeleteTreeW under HKEY_LOCAL_MACHINE: the key, its values and every key below it.
+// ERROR_FILE_NOT_FOUND when the key does not exist.
+DWORD deleteRegistryTree(const char16_t* subKey) noexcept;
+
+struct RegistryValue {
+  std::u16string name;  // empty for the default value
+  DWORD type = 0;
+  std::vector<std::uint8_t> data;
+
+  // REG_SZ data up to its first null.
+  std::u16string text() const;
+  // The first four bytes of the data, little-endian; 0 when shorter.
+  DWORD number() const noexcept;
+};
+
+// RegOpenKeyExW (KEY_READ | KEY_WOW64_64KEY) and RegEnumValueW under HKEY_LOCAL_MACHINE:
+// every value of the key. ERROR_FILE_NOT_FOUND when the key does not exist.
+DWORD readRegistryValues(const char16_t* subKey, std::vector<RegistryValue>& values);
+
+// Test support. True where the registry is this process's stand-in store (Linux).
+bool registryIsStandIn() noexcept;
+// Test support for the stand-in store: after `successfulWrites` more key creations and value
+// writes, the next one fails with `error`; later ones succeed again. The real registry
+// cannot be made to fail and ignores this.
+void failRegistryWriteAfter(std::uint32_t successfulWrites, DWORD error) noexcept;
+
+}  // namespace vorlund

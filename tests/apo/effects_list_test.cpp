@@ -1,0 +1,139 @@
+#include "apo/effects_list.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "apo_fixture.h"
+#include "channel/parameter_channel.h"
+#include "engine/shared_block.h"
+#include "platform/file.h"
+#include "platform/file_mapping.h"
+
+namespace vorlund {
+namespace {
+
+using test::ApoTest;
+using test::createApo;
+using test::queryApo;
+
+std::vector<GUID> listOf(IAudioSystemEffects2* effects) {
+  LPGUID list = reinterpret_cast<LPGUID>(0x1234);
+  UINT count = 99;
+  EXPECT_EQ(S_OK, effects->GetEffectsList(&list, &count, nullptr));
+  std::vector<GUID> out;
+  if (count == 0) {
+    EXPECT_EQ(nullptr, list);
+  }
+  if (list != nullptr) out.assign(list, list + count);
+  CoTaskMemFree(list);
+  return out;
+}
+
+void expectList(const std::vector<GUID>& expected, const std::vector<GUID>& actual) {
+  ASSERT_EQ(expected.size(), actual.size());
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    EXPECT_TRUE(expected[i] == actual[i]) << "entry " << i;
+}
+
+// Verifies the list for the default record (noise suppression, equalizer, dynamics), for a
+// bypassed record (empty, null list, S_OK), with only the limiter on (dynamics still
+// listed), with both dynamics stages off, and with every stage on (four, in order).
+TEST(EffectsListTest, ListFollowsTheSwitches) {
+  ParameterBlock params;
+  setDefaults(params);
+  std::array<GUID, kMaxEffectTypes> types;
+  ASSERT_EQ(3u, activeEffectTypes(params, types));
+  expectList({AUDIO_EFFECT_TYPE_NOISE_SUPPRESSION, AUDIO_EFFECT_TYPE_EQUALIZER,
+              AUDIO_EFFECT_TYPE_DYNAMIC_RANGE_COMPRESSION},
+             {types.begin(), types.begin() + 3});
+
+  ParameterBlock all = params;
+  all.agcEnabled = 1;
+  ASSERT_EQ(4u, activeEffectTypes(all, types));
+  expectList({AUDIO_EFFECT_TYPE_NOISE_SUPPRESSION, AUDIO_EFFECT_TYPE_AUTOMATIC_GAIN_CONTROL,
+              AUDIO_EFFECT_TYPE_EQUALIZER, AUDIO_EFFECT_TYPE_DYNAMIC_RANGE_COMPRESSION},
+             {types.begin(), types.end()});
+
+  ParameterBlock bypassed = all;
+  bypassed.bypass = 1;
+  EXPECT_EQ(0u, activeEffectTypes(bypassed, types));
+  LPGUID list = reinterpret_cast<LPGUID>(0x1234);
+  UINT count = 99;
+  EXPECT_EQ(S_OK, getEffectsList(bypassed, &list, &count));
+  EXPECT_EQ(0u, count);
+  EXPECT_EQ(nullptr, list);
+
+  ParameterBlock limiterOnly = params;
+  limiterOnly.compEnabled = 0;
+  ASSERT_EQ(3u, activeEffectTypes(limiterOnly, types));
+  EXPECT_TRUE(types[2] == AUDIO_EFFECT_TYPE_DYNAMIC_RANGE_COMPRESSION);
+  limiterOnly.limiterEnabled = 0;
+  limiterOnly.nsEnabled = 0;
+  ASSERT_EQ(1u, activeEffectTypes(limiterOnly, types));
+  EXPECT_TRUE(types[0] == AUDIO_EFFECT_TYPE_EQUALIZER);
+
+  EXPECT_EQ(E_POINTER, getEffectsList(params, nullptr, &count));
+  EXPECT_EQ(E_POINTER, getEffectsList(params, &list, nullptr));
+}
+
+// Verifies through the object: the defaults before any lock; the record a control
+// application left in shared.bin once LockForProcess has applied it; a record published
+// while locked at the next block; no controllable effects; and every state change refused
+// with ERROR_NOT_FOUND.
+TEST_F(ApoTest, ObjectListsTheRecordItLastApplied) {
+  auto* effects = createApo<IAudioSystemEffects3>(IID_IAudioSystemEffects3);
+  ASSERT_NE(nullptr, effects);
+  expectList({AUDIO_EFFECT_TYPE_NOISE_SUPPRESSION, AUDIO_EFFECT_TYPE_EQUALIZER,
+              AUDIO_EFFECT_TYPE_DYNAMIC_RANGE_COMPRESSION},
+             listOf(effects));
+
+  // The control application's side: its own mapping of shared.bin.
+  File file;
+  ASSERT_EQ(0u, file.open(sharedFilePath(), FileAccess::readWriteAlways));
+  FileMapping mapping;
+  ASSERT_EQ(0u, mapping.create(file, ParameterChannel::kSharedFileBytes));
+  ASSERT_EQ(0u, mapping.mapView(sizeof(SharedBlock)));
+  SharedBlock& block = *static_cast<SharedBlock*>(mapping.view());
+  initialiseBlock(block);
+  ParameterBlock record;
+  setDefaults(record);
+  record.agcEnabled = 1;
+  record.eqEnabled = 0;
+  publishRecord(block, record);
+
+  auto* config = queryApo<IAudioProcessingObjectConfiguration>(
+      effects, IID_IAudioProcessingObjectConfiguration);
+  auto* rt = queryApo<IAudioProcessingObjectRT>(effects, IID_IAudioProcessingObjectRT);
+  test::HostStream stream(test::floatFormat(1, 48000.0f));
+  ASSERT_EQ(S_OK, stream.lock(*config));
+  expectList({AUDIO_EFFECT_TYPE_NOISE_SUPPRESSION, AUDIO_EFFECT_TYPE_AUTOMATIC_GAIN_CONTROL,
+              AUDIO_EFFECT_TYPE_DYNAMIC_RANGE_COMPRESSION},
+             listOf(effects));
+
+  record.bypass = 1;
+  publishRecord(block, record);
+  EXPECT_EQ(3u, listOf(effects).size());
+  std::vector<float> samples(480, 0.1f);
+  stream.process(*rt, samples.data(), 480);
+  EXPECT_TRUE(listOf(effects).empty());
+
+  AUDIO_SYSTEMEFFECT* controllable = reinterpret_cast<AUDIO_SYSTEMEFFECT*>(0x1234);
+  UINT count = 7;
+  EXPECT_EQ(S_OK, effects->GetControllableSystemEffectsList(&controllable, &count, nullptr));
+  EXPECT_EQ(nullptr, controllable);
+  EXPECT_EQ(0u, count);
+  EXPECT_EQ(E_POINTER, effects->GetControllableSystemEffectsList(nullptr, &count, nullptr));
+  EXPECT_EQ(E_POINTER, effects->GetControllableSystemEffectsList(&controllable, nullptr, nullptr));
+  for (auto state : {AUDIO_SYSTEMEFFECT_STATE_OFF, AUDIO_SYSTEMEFFECT_STATE_ON})
+    EXPECT_EQ(static_cast<HRESULT>(0x80070490u),
+              effects->SetAudioSystemEffectState(AUDIO_EFFECT_TYPE_EQUALIZER, state));
+  EXPECT_EQ(S_OK, config->UnlockForProcess());
+  mapping.close();
+  rt->Release();
+  config->Release();
+  effects->Release();
+}
+
+}  // namespace
+}  // namespace vorlund

@@ -1,0 +1,42 @@
+// Integrated loudness of a whole recording as ITU-R BS.1770 measures it: K-weighting per
+// channel, mean square over 400 ms blocks stepped by 100 ms, an absolute gate at -70 LUFS and
+// a relative gate 10 LU below the loudness of the blocks that pass it. Every channel weighs
+// 1.0 (the weights of surround channels need a layout the files do not always carry).
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "chain/biquad.h"
+
+namespace vorlund {
+
+class LoudnessMeter {
+ public:
+  // Shown when no block passes the absolute gate (silence, or less than 400 ms of sound).
+  static constexpr double kNoLoudness = -1e9;
+
+  LoudnessMeter(double sampleRate, int channels);
+
+  // Interleaved frames, in order; any number per call.
+  void add(const float* interleaved, std::size_t frames);
+
+  // LUFS over everything added so far, or kNoLoudness.
+  double integratedLufs() const;
+
+ private:
+  struct ChannelFilter {
+    BiquadSection shelf;
+    BiquadSection highPass;
+  };
+
+  int channels_;
+  std::size_t stepFrames_;  // 100 ms: a quarter of a gating block
+  std::vector<ChannelFilter> filters_;
+  double stepSum_ = 0.0;  // channel-summed squares of the running step
+  std::size_t stepFill_ = 0;
+  std::vector<double> steps_;       // mean squares of completed steps
+  std::vector<double> blockPower_;  // mean squares of completed 400 ms blocks
+};
+
+}  // namespace vorlund

@@ -1,0 +1,340 @@
+#include "commands.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <optional>
+
+#include "channel/diagnostic_log.h"
+#include "channel/parameter_channel.h"
+#include "common/json_writer.h"
+#include "common/preset_library.h"
+#include "common/record_fields.h"
+#include "common/record_file.h"
+#include "common/record_json.h"
+#include "common/record_text.h"
+#include "control_session.h"
+#include "meter_view.h"
+#include "platform/console.h"
+#include "platform/process.h"
+#include "platform/system.h"
+#include "stream_state.h"
+
+namespace vorlund {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Builds the next record from the one in force; a report with errors changes nothing.
+using RecordBuilder = std::function<RecordReport(ParameterBlock& next)>;
+
+void warn(const std::string& message) {
+  std::cout.flush();
+  std::cerr << "vorlund-ctl: warning: " << message << "\n";
+}
+
+void warnIfInterrupted(const RecordInForce& inForce, const std::string& consequence) {
+  if (!inForce.interruptedWriter) return;
+  warn("shared.bin: a writer stopped half-way through a record (change counter " +
+       std::to_string(inForce.changeCounter) + " left odd), so the record there may be torn; " +
+       consequence);
+}
+
+Path resolveDataFolder(const CtlOptions& options) {
+  if (!options.dataDir) return dataFolder();
+  const Path folder = Path::fromUtf8(*options.dataDir);
+  if (options.dataDir->empty() || !folder.valid())
+    throw CtlError(ExitCode::usage, "--data-dir: '" + *options.dataDir + "' is not a usable path");
+  return folder;
+}
+
+fs::path presetsFolder(const CtlOptions& options) {
+  if (options.presetsDir) return pathFromUtf8(*options.presetsDir);
+  const Path program = executablePath();
+  fs::path beside = toFilesystemPath(program.parent()) / "presets";
+  std::error_code error;
+  if (program.valid() && fs::is_directory(beside, error)) return beside;
+  throw CtlError(ExitCode::ioFailure, "no presets folder: none beside this program (" +
+                                          displayPath(beside) + "); name one with --presets-dir");
+}
+
+// "valid", "missing" or "refused": params.bin as the effect judges it.
+std::string parameterFileState(const ControlSession& session) {
+  std::uint64_t size = 0;
+  if (!queryFileSize(session.parametersPath(), size)) return "missing";
+  ParameterBlock record;
+  return readParameterFile(session.parametersPath(), record)
+             ? "valid"
+             : "refused (not a 524-byte record starting with \"VRLD\")";
+}
+
+std::string padded(std::string text, std::size_t width) {
+  if (text.size() < width) text.resize(width, ' ');
+  return text;
+}
+
+void printChanges(const ParameterBlock& before, const ParameterBlock& after) {
+  const std::vector<FieldChange> changes = recordChanges(before, after);
+  if (changes.empty()) {
+    std::cout << "no field changes\n";
+    return;
+  }
+  std::size_t width = 0;
+  for (const FieldChange& change : changes) width = std::max(width, change.field->name.size());
+  for (const FieldChange& change : changes) {
+    std::cout << "  " << padded(change.field->name, width) << "  "
+              << formatFieldValue(change.before, change.field->kind) << " -> "
+              << formatFieldValue(change.after, change.field->kind) << "\n";
+  }
+}
+
+// set, load, preset and reset-defaults: the next record, shown, saved and published.
+ExitCode putInForce(ControlSession& session, const CtlOptions& options,
+                    const RecordBuilder& build) {
+  session.requireDataFolder();
+  SharedFile& shared = session.sharedFile();
+  if (!shared.foreign()) session.requireUsableSharedFile();
+  const RecordInForce inForce = session.recordInForce();
+  warnIfInterrupted(
+      inForce, "building on " + inForce.describe() + " instead; publishing recovers the counter");
+
+  ParameterBlock next = inForce.record;
+  const RecordReport report = build(next);
+  for (const std::string& warning : report.warnings) warn(warning);
+  if (!report.ok()) {
+    for (const std::string& error : report.errors)
+      std::cerr << "vorlund-ctl: error: " << error << "\n";
+    throw CtlError(ExitCode::usage, "nothing changed");
+  }
+
+  std::cout << "record in force: " << inForce.describe() << "\n";
+  printChanges(inForce.record, next);
+  if (options.dryRun) {
+    std::cout << "dry run: nothing written\n";
+    return ExitCode::ok;
+  }
+
+  const Publication publication = session.commit(next);
+  if (publication.published)
+    std::cout << "published to shared.bin (change counter " << publication.counterBefore << " -> "
+              << publication.counterAfter << "): a running stream applies it at its next block\n";
+  if (publication.saved) std::cout << "saved " << session.parametersPath().toUtf8() << "\n";
+  if (shared.state() == SharedFile::State::missing && publication.saved)
+    std::cout << "no shared.bin: a stream in parameter-file mode takes params.bin up within "
+                 "about a second; a stream that starts later starts with it\n";
+  if (!publication.saved)
+    throw CtlError(ExitCode::ioFailure,
+                   publication.saveError + (publication.published
+                                                ? "; the change is live but will not survive a "
+                                                  "restart of the audio engine"
+                                                : "; nothing changed"));
+  if (shared.foreign())
+    throw CtlError(ExitCode::sharedFileUnusable,
+                   shared.problem() +
+                       "; it was left alone, so a running stream did not get the change (it is "
+                       "saved in params.bin)");
+  return ExitCode::ok;
+}
+
+ExitCode runStatus(ControlSession& session, const CtlOptions& options) {
+  session.requireDataFolder();
+  session.requireUsableSharedFile(
+      "status needs shared.bin to see a stream (params.bin: " + parameterFileState(session) + ")");
+  const StreamObservation o = observeStream(session.sharedFile().block());
+  const StreamReading& r = o.reading;
+  const std::string parameters = parameterFileState(session);
+  if (options.json) {
+    JsonWriter json;
+    json.beginObject();
+    json.key("dataFolder").string(session.dataFolder().toUtf8());
+    json.key("mode").string("shared");
+    json.key("header").string("valid");
+    json.key("parametersFile").string(parameters);
+    writeStreamJson(json, o);
+    json.key("latencyMs");
+    if (const std::optional<double> ms = r.latencyMs()) {
+      json.number(static_cast<float>(*ms));
+    } else {
+      json.null();
+    }
+    json.endObject();
+    std::cout << json.text() << "\n";
+  } else {
+    char format[96] = "none yet (no stream has started)";
+    char latency[96] = "unknown";
+    if (const std::optional<double> ms = r.latencyMs()) {
+      std::snprintf(format, sizeof format, "%d Hz, %u channel%s (the last stream to start)",
+                    r.sampleRate, r.channels, r.channels == 1 ? "" : "s");
+      std::snprintf(latency, sizeof latency, "%d samples = %.2f ms", r.latencySamples, *ms);
+    }
+    std::cout << "stream       " << streamSentence(o) << "\n"
+              << "format       " << format << "\n"
+              << "latency      " << latency << "\n"
+              << "mode         shared: streams take their records from shared.bin\n"
+              << "header       \"VRLS\", version 2, 768 bytes: valid\n"
+              << "counters     change " << r.changeCounter << ", relearn " << r.relearnCounter
+              << "\n"
+              << "bypass       " << (r.bypassActive ? "on" : "off") << " (as the stream runs)\n"
+              << "params.bin   " << parameters << "\n"
+              << "data folder  " << session.dataFolder().toUtf8() << "\n";
+  }
+  return o.state == StreamState::live ? ExitCode::ok : ExitCode::notLive;
+}
+
+ExitCode runShow(ControlSession& session, const CtlOptions& options) {
+  session.requireDataFolder();
+  session.requireUsableSharedFile();
+  const RecordInForce inForce = session.recordInForce();
+  warnIfInterrupted(inForce, "streams keep their last whole record; showing " + inForce.describe() +
+                                 " instead; the next 'set' recovers");
+  if (options.json) {
+    JsonWriter json;
+    writeRecordJson(json, inForce.record);
+    std::cout << json.text() << "\n";
+  } else {
+    std::cout << "# record in force: " << inForce.describe() << "\n"
+              << formatRecordText(inForce.record);
+  }
+  return ExitCode::ok;
+}
+
+ExitCode runRelearn(ControlSession& session) {
+  session.requireDataFolder();
+  session.requireUsableSharedFile(
+      "relearn needs shared.bin (a stream in parameter-file mode learns afresh when it restarts)");
+  SharedBlock& block = session.sharedFile().block();
+  const std::uint32_t before = sharedWord(block.relearnCounter).fetch_add(1);
+  const StreamReading r = readStream(block);
+  const std::optional<std::uint64_t> age = r.lastBlockAgeMs();
+  const bool running = r.activeStreams > 0 && age && *age <= kStaleAfterMs;
+  std::cout << "relearn requested (relearn counter " << before << " -> " << before + 1 << ")"
+            << (running ? ": the running stream restarts its noise learning at its next block\n"
+                        : ": no stream is processing blocks now; one that starts learns afresh "
+                          "anyway\n");
+  return ExitCode::ok;
+}
+
+ExitCode runPresets(ControlSession& session, const CtlOptions& options) {
+  const fs::path folder = presetsFolder(options);
+  const std::vector<PresetInfo> presets = listPresets(folder);
+  if (presets.empty()) throw CtlError(ExitCode::ioFailure, "no presets in " + displayPath(folder));
+  // Marking the preset in force is a courtesy: without a usable data folder there is none.
+  std::optional<ParameterBlock> inForce;
+  try {
+    session.requireDataFolder();
+    session.requireUsableSharedFile();
+    inForce = session.recordInForce().record;
+  } catch (const CtlError&) {
+  }
+  std::size_t width = 0;
+  for (const PresetInfo& preset : presets) width = std::max(width, preset.name.size());
+  for (const PresetInfo& preset : presets) {
+    ParameterBlock record;
+    const bool current = inForce && loadPreset(folder, preset.name, record).ok() &&
+                         recordChanges(record, *inForce).empty();
+    std::cout << (current ? "* " : "  ") << padded(preset.name, width) << "  " << preset.description
+              << "\n";
+  }
+  return ExitCode::ok;
+}
+
+void printMeters(const StreamObservation& o, const CtlOptions& options, bool redraw, bool first) {
+  if (options.json) {
+    JsonWriter json(options.once ? JsonWriter::Layout::indented : JsonWriter::Layout::oneLine);
+    json.beginObject();
+    writeStreamJson(json, o);
+    json.endObject();
+    std::cout << json.text() << "\n";
+  } else if (redraw || options.once) {
+    const std::vector<std::string> lines = meterLines(o);
+    // Back to the first line of the previous view, each line cleared before it is rewritten.
+    if (redraw && !first) std::cout << "\x1b[" << lines.size() << "F";
+    for (const std::string& line : lines) std::cout << (redraw ? "\x1b[2K" : "") << line << "\n";
+  } else {
+    std::cout << meterLine(o) << "\n";
+  }
+  std::cout.flush();
+}
+
+ExitCode runMeters(ControlSession& session, const CtlOptions& options) {
+  session.requireDataFolder();
+  session.requireUsableSharedFile("meters need shared.bin");
+  SharedBlock& block = session.sharedFile().block();
+  const bool redraw = !options.once && !options.json && enableTerminalEscapes();
+
+  StreamObservation o = observeStream(block);
+  std::uint64_t blocks = o.reading.processedBlocks;
+  std::optional<std::uint64_t> lastProgressTick;
+  if (o.advancing) lastProgressTick = o.reading.tick;
+  for (std::uint32_t shown = 1;; ++shown) {
+    printMeters(o, options, redraw, shown == 1);
+    if (options.once || (options.count && shown >= *options.count)) break;
+    sleepMilliseconds(options.intervalMs);
+    o.reading = readStream(block);
+    if (o.reading.processedBlocks != blocks) {
+      blocks = o.reading.processedBlocks;
+      lastProgressTick = o.reading.tick;
+    }
+    o.advancing = lastProgressTick && o.reading.tick - *lastProgressTick <= kStaleAfterMs;
+    o.state = classifyStream(o.reading.activeStreams, o.advancing);
+  }
+  return ExitCode::ok;
+}
+
+}  // namespace
+
+ExitCode runCommand(const CtlOptions& options) {
+  if (options.version) {
+    std::cout << "vorlund-ctl " << VORLUND_VERSION << "\n";
+    return ExitCode::ok;
+  }
+  const CommandInfo* command = options.command;
+  if (options.help) {
+    std::cout << helpText(command);
+    return ExitCode::ok;
+  }
+  if (command != nullptr && command->name == "help") {
+    std::cout << helpText(options.operands.empty() ? nullptr : findCommand(options.operands[0]));
+    return ExitCode::ok;
+  }
+  if (command == nullptr) {
+    std::cerr << helpText(nullptr);
+    throw CtlError(ExitCode::usage, "no command given");
+  }
+
+  ControlSession session(resolveDataFolder(options));
+  const std::string_view name = command->name;
+  if (name == "status") return runStatus(session, options);
+  if (name == "show") return runShow(session, options);
+  if (name == "relearn") return runRelearn(session);
+  if (name == "presets") return runPresets(session, options);
+  if (name == "meters") return runMeters(session, options);
+  if (name == "set") {
+    return putInForce(session, options, [&](ParameterBlock& next) {
+      return applyRecordSettings(options.operands, next);
+    });
+  }
+  if (name == "load") {
+    return putInForce(session, options, [&](ParameterBlock& next) {
+      return readRecordFile(pathFromUtf8(options.operands[0]), next);
+    });
+  }
+  if (name == "preset") {
+    const fs::path folder = presetsFolder(options);
+    return putInForce(session, options, [&](ParameterBlock& next) {
+      return loadPreset(folder, options.operands[0], next);
+    });
+  }
+  if (name == "reset-defaults") {
+    return putInForce(session, options, [](ParameterBlock& next) {
+      setDefaults(next);
+      return RecordReport{};
+    });
+  }
+  throw CtlError(ExitCode::usage, "unhandled command '" + std::string(name) + "'");
+}
+
+}  // namespace vorlund

@@ -1,0 +1,74 @@
+// What vorlund-ctl works on: the data folder with its shared.bin and params.bin, the record in
+// force, and a new record put in force. A new record is saved as params.bin first (so it
+// survives a restart and reaches a stream in parameter-file mode, and so a writer that dies
+// before it has published leaves the intended record behind), then published into the shared
+// block by the writer's protocol.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "engine/parameter_block.h"
+#include "platform/path.h"
+#include "shared_file.h"
+
+namespace vorlund {
+
+struct RecordInForce {
+  enum class Source { sharedBlock, parameterFile, defaults };
+
+  ParameterBlock record;  // sanitised, as a stream applies it
+  Source source = Source::defaults;
+  std::uint32_t changeCounter = 0;  // of the shared block, when it is the source
+  // The shared block's counter was left odd by a writer that stopped half-way: its parameter
+  // area may be torn, so it is not used, and the next publication recovers the counter.
+  bool interruptedWriter = false;
+
+  // Where the record was found, for people ("shared.bin (change counter 12)").
+  std::string describe() const;
+};
+
+struct Publication {
+  bool saved = false;
+  std::string saveError;  // when not saved
+  bool published = false;
+  std::uint32_t counterBefore = 0;
+  std::uint32_t counterAfter = 0;
+};
+
+class ControlSession {
+ public:
+  explicit ControlSession(const Path& dataFolder);
+
+  const Path& dataFolder() const noexcept { return dataFolder_; }
+  const Path& sharedPath() const noexcept { return sharedPath_; }
+  const Path& parametersPath() const noexcept { return parametersPath_; }
+
+  // Throws CtlError(noDataFolder) unless the data folder exists as a folder.
+  void requireDataFolder() const;
+  // shared.bin, opened on first use.
+  SharedFile& sharedFile();
+  // Throws the fitting CtlError unless shared.bin is a usable block. A missing one is an error
+  // only when `neededFor` says what needs it ("relearn needs shared.bin"), since without it
+  // streams run in parameter-file mode.
+  void requireUsableSharedFile(std::string_view neededFor = {});
+
+  // The record a stream applies now: the shared block's (consistent copy), else params.bin,
+  // else the factory defaults. Throws when another writer keeps the block busy for too long.
+  RecordInForce recordInForce();
+
+  // Saves `record` as params.bin, then publishes it into a mapped shared block (even when the
+  // save failed, so that the change is at least live). A shared.bin that was missing is
+  // looked for again after the save, as a stream may have created it meanwhile.
+  Publication commit(const ParameterBlock& record);
+
+ private:
+  Path dataFolder_;
+  Path sharedPath_;
+  Path parametersPath_;
+  SharedFile shared_;
+};
+
+}  // namespace vorlund

@@ -1,0 +1,29 @@
+// How vorlund-ctl ends: the exit codes it documents, and the error that carries one up to
+// main, which prints its message.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace vorlund {
+
+enum class ExitCode : int {
+  ok = 0,
+  notLive = 1,             // status: no stream is processing blocks (stopped or stale)
+  usage = 2,               // bad command line or record input: unknown field, malformed value...
+  noDataFolder = 3,        // the data folder does not exist
+  sharedFileUnusable = 4,  // shared.bin missing where it is needed, or not a Vorlund block
+  noPermission = 5,        // shared.bin cannot be opened for reading and writing
+  ioFailure = 6,           // anything else that went wrong with a file
+};
+
+class CtlError : public std::runtime_error {
+ public:
+  CtlError(ExitCode code, const std::string& message) : std::runtime_error(message), code_(code) {}
+  ExitCode code() const noexcept { return code_; }
+
+ private:
+  ExitCode code_;
+};
+
+}  // namespace vorlund

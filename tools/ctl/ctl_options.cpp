@@ -1,0 +1,246 @@
+#include "ctl_options.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "common/nearest_name.h"
+#include "ctl_error.h"
+
+namespace vorlund {
+namespace {
+
+constexpr std::uint32_t kMinIntervalMs = 10;
+constexpr std::uint32_t kMaxIntervalMs = 60000;
+
+constexpr CommandInfo kCommands[] = {
+    {"status", "status [--json]",
+     "whether a stream is running, its format and latency, the block's header",
+     "Watches shared.bin for up to half a second. A stream is live while its block count\n"
+     "moves, stale while streams are counted as active but no block comes (an audio engine\n"
+     "that stopped without unlocking), and stopped otherwise. Shows the active streams, the\n"
+     "blocks processed and the age of the last one, the rate, channels and latency of the\n"
+     "last stream, whether streams use shared.bin or params.bin, and the block's header check.\n"
+     "Exit code 0 when a stream is live and 1 when not; 4 when there is no shared.bin (a\n"
+     "stream in parameter-file mode cannot be seen from here); 3, 5 or 6 as for every command.",
+     "vorlund-ctl status && echo \"the microphone is being processed\"", kOptionJson, 0, 0},
+    {"show", "show [--json]", "the record in force, as text (loadable with 'load') or JSON",
+     "Prints the parameter record that streams apply now: the one in shared.bin, else (in\n"
+     "parameter-file mode) params.bin, else the factory defaults. The text form lists every\n"
+     "field as 'name = value', to be edited and loaded back; --json prints the same fields\n"
+     "as one JSON object, the equaliser bands as an array.",
+     "vorlund-ctl show > mine.vrl", kOptionJson, 0, 0},
+    {"set", "set NAME=VALUE... [--dry-run]", "change fields of the record in force",
+     "Builds a new record from the one in force with the given fields changed, saves it as\n"
+     "params.bin and publishes it into shared.bin, where a running stream applies it at its\n"
+     "next block (in parameter-file mode, within about a second). Names are those 'show'\n"
+     "prints (eqBands[3].gainDb for a band); flags take 0, 1, on, off, true or false. A value\n"
+     "outside its range is clamped, with a warning that shows what will apply. An unknown\n"
+     "name or a malformed value changes nothing. --dry-run shows the changes, writes nothing.",
+     "vorlund-ctl set inputGainDb=6 compRatio=4 gateEnabled=on", kOptionDryRun, 1, SIZE_MAX},
+    {"load", "load FILE [--dry-run]", "put a record file in force (text or binary)",
+     "Reads a record file, in the text form ('show' prints it; presets are written in it)\n"
+     "or the 524-byte binary form of params.bin, and puts it in force as 'set' does. Fields\n"
+     "a text file does not name take their factory values.",
+     "vorlund-ctl load mine.vrl", kOptionDryRun, 1, 1},
+    {"preset", "preset NAME [--dry-run]", "put a named preset in force",
+     "Puts preset NAME in force as 'load' does: its fields over the factory values.\n"
+     "'presets' lists them; a misspelt name gets the nearest one suggested.",
+     "vorlund-ctl preset podcast", kOptionDryRun, 1, 1},
+    {"presets", "presets", "list the presets, marking the one in force",
+     "Lists the presets with what each is for; '*' marks one equal to the record in force.\n"
+     "Presets are the NAME.vrl files of the folder given by --presets-dir, else of the\n"
+     "'presets' folder beside this program.",
+     "vorlund-ctl presets", 0, 0, 0},
+    {"reset-defaults", "reset-defaults [--dry-run]", "put the factory record in force",
+     "Puts the factory settings in force as 'set' does, and shows what that changes.",
+     "vorlund-ctl reset-defaults --dry-run", kOptionDryRun, 0, 0},
+    {"relearn", "relearn", "make a running stream learn the background noise afresh",
+     "Changes the relearn counter in shared.bin: a running stream restarts its noise\n"
+     "suppressor's learning at its next block, once. Use it when the room got quieter or\n"
+     "louder. Needs shared.bin: a stream in parameter-file mode cannot be asked (restarting\n"
+     "it does the same).",
+     "vorlund-ctl relearn", 0, 0, 0},
+    {"meters", "meters [--interval MS] [--once] [--count N] [--json]",
+     "live levels, gains, voice activity and processing load",
+     "Shows every meter of the running stream, read every MS milliseconds (default 200):\n"
+     "input and output peak and RMS, the background level, the gain each stage takes (noise\n"
+     "suppression, gate, plosive, de-esser, AGC, compressor, limiter), voice activity, bypass\n"
+     "and processing load, with bars, and a warning when blocks stop coming. On a terminal\n"
+     "the view redraws in place; otherwise each reading is one line. --once prints one\n"
+     "reading (watching up to half a second to tell a live stream), --count N stops after N,\n"
+     "--json prints JSON (one object per line when repeating). Ctrl+C ends the live view.",
+     "vorlund-ctl meters --once --json", kOptionInterval | kOptionOnce | kOptionCount | kOptionJson,
+     0, 0},
+    {"help", "help [COMMAND]", "this overview, or a command's help with an example",
+     "Shows the overview, or the help of COMMAND ('vorlund-ctl COMMAND --help' does too).",
+     "vorlund-ctl help set", 0, 0, 1},
+};
+
+struct OptionInfo {
+  std::string_view name;
+  unsigned bit;  // 0: any command takes it
+  bool takesValue;
+};
+
+constexpr OptionInfo kOptions[] = {
+    {"--help", 0, false},
+    {"--version", 0, false},
+    {"--data-dir", 0, true},
+    {"--presets-dir", 0, true},
+    {"--json", kOptionJson, false},
+    {"--dry-run", kOptionDryRun, false},
+    {"--interval", kOptionInterval, true},
+    {"--once", kOptionOnce, false},
+    {"--count", kOptionCount, true},
+};
+
+[[noreturn]] void usageError(const std::string& message) {
+  throw CtlError(ExitCode::usage, message + " (see 'vorlund-ctl --help')");
+}
+
+std::vector<std::string> namesOf(auto&& table) {
+  std::vector<std::string> names;
+  for (const auto& entry : table) names.emplace_back(entry.name);
+  return names;
+}
+
+std::uint32_t parseCount(std::string_view option, std::string_view text, std::uint32_t lowest,
+                         std::uint32_t highest) {
+  std::uint32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < lowest || value > highest)
+    usageError(std::string(option) + " takes a whole number from " + std::to_string(lowest) +
+               " to " + std::to_string(highest) + ", not '" + std::string(text) + "'");
+  return value;
+}
+
+void takeOption(const OptionInfo& option, std::string_view value, CtlOptions& options,
+                unsigned& given) {
+  given |= option.bit;
+  const std::string_view name = option.name;
+  if (name == "--help") {
+    options.help = true;
+  } else if (name == "--version") {
+    options.version = true;
+  } else if (name == "--data-dir") {
+    options.dataDir = std::string(value);
+  } else if (name == "--presets-dir") {
+    options.presetsDir = std::string(value);
+  } else if (name == "--json") {
+    options.json = true;
+  } else if (name == "--dry-run") {
+    options.dryRun = true;
+  } else if (name == "--interval") {
+    options.intervalMs = parseCount(name, value, kMinIntervalMs, kMaxIntervalMs);
+  } else if (name == "--once") {
+    options.once = true;
+  } else if (name == "--count") {
+    options.count = parseCount(name, value, 1, UINT32_MAX);
+  }
+}
+
+}  // namespace
+
+std::span<const CommandInfo> ctlCommands() {
+  return kCommands;
+}
+
+const CommandInfo* findCommand(std::string_view name) {
+  for (const CommandInfo& command : kCommands) {
+    if (command.name == name) return &command;
+  }
+  return nullptr;
+}
+
+CtlOptions parseCommandLine(std::span<const std::string> arguments) {
+  CtlOptions options;
+  unsigned given = 0;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (argument == "-h") {
+      options.help = true;
+      continue;
+    }
+    if (argument.size() > 1 && argument[0] == '-') {
+      const std::size_t equals = argument.find('=');
+      const std::string_view name = std::string_view(argument).substr(0, equals);
+      const auto option = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                       [&](const OptionInfo& o) { return o.name == name; });
+      if (option == std::end(kOptions))
+        usageError("unknown option '" + std::string(name) + "'; did you mean '" +
+                   nearestName(name, namesOf(kOptions)) + "'?");
+      std::string_view value;
+      if (equals != std::string::npos) {
+        if (!option->takesValue) usageError(std::string(name) + " takes no value");
+        value = std::string_view(argument).substr(equals + 1);
+      } else if (option->takesValue) {
+        if (i + 1 == arguments.size()) usageError(std::string(name) + " needs a value");
+        value = arguments[++i];
+      }
+      takeOption(*option, value, options, given);
+      continue;
+    }
+    if (options.command == nullptr) {
+      options.command = findCommand(argument);
+      if (options.command == nullptr)
+        usageError("unknown command '" + argument + "'; did you mean '" +
+                   nearestName(argument, namesOf(kCommands)) + "'?");
+      continue;
+    }
+    options.operands.push_back(argument);
+  }
+  if (options.help || options.version) return options;
+  const CommandInfo* command = options.command;
+  if (command == nullptr) return options;
+  for (const OptionInfo& option : kOptions) {
+    if ((given & option.bit & ~command->options) != 0)
+      usageError(std::string(option.name) + " does not apply to '" + std::string(command->name) +
+                 "'");
+  }
+  const std::size_t n = options.operands.size();
+  if (n < command->minOperands || n > command->maxOperands)
+    usageError("usage: vorlund-ctl " + std::string(command->synopsis));
+  if (command->name == "help" && n == 1 && findCommand(options.operands[0]) == nullptr)
+    usageError("no command '" + options.operands[0] + "'; did you mean '" +
+               nearestName(options.operands[0], namesOf(kCommands)) + "'?");
+  return options;
+}
+
+std::string helpText(const CommandInfo* command) {
+  if (command != nullptr) {
+    std::string text = "usage: vorlund-ctl " + std::string(command->synopsis) + "\n\n";
+    text += std::string(command->summary) + ".\n\n" + std::string(command->details) + "\n\n";
+    text += "example:\n  " + std::string(command->example) + "\n\n";
+    text += "--data-dir DIR works on another data folder; 'vorlund-ctl --help' lists exit codes.\n";
+    return text;
+  }
+  std::string text =
+      "vorlund-ctl: settings, presets, noise relearning and live meters for the Vorlund\n"
+      "microphone effect, through shared.bin and params.bin in its data folder.\n\n"
+      "usage: vorlund-ctl [--data-dir DIR] COMMAND [OPTIONS] [ARGUMENTS]\n\ncommands:\n";
+  for (const CommandInfo& c : kCommands) {
+    std::string name(c.name);
+    name.resize(16, ' ');
+    text += "  " + name + std::string(c.summary) + "\n";
+  }
+  text +=
+      "\noptions for every command:\n"
+      "  --data-dir DIR     the data folder; by default %ProgramData%\\Vorlund (on Linux\n"
+      "                     $ProgramData/Vorlund, else /var/lib/Vorlund), as the effect finds it\n"
+      "  --presets-dir DIR  the presets folder (default: 'presets' beside this program)\n"
+      "  --help             the command's help, with an example\n"
+      "  --version          this program's version\n\n"
+      "exit codes:\n"
+      "  0  done (status: a stream is live)     4  shared.bin missing where needed, or foreign\n"
+      "  1  status: no stream is live           5  no permission to use shared.bin\n"
+      "  2  bad command line or record input    6  any other file error\n"
+      "  3  no data folder\n\n"
+      "examples:\n"
+      "  vorlund-ctl status\n"
+      "  vorlund-ctl set inputGainDb=6 compRatio=4\n"
+      "  vorlund-ctl preset podcast --dry-run\n"
+      "  vorlund-ctl meters\n";
+  return text;
+}
+
+}  // namespace vorlund
