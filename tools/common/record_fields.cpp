@@ -76,14 +76,14 @@ constexpr FieldSpec kBandFields[] = {
 
 std::vector<RecordField> buildTable() {
   std::vector<RecordField> fields;
-  for (const FieldSpec& spec : kTopFields) {
-    fields.push_back({std::string(spec.name), spec.kind, spec.offset});
+  for (const FieldSpec& entry : kTopFields) {
+    fields.push_back({std::string(entry.name), entry.kind, entry.offset});
   }
   for (int band = 0; band < ParameterBlock::kBandCount; ++band) {
     const std::size_t bandOffset = offsetof(P, eqBands) + band * sizeof(EqBand);
-    for (const FieldSpec& spec : kBandFields) {
-      fields.push_back({"eqBands[" + std::to_string(band) + "]." + std::string(spec.name),
-                        spec.kind, bandOffset + spec.offset});
+    for (const FieldSpec& entry : kBandFields) {
+      fields.push_back({"eqBands[" + std::to_string(band) + "]." + std::string(entry.name),
+                        entry.kind, bandOffset + entry.offset});
     }
   }
   std::sort(fields.begin(), fields.end(),
