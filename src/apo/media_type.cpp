@@ -18,13 +18,6 @@ DWORD wholeFramesPerSecond(float framesPerSecond) noexcept {
   return static_cast<DWORD>(framesPerSecond);
 }
 
-bool sameFormatData(const UNCOMPRESSEDAUDIOFORMAT& a, const UNCOMPRESSEDAUDIOFORMAT& b) noexcept {
-  return a.dwSamplesPerFrame == b.dwSamplesPerFrame &&
-         a.dwBytesPerSampleContainer == b.dwBytesPerSampleContainer &&
-         a.dwValidBitsPerSample == b.dwValidBitsPerSample &&
-         a.fFramesPerSecond == b.fFramesPerSecond && a.dwChannelMask == b.dwChannelMask;
-}
-
 }  // namespace
 
 MediaType* MediaType::create(const UNCOMPRESSEDAUDIOFORMAT& format) noexcept {
@@ -73,16 +66,7 @@ HRESULT MediaType::IsCompressedFormat(BOOL* pfCompressed) {
 }
 
 HRESULT MediaType::IsEqual(IAudioMediaType* pIAudioType, DWORD* pdwFlags) {
-  if (pIAudioType == nullptr || pdwFlags == nullptr) return E_POINTER;
-  *pdwFlags = 0;
-  UNCOMPRESSEDAUDIOFORMAT other{};
-  if (FAILED(pIAudioType->GetUncompressedAudioFormat(&other))) return S_OK;
-  if (other.guidFormatType != uncompressedFormat_.guidFormatType) return S_OK;
-  DWORD flags = AUDIOMEDIATYPE_EQUAL_FORMAT_TYPES;
-  if (sameFormatData(other, uncompressedFormat_))
-    flags |= AUDIOMEDIATYPE_EQUAL_FORMAT_DATA | AUDIOMEDIATYPE_EQUAL_FORMAT_USER_DATA;
-  *pdwFlags = flags;
-  return S_OK;
+  return compareMediaType(uncompressedFormat_, pIAudioType, pdwFlags);
 }
 
 const WAVEFORMATEX* MediaType::GetAudioFormat() {

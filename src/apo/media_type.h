@@ -9,6 +9,28 @@
 
 namespace vorlund {
 
+// IAudioMediaType::IsEqual for any media type that describes itself as `format`: flags
+// AUDIOMEDIATYPE_EQUAL_FORMAT_TYPES when the format types match, and also the DATA and
+// USER_DATA flags when every field matches exactly (a NaN rate never does); 0 when the other
+// type cannot describe itself. Inline, so that hosts (the tools, the tests) compare exactly
+// as the effect does without linking the effect.
+inline HRESULT compareMediaType(const UNCOMPRESSEDAUDIOFORMAT& format, IAudioMediaType* other,
+                                DWORD* flags) noexcept {
+  if (other == nullptr || flags == nullptr) return E_POINTER;
+  *flags = 0;
+  UNCOMPRESSEDAUDIOFORMAT o{};
+  if (FAILED(other->GetUncompressedAudioFormat(&o))) return S_OK;
+  if (o.guidFormatType != format.guidFormatType) return S_OK;
+  DWORD equal = AUDIOMEDIATYPE_EQUAL_FORMAT_TYPES;
+  if (o.dwSamplesPerFrame == format.dwSamplesPerFrame &&
+      o.dwBytesPerSampleContainer == format.dwBytesPerSampleContainer &&
+      o.dwValidBitsPerSample == format.dwValidBitsPerSample &&
+      o.fFramesPerSecond == format.fFramesPerSecond && o.dwChannelMask == format.dwChannelMask)
+    equal |= AUDIOMEDIATYPE_EQUAL_FORMAT_DATA | AUDIOMEDIATYPE_EQUAL_FORMAT_USER_DATA;
+  *flags = equal;
+  return S_OK;
+}
+
 class MediaType final : public IAudioMediaType {
  public:
   // Any thread: a new object with one reference for the caller, or null without memory.
@@ -19,8 +41,7 @@ class MediaType final : public IAudioMediaType {
   ULONG STDMETHODCALLTYPE AddRef() override;
   ULONG STDMETHODCALLTYPE Release() override;
   HRESULT STDMETHODCALLTYPE IsCompressedFormat(BOOL* pfCompressed) override;
-  // Flags AUDIOMEDIATYPE_EQUAL_FORMAT_TYPES when the format types match, and also the DATA
-  // and USER_DATA flags when every field matches exactly (a NaN rate never does).
+  // compareMediaType on this type's format.
   HRESULT STDMETHODCALLTYPE IsEqual(IAudioMediaType* pIAudioType, DWORD* pdwFlags) override;
   // Valid while the object lives.
   const WAVEFORMATEX* STDMETHODCALLTYPE GetAudioFormat() override;

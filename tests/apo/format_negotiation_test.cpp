@@ -160,7 +160,7 @@ TEST_F(ApoTest, RefusalsAreLoggedWithTheRequestedFormat) {
 
 // Verifies the media type itself: IsEqual gives 0xE for the same format, 0x2 when only the
 // rate differs (and for NaN rates, never equal), 0 for another format type or a type that
-// cannot describe itself; the identity and the compressed question.
+// cannot describe itself, the same from a host's type; the identity and the compressed question.
 TEST(MediaTypeTest, IsEqualComparesFieldByField) {
   MediaType* type = MediaType::create(floatFormat(2, 48000.0f, 0x3));
   ASSERT_NE(nullptr, type);
@@ -190,6 +190,14 @@ TEST(MediaTypeTest, IsEqualComparesFieldByField) {
   EXPECT_EQ(0u, flags);
   EXPECT_EQ(E_POINTER, type->IsEqual(nullptr, &flags));
   EXPECT_EQ(E_POINTER, type->IsEqual(same, nullptr));
+  // A host's type answers the same way, from its side.
+  EXPECT_EQ(S_OK, otherMask.IsEqual(type, &flags));
+  EXPECT_EQ(0x2u, flags);
+  EXPECT_EQ(S_OK, pcm.IsEqual(&pcm, &flags));
+  EXPECT_EQ(0xEu, flags);
+  EXPECT_EQ(S_OK, pcm.IsEqual(type, &flags));
+  EXPECT_EQ(0u, flags);
+  EXPECT_EQ(E_FAIL, silent.IsEqual(type, &flags));
 
   BOOL compressed = TRUE;
   EXPECT_EQ(S_OK, type->IsCompressedFormat(&compressed));

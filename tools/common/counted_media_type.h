@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "apo/media_type.h"
 #include "platform/com/apo_interfaces.h"
 
 namespace vorlund {
@@ -45,7 +46,11 @@ class CountedMediaType final : public IAudioMediaType {
     *compressed = FALSE;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE IsEqual(IAudioMediaType*, DWORD*) override { return E_NOTIMPL; }
+  // A type that cannot describe itself answers with the same failure.
+  HRESULT STDMETHODCALLTYPE IsEqual(IAudioMediaType* other, DWORD* flags) override {
+    if (FAILED(result_)) return result_;
+    return compareMediaType(format_, other, flags);
+  }
   const WAVEFORMATEX* STDMETHODCALLTYPE GetAudioFormat() override { return nullptr; }
   HRESULT STDMETHODCALLTYPE GetUncompressedAudioFormat(UNCOMPRESSEDAUDIOFORMAT* out) override {
     if (out == nullptr) return E_POINTER;
