@@ -26,8 +26,8 @@
 #include "engine/parameter_block.h"
 #include "engine/processing_lifecycle.h"
 #include "engine/shared_block.h"
-#include "engine/stream_connections.h"
 #include "engine/stream_format.h"
+#include "engine_stream.h"
 #include "fuzz_input.h"
 #include "temp_data_folder.h"
 
@@ -101,23 +101,9 @@ Stream readStream(FuzzInput& in) {
   return s;
 }
 
-// The audio engine's side of one stream: its connections and the effect locked on them.
-class EngineStream {
- public:
-  explicit EngineStream(ProcessingLifecycle& lifecycle) : lifecycle_(lifecycle) {}
-
-  void lock(const Stream& s) {
-    if (lifecycle_.frame.locked) lifecycle_.unlockForProcess();
-    connections_ = std::make_unique<test::StreamConnections>(test::floatFormat(s.channels, s.rate),
-                                                             s.maxInputFrames, s.maxOutputFrames);
-    require(connections_->lock(lifecycle_) == S_OK, "an accepted stream locks");
-    require(lifecycle_.frame.channel.activeBlock() != nullptr, "a shared block is open");
-  }
-
- private:
-  ProcessingLifecycle& lifecycle_;
-  std::unique_ptr<test::StreamConnections> connections_;
-};
+void lockStream(EngineStream& engine, const Stream& s) {
+  engine.lock(s.rate, s.channels, s.maxInputFrames, s.maxOutputFrames);
+}
 
 // Signal sources whose phase and noise state run on across blocks, so tones stay continuous.
 class Generator {
@@ -302,7 +288,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto lifecycle = std::make_unique<ProcessingLifecycle>();
   BlockFrame& frame = lifecycle->frame;
   EngineStream locked(*lifecycle);
-  locked.lock(stream);
+  lockStream(locked, stream);
   // The control application's side of the shared block.
   SharedBlock* block = frame.channel.activeBlock();
   publishRecord(*block, record);
@@ -340,7 +326,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case Op::Relock:
         if (relocks-- > 0) {
           stream = readStream(in);
-          locked.lock(stream);
+          lockStream(locked, stream);
         }
         break;
       case Op::Count:

@@ -17,8 +17,8 @@
 #include "engine/parameter_block.h"
 #include "engine/processing_lifecycle.h"
 #include "engine/shared_block.h"
-#include "engine/stream_connections.h"
 #include "engine/stream_format.h"
+#include "engine_stream.h"
 #include "fuzz_input.h"
 #include "temp_data_folder.h"
 
@@ -111,14 +111,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const auto lifecycle = std::make_unique<ProcessingLifecycle>();
   BlockFrame& frame = lifecycle->frame;
-  std::unique_ptr<test::StreamConnections> connections;
+  EngineStream engine(*lifecycle);
   auto lock = [&] {
-    if (frame.locked) lifecycle->unlockForProcess();
-    connections = std::make_unique<test::StreamConnections>(
-        test::floatFormat(stream.channels, stream.rate), kMaxFrames, kMaxFrames);
-    require(connections->lock(*lifecycle) == S_OK, "an accepted stream locks");
-    require(frame.channel.activeBlock() != nullptr && frame.channel.isShared(),
-            "shared.bin is mapped");
+    engine.lock(stream.rate, stream.channels, kMaxFrames, kMaxFrames);
+    require(frame.channel.isShared(), "shared.bin is mapped");
   };
   lock();
   // Checked once: later header words are whatever the writer left, and the channel, open
