@@ -228,5 +228,32 @@ TEST(ParameterChannelTest, WatcherPicksUpRewrittenFile) {
   EXPECT_EQ(3.0f, currentRecord(block).inputGainDb);
 }
 
+// Verifies fallback when shared.bin opens but cannot be sized or mapped (a link to the null
+// device, which takes neither): the record of params.bin is in force at once, the line names
+// the failure, the device is left as it was. Skipped where the test cannot make the link.
+TEST(ParameterChannelTest, UnmappableSharedFileFallsBack) {
+  TempDataFolder temp;
+  std::error_code linkError;
+  test::fs::create_symlink("/dev/null", temp.file("shared.bin"), linkError);
+  if (linkError || !test::fs::exists("/dev/null")) GTEST_SKIP() << "no null device to link";
+  writeRecordFile(temp, recordWithGain(5.0f));
+
+  ParameterChannel channel;
+  channel.open();
+  ASSERT_NE(nullptr, channel.activeBlock());
+  EXPECT_FALSE(channel.isShared());
+  EXPECT_EQ(5.0f, currentRecord(*channel.activeBlock()).inputGainDb);
+  const std::vector<std::string> messages = test::logMessages(temp.file("apo.log"));
+  ASSERT_EQ(1u, messages.size());
+  EXPECT_EQ(0u, messages[0].find("shared file unavailable (error "));
+  EXPECT_NE(std::string::npos, messages[0].find("), falling back to params.bin watching"));
+  EXPECT_EQ(std::string::npos, messages[0].find("(error 0)"));
+  EXPECT_TRUE(test::fs::is_character_file("/dev/null"));
+
+  writeRecordFile(temp, recordWithGain(-3.0f));
+  EXPECT_TRUE(
+      eventually([&] { return currentRecord(*channel.activeBlock()).inputGainDb == -3.0f; }));
+}
+
 }  // namespace
 }  // namespace vorlund
