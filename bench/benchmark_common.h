@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "suppressor/lanes.h"
+#include "chain/lanes.h"
 
 namespace vorlund::bench {
 

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "chain/biquad.h"
+#include "chain/lanes.h"
 #include "chain/skewed_pipeline.h"
 
 namespace vorlund {
@@ -30,21 +31,106 @@ class LocalCascade {
     return x;
   }
 
-  // The whole block in place, the sections skewed by one sample each (runSkewed): they run
-  // side by side, and each sees its samples in order, as in process().
+  // The whole block in place, the sections skewed by one sample each: they run side by side,
+  // and each sees its samples in order, as in process(). From kVectorSections sections on,
+  // four sections share one vector, section k in lane k: each step moves every section's
+  // previous output one lane up as the next section's input, which a vector does in one
+  // shuffle, while a section's arithmetic stays the element-wise IEEE arithmetic of process().
   void processBlock(float* samples, int count) noexcept {
-    [&]<std::size_t... I>(std::index_sequence<I...>) {
-      if constexpr (N == 0) {
-        (void)samples;
-        (void)count;
-      } else {
-        runSkewed(samples, count, [this](float x) { return sections_[I].process(x); }...);
+    if constexpr (N >= kVectorSections) {
+      processBlockInLanes(samples, count);
+    } else {
+      [&]<std::size_t... I>(std::index_sequence<I...>) {
+        if constexpr (N == 0) {
+          (void)samples;
+          (void)count;
+        } else {
+          runSkewed(samples, count, [this](float x) { return sections_[I].process(x); }...);
+        }
       }
+      (std::make_index_sequence<N>{});
     }
-    (std::make_index_sequence<N>{});
   }
 
  private:
+  // Below this, two or three sections already fill the processor's arithmetic units side by
+  // side without the shuffles.
+  static constexpr int kVectorSections = 4;
+  static constexpr int kGroups = (N + kLaneCount - 1) / kLaneCount;
+
+  // Step `at` of the skew one section at a time, for the steps at the edges of the block where
+  // some sections have no sample: section k takes sample at - k from section k - 1's output
+  // of the step before (carry), last section first so that output is still the old one.
+  void edgeStep(std::array<float, N>& carry, float* samples, int at, int count) noexcept {
+    for (int k = N - 1; k >= 0; --k) {
+      const int sample = at - k;
+      if (sample < 0 || sample >= count) continue;
+      carry[k] = sections_[k].process(k == 0 ? samples[at] : carry[k - 1]);
+      if (k == N - 1) samples[sample] = carry[k];
+    }
+  }
+
+  void processBlockInLanes(float* samples, int count) noexcept {
+    std::array<float, N> carry{};
+    const int lastStep = count + N - 1;
+    int at = 0;
+    for (; at < N - 1 && at < lastStep; ++at) edgeStep(carry, samples, at, count);
+    if (at < count) {
+      // Lanes past the last section hold zero coefficients; what they compute is never read.
+      std::array<float, kGroups * kLaneCount> b0{}, b1{}, b2{}, a1{}, a2{}, z1{}, z2{}, y{};
+      for (int k = 0; k < N; ++k) {
+        b0[k] = sections_[k].b0;
+        b1[k] = sections_[k].b1;
+        b2[k] = sections_[k].b2;
+        a1[k] = sections_[k].a1;
+        a2[k] = sections_[k].a2;
+        z1[k] = sections_[k].z1;
+        z2[k] = sections_[k].z2;
+        y[k] = carry[k];
+      }
+      Lanes vb0[kGroups], vb1[kGroups], vb2[kGroups], va1[kGroups], va2[kGroups];
+      Lanes vz1[kGroups], vz2[kGroups], vy[kGroups];
+      for (int g = 0; g < kGroups; ++g) {
+        const int lane = g * kLaneCount;
+        vb0[g] = load<Lanes>(&b0[lane]);
+        vb1[g] = load<Lanes>(&b1[lane]);
+        vb2[g] = load<Lanes>(&b2[lane]);
+        va1[g] = load<Lanes>(&a1[lane]);
+        va2[g] = load<Lanes>(&a2[lane]);
+        vz1[g] = load<Lanes>(&z1[lane]);
+        vz2[g] = load<Lanes>(&z2[lane]);
+        vy[g] = load<Lanes>(&y[lane]);
+      }
+      constexpr int kLastGroup = (N - 1) / kLaneCount;
+      constexpr int kLastLane = (N - 1) % kLaneCount;
+      for (; at < count; ++at) {
+        Lanes in[kGroups];
+        in[0] = __builtin_shufflevector(vy[0], Lanes{samples[at], 0.0f, 0.0f, 0.0f}, 4, 0, 1, 2);
+        for (int g = 1; g < kGroups; ++g)
+          in[g] = __builtin_shufflevector(vy[g - 1], vy[g], 3, 4, 5, 6);
+        for (int g = 0; g < kGroups; ++g) {
+          const Lanes out = vb0[g] * in[g] + vz1[g];
+          vz1[g] = vb1[g] * in[g] - va1[g] * out + vz2[g];
+          vz2[g] = vb2[g] * in[g] - va2[g] * out;
+          vy[g] = out;
+        }
+        samples[at - (N - 1)] = vy[kLastGroup][kLastLane];
+      }
+      for (int g = 0; g < kGroups; ++g) {
+        const int lane = g * kLaneCount;
+        store(&z1[lane], vz1[g]);
+        store(&z2[lane], vz2[g]);
+        store(&y[lane], vy[g]);
+      }
+      for (int k = 0; k < N; ++k) {
+        sections_[k].z1 = z1[k];
+        sections_[k].z2 = z2[k];
+        carry[k] = y[k];
+      }
+    }
+    for (; at < lastStep; ++at) edgeStep(carry, samples, at, count);
+  }
+
   BiquadSection* const* from_;
   std::array<BiquadSection, N> sections_{};
 };

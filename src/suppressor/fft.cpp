@@ -5,7 +5,7 @@
 #include <cmath>
 #include <utility>
 
-#include "suppressor/lanes.h"
+#include "chain/lanes.h"
 
 namespace vorlund {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "chain/gain.h"
-#include "suppressor/lanes.h"
+#include "chain/lanes.h"
 
 namespace vorlund {
 namespace {
