@@ -76,30 +76,27 @@ class LocalCascade {
     int at = 0;
     for (; at < N - 1 && at < lastStep; ++at) edgeStep(carry, samples, at, count);
     if (at < count) {
-      // Lanes past the last section hold zero coefficients; what they compute is never read.
-      std::array<float, kGroups * kLaneCount> b0{}, b1{}, b2{}, a1{}, a2{}, z1{}, z2{}, y{};
-      for (int k = 0; k < N; ++k) {
-        b0[k] = sections_[k].b0;
-        b1[k] = sections_[k].b1;
-        b2[k] = sections_[k].b2;
-        a1[k] = sections_[k].a1;
-        a2[k] = sections_[k].a2;
-        z1[k] = sections_[k].z1;
-        z2[k] = sections_[k].z2;
-        y[k] = carry[k];
-      }
+      // Lane k of group g holds section 4g + k; lanes past the last section hold zero
+      // coefficients, and what they compute is never read.
+      auto gather = [&](float BiquadSection::*field, int g) {
+        Lanes v{};
+        for (int lane = 0; lane < kLaneCount && g * kLaneCount + lane < N; ++lane)
+          v[lane] = sections_[g * kLaneCount + lane].*field;
+        return v;
+      };
       Lanes vb0[kGroups], vb1[kGroups], vb2[kGroups], va1[kGroups], va2[kGroups];
       Lanes vz1[kGroups], vz2[kGroups], vy[kGroups];
       for (int g = 0; g < kGroups; ++g) {
-        const int lane = g * kLaneCount;
-        vb0[g] = load<Lanes>(&b0[lane]);
-        vb1[g] = load<Lanes>(&b1[lane]);
-        vb2[g] = load<Lanes>(&b2[lane]);
-        va1[g] = load<Lanes>(&a1[lane]);
-        va2[g] = load<Lanes>(&a2[lane]);
-        vz1[g] = load<Lanes>(&z1[lane]);
-        vz2[g] = load<Lanes>(&z2[lane]);
-        vy[g] = load<Lanes>(&y[lane]);
+        vb0[g] = gather(&BiquadSection::b0, g);
+        vb1[g] = gather(&BiquadSection::b1, g);
+        vb2[g] = gather(&BiquadSection::b2, g);
+        va1[g] = gather(&BiquadSection::a1, g);
+        va2[g] = gather(&BiquadSection::a2, g);
+        vz1[g] = gather(&BiquadSection::z1, g);
+        vz2[g] = gather(&BiquadSection::z2, g);
+        vy[g] = Lanes{};
+        for (int lane = 0; lane < kLaneCount && g * kLaneCount + lane < N; ++lane)
+          vy[g][lane] = carry[g * kLaneCount + lane];
       }
       constexpr int kLastGroup = (N - 1) / kLaneCount;
       constexpr int kLastLane = (N - 1) % kLaneCount;
@@ -116,16 +113,10 @@ class LocalCascade {
         }
         samples[at - (N - 1)] = vy[kLastGroup][kLastLane];
       }
-      for (int g = 0; g < kGroups; ++g) {
-        const int lane = g * kLaneCount;
-        store(&z1[lane], vz1[g]);
-        store(&z2[lane], vz2[g]);
-        store(&y[lane], vy[g]);
-      }
       for (int k = 0; k < N; ++k) {
-        sections_[k].z1 = z1[k];
-        sections_[k].z2 = z2[k];
-        carry[k] = y[k];
+        sections_[k].z1 = vz1[k / kLaneCount][k % kLaneCount];
+        sections_[k].z2 = vz2[k / kLaneCount][k % kLaneCount];
+        carry[k] = vy[k / kLaneCount][k % kLaneCount];
       }
     }
     for (; at < lastStep; ++at) edgeStep(carry, samples, at, count);
