@@ -215,21 +215,11 @@ long peakResidentKiB() {
   return -1;
 }
 
-// Read in one piece of exactly the file's size, so that the test's own peak memory for it is
-// the same for every log of the same size.
-std::string readFile(const fs::path& path, std::uintmax_t from = 0) {
-  std::ifstream in(path, std::ios::binary);
-  const std::uintmax_t size = fs::file_size(path);
-  std::string text(static_cast<std::size_t>(size - std::min(from, size)), '\0');
-  in.seekg(static_cast<std::streamoff>(size - text.size()));
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  return text;
-}
-
 // The last line of the log, without its line end.
 std::string lastLogLine(const fs::path& log) {
   const std::uintmax_t size = fs::file_size(log);
-  const std::string text = readFile(log, size > kLongestLogLine ? size - kLongestLogLine : 0);
+  const std::string text =
+      test::readBytes(log, size > kLongestLogLine ? size - kLongestLogLine : 0);
   if (text.size() < 2) return {};
   const std::size_t start = text.rfind('\n', text.size() - 2);
   const std::size_t first = start == std::string::npos ? 0 : start + 1;
@@ -556,7 +546,7 @@ class Soak {
   }
 
   void checkLogLines(const fs::path& path) {
-    figures_.malformedLines += malformedLogLines(readFile(path));
+    figures_.malformedLines += malformedLogLines(test::readBytes(path));
   }
 
   double targetSeconds_;
