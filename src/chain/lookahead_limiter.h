@@ -24,14 +24,8 @@ class LookaheadLimiter {
   // Real-time thread; empty window, unity gain, silent delay line.
   void reset() noexcept;
 
-  // Real-time thread; returns the input of lookaheadSamples() - 1 samples ago, limited.
-  float process(float x) noexcept {
-    Window window = window_;
-    const float y = step(window, x);
-    window_ = window;
-    return y;
-  }
-  // Real-time thread; the same for a block, in place.
+  // Real-time thread; a block in place: each sample becomes the input of
+  // lookaheadSamples() - 1 samples ago, limited.
   void process(float* samples, int count) noexcept {
     Window window = window_;
     for (int i = 0; i < count; ++i) samples[i] = step(window, samples[i]);

@@ -12,8 +12,8 @@ namespace vorlund {
 namespace {
 
 std::vector<float> run(LookaheadLimiter& limiter, const std::vector<float>& in) {
-  std::vector<float> out(in.size());
-  for (std::size_t i = 0; i < in.size(); ++i) out[i] = limiter.process(in[i]);
+  std::vector<float> out = in;
+  limiter.process(out.data(), static_cast<int>(out.size()));
   return out;
 }
 
