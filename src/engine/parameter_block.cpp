@@ -41,13 +41,6 @@ void clamp(std::int32_t& value, std::int32_t lower, std::int32_t upper) {
   }
 }
 
-constexpr EqBand kDefaultBands[ParameterBlock::kBandCount] = {
-    {1, 1, 100.0f, 0.0f, 0.7f},  {1, 0, 200.0f, 0.0f, 1.0f},  {1, 0, 400.0f, 0.0f, 1.0f},
-    {1, 0, 800.0f, 0.0f, 1.0f},  {1, 0, 1600.0f, 0.0f, 1.0f}, {1, 0, 3200.0f, 0.0f, 1.0f},
-    {1, 0, 5000.0f, 0.0f, 1.0f}, {1, 0, 8000.0f, 0.0f, 1.0f}, {1, 2, 12000.0f, 0.0f, 0.7f},
-    {0, 0, 2500.0f, 0.0f, 1.0f},
-};
-
 }  // namespace
 
 void setDefaults(ParameterBlock& r) noexcept {
@@ -72,7 +65,7 @@ void setDefaults(ParameterBlock& r) noexcept {
   r.gateHoldMs = 150.0f;
   r.gateReleaseMs = 180.0f;
   r.eqEnabled = 1;
-  for (int i = 0; i < ParameterBlock::kBandCount; ++i) r.eqBands[i] = kDefaultBands[i];
+  for (int i = 0; i < ParameterBlock::kBandCount; ++i) r.eqBands[i] = kFactoryBands[i];
   r.deEsserEnabled = 1;
   r.deEsserHz = 6500.0f;
   r.deEsserAmount = 0.35f;

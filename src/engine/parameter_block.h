@@ -86,6 +86,14 @@ struct ParameterBlock {
   std::uint8_t reserved[kReservedBytes];
 };
 
+// The equaliser's factory bands: a low shelf, seven peaking bands, a high shelf, one spare.
+inline constexpr EqBand kFactoryBands[ParameterBlock::kBandCount] = {
+    {1, 1, 100.0f, 0.0f, 0.7f},  {1, 0, 200.0f, 0.0f, 1.0f},  {1, 0, 400.0f, 0.0f, 1.0f},
+    {1, 0, 800.0f, 0.0f, 1.0f},  {1, 0, 1600.0f, 0.0f, 1.0f}, {1, 0, 3200.0f, 0.0f, 1.0f},
+    {1, 0, 5000.0f, 0.0f, 1.0f}, {1, 0, 8000.0f, 0.0f, 1.0f}, {1, 2, 12000.0f, 0.0f, 0.7f},
+    {0, 0, 2500.0f, 0.0f, 1.0f},
+};
+
 // Fills the record with the factory settings (all bytes zeroed first).
 void setDefaults(ParameterBlock& record) noexcept;
 

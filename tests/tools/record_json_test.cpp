@@ -43,7 +43,7 @@ TEST(RecordJsonTest, EveryFieldOnceWithBandsInAnArray) {
     ASSERT_TRUE(test::isValidJson(text)) << text;
     for (const RecordField& field : recordFields()) {
       const std::size_t dot = field.name.find("].");
-      const std::string key = dot == std::string::npos ? field.name : field.name.substr(dot + 2);
+      const std::string key(dot == std::string::npos ? field.name : field.name.substr(dot + 2));
       EXPECT_EQ(dot == std::string::npos ? 1u : 10u, occurrences(text, "\"" + key + "\": "))
           << field.name;
     }

@@ -111,6 +111,9 @@ TEST(RecordTextTest, ReadsTheAcceptedSyntaxIntoTheRightFields) {
       "eqEnabled = Off\n"
       "eqBands[3].gainDb = -4.5\n"
       "eqBands[9].type = +6\n"
+      "eqBands[2].type = HighShelf\n"
+      "effectMode = echo\n"
+      "humBaseHz = 60hz\n"
       "eqBands[9].enabled = 1\n"
       "inputGainDb = +2.25\n"
       "limiterCeilingDb = -3\n"
@@ -125,11 +128,21 @@ TEST(RecordTextTest, ReadsTheAcceptedSyntaxIntoTheRightFields) {
   expected.eqEnabled = 0;
   expected.eqBands[3].gainDb = -4.5f;
   expected.eqBands[9].type = 6;
+  expected.eqBands[2].type = 2;
+  expected.effectMode = 5;
+  expected.humBaseHz = 60.0f;
   expected.eqBands[9].enabled = 1;
   expected.inputGainDb = 2.25f;
   expected.limiterCeilingDb = -3.0f;
   expected.compRatio = 10.0f;
   EXPECT_EQ(0, std::memcmp(&expected, &r, sizeof r));
+  // Choices are written back by their labels, and read back the same.
+  const std::string written = formatRecordText(r);
+  EXPECT_NE(std::string::npos, written.find("eqBands[2].type = highShelf\n"));
+  EXPECT_NE(std::string::npos, written.find("effectMode = echo\n"));
+  ParameterBlock reread;
+  ASSERT_TRUE(parseRecordText(written, reread).ok());
+  EXPECT_EQ(0, std::memcmp(&reread, &r, sizeof r));
 }
 
 // Verifies that a text is refused, and the record left untouched, for each line it cannot

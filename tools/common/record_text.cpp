@@ -93,8 +93,11 @@ std::optional<std::uint32_t> parseFloat(std::string_view text) {
   return std::bit_cast<std::uint32_t>(value);
 }
 
-std::optional<std::uint32_t> parseValue(std::string_view text, FieldKind kind) {
-  switch (kind) {
+std::optional<std::uint32_t> parseValue(std::string_view text, const RecordField& field) {
+  if (const std::optional<float> labelled = labelValue(field, text)) {
+    return numberBits(*labelled, field.kind);
+  }
+  switch (field.kind) {
     case FieldKind::Flag:
       return parseFlag(text);
     case FieldKind::Int:
@@ -105,16 +108,22 @@ std::optional<std::uint32_t> parseValue(std::string_view text, FieldKind kind) {
   return std::nullopt;
 }
 
-std::string_view expectedForm(FieldKind kind) {
-  switch (kind) {
+std::string expectedForm(const RecordField& field) {
+  std::string form;
+  switch (field.kind) {
     case FieldKind::Flag:
       return "a flag (0, 1, true, false, on or off)";
     case FieldKind::Int:
-      return "a whole number";
+      form = "a whole number";
+      break;
     case FieldKind::Float:
-      return "a number";
+      form = "a number";
+      break;
   }
-  return "";
+  if (field.labels.empty()) return form;
+  form += " or one of";
+  for (const FieldLabel& label : field.labels) form.append(" ").append(label.name);
+  return form;
 }
 
 std::string unknownNameMessage(std::string_view name) {
@@ -124,7 +133,7 @@ std::string unknownNameMessage(std::string_view name) {
     return quotedName + " belongs to the record header, which the system writes itself";
   }
   std::vector<std::string> names;
-  for (const RecordField& field : recordFields()) names.push_back(field.name);
+  for (const RecordField& field : recordFields()) names.emplace_back(field.name);
   return "unknown name " + quotedName + "; did you mean '" + nearestName(name, names) + "'?";
 }
 
@@ -168,10 +177,10 @@ class RecordEdit {
       fail(where, std::string(name) + " has no value");
       return;
     }
-    const std::optional<std::uint32_t> bits = parseValue(value, field->kind);
+    const std::optional<std::uint32_t> bits = parseValue(value, *field);
     if (!bits) {
-      fail(where, std::string(name) + ": '" + std::string(value) + "' is not " +
-                      std::string(expectedForm(field->kind)));
+      fail(where,
+           std::string(name) + ": '" + std::string(value) + "' is not " + expectedForm(*field));
       return;
     }
     setFieldBits(record_, *field, *bits);
@@ -190,7 +199,8 @@ class RecordEdit {
       const std::string given =
           origin.where.empty() ? formatFieldValue(change.before, field.kind) : origin.valueText;
       changes.emplace_back(origin.sequence, (origin.where.empty() ? "" : origin.where + ": ") +
-                                                field.name + " = " + given + " clamped to " +
+                                                std::string(field.name) + " = " + given +
+                                                " clamped to " +
                                                 formatFieldValue(change.after, field.kind));
     }
     std::stable_sort(changes.begin(), changes.end(),
@@ -258,7 +268,8 @@ RecordReport applyRecordSettings(std::span<const std::string> settings, Paramete
 std::string formatRecordText(const ParameterBlock& record) {
   std::string text;
   for (const RecordField& field : recordFields()) {
-    text += field.name + " = " + formatFieldValue(fieldBits(record, field), field.kind) + "\n";
+    text.append(field.name).append(" = ");
+    text += formatFieldValue(fieldBits(record, field), field) + "\n";
   }
   return text;
 }

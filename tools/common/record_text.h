@@ -2,7 +2,8 @@
 // names as in recordFields(), '#' starting a comment (whole-line or trailing), blank lines
 // ignored. Fields not named keep the factory defaults. Flags take 0, 1, true, false, on or off;
 // ints are decimal (saturating at the int32 range); floats are decimal, nan and inf included,
-// rounding like IEEE (1e50 becomes inf, 1e-50 becomes 0).
+// rounding like IEEE (1e50 becomes inf, 1e-50 becomes 0). A choice also takes its labels in
+// any case ("eqBands[1].type = peaking"), and the text form writes a choice by its label.
 //
 // As everywhere in the system, a record is never refused for its values: the result is
 // sanitised and every field that sanitising changed is reported as a warning. It is refused

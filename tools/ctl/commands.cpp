@@ -10,6 +10,7 @@
 
 #include "channel/diagnostic_log.h"
 #include "channel/parameter_channel.h"
+#include "common/field_reference.h"
 #include "common/json_writer.h"
 #include "common/preset_library.h"
 #include "common/record_fields.h"
@@ -85,9 +86,9 @@ void printChanges(const ParameterBlock& before, const ParameterBlock& after) {
   std::size_t width = 0;
   for (const FieldChange& change : changes) width = std::max(width, change.field->name.size());
   for (const FieldChange& change : changes) {
-    std::cout << "  " << padded(change.field->name, width) << "  "
-              << formatFieldValue(change.before, change.field->kind) << " -> "
-              << formatFieldValue(change.after, change.field->kind) << "\n";
+    std::cout << "  " << padded(std::string(change.field->name), width) << "  "
+              << formatFieldValue(change.before, *change.field) << " -> "
+              << formatFieldValue(change.after, *change.field) << "\n";
   }
 }
 
@@ -297,6 +298,10 @@ ExitCode runCommand(const CtlOptions& options) {
     return ExitCode::ok;
   }
   if (command != nullptr && command->name == "help") {
+    if (!options.operands.empty() && options.operands[0] == kFieldsTopic) {
+      std::cout << fieldReferenceText();
+      return ExitCode::ok;
+    }
     std::cout << helpText(options.operands.empty() ? nullptr : findCommand(options.operands[0]));
     return ExitCode::ok;
   }

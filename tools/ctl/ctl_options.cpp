@@ -33,10 +33,13 @@ constexpr CommandInfo kCommands[] = {
      "Builds a new record from the one in force with the given fields changed, saves it as\n"
      "params.bin and publishes it into shared.bin, where a running stream applies it at its\n"
      "next block (in parameter-file mode, within about a second). Names are those 'show'\n"
-     "prints (eqBands[3].gainDb for a band); flags take 0, 1, on, off, true or false. A value\n"
-     "outside its range is clamped, with a warning that shows what will apply. An unknown\n"
-     "name or a malformed value changes nothing. --dry-run shows the changes, writes nothing.",
-     "vorlund-ctl set inputGainDb=6 compRatio=4 gateEnabled=on", kOptionDryRun, 1, SIZE_MAX},
+     "prints (eqBands[3].gainDb for a band); flags take 0, 1, on, off, true or false; a\n"
+     "choice takes its label (eqBands[1].type=peaking, effectMode=echo) or its number\n"
+     "('vorlund-ctl help fields' lists them all). A value outside its range is clamped, with\n"
+     "a warning that shows what will apply. An unknown name or a malformed value changes\n"
+     "nothing. --dry-run shows the changes, writes nothing.",
+     "vorlund-ctl set inputGainDb=6 eqBands[1].type=peaking gateEnabled=on", kOptionDryRun, 1,
+     SIZE_MAX},
     {"load", "load FILE [--dry-run]", "put a record file in force (text or binary)",
      "Reads a record file, in the text form ('show' prints it; presets are written in it)\n"
      "or the 524-byte binary form of params.bin, and puts it in force as 'set' does. Fields\n"
@@ -71,9 +74,11 @@ constexpr CommandInfo kCommands[] = {
      "--json prints JSON (one object per line when repeating). Ctrl+C ends the live view.",
      "vorlund-ctl meters --once --json", kOptionInterval | kOptionOnce | kOptionCount | kOptionJson,
      0, 0},
-    {"help", "help [COMMAND]", "this overview, or a command's help with an example",
-     "Shows the overview, or the help of COMMAND ('vorlund-ctl COMMAND --help' does too).",
-     "vorlund-ctl help set", 0, 0, 1},
+    {"help", "help [COMMAND | fields]", "this overview, a command's help, or every field",
+     "Shows the overview, or the help of COMMAND ('vorlund-ctl COMMAND --help' does too).\n"
+     "'vorlund-ctl help fields' lists every field of the record by stage: what it does,\n"
+     "the values it takes (a choice's labels) and its factory value.",
+     "vorlund-ctl help fields", 0, 0, 1},
 };
 
 struct OptionInfo {
@@ -200,7 +205,8 @@ CtlOptions parseCommandLine(std::span<const std::string> arguments) {
   const std::size_t n = options.operands.size();
   if (n < command->minOperands || n > command->maxOperands)
     usageError("usage: vorlund-ctl " + std::string(command->synopsis));
-  if (command->name == "help" && n == 1 && findCommand(options.operands[0]) == nullptr)
+  if (command->name == "help" && n == 1 && options.operands[0] != kFieldsTopic &&
+      findCommand(options.operands[0]) == nullptr)
     usageError("no command '" + options.operands[0] + "'; did you mean '" +
                nearestName(options.operands[0], namesOf(kCommands)) + "'?");
   return options;

@@ -31,6 +31,9 @@ struct CommandInfo {
   std::size_t maxOperands;
 };
 
+// 'vorlund-ctl help fields': the reference of the record's fields.
+inline constexpr std::string_view kFieldsTopic = "fields";
+
 std::span<const CommandInfo> ctlCommands();
 const CommandInfo* findCommand(std::string_view name);
 

@@ -8,41 +8,10 @@
 #include <string_view>
 
 #include "common/json_writer.h"
+#include "engine/meter_table.h"
 #include "engine/shared_block.h"
 
 namespace vorlund {
-
-enum class MeterScale {
-  level,      // dBFS: a bar from -60 to 0
-  reduction,  // dB of gain taken away, 0 or below: a bar from 0 to -30
-  gain,       // dB either way: a bar of its size up to 30
-  load,       // 1.0 = processing took the whole block: a bar from 0 to 100 %
-};
-
-struct MeterField {
-  std::string_view key;    // the JSON name, as in the shared block
-  std::string_view label;  // the live view's
-  float SharedBlock::*member;
-  MeterScale scale;
-};
-
-inline constexpr std::array<MeterField, 13> kMeterFields = {{
-    {"inputPeakDb", "input peak", &SharedBlock::inputPeakDb, MeterScale::level},
-    {"inputRmsDb", "input RMS", &SharedBlock::inputRmsDb, MeterScale::level},
-    {"outputPeakDb", "output peak", &SharedBlock::outputPeakDb, MeterScale::level},
-    {"outputRmsDb", "output RMS", &SharedBlock::outputRmsDb, MeterScale::level},
-    {"inputBackgroundDb", "background", &SharedBlock::inputBackgroundDb, MeterScale::level},
-    {"noiseSuppressionDb", "noise suppression", &SharedBlock::noiseSuppressionDb,
-     MeterScale::reduction},
-    {"gateGainDb", "gate", &SharedBlock::gateGainDb, MeterScale::reduction},
-    {"plosiveGainDb", "plosive", &SharedBlock::plosiveGainDb, MeterScale::reduction},
-    {"deEsserGainDb", "de-esser", &SharedBlock::deEsserGainDb, MeterScale::reduction},
-    {"agcGainDb", "AGC", &SharedBlock::agcGainDb, MeterScale::gain},
-    {"compressorReductionDb", "compressor", &SharedBlock::compressorReductionDb,
-     MeterScale::reduction},
-    {"limiterGainDb", "limiter", &SharedBlock::limiterGainDb, MeterScale::reduction},
-    {"processingLoad", "load", &SharedBlock::processingLoad, MeterScale::load},
-}};
 
 // The status and meter fields at one moment (the effect may write between two fields).
 struct StreamReading {
