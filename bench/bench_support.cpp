@@ -154,12 +154,7 @@ void lockForProcessing(BlockFrame& frame, const ParameterBlock& record, double r
                        std::uint32_t channels) {
   const auto block = static_cast<std::uint32_t>(rate / 100.0);
   frame.chain.params = record;
-  frame.chain.prepare(rate);
-  frame.sizeBuffers(block, block);
-  frame.resetStatistics();
-  frame.inputChannelCount = channels;
-  frame.sampleRate = static_cast<float>(rate);
-  frame.locked = true;
+  frame.start({static_cast<float>(rate), channels, block, block});
 }
 
 ParameterBlock defaultRecord() {

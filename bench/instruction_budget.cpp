@@ -75,7 +75,7 @@ int run(int argc, char** argv) {
   countedAudio(frame, interleaved, warmUp, static_cast<std::size_t>(seconds * rate), channels,
                block, buffer);
   std::printf("%s record, %.2f s at %.0f Hz, %u channel(s): output peak %.4f\n", record.c_str(),
-              seconds, rate, channels, static_cast<double>(frame.peakOutput));
+              seconds, rate, channels, static_cast<double>(frame.statistics().peakOutput));
   return 0;
 }
 

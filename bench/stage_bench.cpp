@@ -77,7 +77,8 @@ void BM_DcBlocker(benchmark::State& state) {
 
 void BM_HighPass4(benchmark::State& state) {
   HighPassFilter stage;
-  stage.configure(true, record().highPassHz, 4, rateOf(state));
+  stage.prepare(rateOf(state));
+  stage.configure(true, record().highPassHz, 4);
   runStage(state, stage, sections<HighPassFilter>);
 }
 
@@ -124,7 +125,8 @@ void BM_NoiseGate(benchmark::State& state) {
 void BM_Equalizer13(benchmark::State& state) {
   const ParameterBlock& r = record();
   Equalizer stage;
-  stage.configure(r.eqBands, r.toneLow, r.tonePresence, r.toneAir, rateOf(state));
+  stage.prepare(rateOf(state));
+  stage.configure(r.eqBands, r.toneLow, r.tonePresence, r.toneAir);
   runStage(state, stage, sections<Equalizer>);
 }
 
@@ -157,7 +159,7 @@ void BM_VoiceEffect(benchmark::State& state) {
   const ParameterBlock& r = record();
   VoiceEffect stage;
   stage.prepare(rateOf(state));
-  stage.configure(static_cast<int>(state.range(1)), r.effectMix, r.effectParam);
+  stage.configure(static_cast<VoiceEffectMode>(state.range(1)), r.effectMix, r.effectParam);
   runStage(state, stage,
            [](VoiceEffect& s, float* samples, int count) { s.process(samples, count); });
 }

@@ -74,7 +74,7 @@ void runBlock(BlockFrame& frame, const Stream& s, FuzzInput& in) {
   APO_CONNECTION_PROPERTY* ins[] = {&inConnection};
   APO_CONNECTION_PROPERTY* outs[] = {&outConnection};
   const ParameterBlock before = frame.chain.params;
-  const std::uint32_t applied = frame.lastAppliedCounter;
+  const std::uint32_t applied = frame.lastAppliedCounter();
   frame.process(1, ins, 1, outs);
 
   require(outConnection.u32BufferFlags == BUFFER_VALID, "the block is processed");
@@ -88,7 +88,7 @@ void runBlock(BlockFrame& frame, const Stream& s, FuzzInput& in) {
   if (counter % 2 == 0 && counter != applied) {
     ParameterBlock expected = parameterArea(block);
     sanitise(expected);
-    require(sameBytes(frame.chain.params, expected) && frame.lastAppliedCounter == counter,
+    require(sameBytes(frame.chain.params, expected) && frame.lastAppliedCounter() == counter,
             "a new even counter brings the area sanitised");
   } else {
     require(sameBytes(frame.chain.params, before), "an odd or unmoved counter keeps the record");

@@ -84,10 +84,11 @@ HRESULT MicApo::GetLatency(HNSTIME* pTime) {
   if (pTime == nullptr) return E_POINTER;
   const BlockFrame& frame = lifecycle_.frame;
   *pTime = 0;
-  if (frame.locked && frame.sampleRate > 0.0f) {
+  const float rate = frame.format().sampleRate;
+  if (frame.isLocked() && rate > 0.0f) {
     const std::int32_t samples = frame.chain.latencySamples();
     *pTime = static_cast<HNSTIME>(static_cast<double>(samples) * kHundredNanosecondsPerSecond /
-                                  static_cast<double>(frame.sampleRate));
+                                  static_cast<double>(rate));
   }
   return S_OK;
 }
@@ -125,7 +126,7 @@ HRESULT MicApo::IsOutputFormatSupported(IAudioMediaType* pOppositeFormat,
 
 HRESULT MicApo::GetInputChannelCount(UINT32* pu32ChannelCount) {
   if (pu32ChannelCount == nullptr) return E_POINTER;
-  *pu32ChannelCount = lifecycle_.frame.inputChannelCount;
+  *pu32ChannelCount = lifecycle_.frame.format().channels;
   return S_OK;
 }
 

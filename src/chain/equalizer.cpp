@@ -17,16 +17,16 @@ bool isFlatWhenGainIsZero(int type) noexcept {
 }  // namespace
 
 void Equalizer::configure(std::span<const EqBand, kBandCount> bands, float toneLow,
-                          float tonePresence, float toneAir, double sampleRate) noexcept {
+                          float tonePresence, float toneAir) noexcept {
   activeCount_ = 0;
   for (int i = 0; i < kBandCount; ++i) {
     const EqBand& band = bands[i];
     if (band.enabled == 0) continue;
     if (isFlatWhenGainIsZero(band.type) && !(std::fabs(band.gainDb) >= kFlatBandDb)) continue;
-    designBiquad(bandSections_[i], band.type, sampleRate, band.freqHz, band.gainDb, band.q);
+    designBiquad(bandSections_[i], band.type, sampleRate_, band.freqHz, band.gainDb, band.q);
     activeBands_[activeCount_++] = i;
   }
-  tone_.configure(toneLow, tonePresence, toneAir, sampleRate);
+  tone_.configure(toneLow, tonePresence, toneAir);
 }
 
 }  // namespace vorlund

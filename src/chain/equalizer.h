@@ -17,10 +17,15 @@ class Equalizer {
   static constexpr int kBandCount = ParameterBlock::kBandCount;
   static constexpr int kMaxSections = kBandCount + ToneControls::kFilterCount;
 
-  // Real-time thread or configuration thread; designs the active bands and all tone filters
-  // for the rate, keeps every state.
+  // Configuration thread: notes the rate the bands and tone filters are designed for.
+  void prepare(double sampleRate) noexcept {
+    sampleRate_ = sampleRate;
+    tone_.prepare(sampleRate);
+  }
+  // Real-time thread or configuration thread, after prepare; designs the active bands and all
+  // tone filters, keeps every state.
   void configure(std::span<const EqBand, kBandCount> bands, float toneLow, float tonePresence,
-                 float toneAir, double sampleRate) noexcept;
+                 float toneAir) noexcept;
   float process(float x) noexcept {
     for (int j = 0; j < activeCount_; ++j) x = bandSections_[activeBands_[j]].process(x);
     return tone_.process(x);
@@ -41,6 +46,7 @@ class Equalizer {
   std::array<int, kBandCount> activeBands_{};  // band numbers, ascending
   int activeCount_ = 0;
   ToneControls tone_{};
+  double sampleRate_ = 48000.0;
 };
 
 }  // namespace vorlund

@@ -1,5 +1,7 @@
-// Level conversions as every stage of the chain does them, in float: dB to linear amplitude
-// (10^(dB/20)) and mean square to dB.
+// Level conversions, in float, as the chain's stages and the meter publisher make them: dB to
+// linear amplitude (10^(dB/20)), amplitude to dB (20·log10) and mean square (power) to dB
+// (10·log10). Levels at or below the silence thresholds, a gain of zero and NaN all read as
+// kSilenceDb.
 #pragma once
 
 #include <cmath>
@@ -8,16 +10,21 @@ namespace vorlund {
 
 // ln(10)/20 as the chain has always used it (one float step below the nearest float).
 constexpr float kDbToNeper = 0.11512925f;
+constexpr float kSilenceDb = -200.0f;
+// The silence thresholds: 1e-10 in amplitude and 1e-20 in power, both -200 dB.
+constexpr float kSilentAmplitude = 1e-10f;
+constexpr float kSilentMeanSquare = 1e-20f;
 
 inline float dbToGain(float db) noexcept {
   return std::exp(db * kDbToNeper);
 }
 
-// Level of a mean square in dB; anything at or below 1e-20 (-200 dB) reads as -200.
+inline float amplitudeToDb(float amplitude) noexcept {
+  return amplitude > kSilentAmplitude ? 20.0f * std::log10(amplitude) : kSilenceDb;
+}
+
 inline float meanSquareToDb(float meanSquare) noexcept {
-  constexpr float kFloor = 1e-20f;
-  constexpr float kFloorDb = -200.0f;
-  return meanSquare > kFloor ? 10.0f * std::log10(meanSquare) : kFloorDb;
+  return meanSquare > kSilentMeanSquare ? 10.0f * std::log10(meanSquare) : kSilenceDb;
 }
 
 }  // namespace vorlund

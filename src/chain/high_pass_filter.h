@@ -10,8 +10,11 @@ namespace vorlund {
 
 class HighPassFilter {
  public:
-  // Configuration: designs the sections in use; state is kept.
-  void configure(bool enabled, float cornerHz, int order, double sampleRate) noexcept;
+  // Configuration thread: notes the rate the sections are designed for.
+  void prepare(double sampleRate) noexcept { sampleRate_ = sampleRate; }
+  // Real-time or configuration thread, after prepare: designs the sections in use; state is
+  // kept.
+  void configure(bool enabled, float cornerHz, int order) noexcept;
   float process(float x) noexcept {
     for (int i = 0; i < count_; ++i) x = sections_[i].process(x);
     return x;
@@ -30,6 +33,7 @@ class HighPassFilter {
  private:
   std::array<BiquadSection, 2> sections_{};
   int count_ = 0;
+  double sampleRate_ = 48000.0;
 };
 
 }  // namespace vorlund

@@ -4,13 +4,13 @@
 #include <cmath>
 
 #include "chain/gain.h"
+#include "chain/numbers.h"
 
 namespace vorlund {
 
 void PlosiveSuppressor::prepare(double sampleRate) noexcept {
   // Two cascaded Butterworth sections per band make the Linkwitz-Riley pair. The designer
   // holds the crossover at 0.49 x rate where 110 Hz does not fit.
-  constexpr double kButterworthQ = 0.70710678;
   constexpr double kEnvelopeAttackMs = 0.3;
   constexpr double kEnvelopeReleaseMs = 40.0;
   // Low-band envelopes below this level are never cut, whatever the band ratio.

@@ -4,7 +4,7 @@
 
 namespace vorlund {
 
-void ToneControls::configure(float low, float presence, float air, double sampleRate) noexcept {
+void ToneControls::configure(float low, float presence, float air) noexcept {
   // A knob within this of centre takes its filter out of the path.
   constexpr float kCentre = 0.01f;
   // Frequency, dB at the end of the knob's travel, and Q of each filter.
@@ -15,10 +15,10 @@ void ToneControls::configure(float low, float presence, float air, double sample
   lowActive_ = std::fabs(low) > kCentre;
   presenceActive_ = std::fabs(presence) > kCentre;
   airActive_ = std::fabs(air) > kCentre;
-  designBiquad(lowShelf_, FilterType::LowShelf, sampleRate, kLowHz, low * kLowDb, kLowQ);
-  designBiquad(presence_, FilterType::Peaking, sampleRate, kPresenceHz, presence * kPresenceDb,
+  designBiquad(lowShelf_, FilterType::LowShelf, sampleRate_, kLowHz, low * kLowDb, kLowQ);
+  designBiquad(presence_, FilterType::Peaking, sampleRate_, kPresenceHz, presence * kPresenceDb,
                kPresenceQ);
-  designBiquad(air_, FilterType::HighShelf, sampleRate, kAirHz, air * kAirDb, kAirQ);
+  designBiquad(air_, FilterType::HighShelf, sampleRate_, kAirHz, air * kAirDb, kAirQ);
 }
 
 }  // namespace vorlund

@@ -11,8 +11,11 @@ class ToneControls {
  public:
   static constexpr int kFilterCount = 3;
 
-  // Real-time thread or configuration thread; redesigns all three, keeps their state.
-  void configure(float low, float presence, float air, double sampleRate) noexcept;
+  // Configuration thread: notes the rate the filters are designed for.
+  void prepare(double sampleRate) noexcept { sampleRate_ = sampleRate; }
+  // Real-time thread or configuration thread, after prepare; redesigns all three, keeps their
+  // state.
+  void configure(float low, float presence, float air) noexcept;
   float process(float x) noexcept {
     if (lowActive_) x = lowShelf_.process(x);
     if (presenceActive_) x = presence_.process(x);
@@ -40,6 +43,7 @@ class ToneControls {
   bool lowActive_ = false;
   bool presenceActive_ = false;
   bool airActive_ = false;
+  double sampleRate_ = 48000.0;
 };
 
 }  // namespace vorlund

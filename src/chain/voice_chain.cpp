@@ -54,6 +54,8 @@ VoiceChain::VoiceChain() noexcept {
 void VoiceChain::prepare(double rate) {
   sampleRate = rate;
   dcBlocker_.prepare(rate);
+  highPass_.prepare(rate);
+  equalizer_.prepare(rate);
   suppressor_.prepare(rate);
   voiceTracker_.prepare(rate);
   inputTracker_.prepare(rate);
@@ -74,21 +76,20 @@ void VoiceChain::prepare(double rate) {
 void VoiceChain::update() noexcept {
   inputGain_ = dbToGain(params.inputGainDb);
   outputGain_ = dbToGain(params.outputGainDb);
-  highPass_.configure(params.highPassEnabled != 0, params.highPassHz, params.highPassOrder,
-                      sampleRate);
+  highPass_.configure(params.highPassEnabled != 0, params.highPassHz, params.highPassOrder);
   humFilter_.configure(params.humFilterEnabled != 0, params.humBaseHz, params.humHarmonics);
   suppressor_.configure(params.nsEnabled != 0, params.nsReductionDb, params.nsStrength);
   plosive_.configure(params.plosiveEnabled != 0, params.plosiveStrength);
   gate_.configure(params.gateEnabled != 0, params.gateThresholdDb, params.gateRangeDb,
                   params.gateAttackMs, params.gateHoldMs, params.gateReleaseMs);
-  equalizer_.configure(params.eqBands, params.toneLow, params.tonePresence, params.toneAir,
-                       sampleRate);
+  equalizer_.configure(params.eqBands, params.toneLow, params.tonePresence, params.toneAir);
   deEsser_.configure(params.deEsserEnabled != 0, params.deEsserHz, params.deEsserAmount);
   agc_.configure(params.agcEnabled != 0, params.agcTargetDb, params.agcMaxGainDb, params.agcSpeed);
   compressor_.configure(params.compEnabled != 0, params.compThresholdDb, params.compRatio,
                         params.compAttackMs, params.compReleaseMs, params.compKneeDb,
                         params.compMakeupDb, params.compAutoMakeup != 0);
-  voiceEffect_.configure(params.effectMode, params.effectMix, params.effectParam);
+  voiceEffect_.configure(static_cast<VoiceEffectMode>(params.effectMode), params.effectMix,
+                         params.effectParam);
   limiter_.configure(params.limiterEnabled != 0, params.limiterCeilingDb);
 }
 

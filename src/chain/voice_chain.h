@@ -5,7 +5,6 @@
 
 #include <cstddef>
 
-#include "chain/chain_meters.h"
 #include "chain/compressor.h"
 #include "chain/dc_blocker.h"
 #include "chain/de_esser.h"
@@ -17,6 +16,7 @@
 #include "chain/loudness_agc.h"
 #include "chain/noise_gate.h"
 #include "chain/plosive_suppressor.h"
+#include "engine/chain_meters.h"
 #include "engine/parameter_block.h"
 #include "suppressor/noise_suppressor.h"
 #include "suppressor/voice_effect.h"

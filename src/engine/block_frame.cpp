@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/meter_publisher.h"
 #include "platform/denormal_guard.h"
 #include "platform/performance_counter.h"
+#include "platform/system.h"
 
 namespace vorlund {
 namespace {
@@ -54,19 +56,21 @@ void foldFrames(const float* in, float* mono, std::uint32_t k, std::uint32_t cha
 
 }  // namespace
 
-void BlockFrame::sizeBuffers(std::uint32_t maxFrames, std::uint32_t maxOutputFrames) {
-  maxFrameCount = maxFrames;
-  maxOutputFrameCount = maxOutputFrames;
-  sizeExactly(monoBuffer,
-              static_cast<std::size_t>(static_cast<std::uint64_t>(maxFrames) + kBufferSlack), 0.0f);
-}
-
-void BlockFrame::resetStatistics() noexcept {
-  blockCount = 0;
-  peakInput = 0.0f;
-  peakOutput = 0.0f;
-  processingLoad = 0.0f;
-  resetRequested.store(0, std::memory_order_relaxed);
+void BlockFrame::start(const FrameFormat& format) {
+  locked_ = false;
+  format_ = format;
+  sizeExactly(monoBuffer_,
+              static_cast<std::size_t>(static_cast<std::uint64_t>(format.maxFrames) + kBufferSlack),
+              0.0f);
+  chain.prepare(static_cast<double>(format.sampleRate));
+  SharedBlock* block = channel.activeBlock();
+  // Read whatever the counter says: a record written while unlocked is taken now.
+  if (block != nullptr && !applyRecord(*block)) lastAppliedCounter_ = kNoRecordApplied;
+  lastRelearnCounter_ = block != nullptr ? loadRelearnCounter(*block) : 0;
+  counterFrequency_ = performanceFrequency();
+  statistics_ = FrameStatistics{};
+  resetRequested_.store(0, std::memory_order_relaxed);
+  locked_ = true;
 }
 
 void BlockFrame::process(std::uint32_t numInputConnections,
@@ -77,54 +81,55 @@ void BlockFrame::process(std::uint32_t numInputConnections,
   if (inputConnections == nullptr || outputConnections == nullptr) return;
   APO_CONNECTION_PROPERTY* input = inputConnections[0];
   APO_CONNECTION_PROPERTY* output = outputConnections[0];
-  if (input == nullptr || output == nullptr || !locked) return;
+  if (input == nullptr || output == nullptr || !locked_) return;
   if (input->pBuffer == 0 || output->pBuffer == 0) return;
 
   // Never more than the mono buffer holds, nor more than the output connection can take.
-  std::uint32_t count = std::min(input->u32ValidFrameCount, maxFrameCount);
-  if (maxOutputFrameCount != 0) count = std::min(count, maxOutputFrameCount);
-  const std::uint32_t channels = inputChannelCount;
-  if (channels == 0 || monoBuffer.size() < count) return;
+  std::uint32_t count = std::min(input->u32ValidFrameCount, format_.maxFrames);
+  if (format_.maxOutputFrames != 0) count = std::min(count, format_.maxOutputFrames);
+  const std::uint32_t channels = format_.channels;
+  if (channels == 0 || monoBuffer_.size() < count) return;
 
   DenormalGuard denormals;
   const std::int64_t t0 = performanceCounter();
 
-  if (resetRequested.load(std::memory_order_relaxed) != 0) {
-    resetRequested.exchange(0);
+  if (resetRequested_.load(std::memory_order_relaxed) != 0) {
+    resetRequested_.exchange(0);
     chain.reset();
   }
   if (SharedBlock* block = channel.activeBlock()) pickUpSharedBlock(*block);
 
   foldToMono(*input, count, channels);
-  chain.process(monoBuffer.data(), static_cast<int>(count));
-  blockCount += 1;
+  chain.process(monoBuffer_.data(), static_cast<int>(count));
+  FrameStatistics& s = statistics_;
+  s.blockCount += 1;
   // Written as "greater than" so a NaN meter never replaces the stored peak.
-  if (chain.meters.inputPeak > peakInput) peakInput = chain.meters.inputPeak;
-  if (chain.meters.outputPeak > peakOutput) peakOutput = chain.meters.outputPeak;
+  if (chain.meters.inputPeak > s.peakInput) s.peakInput = chain.meters.inputPeak;
+  if (chain.meters.outputPeak > s.peakOutput) s.peakOutput = chain.meters.outputPeak;
 
   writeOut(*output, count, channels);
   output->u32ValidFrameCount = count;
   output->u32BufferFlags = BUFFER_VALID;
 
   const std::int64_t t1 = performanceCounter();
-  if (count != 0 && sampleRate > 0.0f && counterFrequency > 0) {
-    const float elapsed = static_cast<float>(t1 - t0) / static_cast<float>(counterFrequency);
-    const float duration = static_cast<float>(count) / sampleRate;
+  if (count != 0 && format_.sampleRate > 0.0f && counterFrequency_ > 0) {
+    const float elapsed = static_cast<float>(t1 - t0) / static_cast<float>(counterFrequency_);
+    const float duration = static_cast<float>(count) / format_.sampleRate;
     const float ratio = elapsed / duration;
-    processingLoad = processingLoad + (ratio - processingLoad) * kLoadSmoothing;
+    s.processingLoad = s.processingLoad + (ratio - s.processingLoad) * kLoadSmoothing;
   }
   // Outside the measured span: the load figure covers the processing, not its publishing.
   if (SharedBlock* block = channel.activeBlock())
-    publishMeters(*block, chain.meters, chain.params.bypass, processingLoad);
+    publishMeters(*block, chain.meters, chain.params.bypass, s.processingLoad, tickCount64());
 }
 
 bool BlockFrame::applyRecord(SharedBlock& block) noexcept {
   std::uint32_t counter = 0;
-  if (!readSnapshot(block, stagingRecord, counter)) return false;
-  sanitise(stagingRecord);
-  chain.params = stagingRecord;
+  if (!readSnapshot(block, stagingRecord_, counter)) return false;
+  sanitise(stagingRecord_);
+  chain.params = stagingRecord_;
   if (chain.prepared) chain.update();
-  lastAppliedCounter = counter;
+  lastAppliedCounter_ = counter;
   return true;
 }
 
@@ -132,16 +137,16 @@ bool BlockFrame::applyRecord(SharedBlock& block) noexcept {
 // again at the next block.
 void BlockFrame::pickUpSharedBlock(SharedBlock& block) noexcept {
   const std::uint32_t relearn = loadRelearnCounter(block);
-  if (relearn != lastRelearnCounter) {
-    lastRelearnCounter = relearn;
+  if (relearn != lastRelearnCounter_) {
+    lastRelearnCounter_ = relearn;
     chain.relearnNoise();
   }
-  if (loadChangeCounter(block) != lastAppliedCounter) applyRecord(block);
+  if (loadChangeCounter(block) != lastAppliedCounter_) applyRecord(block);
 }
 
 void BlockFrame::foldToMono(const APO_CONNECTION_PROPERTY& input, std::uint32_t count,
                             std::uint32_t channels) noexcept {
-  float* mono = monoBuffer.data();
+  float* mono = monoBuffer_.data();
   if (input.u32BufferFlags == BUFFER_SILENT) {
     std::fill(mono, mono + count, 0.0f);
     return;
@@ -178,7 +183,7 @@ void BlockFrame::foldToMono(const APO_CONNECTION_PROPERTY& input, std::uint32_t 
 void BlockFrame::writeOut(APO_CONNECTION_PROPERTY& output, std::uint32_t count,
                           std::uint32_t channels) const noexcept {
   float* out = reinterpret_cast<float*>(output.pBuffer);
-  const float* mono = monoBuffer.data();
+  const float* mono = monoBuffer_.data();
   if (channels == 1) {
     std::copy(mono, mono + count, out);
     return;

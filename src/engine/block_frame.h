@@ -2,7 +2,7 @@
 // reset, a relearn request and a new parameter record, runs the voice chain in place, writes
 // the result to every output channel, keeps the statistics that UnlockForProcess reports and
 // publishes the meters into the shared block. The COM object embeds one BlockFrame; the
-// lifecycle code sets its fields while the real-time thread is not running.
+// lifecycle starts and stops it while the real-time thread is not running.
 #pragma once
 
 #include <atomic>
@@ -18,6 +18,23 @@
 
 namespace vorlund {
 
+// The stream a frame processes, fixed by LockForProcess.
+struct FrameFormat {
+  float sampleRate = 48000.0f;
+  std::uint32_t channels = 1;
+  // Largest block the frame processes, and the output connection's own limit (0 for none).
+  std::uint32_t maxFrames = 0;
+  std::uint32_t maxOutputFrames = 0;
+};
+
+// What UnlockForProcess reports of a processing period.
+struct FrameStatistics {
+  std::int64_t blockCount = 0;
+  float peakInput = 0.0f;
+  float peakOutput = 0.0f;
+  float processingLoad = 0.0f;  // smoothed share of real time spent processing
+};
+
 class BlockFrame {
  public:
   // Largest magnitude a folded mono sample may have (+60 dBFS); NaN and infinities become 0.
@@ -29,16 +46,15 @@ class BlockFrame {
   // lastAppliedCounter while no record from the shared block has been applied.
   static constexpr std::uint32_t kNoRecordApplied = 0xFFFFFFFFu;
 
-  // Configuration thread, unlocked; may allocate. Sizes the mono buffer for blocks of up to
-  // `maxFrames` frames (computed in 64 bits) and notes the output's own limit.
-  void sizeBuffers(std::uint32_t maxFrames, std::uint32_t maxOutputFrames);
-  // Configuration thread: starting values of the per-stream statistics (load, pending reset,
-  // block count, peaks). The record and relearn counters are set by whoever locks.
-  void resetStatistics() noexcept;
-  // Real-time thread, or LockForProcess: takes a consistent snapshot of the block's record,
-  // sanitises it into the chain, updates a prepared chain and notes the counter. False (and
-  // nothing changed) when the record is being written.
-  bool applyRecord(SharedBlock& block) noexcept;
+  // Configuration thread, unlocked; may allocate and throws std::bad_alloc (leaving the frame
+  // unlocked). Starts a processing period: notes the format, sizes the mono buffer (in 64
+  // bits), prepares the chain for the rate, applies the record of the channel's active block
+  // when there is one, notes its relearn counter (so that a request made while unlocked is
+  // absorbed), clears the statistics and a pending reset, and locks.
+  void start(const FrameFormat& format);
+  // Configuration thread: ends the processing period. The chain's state, the statistics and the
+  // channel stay.
+  void stop() noexcept { locked_ = false; }
 
   // Real-time thread, locked; never allocates, waits or fails. Bad arguments return at once
   // with the output untouched.
@@ -48,37 +64,51 @@ class BlockFrame {
 
   // Bytes held per instance: the frame with its chain, the mono buffer and the chain's buffers.
   std::size_t memoryBytes() const noexcept {
-    return sizeof(BlockFrame) + reservedBytes(monoBuffer) + chain.memoryUse().total() -
+    return sizeof(BlockFrame) + reservedBytes(monoBuffer_) + chain.memoryUse().total() -
            sizeof(VoiceChain);
   }
 
   // Any thread: asks the next block to reset the chain.
-  void requestReset() noexcept { resetRequested.exchange(1); }
+  void requestReset() noexcept { resetRequested_.exchange(1); }
+  // Any thread: whether a requested reset still waits for its block.
+  bool resetPending() const noexcept { return resetRequested_.load() != 0; }
 
-  bool locked = false;
-  std::uint32_t inputChannelCount = 1;
-  float sampleRate = 48000.0f;
-  std::uint32_t maxFrameCount = 0;
-  std::uint32_t maxOutputFrameCount = 0;
-  std::atomic<std::int32_t> resetRequested{0};
-  std::uint32_t lastAppliedCounter = kNoRecordApplied;
-  std::uint32_t lastRelearnCounter = 0;
-  std::int64_t blockCount = 0;
-  float peakInput = 0.0f;
-  float peakOutput = 0.0f;
-  float processingLoad = 0.0f;
-  std::int64_t counterFrequency = 0;
-  ParameterBlock stagingRecord{};
-  std::vector<float> monoBuffer;
+  // Configuration thread, or the real-time thread while locked.
+  bool isLocked() const noexcept { return locked_; }
+  const FrameFormat& format() const noexcept { return format_; }
+  const FrameStatistics& statistics() const noexcept { return statistics_; }
+  // Samples the mono buffer holds: the largest block plus kBufferSlack.
+  std::size_t monoCapacity() const noexcept { return monoBuffer_.size(); }
+  // The change counter of the record last applied from the shared block (kNoRecordApplied
+  // before the first), and the relearn counter last seen.
+  std::uint32_t lastAppliedCounter() const noexcept { return lastAppliedCounter_; }
+  std::uint32_t lastRelearnCounter() const noexcept { return lastRelearnCounter_; }
+
+  // The chain and the parameter channel the frame runs; the frame's owner sets the chain's
+  // record before start and opens and closes the channel.
   VoiceChain chain;
   ParameterChannel channel;
 
  private:
+  // Real-time thread, or start: takes a consistent snapshot of the block's record, sanitises
+  // it into the chain, updates a prepared chain and notes the counter. False (and nothing
+  // changed) when the record is being written.
+  bool applyRecord(SharedBlock& block) noexcept;
   void foldToMono(const APO_CONNECTION_PROPERTY& input, std::uint32_t count,
                   std::uint32_t channels) noexcept;
   void pickUpSharedBlock(SharedBlock& block) noexcept;
   void writeOut(APO_CONNECTION_PROPERTY& output, std::uint32_t count,
                 std::uint32_t channels) const noexcept;
+
+  bool locked_ = false;
+  FrameFormat format_{};
+  FrameStatistics statistics_{};
+  std::atomic<std::int32_t> resetRequested_{0};
+  std::uint32_t lastAppliedCounter_ = kNoRecordApplied;
+  std::uint32_t lastRelearnCounter_ = 0;
+  std::int64_t counterFrequency_ = 0;
+  ParameterBlock stagingRecord_{};
+  std::vector<float> monoBuffer_;
 };
 
 }  // namespace vorlund

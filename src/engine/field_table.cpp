@@ -16,10 +16,19 @@ constexpr FieldLabel kBandTypes[] = {
     {0, "peaking"},  {1, "lowShelf"}, {2, "highShelf"}, {3, "lowPass"},
     {4, "highPass"}, {5, "notch"},    {6, "bandPass"},
 };
+constexpr int effectModeNumber(VoiceEffectMode mode) {
+  return static_cast<int>(mode);
+}
 constexpr FieldLabel kEffectModes[] = {
-    {0, "off"},   {1, "robot"}, {2, "radio"},  {3, "telephone"},
-    {4, "pitch"}, {5, "echo"},  {6, "reverb"},
+    {effectModeNumber(VoiceEffectMode::Off), "off"},
+    {effectModeNumber(VoiceEffectMode::Robot), "robot"},
+    {effectModeNumber(VoiceEffectMode::Radio), "radio"},
+    {effectModeNumber(VoiceEffectMode::Telephone), "telephone"},
+    {effectModeNumber(VoiceEffectMode::Pitch), "pitch"},
+    {effectModeNumber(VoiceEffectMode::Echo), "echo"},
+    {effectModeNumber(VoiceEffectMode::Reverb), "reverb"},
 };
+static_assert(std::size(kEffectModes) == effectModeNumber(kLastVoiceEffectMode) + 1);
 constexpr FieldLabel kHighPassOrders[] = {{2, "12dBPerOctave"}, {4, "24dBPerOctave"}};
 constexpr FieldLabel kMainsFrequencies[] = {{50, "50Hz"}, {60, "60Hz"}};
 constexpr std::span<const FieldLabel> kNoLabels;

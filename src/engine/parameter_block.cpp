@@ -142,7 +142,7 @@ void sanitise(ParameterBlock& r) noexcept {
   clamp(r.compKneeDb, 0.0f, 24.0f);
   clamp(r.compMakeupDb, -12.0f, 24.0f);
   flag(r.compAutoMakeup);
-  clamp(r.effectMode, 0, 6);
+  clamp(r.effectMode, 0, static_cast<std::int32_t>(kLastVoiceEffectMode));
   clamp(r.effectMix, 0.0f, 1.0f);
   clamp(r.effectParam, 0.0f, 1.0f);
   flag(r.limiterEnabled);

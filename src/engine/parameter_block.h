@@ -12,6 +12,10 @@ namespace vorlund {
 // Flags are 32-bit integers: 0 off, anything else on (exactly 0 or 1 after sanitising).
 using Bool32 = std::int32_t;
 
+// The voice effect's characters, numbered as effectMode holds them.
+enum class VoiceEffectMode : std::int32_t { Off, Robot, Radio, Telephone, Pitch, Echo, Reverb };
+constexpr auto kLastVoiceEffectMode = VoiceEffectMode::Reverb;
+
 struct EqBand {
   Bool32 enabled;
   std::int32_t type;  // FilterType numbering, 0..6
@@ -77,7 +81,7 @@ struct ParameterBlock {
   float compKneeDb;
   float compMakeupDb;
   Bool32 compAutoMakeup;
-  std::int32_t effectMode;
+  std::int32_t effectMode;  // VoiceEffectMode
   float effectMix;
   float effectParam;
   Bool32 limiterEnabled;

@@ -2,15 +2,15 @@
 
 #include <algorithm>
 
+#include "chain/gain.h"
 #include "channel/diagnostic_log.h"
 #include "engine/stream_format.h"
-#include "platform/performance_counter.h"
 
 namespace vorlund {
 
 ProcessingLifecycle::~ProcessingLifecycle() {
-  if (frame.locked) {
-    frame.locked = false;
+  if (frame.isLocked()) {
+    frame.stop();
     endStream();
   }
   frame.channel.close();
@@ -20,7 +20,7 @@ HRESULT ProcessingLifecycle::lockForProcess(UINT32 numInputConnections,
                                             APO_CONNECTION_DESCRIPTOR** inputConnections,
                                             UINT32 numOutputConnections,
                                             APO_CONNECTION_DESCRIPTOR** outputConnections) {
-  if (frame.locked) return APOERR_APO_LOCKED;
+  if (frame.isLocked()) return APOERR_APO_LOCKED;
   if (numInputConnections != 1 || numOutputConnections != numInputConnections ||
       inputConnections == nullptr || outputConnections == nullptr ||
       inputConnections[0] == nullptr || outputConnections[0] == nullptr ||
@@ -38,53 +38,45 @@ HRESULT ProcessingLifecycle::lockForProcess(UINT32 numInputConnections,
       !isSupportedFrameRate(format.fFramesPerSecond))
     return APOERR_FORMAT_NOT_SUPPORTED;
 
-  frame.inputChannelCount = format.dwSamplesPerFrame;
-  frame.sampleRate = format.fFramesPerSecond;
-  frame.maxFrameCount = std::max(input.u32MaxFrameCount, output.u32MaxFrameCount);
-  SharedBlock* block = nullptr;
+  FrameFormat frameFormat;
+  frameFormat.sampleRate = format.fFramesPerSecond;
+  frameFormat.channels = format.dwSamplesPerFrame;
+  frameFormat.maxFrames = std::max(input.u32MaxFrameCount, output.u32MaxFrameCount);
+  frameFormat.maxOutputFrames = output.u32MaxFrameCount;
   try {
-    frame.sizeBuffers(frame.maxFrameCount, output.u32MaxFrameCount);
-    frame.chain.prepare(static_cast<double>(frame.sampleRate));
+    // Open first, so that the frame starts with the channel's record.
     frame.channel.open();
-    block = frame.channel.activeBlock();
-    // Read whatever the counter says: a record written while unlocked is taken now.
-    if (block != nullptr && !frame.applyRecord(*block))
-      frame.lastAppliedCounter = BlockFrame::kNoRecordApplied;
+    frame.start(frameFormat);
   } catch (...) {
     return E_OUTOFMEMORY;
   }
-
-  // A relearn request made while no stream was locked is absorbed, not acted on.
-  frame.lastRelearnCounter = block != nullptr ? loadRelearnCounter(*block) : 0;
-  if (block != nullptr) {
-    publishStreamStart(*block, frame.sampleRate, frame.inputChannelCount,
+  if (SharedBlock* block = frame.channel.activeBlock()) {
+    publishStreamStart(*block, frameFormat.sampleRate, frameFormat.channels,
                        frame.chain.latencySamples());
   }
-  frame.counterFrequency = performanceFrequency();
-  frame.resetStatistics();
-  frame.locked = true;
 
   const ParameterBlock& params = frame.chain.params;
   logLine("LockForProcess: %.0f Hz, %u ch, max %u frames, shared=%d, bypass=%d, ns=%d",
-          static_cast<double>(frame.sampleRate), frame.inputChannelCount, frame.maxFrameCount,
+          static_cast<double>(frameFormat.sampleRate), frameFormat.channels, frameFormat.maxFrames,
           frame.channel.isShared() ? 1 : 0, params.bypass != 0 ? 1 : 0,
           params.nsEnabled != 0 ? 1 : 0);
   return S_OK;
 }
 
 HRESULT ProcessingLifecycle::unlockForProcess() {
-  if (!frame.locked) return APOERR_ALREADY_UNLOCKED;
-  frame.locked = false;
+  if (!frame.isLocked()) return APOERR_ALREADY_UNLOCKED;
+  frame.stop();
   endStream();
   return S_OK;
 }
 
 // The statistics line, then one active stream fewer in the shared block.
 void ProcessingLifecycle::endStream() {
+  const FrameStatistics& statistics = frame.statistics();
   logLine("UnlockForProcess: %lld blocks, peak in %.1f dB, out %.1f dB",
-          static_cast<long long>(frame.blockCount),
-          static_cast<double>(amplitudeToDb(frame.peakInput)),
-          static_cast<double>(amplitudeToDb(frame.peakOutput)));
+          static_cast<long long>(statistics.blockCount),
+          static_cast<double>(amplitudeToDb(statistics.peakInput)),
+          static_cast<double>(amplitudeToDb(statistics.peakOutput)));
   if (SharedBlock* block = frame.channel.activeBlock()) publishStreamEnd(*block);
 }
 

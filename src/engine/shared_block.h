@@ -1,15 +1,15 @@
 // The 768-byte block through which the effect and its control application meet while audio
 // runs: a header, the parameter record under a change counter, the stream status, per-block
-// meters and the relearn counter. It lies at the start of shared.bin, mapped by another
-// process too, or in private memory when that file cannot be used. Another thread or
-// process may touch any word at any time, so every access goes through std::atomic_ref.
+// meters (published by engine/meter_publisher.h) and the relearn counter. It lies at the start of
+// shared.bin, mapped by another process too, or in private memory when that file cannot be used.
+// Another thread or process may touch any word at any time, so every access goes through
+// std::atomic_ref.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 
-#include "chain/chain_meters.h"
 #include "engine/parameter_block.h"
 
 namespace vorlund {
@@ -62,12 +62,6 @@ std::atomic_ref<T> sharedWord(T& word) noexcept {
   return std::atomic_ref<T>(word);
 }
 
-// Published level conversions, single precision: 20·log10 above 1e-10 and 10·log10 above
-// 1e-20; silence, a gain of zero and NaN all give -200.
-constexpr float kSilenceDb = -200.0f;
-float amplitudeToDb(float amplitude) noexcept;
-float powerToDb(float power) noexcept;
-
 // Real-time thread: takes a consistent copy of the parameter area. Fails (leaving
 // `destination` unusable) when the counter is odd or moved during the copy; there is no
 // retry. On success `counter` is the counter value the copy belongs to.
@@ -76,11 +70,6 @@ bool readSnapshot(SharedBlock& block, ParameterBlock& destination, std::uint32_t
 // Real-time thread: the counters the frame polls every block.
 std::uint32_t loadChangeCounter(SharedBlock& block) noexcept;
 std::uint32_t loadRelearnCounter(SharedBlock& block) noexcept;
-
-// Real-time thread, once per block after the chain has run: counts the block, stamps it and
-// publishes the chain's meters, the record's bypass switch and the processing load.
-void publishMeters(SharedBlock& block, const ChainMeters& meters, Bool32 bypass,
-                   float processingLoad) noexcept;
 
 // Configuration thread, at LockForProcess: one more active stream and its format.
 // `sampleRate` lies in the range LockForProcess accepts.

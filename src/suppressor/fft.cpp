@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "chain/lanes.h"
+#include "chain/numbers.h"
 
 namespace vorlund {
 namespace {
@@ -171,7 +172,6 @@ inline void mergeBins(float* re, float* im, int k, int j, const float* cosTable,
 }  // namespace
 
 void Fft::setup(int n) {
-  constexpr double kTwoPi = 6.283185307179586;
   size_ = n;
   int bits = 0;
   for (int v = 1; v < n; v *= 2) bits += 1;

@@ -6,6 +6,7 @@
 
 #include "chain/gain.h"
 #include "chain/lanes.h"
+#include "chain/numbers.h"
 
 namespace vorlund {
 namespace {
@@ -150,7 +151,6 @@ int NoiseSuppressor::frameSizeForRate(double sampleRate) noexcept {
 }
 
 void NoiseSuppressor::prepare(double sampleRate) {
-  constexpr double kTwoPi = 6.283185307179586;
   // Estimator periods and time constants.
   constexpr double kInitialSeconds = 0.25;
   constexpr double kSubwindowSeconds = 0.625;

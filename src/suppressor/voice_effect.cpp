@@ -5,15 +5,13 @@
 #include <utility>
 
 #include "chain/biquad_cascade.h"
+#include "chain/numbers.h"
 
 namespace vorlund {
 namespace {
 
 // Every section of this stage is a second-order Butterworth at 0 dB.
 constexpr double kSectionQ = 0.7071;
-
-constexpr float kTwoPi = 6.2831855f;
-constexpr float kPi = 3.1415927f;
 
 // Reverberator buffer lengths are tuned in samples at 44.1 kHz and scaled with the rate.
 constexpr double kTuningRate = 44100.0;
@@ -67,7 +65,7 @@ void VoiceEffect::prepare(double sampleRate) {
   pitchWindow_ = static_cast<float>(sampleRate * kPitchWindowSeconds);
 
   reset();
-  activeMode_ = -1;
+  activeMode_.reset();
   applyModeSettings();
 }
 
@@ -78,7 +76,7 @@ std::size_t VoiceEffect::bufferBytes() const noexcept {
   return bytes;
 }
 
-void VoiceEffect::configure(int mode, float mix, float param) noexcept {
+void VoiceEffect::configure(VoiceEffectMode mode, float mix, float param) noexcept {
   mode_ = mode;
   mix_ = mix;
   param_ = param;
@@ -103,19 +101,18 @@ void VoiceEffect::applyModeSettings() noexcept {
   const double rate = sampleRate_;
   const float p = param_;
   switch (mode_) {
-    case 1:
-      oscStep_ =
-          static_cast<float>((p * kRingHzPerParam + kRingLowestHz) * 6.283185307179586 / rate);
+    case VoiceEffectMode::Robot:
+      oscStep_ = static_cast<float>((p * kRingHzPerParam + kRingLowestHz) * kTwoPi / rate);
       combDelay_ = static_cast<float>((p * kCombSecondsPerParam + kCombShortestSeconds) * rate);
       break;
-    case 2:
+    case VoiceEffectMode::Radio:
       designBiquad(sections_[0], FilterType::HighPass, rate, kWideHighPassHz, 0.0, kSectionQ);
       designBiquad(sections_[1], FilterType::LowPass, rate, kWideLowPassHz, 0.0, kSectionQ);
       designBiquad(sections_[2], FilterType::LowPass, rate, kWideOutputHz, 0.0, kSectionQ);
       drive_ = p * kWideDrivePerParam + kWideLowestDrive;
       driveNorm_ = 1.0f / std::tanh(drive_);
       break;
-    case 3:
+    case VoiceEffectMode::Telephone:
       designBiquad(sections_[0], FilterType::HighPass, rate, kNarrowHighPassHz, 0.0, kSectionQ);
       designBiquad(sections_[1], FilterType::HighPass, rate, kNarrowHighPassHz, 0.0, kSectionQ);
       designBiquad(sections_[2], FilterType::LowPass, rate, kNarrowLowPassHz, 0.0, kSectionQ);
@@ -123,15 +120,15 @@ void VoiceEffect::applyModeSettings() noexcept {
       drive_ = p + p + kNarrowLowestDrive;
       driveNorm_ = 1.0f / std::tanh(drive_);
       break;
-    case 4:
+    case VoiceEffectMode::Pitch:
       // Exactly 1 at param 0.5.
       pitchRatio_ = std::pow(2.0f, (p - 0.5f) * kShiftRangeSemitones / kSemitonesPerOctave);
       break;
-    case 5:
+    case VoiceEffectMode::Echo:
       echoDelay_ = static_cast<float>((p * kEchoSecondsPerParam + kEchoShortestSeconds) * rate);
       designBiquad(echoFilter_, FilterType::LowPass, rate, kEchoLowPassHz, 0.0, kSectionQ);
       break;
-    case 6:
+    case VoiceEffectMode::Reverb:
       reverbDamping_ = kReverbDamping;
       reverbFeedback_ = p * kReverbFeedbackPerParam + kReverbLowestFeedback;
       break;
@@ -156,7 +153,7 @@ void VoiceEffect::reset() noexcept {
 
 void VoiceEffect::process(float* samples, int count) noexcept {
   if (delayLine_.empty()) return;  // not prepared: nothing to run on
-  if (mode_ == 0 || !(mix_ > 0.0f)) {
+  if (mode_ == VoiceEffectMode::Off || !(mix_ > 0.0f)) {
     activeMode_ = mode_;
     return;
   }
@@ -171,20 +168,20 @@ void VoiceEffect::process(float* samples, int count) noexcept {
     }
   };
   switch (mode_) {
-    case 1:
+    case VoiceEffectMode::Robot:
       blend([this](float x) { return ringModSample(x); });
       break;
-    case 2:
-    case 3:
+    case VoiceEffectMode::Radio:
+    case VoiceEffectMode::Telephone:
       saturate(samples, count, mix, dry);
       break;
-    case 4:
+    case VoiceEffectMode::Pitch:
       blend([this](float x) { return pitchSample(x); });
       break;
-    case 5:
+    case VoiceEffectMode::Echo:
       blend([this](float x) { return echoSample(x); });
       break;
-    case 6:
+    case VoiceEffectMode::Reverb:
       blend([this](float x) { return reverbSample(x); });
       break;
     default:
@@ -212,7 +209,7 @@ float VoiceEffect::ringModSample(float x) noexcept {
   constexpr float kCombFeedback = 0.55f;
   constexpr float kWetGain = 0.7f;
   oscPhase_ += oscStep_;
-  if (oscPhase_ > kTwoPi) oscPhase_ -= kTwoPi;
+  if (oscPhase_ > kTwoPiFloat) oscPhase_ -= kTwoPiFloat;
   const float comb = readDelay(combDelay_);
   const float y = std::sin(oscPhase_) * x * kModulatedGain + comb * kCombFeedback;
   writeDelay(y);
@@ -229,7 +226,7 @@ void VoiceEffect::saturate(float* samples, int count, float mix, float dry) noex
   constexpr int kChunk = 256;
   constexpr float kWideWetGain = 0.6f;
   constexpr float kNarrowWetGain = 0.8f;
-  const bool wide = mode_ == 2;
+  const bool wide = mode_ == VoiceEffectMode::Radio;
   BiquadSection* const sections[] = {&sections_[0], &sections_[1], &sections_[2], &sections_[3]};
   const float drive = drive_;
   const float driveNorm = driveNorm_;
@@ -263,8 +260,8 @@ float VoiceEffect::pitchSample(float x) noexcept {
   if (pitchPhase_ < 0.0f) pitchPhase_ += 1.0f;
   float otherPhase = pitchPhase_ + 0.5f;
   if (otherPhase >= 1.0f) otherPhase -= 1.0f;
-  const float g1 = std::sin(pitchPhase_ * kPi);
-  const float g2 = std::sin(otherPhase * kPi);
+  const float g1 = std::sin(pitchPhase_ * kPiFloat);
+  const float g2 = std::sin(otherPhase * kPiFloat);
   const float t1 = readDelay(pitchPhase_ * pitchWindow_);
   const float t2 = readDelay(otherPhase * pitchWindow_);
   return t1 * g1 * g1 + t2 * g2 * g2;

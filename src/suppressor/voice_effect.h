@@ -1,16 +1,18 @@
 // Turns the voice into one of six characters (ring modulator with comb, two saturations,
 // pitch shifter, echo, reverberator) and blends it with the dry voice. The modes share one
 // power-of-two delay line, four filter sections and the reverberator's buffers, all sized in
-// prepare(). A newly chosen mode starts from cleared state; while the mode is 0 or the mix is
-// 0 the state is frozen, not cleared. The chain's reset does not touch this stage.
+// prepare(). A newly chosen mode starts from cleared state; while the mode is Off or the mix
+// is 0 the state is frozen, not cleared. The chain's reset does not touch this stage.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "chain/biquad.h"
 #include "chain/buffers.h"
+#include "engine/parameter_block.h"
 
 namespace vorlund {
 
@@ -22,9 +24,9 @@ class VoiceEffect {
   // Configuration thread; allocates and clears every buffer for the rate, then applies the
   // stored mode's settings. The first active block afterwards starts from cleared state.
   void prepare(double sampleRate);
-  // Either thread, between blocks; stores the settings (mode 0..6, mix and param 0..1) and
-  // computes the mode's coefficients. Clears nothing.
-  void configure(int mode, float mix, float param) noexcept;
+  // Either thread, between blocks; stores the settings (mix and param 0..1) and computes the
+  // mode's coefficients. Clears nothing.
+  void configure(VoiceEffectMode mode, float mix, float param) noexcept;
   // Real-time thread; one mono block in place.
   void process(float* samples, int count) noexcept;
 
@@ -47,8 +49,8 @@ class VoiceEffect {
   float reverbSample(float x) noexcept;
 
   double sampleRate_ = 48000.0;
-  std::int32_t mode_ = 0;
-  std::int32_t activeMode_ = -1;
+  VoiceEffectMode mode_ = VoiceEffectMode::Off;
+  std::optional<VoiceEffectMode> activeMode_;  // the mode whose state the buffers hold
   float mix_ = 0.5f;
   float param_ = 0.5f;
 

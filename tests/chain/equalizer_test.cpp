@@ -37,7 +37,8 @@ TEST(EqualizerTest, BandResponsesMatchTheirDesign) {
       Bands bands = allOff();
       bands[4] = {1, type, 1000.0f, -9.0f, 2.0f};
       Equalizer eq;
-      eq.configure(bands, 0.0f, 0.0f, 0.0f, rate);
+      eq.prepare(rate);
+      eq.configure(bands, 0.0f, 0.0f, 0.0f);
       BiquadSection reference;
       designBiquad(reference, type, rate, 1000.0, -9.0, 2.0);
       for (double f : {150.0, 700.0, 1000.0, 1400.0, 5000.0}) {
@@ -59,7 +60,8 @@ TEST(EqualizerTest, OnlyBandsThatChangeTheSignalRun) {
   const std::vector<float> in = test::whiteNoise(4800, 11);
   const auto passesExactly = [&](const Bands& bands, float low, float presence, float air) {
     Equalizer eq;
-    eq.configure(bands, low, presence, air, kRate);
+    eq.prepare(kRate);
+    eq.configure(bands, low, presence, air);
     return run(eq, in) == in;
   };
   for (int type : {0, 1, 2}) {
@@ -97,7 +99,8 @@ TEST(EqualizerTest, ToneControlsAtTheirFrequencies) {
     SCOPED_TRACE(sign);
     const auto gainDb = [&](float low, float presence, float air, double f) {
       Equalizer eq;
-      eq.configure(allOff(), low, presence, air, kRate);
+      eq.prepare(kRate);
+      eq.configure(allOff(), low, presence, air);
       return measuredGainDb([&](float x) { return eq.process(x); }, f, kRate);
     };
     EXPECT_NEAR(3.0 * sign, gainDb(sign, 0.0f, 0.0f, 220.0), 0.05);
@@ -125,17 +128,19 @@ TEST(EqualizerTest, BandSwitchedOffAndOnResumesItsState) {
   Bands bands = allOff();
   bands[6] = {1, static_cast<int>(FilterType::LowPass), 500.0f, 0.0f, 4.0f};
   Equalizer toggled, steady;
-  toggled.configure(bands, 0.0f, 0.0f, 0.0f, kRate);
-  steady.configure(bands, 0.0f, 0.0f, 0.0f, kRate);
+  toggled.prepare(kRate);
+  steady.prepare(kRate);
+  toggled.configure(bands, 0.0f, 0.0f, 0.0f);
+  steady.configure(bands, 0.0f, 0.0f, 0.0f);
   const std::vector<float> before = test::whiteNoise(2400, 1);
   run(toggled, before);
   run(steady, before);
   bands[6].enabled = 0;
-  toggled.configure(bands, 0.0f, 0.0f, 0.0f, kRate);
+  toggled.configure(bands, 0.0f, 0.0f, 0.0f);
   const std::vector<float> between = test::whiteNoise(2400, 2);
   EXPECT_EQ(between, run(toggled, between));
   bands[6].enabled = 1;
-  toggled.configure(bands, 0.0f, 0.0f, 0.0f, kRate);
+  toggled.configure(bands, 0.0f, 0.0f, 0.0f);
   const std::vector<float> after = test::whiteNoise(2400, 3);
   EXPECT_EQ(run(steady, after), run(toggled, after));
 }

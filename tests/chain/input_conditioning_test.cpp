@@ -21,7 +21,8 @@ TEST(InputConditioningTest, HighPassResponses) {
     for (int order : {2, 4}) {
       SCOPED_TRACE(order);
       HighPassFilter hp;
-      hp.configure(true, 100.0f, order, rate);
+      hp.prepare(rate);
+      hp.configure(true, 100.0f, order);
       ASSERT_EQ(order == 4 ? 2 : 1, hp.sectionCount());
       for (double f : {25.0, 50.0, 100.0, 200.0, 1000.0}) {
         double analytic = 0.0;
@@ -42,9 +43,10 @@ TEST(InputConditioningTest, HighPassResponses) {
     }
   }
   HighPassFilter hp;
-  hp.configure(true, 80.0f, 3, 48000.0);
+  hp.prepare(48000.0);
+  hp.configure(true, 80.0f, 3);
   EXPECT_EQ(1, hp.sectionCount());
-  hp.configure(false, 80.0f, 4, 48000.0);
+  hp.configure(false, 80.0f, 4);
   EXPECT_EQ(0, hp.sectionCount());
   EXPECT_EQ(0.25f, hp.process(0.25f));
 }

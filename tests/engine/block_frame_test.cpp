@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "engine/stream_helpers.h"
-#include "platform/performance_counter.h"
 #include "signal_helpers.h"
 
 namespace vorlund {
@@ -20,15 +19,10 @@ namespace {
 
 // A locked frame at 48 kHz with `channels` channels and blocks of up to `maxFrames` frames.
 struct FrameFixture {
-  explicit FrameFixture(std::uint32_t channels, std::uint32_t maxFrames = 480, bool bypass = true) {
+  explicit FrameFixture(std::uint32_t channels, std::uint32_t maxFrames = 480, bool bypass = true)
+      : format{48000.0f, channels, maxFrames, maxFrames} {
     frame.chain.params.bypass = bypass ? 1 : 0;
-    frame.chain.prepare(48000.0);
-    frame.sizeBuffers(maxFrames, maxFrames);
-    frame.resetStatistics();
-    frame.inputChannelCount = channels;
-    frame.sampleRate = 48000.0f;
-    frame.counterFrequency = performanceFrequency();
-    frame.locked = true;
+    frame.start(format);
   }
 
   // Runs one block in place over `samples` (interleaved) and returns the output connection.
@@ -37,6 +31,7 @@ struct FrameFixture {
     return test::runBlock(frame, samples, frames, flags);
   }
 
+  FrameFormat format;
   BlockFrame frame;
 };
 
@@ -135,7 +130,7 @@ TEST(BlockFrameTest, LongBlocksAreCut) {
   APO_CONNECTION_PROPERTY out = f.run(s, 200);
   EXPECT_EQ(64u, out.u32ValidFrameCount);
 
-  f.frame.sizeBuffers(64, 32);
+  f.frame.start({48000.0f, 1, 64, 32});
   std::vector<float> in(64, 0.25f), dst(40, -1.0f);
   APO_CONNECTION_PROPERTY ic{reinterpret_cast<UINT_PTR>(in.data()), 64, BUFFER_VALID, 0};
   APO_CONNECTION_PROPERTY oc{reinterpret_cast<UINT_PTR>(dst.data()), 0, BUFFER_INVALID, 0};
@@ -164,24 +159,24 @@ TEST(BlockFrameTest, BadArgumentsChangeNothing) {
   f.frame.process(1, ins, 1, outs);  // null output buffer
   EXPECT_EQ(7u, out.u32ValidFrameCount);
   EXPECT_EQ(BUFFER_SILENT, out.u32BufferFlags);
-  EXPECT_EQ(0, f.frame.blockCount);
+  EXPECT_EQ(0, f.frame.statistics().blockCount);
 
   out.pBuffer = in.pBuffer;
-  f.frame.locked = false;
+  f.frame.stop();
   f.frame.process(1, ins, 1, outs);
-  EXPECT_EQ(0, f.frame.blockCount);
-  f.frame.locked = true;
+  EXPECT_EQ(0, f.frame.statistics().blockCount);
+  f.frame.start(f.format);
 
-  const float load = f.frame.processingLoad;
+  const float load = f.frame.statistics().processingLoad;
   APO_CONNECTION_PROPERTY empty = f.run(s, 0);
-  EXPECT_EQ(1, f.frame.blockCount);
+  EXPECT_EQ(1, f.frame.statistics().blockCount);
   EXPECT_EQ(0u, empty.u32ValidFrameCount);
   EXPECT_EQ(BUFFER_VALID, empty.u32BufferFlags);
-  EXPECT_EQ(load, f.frame.processingLoad);
+  EXPECT_EQ(load, f.frame.statistics().processingLoad);
   f.run(s, 480);
-  EXPECT_EQ(2, f.frame.blockCount);
-  EXPECT_GT(f.frame.processingLoad, 0.0f);
-  EXPECT_EQ(0.5f, f.frame.peakInput);
+  EXPECT_EQ(2, f.frame.statistics().blockCount);
+  EXPECT_GT(f.frame.statistics().processingLoad, 0.0f);
+  EXPECT_EQ(0.5f, f.frame.statistics().peakInput);
 }
 
 // Verifies the non-finite input rule: NaN and infinities become 0 and huge samples are held at
@@ -226,7 +221,7 @@ TEST(BlockFrameTest, ResetRequestConsumedByNextBlock) {
   ASSERT_NE(first, runFour());
   f.frame.requestReset();
   const std::vector<float> afterReset = runFour();
-  EXPECT_EQ(0, f.frame.resetRequested.load());
+  EXPECT_FALSE(f.frame.resetPending());
   // After a reset the chain starts over: the first blocks after preparing repeat exactly.
   EXPECT_EQ(first, afterReset);
 }
@@ -265,7 +260,7 @@ TEST(BlockFrameThreadTest, ResetRequestedFromAnotherThread) {
   control.join();
 
   EXPECT_EQ(expected, runFour(f));
-  EXPECT_EQ(0, f.frame.resetRequested.load());
+  EXPECT_FALSE(f.frame.resetPending());
 }
 
 }  // namespace

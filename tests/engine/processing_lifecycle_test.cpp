@@ -56,8 +56,8 @@ TEST(ProcessingLifecycleTest, EveryRefusalHasItsResult) {
     StreamConnections bad(format);
     EXPECT_EQ(APOERR_FORMAT_NOT_SUPPORTED, bad.lock(lifecycle)) << format.fFramesPerSecond;
   }
-  EXPECT_EQ(1u, lifecycle.frame.inputChannelCount);
-  EXPECT_EQ(48000.0f, lifecycle.frame.sampleRate);
+  EXPECT_EQ(1u, lifecycle.frame.format().channels);
+  EXPECT_EQ(48000.0f, lifecycle.frame.format().sampleRate);
   EXPECT_FALSE(lifecycle.frame.chain.prepared);
   EXPECT_EQ(nullptr, lifecycle.frame.channel.activeBlock());
   EXPECT_FALSE(test::fs::exists(temp.file("apo.log")));
@@ -84,8 +84,8 @@ TEST(ProcessingLifecycleTest, LockAndUnlockLogTheirLines) {
   ProcessingLifecycle lifecycle;
   StreamConnections c(floatFormat(2, 48000.0f), 480, 960);
   ASSERT_EQ(S_OK, c.lock(lifecycle));
-  EXPECT_EQ(960u, lifecycle.frame.maxFrameCount);
-  EXPECT_EQ(976u, lifecycle.frame.monoBuffer.size());
+  EXPECT_EQ(960u, lifecycle.frame.format().maxFrames);
+  EXPECT_EQ(976u, lifecycle.frame.monoCapacity());
   const SharedBlock& block = *lifecycle.frame.channel.activeBlock();
   EXPECT_EQ(1, block.activeStreams);
   EXPECT_EQ(48000, block.streamSampleRate);
@@ -121,8 +121,8 @@ TEST(ProcessingLifecycleTest, RelockPreparesForTheNewRate) {
   StreamConnections at48(floatFormat(1, 48000.0f));
   ASSERT_EQ(S_OK, at48.lock(lifecycle));
   EXPECT_EQ(48000.0, lifecycle.frame.chain.sampleRate);
-  EXPECT_EQ(0, lifecycle.frame.blockCount);
-  EXPECT_EQ(0.0f, lifecycle.frame.peakInput);
+  EXPECT_EQ(0, lifecycle.frame.statistics().blockCount);
+  EXPECT_EQ(0.0f, lifecycle.frame.statistics().peakInput);
   const SharedBlock& block = *lifecycle.frame.channel.activeBlock();
   EXPECT_EQ(48000, block.streamSampleRate);
   EXPECT_EQ(1u, block.streamChannels);
@@ -205,7 +205,7 @@ TEST(ProcessingLifecycleTest, RecordsReachTheChainByTheCounter) {
   EXPECT_NEAR(-6.0, settledGainDb(stream), 0.1);
   publishRecord(block, record);
   blockGainDb(stream);
-  EXPECT_EQ(counter + 4, frame.lastAppliedCounter);
+  EXPECT_EQ(counter + 4, frame.lastAppliedCounter());
   record.inputGainDb = 1000.0f;
   publishRecord(block, record);
   EXPECT_NEAR(30.0, settledGainDb(stream), 0.1);
@@ -216,11 +216,11 @@ TEST(ProcessingLifecycleTest, RecordsReachTheChainByTheCounter) {
   sharedWord(block.relearnCounter).store(41);
   ASSERT_EQ(S_OK, stream.connections.lock(stream.lifecycle));
   EXPECT_EQ(3.0f, inputGainDb);
-  EXPECT_EQ(41u, frame.lastRelearnCounter);
+  EXPECT_EQ(41u, frame.lastRelearnCounter());
   EXPECT_NEAR(3.0, settledGainDb(stream), 0.1);
   sharedWord(block.relearnCounter).store(40);
   blockGainDb(stream);
-  EXPECT_EQ(40u, frame.lastRelearnCounter);
+  EXPECT_EQ(40u, frame.lastRelearnCounter());
 }
 
 // Verifies that one change of the relearn counter restarts the suppressor's learning exactly

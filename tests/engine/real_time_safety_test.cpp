@@ -105,16 +105,16 @@ TEST(RealTimeSafetyTest, TenThousandBlocksWithoutAllocationOrFileAccess) {
     if (b % 100 == 50) publishRecord(block, records[(b / 100) % kRecords]);
     if (b % 1000 == 10) frame.requestReset();
     if (b % 1000 == 20) sharedWord(block.relearnCounter).fetch_add(1);
-    const std::uint32_t appliedBefore = frame.lastAppliedCounter;
-    const std::uint32_t relearnBefore = frame.lastRelearnCounter;
-    const bool resetPending = frame.resetRequested.load() != 0;
+    const std::uint32_t appliedBefore = frame.lastAppliedCounter();
+    const std::uint32_t relearnBefore = frame.lastRelearnCounter();
+    const bool resetPending = frame.resetPending();
     std::copy(stereo.begin(), stereo.end(), samples.begin());
     // Now and then a short block, as a driver may deliver.
     in.u32ValidFrameCount = b % 7 == 0 ? 100 + b % 300 : 480;
     frame.process(1, ins, 1, outs);
-    applied += frame.lastAppliedCounter != appliedBefore;
-    relearned += frame.lastRelearnCounter != relearnBefore;
-    resets += resetPending && frame.resetRequested.load() == 0;
+    applied += frame.lastAppliedCounter() != appliedBefore;
+    relearned += frame.lastRelearnCounter() != relearnBefore;
+    resets += resetPending && !frame.resetPending();
   }
   const long allocations = allocationCount.load() - before;
   if (ioCounted) processIoOperations(io2);
@@ -150,8 +150,8 @@ TEST(RealTimeSafetyTest, AllocationFailureInLockIsSurvived) {
       if (!failureHappened) break;
       if (hr == E_OUTOFMEMORY) {
         ++outOfMemory;
-        EXPECT_FALSE(lifecycle.frame.locked);
-        EXPECT_EQ(960u, lifecycle.frame.maxFrameCount);
+        EXPECT_FALSE(lifecycle.frame.isLocked());
+        EXPECT_EQ(960u, lifecycle.frame.format().maxFrames);
         EXPECT_FALSE(test::fs::exists(temp.file("apo.log")));
         ASSERT_EQ(S_OK, c.lock(lifecycle));
       } else {

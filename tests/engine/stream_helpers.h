@@ -40,7 +40,7 @@ struct LockedStream {
   // One 480-frame block of a 1 kHz sine at `amplitude` on every channel; returns the mono
   // input and leaves the first channel's output in `output`.
   std::vector<float> run(float amplitude, std::vector<float>* output = nullptr) {
-    const UINT32 channels = lifecycle.frame.inputChannelCount;
+    const UINT32 channels = lifecycle.frame.format().channels;
     std::vector<float> mono = sine(1000.0, 48000.0, 480, amplitude);
     std::vector<float> samples;
     for (float x : mono) samples.insert(samples.end(), channels, x);

@@ -10,7 +10,6 @@
 #include <cmath>
 #include <limits>
 
-#include "chain/chain_meters.h"
 #include "chain/dc_blocker.h"
 #include "chain/equalizer.h"
 #include "chain/gain.h"
@@ -19,6 +18,7 @@
 #include "chain/level_tracker.h"
 #include "chain/noise_gate.h"
 #include "chain/plosive_suppressor.h"
+#include "engine/chain_meters.h"
 #include "engine/parameter_block.h"
 #include "reference/reference_noise_suppressor.h"
 #include "reference/reference_stages.h"
@@ -37,6 +37,8 @@ class ReferenceChain {
     suppressor_.prepare(rate);
     voiceTracker_.prepare(rate);
     inputTracker_.prepare(rate);
+    highPass_.prepare(rate);
+    equalizer_.prepare(rate);
     gate_.prepare(rate);
     compressor_.prepare(rate);
     limiter_.prepare(rate);
@@ -54,13 +56,13 @@ class ReferenceChain {
     const ParameterBlock& p = params;
     inputGain_ = dbToGain(p.inputGainDb);
     outputGain_ = dbToGain(p.outputGainDb);
-    highPass_.configure(p.highPassEnabled != 0, p.highPassHz, p.highPassOrder, sampleRate_);
+    highPass_.configure(p.highPassEnabled != 0, p.highPassHz, p.highPassOrder);
     humFilter_.configure(p.humFilterEnabled != 0, p.humBaseHz, p.humHarmonics);
     suppressor_.configure(p.nsEnabled != 0, p.nsReductionDb, p.nsStrength);
     plosive_.configure(p.plosiveEnabled != 0, p.plosiveStrength);
     gate_.configure(p.gateEnabled != 0, p.gateThresholdDb, p.gateRangeDb, p.gateAttackMs,
                     p.gateHoldMs, p.gateReleaseMs);
-    equalizer_.configure(p.eqBands, p.toneLow, p.tonePresence, p.toneAir, sampleRate_);
+    equalizer_.configure(p.eqBands, p.toneLow, p.tonePresence, p.toneAir);
     deEsser_.configure(p.deEsserEnabled != 0, p.deEsserHz, p.deEsserAmount);
     agc_.configure(p.agcEnabled != 0, p.agcTargetDb, p.agcMaxGainDb, p.agcSpeed);
     compressor_.configure(p.compEnabled != 0, p.compThresholdDb, p.compRatio, p.compAttackMs,

@@ -38,7 +38,7 @@ TEST(VoiceEffectReferenceTest, EveryModeMatchesSampleBySampleFormBitForBit) {
     for (int block = 0; at < input.size(); ++block) {
       if (block % 25 == 0) {
         const Setting& s = settings[(block / 25) % std::size(settings)];
-        fast.configure(s.mode, s.mix, s.param);
+        fast.configure(static_cast<VoiceEffectMode>(s.mode), s.mix, s.param);
         plain.configure(s.mode, s.mix, s.param);
       }
       const int count = static_cast<int>(

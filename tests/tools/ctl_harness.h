@@ -89,7 +89,7 @@ class BackgroundStream {
   // Stops processing and unlocks.
   void stop() {
     pause();
-    if (lifecycle_.frame.locked) {
+    if (lifecycle_.frame.isLocked()) {
       EXPECT_EQ(S_OK, lifecycle_.unlockForProcess());
     }
   }
@@ -151,7 +151,7 @@ class BackgroundStream {
         std::lock_guard<std::mutex> lock(mutex_);
         runBlock(lifecycle_.frame, samples, 480);
         for (std::size_t k = 0; k < mono.size(); ++k) out[k] = samples[2 * k];
-        blocks_.push_back({lifecycle_.frame.lastAppliedCounter, toDb(rms(out) / rms(mono)),
+        blocks_.push_back({lifecycle_.frame.lastAppliedCounter(), toDb(rms(out) / rms(mono)),
                            lifecycle_.frame.chain.suppressor().frameCount()});
       }
       sleepMilliseconds(kPauseMs);

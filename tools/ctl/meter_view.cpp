@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "chain/gain.h"
+
 namespace vorlund {
 namespace {
 

@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
+#include "chain/gain.h"
 #include "engine/block_frame.h"
 #include "engine/shared_block.h"
-#include "platform/performance_counter.h"
 
 namespace {
 
@@ -22,16 +22,10 @@ constexpr int kSeconds = 6;
 
 int main() {
   using vorlund::amplitudeToDb;
-  using vorlund::powerToDb;
+  using vorlund::meanSquareToDb;
   vorlund::BlockFrame frame;
   frame.chain.params.humFilterEnabled = 1;
-  frame.chain.prepare(kRate);
-  frame.sizeBuffers(kBlockFrames, kBlockFrames);
-  frame.resetStatistics();
-  frame.inputChannelCount = kChannels;
-  frame.sampleRate = static_cast<float>(kRate);
-  frame.counterFrequency = vorlund::performanceFrequency();
-  frame.locked = true;
+  frame.start({static_cast<float>(kRate), kChannels, kBlockFrames, kBlockFrames});
 
   std::mt19937 random(7);
   std::normal_distribution<float> noise(0.0f, 0.003f);
@@ -68,11 +62,12 @@ int main() {
       outPeak = std::max(outPeak, frame.chain.meters.outputPeak);
     }
     std::printf("%6d  %10.1f  %9.1f  %11.1f  %10.1f  %6.2f\n", second + 1, amplitudeToDb(inPeak),
-                powerToDb(inMs), amplitudeToDb(outPeak), powerToDb(outMs),
-                100.0f * frame.processingLoad);
+                meanSquareToDb(inMs), amplitudeToDb(outPeak), meanSquareToDb(outMs),
+                100.0f * frame.statistics().processingLoad);
   }
   std::printf("blocks %lld, input peak %.1f dBFS, output peak %.1f dBFS\n",
-              static_cast<long long>(frame.blockCount), amplitudeToDb(frame.peakInput),
-              amplitudeToDb(frame.peakOutput));
+              static_cast<long long>(frame.statistics().blockCount),
+              amplitudeToDb(frame.statistics().peakInput),
+              amplitudeToDb(frame.statistics().peakOutput));
   return 0;
 }
