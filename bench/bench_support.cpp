@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numbers>
 
 #include "chain/biquad.h"
+#include "chain/numbers.h"
 
 namespace vorlund::bench {
 namespace {
@@ -58,7 +60,6 @@ void scaleTo(std::vector<float>& x, double rmsDb, const std::vector<bool>* where
 }  // namespace
 
 SpeechSignal speechLikeSignal(double rate, double seconds, std::uint32_t seed) {
-  constexpr double kTwoPi = 6.283185307179586;
   const auto count = static_cast<std::size_t>(rate * seconds);
   SpeechSignal out;
   out.speech.assign(count, 0.0f);
@@ -101,7 +102,7 @@ SpeechSignal speechLikeSignal(double rate, double seconds, std::uint32_t seed) {
         const double intoSyllable = static_cast<double>(i - first);
         const double left = static_cast<double>(last - i);
         const double edge = std::min({1.0, intoSyllable / ramp, left / ramp});
-        const auto envelope = static_cast<float>(level * std::sin(0.5 * 3.141592653589793 * edge));
+        const auto envelope = static_cast<float>(level * std::sin(0.5 * std::numbers::pi * edge));
         const double now = i / rate;
         float sample;
         if (fricative) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "chain/numbers.h"
 #include "suppressor/fft.h"
 
 namespace vorlund::bench {
@@ -57,8 +58,7 @@ QualityFigures measureQuality(const SpeechSignal& signal, const std::vector<floa
   Fft fft;
   fft.setup(n);
   std::vector<float> window(n), re(n), im(n);
-  for (int i = 0; i < n; ++i)
-    window[i] = static_cast<float>(0.5 - 0.5 * std::cos(6.283185307179586 * i / n));
+  for (int i = 0; i < n; ++i) window[i] = static_cast<float>(0.5 - 0.5 * std::cos(kTwoPi * i / n));
   const double fullScaleBin = (n / 4.0) * (n / 4.0);
   const double floor = fullScaleBin * std::pow(10.0, kFloorDb / 10.0);
   const int lowBin = static_cast<int>(std::ceil(kLowestHz * n / rate));

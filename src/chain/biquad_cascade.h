@@ -6,6 +6,8 @@
 #pragma once
 
 #include <array>
+#include <cassert>
+#include <type_traits>
 #include <utility>
 
 #include "chain/biquad.h"
@@ -16,6 +18,8 @@ namespace vorlund {
 
 template <int N>
 class LocalCascade {
+  static_assert(std::is_trivially_copyable_v<BiquadSection>, "copied in and out per block");
+
  public:
   explicit LocalCascade(BiquadSection* const* from) noexcept : from_(from) {
     for (int i = 0; i < N; ++i) sections_[i] = *from[i];
@@ -130,6 +134,7 @@ class LocalCascade {
 // (0 <= count <= kMax).
 template <int kMax, int N = 0, typename Body>
 void withLocalCascade(BiquadSection* const* sections, int count, Body&& body) noexcept {
+  if constexpr (N == 0) assert(count >= 0 && count <= kMax);
   if constexpr (N < kMax) {
     if (count != N) {
       withLocalCascade<kMax, N + 1>(sections, count, body);

@@ -42,7 +42,8 @@ void Compressor::configure(bool enabled, float thresholdDb, float ratio, float a
   constexpr double kQuietLevelMargin = 1.0 - 1e-4;
   quietLevel_ = 0.0f;
   if (belowKnee(kQuietestDb - thresholdDb_)) {
-    const double kneeEdgeDb = static_cast<double>(thresholdDb_) - 0.5 * kneeDb_;
+    const double kneeEdgeDb =
+        static_cast<double>(thresholdDb_) - 0.5 * static_cast<double>(kneeDb_);
     quietLevel_ = static_cast<float>(std::pow(10.0, kneeEdgeDb / 20.0) * kQuietLevelMargin);
   }
 }

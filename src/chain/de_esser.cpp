@@ -37,7 +37,8 @@ void DeEsser::configure(bool enabled, float frequencyHz, float amount) noexcept 
   enabled_ = enabled;
   relativeThresholdDb_ = kThresholdAtZeroDb - kThresholdPerAmountDb * amount;
   maxReductionDb_ = kReductionAtZeroDb + kReductionPerAmountDb * amount;
-  quietRatio_ = static_cast<float>(std::pow(10.0, relativeThresholdDb_ / 20.0) * kQuietRatioMargin);
+  quietRatio_ = static_cast<float>(
+      std::pow(10.0, static_cast<double>(relativeThresholdDb_) / 20.0) * kQuietRatioMargin);
   deepestGain_ = dbToGain(-maxReductionDb_);
   if (!(frequencyHz == frequency_)) {
     frequency_ = frequencyHz;
@@ -51,7 +52,8 @@ void DeEsser::design() noexcept {
   constexpr double kSplitShare = 0.55;
   constexpr double kSplitQ = 0.7071;
   designBiquad(sidechain_, FilterType::BandPass, sampleRate_, frequency_, 0.0, kSidechainQ);
-  designBiquad(split_, FilterType::HighPass, sampleRate_, kSplitShare * frequency_, 0.0, kSplitQ);
+  designBiquad(split_, FilterType::HighPass, sampleRate_,
+               kSplitShare * static_cast<double>(frequency_), 0.0, kSplitQ);
 }
 
 void DeEsser::reset() noexcept {

@@ -38,7 +38,7 @@ void LookaheadLimiter::reset() noexcept {
 
 double LookaheadLimiter::ringSum() const noexcept {
   double sum = 0.0;
-  for (float value : averageRing_) sum += value;
+  for (float value : averageRing_) sum += static_cast<double>(value);
   return sum;
 }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "chain/biquad.h"
@@ -63,6 +64,7 @@ class LookaheadLimiter {
     float blockMinGain = 1.0f;
     double runningSum = 0.0;
   };
+  static_assert(std::is_trivially_copyable_v<Window>, "copied into a local and back per call");
 
   float step(Window& w, float x) noexcept {
     const int length = lookahead_;

@@ -8,6 +8,13 @@ namespace vorlund {
 namespace {
 
 // K-weighting as two cookbook sections: the head's high-frequency shelf, then the low cut.
+// BS.1770 gives both filters only as coefficients at 48 kHz; solving the bilinear transform
+// backwards for their analogue prototypes gives the shelf's corner (1681.97 Hz), gain
+// (+3.9998 dB) and Q (0.7071752, within 1e-4 of a Butterworth 1/sqrt 2), and the RLB
+// high-pass's corner (38.13547 Hz) and Q (0.500327), so the same pair can be designed at any
+// rate. Rounded to these figures and designed as cookbook sections, whose shelf shape is not
+// BS.1770's, the weighting is 0.27 dB off at 1 kHz: close enough to steer a gain (the
+// loudness meter of the tools keeps the exact form).
 constexpr double kShelfHz = 1681.97;
 constexpr double kShelfGainDb = 3.9998;
 constexpr double kShelfQ = 0.7071752;

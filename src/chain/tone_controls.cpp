@@ -15,10 +15,12 @@ void ToneControls::configure(float low, float presence, float air) noexcept {
   lowActive_ = std::fabs(low) > kCentre;
   presenceActive_ = std::fabs(presence) > kCentre;
   airActive_ = std::fabs(air) > kCentre;
-  designBiquad(lowShelf_, FilterType::LowShelf, sampleRate_, kLowHz, low * kLowDb, kLowQ);
-  designBiquad(presence_, FilterType::Peaking, sampleRate_, kPresenceHz, presence * kPresenceDb,
-               kPresenceQ);
-  designBiquad(air_, FilterType::HighShelf, sampleRate_, kAirHz, air * kAirDb, kAirQ);
+  designBiquad(lowShelf_, FilterType::LowShelf, sampleRate_, kLowHz,
+               static_cast<double>(low) * kLowDb, kLowQ);
+  designBiquad(presence_, FilterType::Peaking, sampleRate_, kPresenceHz,
+               static_cast<double>(presence) * kPresenceDb, kPresenceQ);
+  designBiquad(air_, FilterType::HighShelf, sampleRate_, kAirHz, static_cast<double>(air) * kAirDb,
+               kAirQ);
 }
 
 }  // namespace vorlund

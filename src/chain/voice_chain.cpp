@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 #include "chain/biquad_cascade.h"
 #include "chain/gain.h"
@@ -37,6 +38,13 @@ static_assert(kMaxVoiceSections >= kMaxInputSections);
 // Sections the first loop of the chain runs together with the DC blocker and the suppressor;
 // a longer input cascade gets a pass of its own.
 constexpr int kSectionsInLoop = 2;
+
+// The passes below copy these stages into locals and back: a copy that ran a constructor or
+// allocated would break the real-time rules and the bit-exact state round trip.
+template <typename... Stages>
+constexpr bool allTriviallyCopyable = (std::is_trivially_copyable_v<Stages> && ...);
+static_assert(allTriviallyCopyable<BiquadSection, DcBlocker, LevelTracker, PlosiveSuppressor,
+                                   NoiseGate, DeEsser, LoudnessAgc, LoudnessAgc::Ramp, Compressor>);
 
 // Runs `sectionCount` sections over the block, skewed so that they run side by side.
 void runCascade(BiquadSection* const* sections, int sectionCount, float* samples,

@@ -2,6 +2,7 @@
 
 #include <emmintrin.h>
 
+#include <cassert>
 #include <cmath>
 #include <utility>
 
@@ -172,6 +173,8 @@ inline void mergeBins(float* re, float* im, int k, int j, const float* cosTable,
 }  // namespace
 
 void Fft::setup(int n) {
+  // The radix-2 stages and the bit reversal hold for powers of two only.
+  assert(n >= 0 && (n & (n - 1)) == 0);
   size_ = n;
   int bits = 0;
   for (int v = 1; v < n; v *= 2) bits += 1;

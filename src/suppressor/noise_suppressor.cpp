@@ -27,6 +27,10 @@ constexpr float kCertainPresenceExponent = 21.0f;
 constexpr float kStagnationLimit = 0.99f;
 // The noise estimate may sit at most this factor above the tracked minimum.
 constexpr float kMinimumHeadroom = 4.0f;
+// Floor of the a-priori SNR: 1e-4, -40 dB. It keeps the decision-directed estimate from
+// locking shut (a bin whose clean estimate reached 0 would feed 0 back for good). The Wiener
+// gain it allows, xi / (1 + xi) ~ 1e-4 or -80 dB, lies below the deepest gain floor the
+// reduction setting can ask for (60 dB, 1e-3), so the floor itself is never heard.
 constexpr float kMinXi = 1e-4f;
 // Frames whose power falls below this have no meaningful suppression ratio; the meter itself
 // bottoms out at -120 dB.

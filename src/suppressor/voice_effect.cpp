@@ -102,8 +102,10 @@ void VoiceEffect::applyModeSettings() noexcept {
   const float p = param_;
   switch (mode_) {
     case VoiceEffectMode::Robot:
-      oscStep_ = static_cast<float>((p * kRingHzPerParam + kRingLowestHz) * kTwoPi / rate);
-      combDelay_ = static_cast<float>((p * kCombSecondsPerParam + kCombShortestSeconds) * rate);
+      oscStep_ = static_cast<float>((static_cast<double>(p) * kRingHzPerParam + kRingLowestHz) *
+                                    kTwoPi / rate);
+      combDelay_ = static_cast<float>(
+          (static_cast<double>(p) * kCombSecondsPerParam + kCombShortestSeconds) * rate);
       break;
     case VoiceEffectMode::Radio:
       designBiquad(sections_[0], FilterType::HighPass, rate, kWideHighPassHz, 0.0, kSectionQ);
@@ -125,7 +127,8 @@ void VoiceEffect::applyModeSettings() noexcept {
       pitchRatio_ = std::pow(2.0f, (p - 0.5f) * kShiftRangeSemitones / kSemitonesPerOctave);
       break;
     case VoiceEffectMode::Echo:
-      echoDelay_ = static_cast<float>((p * kEchoSecondsPerParam + kEchoShortestSeconds) * rate);
+      echoDelay_ = static_cast<float>(
+          (static_cast<double>(p) * kEchoSecondsPerParam + kEchoShortestSeconds) * rate);
       designBiquad(echoFilter_, FilterType::LowPass, rate, kEchoLowPassHz, 0.0, kSectionQ);
       break;
     case VoiceEffectMode::Reverb:

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "chain/numbers.h"
 #include "common/preset_library.h"
 #include "platform/process.h"
 #include "signal_helpers.h"
@@ -91,7 +92,6 @@ std::vector<float> voiceLike(int rate, int channels, double seconds, double leve
   const int frames = static_cast<int>(rate * seconds);
   const std::vector<float> noise = test::whiteNoise(frames, 5, 0.003f);
   std::vector<float> out(static_cast<std::size_t>(frames) * channels);
-  constexpr double kTwoPi = 6.283185307179586;
   double phase = 0.0;
   for (int i = 0; i < frames; ++i) {
     const double t = static_cast<double>(i) / rate;

@@ -80,7 +80,7 @@ void LoudnessMeter::add(const float* interleaved, std::size_t frames) {
       ChannelFilter& filter = filters_[static_cast<std::size_t>(c)];
       const float weighted =
           filter.highPass.process(filter.shelf.process(interleaved[i * channels_ + c]));
-      stepSum_ += static_cast<double>(weighted) * weighted;
+      stepSum_ += static_cast<double>(weighted) * static_cast<double>(weighted);
     }
     if (++stepFill_ < stepFrames_) continue;
     steps_.push_back(stepSum_ / static_cast<double>(stepFrames_));

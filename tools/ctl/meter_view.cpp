@@ -40,14 +40,14 @@ float filled(float value, MeterScale scale) {
 std::string valueText(float value, MeterScale scale) {
   char text[32];
   if (scale == MeterScale::load) {
-    std::snprintf(text, sizeof text, "%7.1f %% ", 100.0f * value);
+    std::snprintf(text, sizeof text, "%7.1f %% ", static_cast<double>(100.0f * value));
   } else if (value <= kSilenceDb) {
     std::snprintf(text, sizeof text, "   -inf dB");
   } else if (scale == MeterScale::gain) {
-    std::snprintf(text, sizeof text, "%+7.1f dB", value);
+    std::snprintf(text, sizeof text, "%+7.1f dB", static_cast<double>(value));
   } else {
     // A reduction that rounds to nothing reads 0.0, never -0.0.
-    std::snprintf(text, sizeof text, "%7.1f dB", value > -0.05f ? 0.0 : value);
+    std::snprintf(text, sizeof text, "%7.1f dB", value > -0.05f ? 0.0 : static_cast<double>(value));
   }
   return text;
 }

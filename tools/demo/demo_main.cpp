@@ -61,13 +61,15 @@ int main() {
       inPeak = std::max(inPeak, frame.chain.meters.inputPeak);
       outPeak = std::max(outPeak, frame.chain.meters.outputPeak);
     }
-    std::printf("%6d  %10.1f  %9.1f  %11.1f  %10.1f  %6.2f\n", second + 1, amplitudeToDb(inPeak),
-                meanSquareToDb(inMs), amplitudeToDb(outPeak), meanSquareToDb(outMs),
-                100.0f * frame.statistics().processingLoad);
+    std::printf(
+        "%6d  %10.1f  %9.1f  %11.1f  %10.1f  %6.2f\n", second + 1,
+        static_cast<double>(amplitudeToDb(inPeak)), static_cast<double>(meanSquareToDb(inMs)),
+        static_cast<double>(amplitudeToDb(outPeak)), static_cast<double>(meanSquareToDb(outMs)),
+        static_cast<double>(100.0f * frame.statistics().processingLoad));
   }
   std::printf("blocks %lld, input peak %.1f dBFS, output peak %.1f dBFS\n",
               static_cast<long long>(frame.statistics().blockCount),
-              amplitudeToDb(frame.statistics().peakInput),
-              amplitudeToDb(frame.statistics().peakOutput));
+              static_cast<double>(amplitudeToDb(frame.statistics().peakInput)),
+              static_cast<double>(amplitudeToDb(frame.statistics().peakOutput)));
   return 0;
 }
