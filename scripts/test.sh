@@ -46,11 +46,14 @@ export VORLUND_WINEPREFIX="$root/build/wineprefix"
 mkdir -p "$VORLUND_WINEPREFIX"
 export WINEPREFIX="$VORLUND_WINEPREFIX" WINEDEBUG=-all
 /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
-wineserver -p 2>/dev/null || true
+# Debian keeps the server off PATH. Persistent (-p) until killed below; a failure to start
+# shows, and costs only the seconds it would save.
+wineserver=/usr/lib/wine/wineserver
+"$wineserver" -p || echo "wineserver -p failed: each Wine program waits for the server to exit"
 # A Wine process now and then dies at start-up before running any code; one retry of a
 # program that failed keeps that from failing the run, while a real failure fails twice.
 CTEST_EXTRA="--repeat until-pass:2" run_suite mingw-release
-wineserver -k 2>/dev/null || true
+"$wineserver" -k || echo "wineserver -k failed"
 
 echo "all suites: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -60,7 +60,7 @@ struct Stream {
 
 // Verifies a stream locked while the data folder is missing: it runs on the defaults in
 // fallback mode, and once the folder and a valid params.bin appear their record takes over.
-TEST(ChannelFaultTest, DataFolderCreatedDuringTheStream) {
+TEST(ChannelFaultThreadTest, DataFolderCreatedDuringTheStream) {
   TempDataFolder temp(false);
   Stream stream;
   EXPECT_FALSE(stream.lifecycle.frame.channel.isShared());
@@ -75,7 +75,7 @@ TEST(ChannelFaultTest, DataFolderCreatedDuringTheStream) {
 
 // Verifies that a params.bin written slowly in small pieces while the watcher runs is never
 // taken before it is whole: every block sees the old record or the complete new one.
-TEST(ChannelFaultTest, SlowlyWrittenParameterFile) {
+TEST(ChannelFaultThreadTest, SlowlyWrittenParameterFile) {
   TempDataFolder temp;
   test::fs::create_directory(temp.file("shared.bin"));  // forces fallback mode
   const ParameterBlock before = recordWithGain(3.0f);
@@ -106,7 +106,7 @@ TEST(ChannelFaultTest, SlowlyWrittenParameterFile) {
 
 // Verifies that deleting the watched folder keeps the record in force, and that once the
 // folder is back the watcher finds it again and takes a new params.bin.
-TEST(ChannelFaultTest, WatchedFolderDeletedAndRecreated) {
+TEST(ChannelFaultThreadTest, WatchedFolderDeletedAndRecreated) {
   TempDataFolder temp;
   test::fs::create_directory(temp.file("shared.bin"));
   writeRecordFile(temp, recordWithGain(4.0f));
@@ -127,7 +127,7 @@ TEST(ChannelFaultTest, WatchedFolderDeletedAndRecreated) {
 // Verifies that a log that cannot be written in the data folder (a folder in place of
 // apo.log) costs only its lines there: the stream locks, takes records and unlocks, the
 // shared block works, and the lines go elsewhere instead of into the data folder.
-TEST(ChannelFaultTest, UnwritableLogAffectsNothingElse) {
+TEST(ChannelFaultThreadTest, UnwritableLogAffectsNothingElse) {
   TempDataFolder temp;
   test::fs::create_directory(temp.file("apo.log"));
   {

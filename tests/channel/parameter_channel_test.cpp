@@ -159,7 +159,7 @@ TEST(ParameterChannelTest, ParameterFileAcceptanceRules) {
 // private block the defaults; once the folder and a valid params.bin appear the watcher
 // publishes it; refused files publish nothing, a 600-byte file is taken, deleting params.bin
 // keeps the last record, and closing twice is harmless.
-TEST(ParameterChannelTest, FallbackWatcherPublishesParameterFile) {
+TEST(ParameterChannelThreadTest, FallbackWatcherPublishesParameterFile) {
   TempDataFolder temp(false);
   const std::string message =
       "shared file unavailable (error 3), falling back to params.bin watching";
@@ -208,7 +208,7 @@ TEST(ParameterChannelTest, FallbackWatcherPublishesParameterFile) {
 // Verifies fallback when shared.bin cannot be opened (a folder in its place: access denied,
 // error 5) while the data folder exists: the watcher picks up each rewrite of params.bin, and
 // a change of any other file in the folder publishes the same record again.
-TEST(ParameterChannelTest, WatcherPicksUpRewrittenFile) {
+TEST(ParameterChannelThreadTest, WatcherPicksUpRewrittenFile) {
   TempDataFolder temp;
   test::fs::create_directory(temp.file("shared.bin"));
   ParameterChannel channel;

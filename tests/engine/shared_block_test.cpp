@@ -20,7 +20,7 @@ namespace {
 
 // Verifies the protocol against a concurrent writer thread: every snapshot that succeeds is
 // one whole record, never a mix of two publications, while the writer never pauses.
-TEST(SharedBlockTest, ConcurrentWriterNeverYieldsTornSnapshot) {
+TEST(SharedBlockThreadTest, ConcurrentWriterNeverYieldsTornSnapshot) {
   SharedBlock block{};
   publishRecord(block, test::checksummedRecord(0));
   std::atomic<bool> stop{false};
@@ -85,7 +85,7 @@ TEST(SharedBlockTest, BlocksPublishMeters) {
 // checksummed records and relearn requests into shared.bin while the stream runs, and checks
 // the stream status and meters it reads back; the stream never applies a torn record, takes
 // up the relearn requests and ends on the program's last record.
-TEST(SharedBlockTest, ControlProgramInAnotherProcess) {
+TEST(SharedBlockThreadTest, ControlProgramInAnotherProcess) {
   test::LockedStream stream(2);
   const std::string command = test::fs::path(VORLUND_RECORD_WRITER).make_preferred().string() +
                               " " + test::toFsPath(sharedFilePath()).string() + " 48000 2 2000";

@@ -43,7 +43,7 @@ TEST(EventThreadTest, TimedJoinAndManualResetEvent) {
 // wake-up but before the re-arm wakes the next wait at once, so nothing written while the
 // watcher pauses and reads is lost; the stop event wakes it too. A helper sets the stop
 // event after 20 s, so a missed change fails the test instead of hanging it.
-TEST(FolderWatchTest, KeepsChangesMadeBeforeTheRearm) {
+TEST(FolderWatchThreadTest, KeepsChangesMadeBeforeTheRearm) {
   if (runningUnderWine()) GTEST_SKIP() << "Wine drops changes made between notifications";
   test::TempDataFolder temp;
   Event stop;

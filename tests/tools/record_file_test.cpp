@@ -157,7 +157,7 @@ TEST(RecordFileTest, WritesReplaceWholeFilesOrLeaveThemAlone) {
 // lengths only ever finds one of them complete, and that the file ends as the last write that
 // succeeded. On Windows a file being replaced refuses to open for a moment, and a write fails
 // while a reader holds the file open; neither may ever expose a partial or missing file.
-TEST(RecordFileTest, ConcurrentReaderSeesOnlyCompleteFiles) {
+TEST(RecordFileThreadTest, ConcurrentReaderSeesOnlyCompleteFiles) {
   TempFolder folder;
   const fs::path path = folder / "params.vrl";
   // Both differ from the defaults in their first and last fields, so that a reader finding
