@@ -2,8 +2,10 @@
 # The instruction budget: counts, with callgrind, the instructions that one second of 48 kHz
 # mono audio takes through the block frame and the voice chain with the factory record, after
 # one second of warm-up, and fails when the count lies more than 10 % above the figure recorded
-# in bench/instruction-budget.txt. The count is deterministic on a given machine and library
-# build. When the code gets faster, lower the figure deliberately: run with --record.
+# in bench/instruction-budget.txt. Only instructions in the program's own code count: what the
+# C and maths libraries execute (expf, log10f, memcpy) is reported beside it but changes with
+# the system's library version, so it never fails the check. When the code gets faster, lower
+# the figure deliberately: run with --record.
 #
 #   scripts/instruction-budget.sh <path to vorlund-budget> [--record]
 set -euo pipefail
@@ -20,9 +22,28 @@ if ! valgrind --tool=callgrind --callgrind-out-file="$scratch/callgrind.out" \
   cat "$scratch/log"
   exit 1
 fi
-count=$(sed -n 's/^\(summary\|totals\): *\([0-9]*\).*/\2/p' "$scratch/callgrind.out" | head -n 1)
+# Self cost of each function, summed by the object it lies in: the program, or a library.
+# Objects may be named once as "(id) name" and later by "(id)" alone; the line after a calls=
+# line is the call's inclusive cost, which the callee's own lines already hold.
+read -r count library < <(awk -v program="$(realpath "$program")" '
+  function objectName(spec,    id, rest) {
+    if (!match(spec, /^\([0-9]+\)/)) return spec
+    id = substr(spec, 1, RLENGTH)
+    rest = substr(spec, RLENGTH + 1)
+    sub(/^ /, "", rest)
+    if (rest != "") names[id] = rest
+    return names[id]
+  }
+  /^ob=/ { current = objectName(substr($0, 4)); next }
+  /^cob=/ { objectName(substr($0, 5)); next }
+  /^calls=/ { skipNext = 1; next }
+  /^[0-9+*-]/ {
+    if (skipNext) { skipNext = 0; next }
+    if (current == program) own += $2; else other += $2
+  }
+  END { printf "%d %d\n", own, other }' "$scratch/callgrind.out")
 if [ -z "$count" ] || [ "$count" -eq 0 ]; then
-  echo "no instructions counted: did countedAudio() get inlined away?"
+  echo "no instructions of $program counted: did countedAudio() get inlined away?"
   exit 1
 fi
 
@@ -34,10 +55,10 @@ fi
 
 recorded=$(grep -E '^[0-9]+$' "$budget_file" | head -n 1)
 limit=$((recorded * allowed_percent / 100))
-echo "instructions for 1 s of 48 kHz audio through the factory chain: $count" \
-     "(recorded $recorded, limit $limit)"
+echo "instructions for 1 s of 48 kHz audio through the factory chain: $count in our code" \
+     "(recorded $recorded, limit $limit), $library more in the system's libraries (not budgeted)"
 if [ "$count" -gt "$limit" ]; then
-  echo "over budget by $(( (count - recorded) * 100 / recorded )) %"
+  echo "our code is over budget by $(( (count - recorded) * 100 / recorded )) %"
   exit 1
 fi
 if [ $((count * 100)) -lt $((recorded * 90)) ]; then
