@@ -8,7 +8,6 @@
 #include "engine/meter_publisher.h"
 #include "platform/denormal_guard.h"
 #include "platform/performance_counter.h"
-#include "platform/system.h"
 
 namespace vorlund {
 namespace {
@@ -120,7 +119,7 @@ void BlockFrame::process(std::uint32_t numInputConnections,
   }
   // Outside the measured span: the load figure covers the processing, not its publishing.
   if (SharedBlock* block = channel.activeBlock())
-    publishMeters(*block, chain.meters, chain.params.bypass, s.processingLoad, tickCount64());
+    publishMeters(*block, chain.meters, chain.params.bypass, s.processingLoad);
 }
 
 bool BlockFrame::applyRecord(SharedBlock& block) noexcept {

@@ -39,7 +39,7 @@ class BlockFrame {
  public:
   // Largest magnitude a folded mono sample may have (+60 dBFS); NaN and infinities become 0.
   static constexpr float kSampleLimit = 1000.0f;
-  // Extra room past maxFrameCount in the mono buffer.
+  // Extra room past the largest block in the mono buffer.
   static constexpr std::uint64_t kBufferSlack = 16;
   // Weight of each new block in the smoothed processing load.
   static constexpr float kLoadSmoothing = 0.05f;

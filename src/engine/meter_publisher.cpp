@@ -1,6 +1,7 @@
 #include "engine/meter_publisher.h"
 
 #include "chain/gain.h"
+#include "platform/system.h"
 
 namespace vorlund {
 namespace {
@@ -12,10 +13,10 @@ void storeRelaxed(T& word, T value) noexcept {
 
 }  // namespace
 
-void publishMeters(SharedBlock& block, const ChainMeters& m, Bool32 bypass, float processingLoad,
-                   std::uint64_t tick) noexcept {
+void publishMeters(SharedBlock& block, const ChainMeters& m, Bool32 bypass,
+                   float processingLoad) noexcept {
   sharedWord(block.processedBlocks).fetch_add(1);
-  storeRelaxed(block.lastBlockTick, tick);
+  storeRelaxed(block.lastBlockTick, tickCount64());
   storeRelaxed(block.inputPeakDb, amplitudeToDb(m.inputPeak));
   storeRelaxed(block.inputRmsDb, meanSquareToDb(m.inputMeanSquare));
   storeRelaxed(block.outputPeakDb, amplitudeToDb(m.outputPeak));

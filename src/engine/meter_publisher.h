@@ -9,9 +9,9 @@
 namespace vorlund {
 
 // Real-time thread, once per block after the chain has run: counts the block, stamps it with
-// `tick` (the system tick count in milliseconds) and publishes the chain's meters, the
-// record's bypass switch and the processing load.
+// the tick count and publishes the chain's meters, the record's bypass switch and the
+// processing load.
 void publishMeters(SharedBlock& block, const ChainMeters& meters, Bool32 bypass,
-                   float processingLoad, std::uint64_t tick) noexcept;
+                   float processingLoad) noexcept;
 
 }  // namespace vorlund
