@@ -46,9 +46,11 @@ export VORLUND_WINEPREFIX="$root/build/wineprefix"
 mkdir -p "$VORLUND_WINEPREFIX"
 export WINEPREFIX="$VORLUND_WINEPREFIX" WINEDEBUG=-all
 /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
-# Debian keeps the server off PATH. Persistent (-p) until killed below; a failure to start
-# shows, and costs only the seconds it would save.
+# Debian keeps the server off PATH. The server wineboot started would refuse a second one (exit
+# 2), so wait for it to go, then start one that stays (-p) until killed below. A failure shows,
+# and costs only the seconds it would save.
 wineserver=/usr/lib/wine/wineserver
+"$wineserver" -w
 "$wineserver" -p || echo "wineserver -p failed: each Wine program waits for the server to exit"
 # A Wine process now and then dies at start-up before running any code; one retry of a
 # program that failed keeps that from failing the run, while a real failure fails twice.
