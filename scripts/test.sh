@@ -50,7 +50,7 @@ export WINEPREFIX="$VORLUND_WINEPREFIX" WINEDEBUG=-all
 # 2), so wait for it to go, then start one that stays (-p) until killed below. A failure shows,
 # and costs only the seconds it would save.
 wineserver=/usr/lib/wine/wineserver
-"$wineserver" -w
+"$wineserver" -w || echo "wineserver -w failed"
 "$wineserver" -p || echo "wineserver -p failed: each Wine program waits for the server to exit"
 # A Wine process now and then dies at start-up before running any code; one retry of a
 # program that failed keeps that from failing the run, while a real failure fails twice.
