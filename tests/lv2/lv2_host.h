@@ -154,6 +154,9 @@ class PluginInstance {
     return port != nullptr ? lilv_port_get_index(plugin_, port) : 0;
   }
   float& value(const char* symbol) { return values_[index(symbol)]; }
+  float& valueAt(std::uint32_t port) { return values_[port]; }
+  const std::vector<std::uint32_t>& audioInputs() const { return audioIn_; }
+  const std::vector<std::uint32_t>& audioOutputs() const { return audioOut_; }
 
   // Runs `in` (one vector per input channel) in blocks of `block` frames; in place runs the
   // plugin on the input buffers themselves.
