@@ -90,19 +90,24 @@ for _ in $(seq 50); do [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && break; sleep 0.1;
 wireplumber >"$work/wireplumber.log" 2>&1 &
 pids+=($!)
 
-# The Vorlund microphone appears once the filter-chain module has loaded the plugin.
+# The Vorlund microphone appears once the filter-chain module has loaded the plugin. (The
+# node list is read whole: grep -q ending a pipe early would fail it under pipefail.)
+has_microphone() { [[ $(pw-cli ls Node 2>/dev/null) == *'"vorlund_microphone"'* ]]; }
 for _ in $(seq 300); do
-  pw-cli ls Node 2>/dev/null | grep -q '"vorlund_microphone"' && break
+  has_microphone && break
   sleep 0.1
 done
-if ! pw-cli ls Node | grep -q '"vorlund_microphone"'; then
+if ! has_microphone; then
   echo "FAILED: no \"Vorlund microphone\" node"; tail -n 20 "$work/pipewire.log"; exit 1
 fi
 pw-metadata -n settings 0 clock.force-quantum 480 >/dev/null || true
 sleep 1
 
+# The live microphone runs on silence until the take starts; vorlund-process gets a second of
+# it ahead of the speech, so that its noise suppressor starts from the same quiet.
 input=$source_dir/examples/noisy-voice.flac
-"$process" --quiet --format wavf "$input" "$work/expected.wav"
+"$compare" --pad 1 "$input" "$work/padded.wav"
+"$process" --quiet --format wavf "$work/padded.wav" "$work/expected.wav"
 
 # One live take: record from the Vorlund microphone while the WAV plays into the fake one.
 take() {
@@ -124,19 +129,20 @@ take "$work/take2.wav"
 "$compare" "$work/expected.wav" "$work/take2.wav" | tee "$work/compare2.txt"
 
 # compare prints "gainDb G residualDb R": the recording's level against the expected output,
-# and what is left after removing it, relative to the expected output. The live take cannot be
-# sample-exact: the microphone ran before the take (its noise suppressor and level trackers
-# have a history that vorlund-process's fresh start lacks), so the residual is held to -5 dB in the median half second
-# (the unprocessed input scores about +2 dB against the processed output), the level to 1 dB,
-# and the change vorlund-ctl makes to 0.5 dB of the -6 dB asked for.
+# and what is left after removing it, relative to the expected output, in the median half
+# second. The live take is not sample-exact: PipeWire's clock sets the block boundaries (the
+# automatic gate threshold moves once per block) and the silence before the take is not
+# exactly a second; measured here, the residual is about -55 dB, so -30 dB leaves room while a
+# wrong record or an unprocessed signal (about +2 dB) fails. The second take follows the first
+# (its suppressor remembers the speech), so only its level is checked: 6 dB lower, to 0.3 dB.
 read -r _ gain1 _ residual1 <"$work/compare1.txt"
 read -r _ gain2 _ residual2 <"$work/compare2.txt"
 status=0
-awk -v g="$gain1" 'BEGIN { exit !(g > -1 && g < 1) }' ||
+awk -v g="$gain1" 'BEGIN { exit !(g > -0.5 && g < 0.5) }' ||
   { echo "FAILED: take 1 is $gain1 dB from vorlund-process's output"; status=1; }
-awk -v r="$residual1" 'BEGIN { exit !(r < -5) }' ||
+awk -v r="$residual1" 'BEGIN { exit !(r < -30) }' ||
   { echo "FAILED: take 1 differs from vorlund-process's output by $residual1 dB"; status=1; }
-awk -v a="$gain1" -v b="$gain2" 'BEGIN { d = b - a; exit !(d > -6.5 && d < -5.5) }' ||
+awk -v a="$gain1" -v b="$gain2" 'BEGIN { d = b - a; exit !(d > -6.3 && d < -5.7) }' ||
   { echo "FAILED: outputGainDb=-6 changed the recording by $gain2 - $gain1 dB"; status=1; }
 status_text=$("$ctl" status 2>&1 || true)
 if [ -z "${ProgramData:-}" ] && ! grep -q "data folder  $data (per-user)" <<<"$status_text"; then
