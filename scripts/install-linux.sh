@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the "Vorlund microphone" for the current user, without root: the vorlund.lv2
 # bundle into ~/.lv2, the PipeWire configuration into ~/.config/pipewire/pipewire.conf.d,
-# vorlund-ctl and its presets into ~/.local/bin, and the per-user data folder
+# vorlund-ctl with its presets into ~/.local/lib/vorlund (linked from ~/.local/bin), and the
+# per-user data folder
 # (~/.local/state/vorlund), then restarts the user's PipeWire. With --uninstall it removes
 # them again (the data folder and its records stay unless --purge is given too).
 # usage: scripts/install-linux.sh [--uninstall [--purge]] [BUILD_DIR]
@@ -20,6 +21,8 @@ done
 lv2_dir=${LV2_USER_DIR:-$HOME/.lv2}
 conf_dir=${XDG_CONFIG_HOME:-$HOME/.config}/pipewire/pipewire.conf.d
 bin_dir=$HOME/.local/bin
+# vorlund-ctl finds its presets beside its own file, so it lives there with them.
+ctl_dir=$HOME/.local/lib/vorlund
 data_dir=${XDG_STATE_HOME:-$HOME/.local/state}/vorlund
 
 restart_pipewire() {
@@ -34,7 +37,7 @@ restart_pipewire() {
 
 if [ "$uninstall" -eq 1 ]; then
   rm -rf "$lv2_dir/vorlund.lv2" "$conf_dir/vorlund-microphone.conf" "$bin_dir/vorlund-ctl" \
-    "$bin_dir/presets"
+    "$ctl_dir"
   [ "$purge" -eq 1 ] && rm -rf "$data_dir"
   echo "removed the Vorlund microphone"
   restart_pipewire
@@ -47,12 +50,13 @@ if [ ! -f "$build/lv2/vorlund.lv2/vorlund.so" ]; then
   cmake --build "$build" --target vorlund_lv2 vorlund-ctl
 fi
 mkdir -p "$lv2_dir" "$conf_dir" "$bin_dir" "$data_dir"
-rm -rf "$lv2_dir/vorlund.lv2"
+rm -rf "$lv2_dir/vorlund.lv2" "$ctl_dir"
 cp -r "$build/lv2/vorlund.lv2" "$lv2_dir/"
 cp "$root/packaging/pipewire/vorlund-microphone.conf" "$conf_dir/"
-cp "$build/tools/vorlund-ctl" "$bin_dir/"
-rm -rf "$bin_dir/presets"
-cp -r "$root/presets" "$bin_dir/presets"
+mkdir -p "$ctl_dir"
+cp "$build/tools/vorlund-ctl" "$ctl_dir/"
+cp -r "$root/presets" "$ctl_dir/presets"
+ln -sf "$ctl_dir/vorlund-ctl" "$bin_dir/vorlund-ctl"
 echo "installed: $lv2_dir/vorlund.lv2, $conf_dir/vorlund-microphone.conf, $bin_dir/vorlund-ctl"
 echo "data folder: $data_dir"
 restart_pipewire
