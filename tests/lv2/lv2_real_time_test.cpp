@@ -20,20 +20,19 @@ namespace {
 
 std::atomic<long> allocationCount{0};
 
-void* allocate(std::size_t size) {
+void* allocateOrThrow(std::size_t size) {
   allocationCount.fetch_add(1, std::memory_order_relaxed);
-  return std::malloc(size == 0 ? 1 : size);
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
 }
 
 }  // namespace
 
 void* operator new(std::size_t size) {
-  if (void* p = allocate(size)) return p;
-  throw std::bad_alloc();
+  return allocateOrThrow(size);
 }
 void* operator new[](std::size_t size) {
-  if (void* p = allocate(size)) return p;
-  throw std::bad_alloc();
+  return allocateOrThrow(size);
 }
 void operator delete(void* p) noexcept {
   std::free(p);

@@ -132,15 +132,15 @@ take "$work/take2.wav"
 # and what is left after removing it, relative to the expected output, in the median half
 # second. The live take is not sample-exact: PipeWire's clock sets the block boundaries (the
 # automatic gate threshold moves once per block) and the silence before the take is not
-# exactly a second; measured here, the residual is about -55 dB, so -30 dB leaves room while a
-# wrong record or an unprocessed signal (about +2 dB) fails. The second take follows the first
+# exactly a second; measured here, the residual lies between -32 and -80 dB, so -20 dB leaves
+# room while another record (a preset: about -10 dB) or an unprocessed signal (+2 dB) fails. The second take follows the first
 # (its suppressor remembers the speech), so only its level is checked: 6 dB lower, to 0.3 dB.
 read -r _ gain1 _ residual1 <"$work/compare1.txt"
 read -r _ gain2 _ residual2 <"$work/compare2.txt"
 status=0
 awk -v g="$gain1" 'BEGIN { exit !(g > -0.5 && g < 0.5) }' ||
   { echo "FAILED: take 1 is $gain1 dB from vorlund-process's output"; status=1; }
-awk -v r="$residual1" 'BEGIN { exit !(r < -30) }' ||
+awk -v r="$residual1" 'BEGIN { exit !(r < -20) }' ||
   { echo "FAILED: take 1 differs from vorlund-process's output by $residual1 dB"; status=1; }
 awk -v a="$gain1" -v b="$gain2" 'BEGIN { d = b - a; exit !(d > -6.3 && d < -5.7) }' ||
   { echo "FAILED: outputGainDb=-6 changed the recording by $gain2 - $gain1 dB"; status=1; }
