@@ -17,12 +17,13 @@
 #include "common/record_file.h"
 #include "common/record_json.h"
 #include "common/record_text.h"
+#include "common/stream_state.h"
+#include "common/tool_main.h"
 #include "control_session.h"
 #include "meter_view.h"
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/system.h"
-#include "stream_state.h"
 
 namespace vorlund {
 namespace {
@@ -31,11 +32,6 @@ namespace fs = std::filesystem;
 
 // Builds the next record from the one in force; a report with errors changes nothing.
 using RecordBuilder = std::function<RecordReport(ParameterBlock& next)>;
-
-void warn(const std::string& message) {
-  std::cout.flush();
-  std::cerr << "vorlund-ctl: warning: " << message << "\n";
-}
 
 void warnIfInterrupted(const RecordInForce& inForce, const std::string& consequence) {
   if (!inForce.interruptedWriter) return;
@@ -106,8 +102,7 @@ ExitCode putInForce(ControlSession& session, const CtlOptions& options,
   const RecordReport report = build(next);
   for (const std::string& warning : report.warnings) warn(warning);
   if (!report.ok()) {
-    for (const std::string& error : report.errors)
-      std::cerr << "vorlund-ctl: error: " << error << "\n";
+    for (const std::string& error : report.errors) reportError(error);
     throw CtlError(ExitCode::usage, "nothing changed");
   }
 
@@ -289,7 +284,7 @@ ExitCode runMeters(ControlSession& session, const CtlOptions& options) {
 
 ExitCode runCommand(const CtlOptions& options) {
   if (options.version) {
-    std::cout << "vorlund-ctl " << VORLUND_VERSION << "\n";
+    std::cout << versionLine() << "\n";
     return ExitCode::ok;
   }
   const CommandInfo* command = options.command;

@@ -38,6 +38,8 @@ ProcessOptions parseProcessOptions(const std::vector<std::string>& arguments) {
     };
     if (argument == "-h" || argument == "--help") {
       options.help = true;
+    } else if (argument == "--version") {
+      options.version = true;
     } else if (argument == "--params") {
       options.paramsFile = value();
     } else if (argument == "--preset") {
@@ -66,7 +68,7 @@ ProcessOptions parseProcessOptions(const std::vector<std::string>& arguments) {
       files.push_back(argument);
     }
   }
-  if (options.help) return options;
+  if (options.help || options.version) return options;
   if (files.size() != 2) usageError("give exactly one input and one output file");
   options.input = files[0];
   options.output = files[1];
@@ -91,7 +93,8 @@ std::string processUsage() {
          "  --align              remove the effect's latency so output lines up with input\n"
          "  --meters FILE.csv    write the published meters once per interval\n"
          "  --meters-interval MS the meters' interval (default 100)\n"
-         "  --quiet              no progress bar and no summary\n\n"
+         "  --quiet              no progress bar and no summary\n"
+         "  --version            this program's version\n\n"
          "exit codes:\n"
          "  0  done\n"
          "  1  bad command line\n"

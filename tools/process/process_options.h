@@ -22,6 +22,7 @@ struct ProcessOptions {
   bool align = false;
   bool quiet = false;  // no progress bar and no summary
   bool help = false;
+  bool version = false;
 };
 
 // Throws ProcessError(usage) with the reason.

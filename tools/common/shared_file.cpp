@@ -1,4 +1,4 @@
-#include "shared_file.h"
+#include "common/shared_file.h"
 
 #include <cstdio>
 
