@@ -52,13 +52,6 @@ fs::path libraryPath(const ProcessOptions& options) {
   return fs::exists(built, error) ? built : beside;
 }
 
-fs::path presetsFolder(const ProcessOptions& options) {
-  if (options.presetsDir) return pathFromUtf8(*options.presetsDir);
-  const fs::path beside = programFolder() / "presets";
-  std::error_code error;
-  return fs::is_directory(beside, error) ? beside : pathFromUtf8(VORLUND_SOURCE_PRESETS);
-}
-
 // The container goes by the input (or --format), not by OUT's name; say so when they differ.
 void warnOnMismatchedExtension(const std::string& output, int format) {
   const struct {
@@ -92,7 +85,7 @@ ParameterBlock buildRecord(const ProcessOptions& options, std::string& origin) {
     origin = "file " + *options.paramsFile;
   }
   if (options.preset) {
-    takeReport(loadPreset(presetsFolder(options), *options.preset, record));
+    takeReport(toolPresets(options.presetsDir).load(*options.preset, record));
     origin = "preset " + *options.preset;
   }
   if (!options.settings.empty()) {
