@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -297,6 +298,99 @@ TEST_F(ProcessTest, EveryPresetGivesFiniteBoundedOutput) {
     EXPECT_EQ(0, bad);
     EXPECT_GT(energy, 0.0);
   }
+}
+
+// Verifies the output's container: chosen by OUT's extension with IN's sample format where it
+// fits (.flac, .aiff, .ogg), by --format whatever the name (with a warning), refused for an
+// unknown extension with the choices listed; and that a 6-channel WAV gets no warning, its
+// summary saying that the mono result is written to every channel.
+TEST_F(ProcessTest, OutputContainerFollowsTheExtension) {
+  const fs::path in = file("in.wav");
+  writeSound(in, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, voiceLike(16000, 1, 0.5));
+  struct Case {
+    const char* output;
+    std::vector<std::string> extra;
+    int format;
+  };
+  const Case cases[] = {
+      {"out.flac", {}, SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+      {"out.aiff", {}, SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+      {"out.ogg", {}, SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+      {"out.wav", {"--format", "caf"}, SF_FORMAT_CAF | SF_FORMAT_PCM_16},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output);
+    std::vector<std::string> arguments = files(in, file(c.output));
+    arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+    const ToolRun result = run(arguments);
+    ASSERT_EQ(0, result.exitCode) << result;
+    EXPECT_EQ(c.format, readSound(file(c.output)).info.format);
+    EXPECT_EQ(c.extra.empty(), result.err.empty()) << result;
+  }
+  const ToolRun unknown = run(files(in, file("out.xyz")));
+  EXPECT_EQ(1, unknown.exitCode) << unknown;
+  EXPECT_NE(std::string::npos, unknown.err.find("unknown extension '.xyz'")) << unknown;
+  EXPECT_NE(std::string::npos, unknown.err.find("flac")) << unknown;
+  EXPECT_FALSE(fs::exists(file("out.xyz")));
+
+  const fs::path wide = file("six.wav");
+  writeSound(wide, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 6, voiceLike(48000, 6, 0.3));
+  const ToolRun six = run(files(wide, file("six-out.wav")));
+  ASSERT_EQ(0, six.exitCode) << six;
+  EXPECT_TRUE(six.err.empty()) << six;
+  EXPECT_NE(std::string::npos, six.out.find("writes the result to every channel")) << six;
+}
+
+// Verifies that faults of the input are named: clipped samples counted in a warning, a file
+// cut off after its header warned about with both lengths, and a folder or an empty file
+// refused in words rather than as an unrecognised format.
+TEST_F(ProcessTest, InputFaultsAreNamed) {
+  std::vector<float> clipped = voiceLike(16000, 1, 1.0);
+  for (int i = 0; i < 37; ++i)
+    clipped[static_cast<std::size_t>(1000 + 3 * i)] = i % 2 ? 1.0f : -1.0f;
+  const fs::path loud = file("loud.wav"), out = file("out.wav");
+  writeSound(loud, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, clipped);
+  ToolRun result = run(files(loud, out));
+  EXPECT_EQ(0, result.exitCode) << result;
+  EXPECT_NE(std::string::npos, result.err.find("37 samples at full scale")) << result;
+
+  const fs::path whole = file("whole.wav"), cut = file("cut.wav");
+  writeSound(whole, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, voiceLike(16000, 1, 2.0));
+  const std::string bytes = test::readBytes(whole);
+  test::writeBytes(cut, bytes.data(), bytes.size() / 4);
+  result = run(files(cut, out));
+  EXPECT_EQ(0, result.exitCode) << result;
+  EXPECT_NE(std::string::npos, result.err.find("shorter than its header says")) << result;
+  EXPECT_NE(std::string::npos, result.err.find("of 2.00 s")) << result;
+
+  const fs::path empty = file("empty.wav");
+  test::writeBytes(empty, "", 0);
+  for (const auto& [input, words] : {std::pair{file("folder.wav"), "folder"}, {empty, "empty"}}) {
+    fs::create_directories(file("folder.wav"));
+    result = run(files(input, out));
+    EXPECT_EQ(2, result.exitCode) << result;
+    EXPECT_NE(std::string::npos, result.err.find(words)) << result;
+  }
+}
+
+// Verifies the meters file: every published meter, voice activity and bypass as columns, and
+// plain numbers (no exponent, no "-0.00"); a bypass record shows in the bypass column.
+TEST_F(ProcessTest, MetersFileCarriesEveryMeterInPlainNumbers) {
+  const fs::path in = file("in.wav"), csv = file("meters.csv");
+  writeSound(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, voiceLike(48000, 1, 1.0));
+  std::vector<std::string> arguments = files(in, file("out.wav"));
+  arguments.insert(arguments.end(), {"--meters", csv.string(), "--set", "bypass=1"});
+  const ToolRun result = run(arguments);
+  ASSERT_EQ(0, result.exitCode) << result;
+  const std::string text = test::readBytes(csv);
+  const std::string header = text.substr(0, text.find('\n'));
+  for (const char* column : {"plosiveGainDb", "agcGainDb", "voiceActive", "bypassActive"})
+    EXPECT_NE(std::string::npos, header.find(column)) << column;
+  const std::string rows = text.substr(header.size());
+  EXPECT_GE(std::count(rows.begin(), rows.end(), '\n'), 9);
+  EXPECT_EQ(std::string::npos, rows.find_first_of("eE")) << rows;
+  EXPECT_EQ(std::string::npos, rows.find("-0.00,")) << rows;
+  EXPECT_NE(std::string::npos, rows.find(",1\n")) << "bypass column: " << rows;
 }
 
 }  // namespace

@@ -52,17 +52,17 @@ fs::path libraryPath(const ProcessOptions& options) {
   return fs::exists(built, error) ? built : beside;
 }
 
-// The container goes by the input (or --format), not by OUT's name; say so when they differ.
-void warnOnMismatchedExtension(const std::string& output, int format) {
-  const struct {
-    const char* extension;
-    int major;
-  } known[] = {{".wav", SF_FORMAT_WAV}, {".flac", SF_FORMAT_FLAC}, {".ogg", SF_FORMAT_OGG}};
-  const std::string extension = pathFromUtf8(output).extension().string();
-  for (const auto& entry : known)
-    if (extension == entry.extension && entry.major != (format & SF_FORMAT_TYPEMASK))
-      warn(output + " is written as " + SoundFile::describe(format) +
-           ", the input's format; --format chooses another");
+// A --format that contradicts OUT's extension is followed; say so.
+void warnOnMismatchedExtension(const ProcessOptions& options, int format, const SF_INFO& input) {
+  if (!options.format) return;
+  try {
+    const int byName = SoundFile::chooseOutputFormat(nullptr, options.output, input.format,
+                                                     input.channels, input.samplerate);
+    if ((byName & SF_FORMAT_TYPEMASK) != (format & SF_FORMAT_TYPEMASK))
+      warn(options.output + " is written as " + SoundFile::describe(format) +
+           ", as --format says, whatever its name");
+  } catch (const ProcessError&) {
+  }
 }
 
 void takeReport(const RecordReport& report) {
@@ -168,15 +168,9 @@ class MeterLog {
   std::ofstream file_;
 };
 
-// The output format: --format, else the input's.
 int chooseOutputFormat(const ProcessOptions& options, const SF_INFO& input) {
-  if (!options.format) return input.format;
-  const int format = SoundFile::formatByName(*options.format);
-  if (format == 0)
-    throw ProcessError(ProcessExit::usage,
-                       "--format: unknown format '" + *options.format +
-                           "' (wav16, wav24, wav32, wavf, flac16, flac24, ogg)");
-  return format;
+  return SoundFile::chooseOutputFormat(options.format ? &*options.format : nullptr, options.output,
+                                       input.format, input.channels, input.samplerate);
 }
 
 // Everything a run sets up before its first block, in the order it is done: the record, the
@@ -200,6 +194,8 @@ class ProcessRun {
 
   // The blocks, from the first to the tail that --align lets out.
   void processBlocks();
+  // Clipping and a cut-off file: faults of the input the output inherits.
+  void warnAboutInput() const;
   // The summary of what was done.
   std::string summary() const;
 
@@ -232,7 +228,7 @@ class ProcessRun {
 
 // Locks the effect to the file's format, opens the meters, then the output.
 SoundFile ProcessRun::openOutput() {
-  warnOnMismatchedExtension(options_.output, outputFormat_);
+  warnOnMismatchedExtension(options_, outputFormat_, info_);
   // libsndfile allows more channels than the effect; the effect's refusal names its range.
   host_.lock(static_cast<UINT32>(std::max(channels_, 1)), static_cast<float>(rate_),
              static_cast<UINT32>(blockFrames_));
@@ -294,6 +290,18 @@ void ProcessRun::processBlocks() {
   log_.finish();
 }
 
+void ProcessRun::warnAboutInput() const {
+  if (inStats_.fullScaleSamples > 0)
+    warn(options_.input + ": " + std::to_string(inStats_.fullScaleSamples) +
+         " samples at full scale: the recording is clipped, and what clipping cut off cannot be "
+         "restored");
+  const sf_count_t declared = input_.declaredFrames();
+  if (declared > static_cast<sf_count_t>(framesIn_))
+    warn(options_.input + " is shorter than its header says: " + fixedText(framesIn_ / rate_, 2) +
+         " s present of " + fixedText(static_cast<double>(declared) / rate_, 2) +
+         " s (the file was cut off); the part present was processed");
+}
+
 std::string ProcessRun::summary() const {
   RunFacts facts;
   facts.input = options_.input;
@@ -313,6 +321,7 @@ std::string ProcessRun::summary() const {
 int run(const ProcessOptions& options) {
   ProcessRun run(options);
   run.processBlocks();
+  run.warnAboutInput();
   if (!options.quiet) std::cout << run.summary();
   return 0;
 }

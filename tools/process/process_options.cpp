@@ -4,12 +4,15 @@
 #include <cstdlib>
 
 #include "process_error.h"
+#include "sound_file.h"
 
 namespace vorlund {
 namespace {
 
 constexpr double kMinBlockMs = 1.0;
 constexpr double kMaxBlockMs = 100.0;
+constexpr double kMinMetersIntervalMs = 1.0;
+constexpr double kMaxMetersIntervalMs = 60000.0;
 
 [[noreturn]] void usageError(const std::string& message) {
   throw ProcessError(ProcessExit::usage, message + "\n(try 'vorlund-process --help')");
@@ -23,6 +26,24 @@ double positiveNumber(const std::string& option, const std::string& text, double
     usageError(option + ": '" + text + "' is not a number from " + std::to_string(int(low)) +
                " to " + std::to_string(int(high)));
   return value;
+}
+
+// `text` broken at spaces into lines of at most `width` characters, each indented.
+std::string wrapped(const std::string& text, std::size_t indent, std::size_t width) {
+  std::string result, line(indent, ' ');
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(start, end - start);
+    if (line.size() > indent && line.size() + 1 + word.size() > width) {
+      result += line + "\n";
+      line.assign(indent, ' ');
+    }
+    line += (line.size() > indent ? " " : "") + word;
+    start = end + 1;
+  }
+  return result + line;
 }
 
 }  // namespace
@@ -57,7 +78,8 @@ ProcessOptions parseProcessOptions(const std::vector<std::string>& arguments) {
     } else if (argument == "--block-ms") {
       options.blockMs = positiveNumber(argument, value(), kMinBlockMs, kMaxBlockMs);
     } else if (argument == "--meters-interval") {
-      options.metersIntervalMs = positiveNumber(argument, value(), 1.0, 60000.0);
+      options.metersIntervalMs =
+          positiveNumber(argument, value(), kMinMetersIntervalMs, kMaxMetersIntervalMs);
     } else if (argument == "--align") {
       options.align = true;
     } else if (argument == "--quiet") {
@@ -76,11 +98,15 @@ ProcessOptions parseProcessOptions(const std::vector<std::string>& arguments) {
 }
 
 std::string processUsage() {
-  return "usage: vorlund-process [options] IN OUT\n\n"
+  return std::string() +
+         "usage: vorlund-process [options] IN OUT\n\n"
          "Runs a recording through the Vorlund microphone effect as the audio engine would:\n"
          "the library is loaded through its exports, the record handed over in a private data\n"
          "folder, and the file fed block by block. Reads what libsndfile reads (WAV, FLAC,\n"
-         "Ogg, ...); writes OUT in IN's format unless --format says otherwise.\n\n"
+         "Ogg, ...); writes OUT in the container its extension names (out.flac: FLAC), with\n"
+         "IN's sample format where the container holds it, unless --format says otherwise.\n"
+         "The effect is mono: a file of several channels is processed as their mean, and the\n"
+         "result written to every channel.\n\n"
          "options:\n"
          "  --params FILE        a record file (text form, or a 524-byte params.bin)\n"
          "  --preset NAME        a shipped or saved preset (see 'vorlund-ctl presets')\n"
@@ -88,13 +114,18 @@ std::string processUsage() {
          "  --set NAME=VALUE     one field on top of the above; repeatable\n"
          "  --library FILE       the effect library (default: beside this program, then the\n"
          "                       build tree)\n"
-         "  --format NAME        output format: wav16, wav24, wav32, wavf, flac16, flac24, ogg\n"
-         "  --block-ms MS        block length (default 10)\n"
+         "  --format NAME        output format, whatever OUT's name: " +
+         SoundFile::formatNames() +
+         "\n"
+         "  --block-ms MS        block length, 1 to 100 (default 10)\n"
          "  --align              remove the effect's latency so output lines up with input\n"
          "  --meters FILE.csv    write the published meters once per interval\n"
-         "  --meters-interval MS the meters' interval (default 100)\n"
+         "  --meters-interval MS the meters' interval, 1 to 60000 (default 100)\n"
          "  --quiet              no progress bar and no summary\n"
          "  --version            this program's version\n\n"
+         "formats (--format, or OUT's extension):\n" +
+         wrapped(SoundFile::formatNames(), 2, 78) +
+         "\n\n"
          "exit codes:\n"
          "  0  done\n"
          "  1  bad command line\n"

@@ -29,6 +29,7 @@ void SignalStats::add(const float* interleaved, std::size_t frames, int channels
     const double x = interleaved[i];
     peak = std::max(peak, std::fabs(x));
     sumSquares += x * x;
+    if (std::fabs(x) >= kFullScale) ++fullScaleSamples;
   }
   samples += count;
   loudness.add(interleaved, frames);
@@ -52,6 +53,9 @@ std::string summaryText(const RunFacts& facts, const SignalStats& in, const Sign
   text += "  input         " + facts.inputFormat + ", " + std::to_string(facts.channels) + " ch, " +
           std::to_string(facts.sampleRate) + " Hz, " + fixedText(facts.seconds, 2) + " s\n";
   text += "  output        " + facts.outputFormat + "\n";
+  if (facts.channels > 1)
+    text += "  channels      the effect is mono: it processes the mean of the " +
+            std::to_string(facts.channels) + " channels and writes the result to every channel\n";
   text += "  record        " + facts.origin + "\n";
   text += "                " + padded("input", 22) + "output\n";
   text += "  peak          " + padded(decibels(in.peak), 22) + decibels(out.peak) + "\n";

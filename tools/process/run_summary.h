@@ -18,9 +18,13 @@ struct SignalStats {
   void add(const float* interleaved, std::size_t frames, int channels);
   double rms() const;
 
+  // At or within a 16-bit step of full scale: where a recording clipped.
+  static constexpr double kFullScale = 1.0 - 1.0 / 32768.0;
+
   double peak = 0.0;
   double sumSquares = 0.0;
   std::size_t samples = 0;
+  std::size_t fullScaleSamples = 0;
   LoudnessMeter loudness;
 };
 
