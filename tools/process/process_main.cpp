@@ -221,6 +221,8 @@ class ProcessRun {
   // What the blocks measured.
   SignalStats inStats_{rate_, channels_};
   SignalStats outStats_{rate_, channels_};
+  FrameFigures inFigures_{rate_, channels_, humLines(record_.humBaseHz)};
+  FrameFigures outFigures_{rate_, channels_, humLines(record_.humBaseHz)};
   MeterRanges ranges_;
   std::size_t framesIn_ = 0;
   double cpuSeconds_ = 0.0;
@@ -256,6 +258,7 @@ void ProcessRun::processBlocks() {
       frames = input_.read(buffer.data(), blockFrames_);
       if (frames < blockFrames_) inputDone = true;
       inStats_.add(buffer.data(), frames, channels_);
+      inFigures_.add(buffer.data(), frames);
       framesIn_ += frames;
     }
     if (frames == 0) {
@@ -281,6 +284,7 @@ void ProcessRun::processBlocks() {
     const float* kept = buffer.data() + skipped * channelCount;
     output_.write(kept, keep);
     outStats_.add(kept, keep, channels_);
+    outFigures_.add(kept, keep);
     framesOut += keep;
     progress.update(framesIn_, tickCount64() - startTick);
   }
@@ -315,7 +319,7 @@ std::string ProcessRun::summary() const {
   facts.latencyFrames = latencyFrames_;
   facts.aligned = options_.align;
   facts.cpuSeconds = cpuSeconds_;
-  return summaryText(facts, inStats_, outStats_, ranges_);
+  return summaryText(facts, inStats_, outStats_, inFigures_, outFigures_, ranges_);
 }
 
 int run(const ProcessOptions& options) {

@@ -21,7 +21,39 @@ std::string padded(std::string text, std::size_t width) {
   return text;
 }
 
+constexpr int kHumLines = 4;
+
+std::string levelText(double db, const char* unit) {
+  return std::isfinite(db) ? fixedText(db, 1) + " " + unit : std::string("-inf ") + unit;
+}
+
+// Hum, pause noise and voice level in and out: what backs a claim about each.
+std::string figuresText(const FrameFigures& in, const FrameFigures& out) {
+  const Sections sections = findSections(in);
+  std::string text = "  in pauses (" + std::to_string(sections.pauses.size()) + ") and voice (" +
+                     std::to_string(sections.voice.size()) + ") of the input's 100 ms frames\n";
+  for (std::size_t line = 0; line < in.lines().size(); ++line)
+    text += "  " + padded("hum " + fixedText(in.lines()[line], 0) + " Hz", 14) +
+            padded(levelText(in.lineLevelDb(line, sections.pauses), "dBFS"), 22) +
+            levelText(out.lineLevelDb(line, sections.pauses), "dBFS") + "\n";
+  text += "  pause noise   " + padded(levelText(in.levelDb(sections.pauses), "dBFS"), 22) +
+          levelText(out.levelDb(sections.pauses), "dBFS") + "\n";
+  const auto lufs = [](double value) {
+    return value == LoudnessMeter::kNoLoudness ? std::string("-inf LUFS")
+                                               : levelText(value, "LUFS");
+  };
+  text += "  voice         " + padded(lufs(in.loudnessLufs(sections.voice)), 22) +
+          lufs(out.loudnessLufs(sections.voice)) + "\n";
+  return text;
+}
+
 }  // namespace
+
+std::vector<double> humLines(double baseHz) {
+  std::vector<double> lines;
+  for (int harmonic = 1; harmonic <= kHumLines; ++harmonic) lines.push_back(baseHz * harmonic);
+  return lines;
+}
 
 void SignalStats::add(const float* interleaved, std::size_t frames, int channels) {
   const std::size_t count = frames * static_cast<std::size_t>(channels);
@@ -48,6 +80,7 @@ void MeterRanges::add(const Values& values) {
 }
 
 std::string summaryText(const RunFacts& facts, const SignalStats& in, const SignalStats& out,
+                        const FrameFigures& inFigures, const FrameFigures& outFigures,
                         const MeterRanges& ranges) {
   std::string text = "vorlund-process: " + facts.input + " -> " + facts.output + "\n";
   text += "  input         " + facts.inputFormat + ", " + std::to_string(facts.channels) + " ch, " +
@@ -62,6 +95,7 @@ std::string summaryText(const RunFacts& facts, const SignalStats& in, const Sign
   text += "  RMS           " + padded(decibels(in.rms()), 22) + decibels(out.rms()) + "\n";
   text += "  loudness      " + padded(lufsText(in.loudness.integratedLufs()), 22) +
           lufsText(out.loudness.integratedLufs()) + "\n";
+  text += figuresText(inFigures, outFigures);
   text += "  latency       " + std::to_string(facts.latencyFrames) + " samples (" +
           fixedText(facts.latencyFrames * 1000.0 / facts.sampleRate, 2) + " ms)" +
           (facts.aligned ? ", removed by --align" : "") + "\n";

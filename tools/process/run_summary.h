@@ -5,8 +5,10 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "common/loudness_meter.h"
+#include "common/recording_figures.h"
 #include "common/stream_state.h"
 #include "engine/meter_table.h"
 
@@ -53,8 +55,12 @@ struct RunFacts {
   double cpuSeconds = 0.0;
 };
 
-// The summary printed after a run.
+// The mains hum's lines the summary follows: the base and its first harmonics.
+std::vector<double> humLines(double baseHz);
+
+// The summary printed after a run; the figures' lines are humLines().
 std::string summaryText(const RunFacts& facts, const SignalStats& in, const SignalStats& out,
+                        const FrameFigures& inFigures, const FrameFigures& outFigures,
                         const MeterRanges& ranges);
 
 }  // namespace vorlund
