@@ -12,8 +12,11 @@ tool=build/linux-release/tools/vorlund-process
 mkdir -p examples/out
 for record in default podcast streaming-fan; do
   "$tool" examples/noisy-voice.flac "examples/out/noisy-voice-$record.flac" --align \
-          --preset "$record" --meters "examples/out/noisy-voice-$record-meters.csv" "$@"
+          --preset "$record" --meters "examples/out/noisy-voice-$record-meters.csv" \
+          --report "examples/out/noisy-voice-$record.html" \
+          --spectrograms "examples/out/noisy-voice-$record.png" "$@"
   echo
 done
 echo "Listen: examples/noisy-voice.flac (as recorded) and examples/out/noisy-voice-*.flac"
-echo "(default, podcast, streaming-fan); the meters per 100 ms are the .csv files beside them."
+echo "(default, podcast, streaming-fan); the meters per 100 ms are the .csv files beside them,"
+echo "and each run's report (spectrograms, meters over time, summary) the .html page."

@@ -1,6 +1,7 @@
 // vorlund-process as a user runs it: a separate process on real sound files, its output files
 // read back with libsndfile and its messages and exit codes checked.
 #include <gtest/gtest.h>
+#include <png.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -326,6 +327,51 @@ TEST_F(ProcessTest, MetersFileCarriesEveryMeterInPlainNumbers) {
   EXPECT_EQ(std::string::npos, rows.find_first_of("eE")) << rows;
   EXPECT_EQ(std::string::npos, rows.find("-0.00,")) << rows;
   EXPECT_NE(std::string::npos, rows.find(",1\n")) << "bypass column: " << rows;
+}
+
+// Verifies the report: one page holding the spectrograms as an embedded PNG, a plot per
+// meter and the summary; and the spectrograms' own PNG, whose frequency axis puts a 1 kHz
+// tone (passed through in bypass) on the row the logarithmic scale from 50 Hz gives it, in
+// the input's half and the output's alike.
+TEST_F(ProcessTest, ReportShowsSpectrogramsMetersAndSummary) {
+  constexpr int kRate = 48000;
+  const fs::path in = file("tone.wav"), page = file("report.html"), picture = file("report.png");
+  writeSound(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, kRate, 1, test::sine(1000.0, kRate, kRate, 0.3));
+  std::vector<std::string> arguments = files(in, file("out.wav"));
+  arguments.insert(arguments.end(), {"--set", "bypass=1", "--report", page.string(),
+                                     "--spectrograms", picture.string()});
+  const ToolRun result = run(arguments);
+  ASSERT_EQ(0, result.exitCode) << result;
+  const std::string html = test::readBytes(page);
+  EXPECT_NE(std::string::npos, html.find("src=\"data:image/png;base64,iVBORw0KGgo"));
+  std::size_t plots = 0;
+  for (std::size_t at = html.find("<svg"); at != std::string::npos; at = html.find("<svg", at + 1))
+    ++plots;
+  EXPECT_EQ(7u, plots);
+  EXPECT_NE(std::string::npos, html.find("pause noise")) << "the summary";
+
+  const std::string bytes = test::readBytes(picture);
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  ASSERT_TRUE(png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()));
+  image.format = PNG_FORMAT_GRAY;
+  std::vector<unsigned char> pixels(PNG_IMAGE_SIZE(image));
+  ASSERT_TRUE(png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr));
+  constexpr int kRows = 256, kGap = 6;
+  ASSERT_EQ(static_cast<png_uint_32>(2 * kRows + kGap), image.height);
+  const double expectedRow = kRows * (1.0 - std::log(1000.0 / 50.0) / std::log(20000.0 / 50.0));
+  const png_uint_32 column = image.width / 2;
+  for (int half = 0; half < 2; ++half) {
+    SCOPED_TRACE(half == 0 ? "input" : "output");
+    int brightest = 0;
+    for (int row = 0; row < kRows; ++row) {
+      const auto at = [&](int r) {
+        return pixels[(half * (kRows + kGap) + r) * image.width + column];
+      };
+      if (at(row) > at(brightest)) brightest = row;
+    }
+    EXPECT_NEAR(expectedRow, brightest, 2.0);
+  }
 }
 
 }  // namespace

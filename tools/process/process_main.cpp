@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@
 #include "process_error.h"
 #include "process_options.h"
 #include "progress_bar.h"
+#include "run_report.h"
 #include "run_summary.h"
 #include "sound_file.h"
 
@@ -37,6 +39,8 @@ namespace fs = std::filesystem;
 constexpr double kHundredNanosecondsPerSecond = 1e7;
 // Files shorter than this finish before a progress bar would help.
 constexpr double kProgressMinSeconds = 5.0;
+// The spectrograms' width in columns, whatever the length.
+constexpr std::size_t kSpectrogramColumns = 1000;
 
 fs::path programFolder() {
   return toFilesystemPath(executablePath().parent());
@@ -131,7 +135,8 @@ class PrivateDataFolder {
 class MeterLog {
  public:
   MeterLog(const ProcessOptions& options, double rate)
-      : intervalFrames_(std::max<std::size_t>(
+      : keepSamples_(options.reportFile.has_value()),
+        intervalFrames_(std::max<std::size_t>(
             1, static_cast<std::size_t>(std::lround(rate * options.metersIntervalMs / 1000.0)))),
         nextRow_(intervalFrames_) {
     if (!options.metersFile) return;
@@ -143,12 +148,15 @@ class MeterLog {
     file_ << ",voiceActive,bypassActive\n";
   }
 
-  bool wanted() const { return file_.is_open(); }
+  bool wanted() const { return file_.is_open() || keepSamples_; }
+  const std::vector<MeterSample>& samples() const { return samples_; }
 
-  // After each block: a row when the interval is up.
+  // After each block: a row when the interval is up (kept for the report when it wants them).
   void afterBlock(std::size_t framesProcessed, double rate, const StreamReading& reading) {
-    if (!file_.is_open() || framesProcessed < nextRow_) return;
+    if (framesProcessed < nextRow_) return;
     nextRow_ += intervalFrames_;
+    if (keepSamples_) samples_.push_back({framesProcessed / rate, reading});
+    if (!file_.is_open()) return;
     file_ << fixedText(framesProcessed / rate, 3);
     for (std::size_t i = 0; i < kMeterFields.size(); ++i)
       file_ << ","
@@ -162,6 +170,8 @@ class MeterLog {
   }
 
  private:
+  bool keepSamples_;
+  std::vector<MeterSample> samples_;
   std::size_t intervalFrames_;
   std::size_t nextRow_;
   std::string path_;
@@ -198,6 +208,8 @@ class ProcessRun {
   void warnAboutInput() const;
   // The summary of what was done.
   std::string summary() const;
+  // --report and --spectrograms.
+  void writeReports(const std::string& summary) const;
 
  private:
   SoundFile openOutput();
@@ -224,6 +236,8 @@ class ProcessRun {
   FrameFigures inFigures_{rate_, channels_, humLines(record_.humBaseHz)};
   FrameFigures outFigures_{rate_, channels_, humLines(record_.humBaseHz)};
   MeterRanges ranges_;
+  std::optional<Spectrogram> inPicture_;
+  std::optional<Spectrogram> outPicture_;
   std::size_t framesIn_ = 0;
   double cpuSeconds_ = 0.0;
 };
@@ -237,11 +251,16 @@ SoundFile ProcessRun::openOutput() {
   latencyFrames_ = static_cast<std::size_t>(
       std::llround(static_cast<double>(host_.latency()) * rate_ / kHundredNanosecondsPerSecond));
   if (meters_.open(sharedFilePath()) != SharedFile::State::mapped && log_.wanted())
-    warn("the effect publishes no meters (" + meters_.problem() + "); --meters is left empty");
+    warn("the effect publishes no meters (" + meters_.problem() + "); the meters are left out");
   return SoundFile::openForWriting(options_.output, outputFormat_, channels_, info_.samplerate);
 }
 
 void ProcessRun::processBlocks() {
+  if (options_.reportFile || options_.spectrogramsFile) {
+    const auto expected = static_cast<std::size_t>(std::max<sf_count_t>(info_.frames, 0));
+    inPicture_.emplace(rate_, channels_, expected, kSpectrogramColumns);
+    outPicture_.emplace(rate_, channels_, expected, kSpectrogramColumns);
+  }
   std::vector<float> buffer(blockFrames_ * static_cast<std::size_t>(channels_));
   const std::size_t channelCount = static_cast<std::size_t>(channels_);
   std::size_t skip = options_.align ? latencyFrames_ : 0;
@@ -259,6 +278,7 @@ void ProcessRun::processBlocks() {
       if (frames < blockFrames_) inputDone = true;
       inStats_.add(buffer.data(), frames, channels_);
       inFigures_.add(buffer.data(), frames);
+      if (inPicture_) inPicture_->add(buffer.data(), frames);
       framesIn_ += frames;
     }
     if (frames == 0) {
@@ -285,6 +305,7 @@ void ProcessRun::processBlocks() {
     output_.write(kept, keep);
     outStats_.add(kept, keep, channels_);
     outFigures_.add(kept, keep);
+    if (outPicture_) outPicture_->add(kept, keep);
     framesOut += keep;
     progress.update(framesIn_, tickCount64() - startTick);
   }
@@ -322,11 +343,24 @@ std::string ProcessRun::summary() const {
   return summaryText(facts, inStats_, outStats_, inFigures_, outFigures_, ranges_);
 }
 
+void ProcessRun::writeReports(const std::string& summary) const {
+  if (options_.reportFile) {
+    writeReport(*options_.reportFile,
+                {options_.input + " -> " + options_.output, summary, &*inPicture_, &*outPicture_,
+                 log_.samples()},
+                options_.spectrogramsFile.value_or(""));
+  } else if (options_.spectrogramsFile) {
+    writeSpectrograms(*options_.spectrogramsFile, *inPicture_, *outPicture_);
+  }
+}
+
 int run(const ProcessOptions& options) {
   ProcessRun run(options);
   run.processBlocks();
   run.warnAboutInput();
-  if (!options.quiet) std::cout << run.summary();
+  const std::string summary = run.summary();
+  run.writeReports(summary);
+  if (!options.quiet) std::cout << summary;
   return 0;
 }
 

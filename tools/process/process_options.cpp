@@ -75,6 +75,10 @@ ProcessOptions parseProcessOptions(const std::vector<std::string>& arguments) {
       options.format = value();
     } else if (argument == "--meters") {
       options.metersFile = value();
+    } else if (argument == "--report") {
+      options.reportFile = value();
+    } else if (argument == "--spectrograms") {
+      options.spectrogramsFile = value();
     } else if (argument == "--block-ms") {
       options.blockMs = positiveNumber(argument, value(), kMinBlockMs, kMaxBlockMs);
     } else if (argument == "--meters-interval") {
@@ -120,6 +124,9 @@ std::string processUsage() {
          "  --block-ms MS        block length, 1 to 100 (default 10)\n"
          "  --align              remove the effect's latency so output lines up with input\n"
          "  --meters FILE.csv    write the published meters once per interval\n"
+         "  --report FILE.html   a page of the run: spectrograms of input and output, the\n"
+         "                       meters over time as plots, and the summary\n"
+         "  --spectrograms FILE.png  the report's spectrograms as a picture of their own\n"
          "  --meters-interval MS the meters' interval, 1 to 60000 (default 100)\n"
          "  --quiet              no progress bar and no summary\n"
          "  --version            this program's version\n\n"
