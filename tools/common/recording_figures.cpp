@@ -19,18 +19,22 @@ double decibels(double power) {
 
 }  // namespace
 
+std::vector<double> hannWindow(std::size_t length) {
+  std::vector<double> window(length);
+  for (std::size_t n = 0; n < length; ++n)
+    window[n] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * (n + 0.5) / length);
+  return window;
+}
+
 FrameFigures::FrameFigures(double sampleRate, int channels, std::vector<double> lines)
     : channels_(channels),
       frameLength_(static_cast<std::size_t>(std::lround(sampleRate * kFrameSeconds))),
       lines_(std::move(lines)),
-      window_(frameLength_),
+      window_(hannWindow(frameLength_)),
       phasors_(lines_.size(), 1.0),
       bins_(lines_.size()),
       loudness_(sampleRate, 1) {
-  for (std::size_t n = 0; n < frameLength_; ++n) {
-    window_[n] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * (n + 0.5) / frameLength_);
-    windowSum_ += window_[n];
-  }
+  for (double w : window_) windowSum_ += w;
   for (double hz : lines_)
     rotations_.push_back(std::polar(1.0, -2.0 * std::numbers::pi * hz / sampleRate));
 }

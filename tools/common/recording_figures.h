@@ -12,6 +12,9 @@
 
 namespace vorlund {
 
+// A Hann window of `length` samples, symmetric about the frame's middle.
+std::vector<double> hannWindow(std::size_t length);
+
 class FrameFigures {
  public:
   static constexpr double kFrameSeconds = 0.1;

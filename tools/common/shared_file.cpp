@@ -1,8 +1,8 @@
 #include "common/shared_file.h"
 
-#include "common/system_error_text.h"
-
 #include <cstdio>
+
+#include "common/system_error_text.h"
 
 namespace vorlund {
 namespace {

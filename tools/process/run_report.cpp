@@ -11,6 +11,7 @@
 
 #include "common/number_text.h"
 #include "common/record_file.h"
+#include "common/recording_figures.h"
 #include "engine/meter_table.h"
 #include "process_error.h"
 
@@ -139,12 +140,9 @@ Spectrogram::Spectrogram(double sampleRate, int channels, std::size_t expectedFr
       channels_(channels),
       hop_(std::max<std::size_t>(kFftSize / 4, expectedFrames / std::max<std::size_t>(columns, 1))),
       ring_(kFftSize, 0.0f),
-      window_(kFftSize),
+      window_(hannWindow(kFftSize)),
       re_(kFftSize),
       im_(kFftSize) {
-  for (int n = 0; n < kFftSize; ++n)
-    window_[n] =
-        static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * (n + 0.5) / kFftSize));
   fft_.setup(kFftSize);
 }
 
@@ -162,7 +160,7 @@ void Spectrogram::add(const float* interleaved, std::size_t frames) {
 void Spectrogram::addColumn() {
   double windowSum = 0.0;
   for (int n = 0; n < kFftSize; ++n) {
-    re_[n] = ring_[(next_ + n) % ring_.size()] * window_[n];
+    re_[n] = static_cast<float>(ring_[(next_ + n) % ring_.size()] * window_[n]);
     im_[n] = 0.0f;
     windowSum += window_[n];
   }

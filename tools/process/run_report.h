@@ -37,7 +37,7 @@ class Spectrogram {
   std::vector<float> ring_;  // the last kFftSize samples, oldest at next_
   std::size_t next_ = 0;
   std::size_t seen_ = 0;
-  std::vector<float> window_;
+  std::vector<double> window_;
   Fft fft_;
   std::vector<float> re_, im_;
   std::vector<std::vector<float>> columns_;
