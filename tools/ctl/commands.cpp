@@ -66,6 +66,13 @@ std::string savedDescription() {
   return std::string("yours: saved from the record in force on ") + date;
 }
 
+// Which data folder is in use: "system-wide", "per-user" (a Linux install without root) or
+// "given by --data-dir".
+std::string dataFolderScope(const CtlOptions& options) {
+  if (options.dataDir) return "given by --data-dir";
+  return chooseDataFolder().scope == DataFolderScope::perUser ? "per-user" : "system-wide";
+}
+
 // "valid", "missing" or "refused": params.bin as the effect judges it.
 std::string parameterFileState(const ControlSession& session) {
   std::uint64_t size = 0;
@@ -154,6 +161,7 @@ ExitCode runStatus(ControlSession& session, const CtlOptions& options) {
     JsonWriter json;
     json.beginObject();
     json.key("dataFolder").string(session.dataFolder().toUtf8());
+    json.key("dataFolderScope").string(dataFolderScope(options));
     json.key("mode").string("shared");
     json.key("header").string("valid");
     json.key("parametersFile").string(parameters);
@@ -183,7 +191,8 @@ ExitCode runStatus(ControlSession& session, const CtlOptions& options) {
               << "\n"
               << "bypass       " << (r.bypassActive ? "on" : "off") << " (as the stream runs)\n"
               << "params.bin   " << parameters << "\n"
-              << "data folder  " << session.dataFolder().toUtf8() << "\n";
+              << "data folder  " << session.dataFolder().toUtf8() << " ("
+              << dataFolderScope(options) << ")\n";
   }
   return o.state == StreamState::live ? ExitCode::ok : ExitCode::notLive;
 }
