@@ -15,9 +15,11 @@
 #   apo       the COM shell
 set(VORLUND_LAYERS base platform record signal channel engine apo)
 
+# vorlund_version.h is generated into the build folder from cmake/vorlund_version.h.in.
 set(VORLUND_LAYER_base_FILES
     platform/platform.h platform/com/* platform/denormal_guard.h platform/error_codes.h
-    platform/format_attribute.h platform/library_export.h platform/native_handle.h)
+    platform/format_attribute.h platform/library_export.h platform/native_handle.h
+    vorlund_version.h)
 set(VORLUND_LAYER_base_USES "")
 
 set(VORLUND_LAYER_platform_FILES platform/*)
