@@ -16,6 +16,21 @@ void publishParameterFile(SharedBlock& block) noexcept {
   if (readParameterFile(record)) publishRecord(block, record);
 }
 
+// readParameterFile, telling why the file could not be opened.
+bool readParameterFile(const Path& path, ParameterBlock& destination, DWORD& openError) noexcept {
+  File file;
+  openError = file.open(path, FileAccess::readExisting);
+  if (openError != ERROR_SUCCESS) return false;
+  ParameterBlock record;
+  std::uint32_t bytesRead = 0;
+  const DWORD error = file.read(&record, sizeof record, bytesRead);
+  file.close();
+  if (error != ERROR_SUCCESS || !isAcceptableFileRecord(record, bytesRead)) return false;
+  sanitise(record);
+  destination = record;
+  return true;
+}
+
 }  // namespace
 
 Path sharedFilePath() noexcept {
@@ -35,16 +50,8 @@ bool readParameterFile(ParameterBlock& destination) noexcept {
 }
 
 bool readParameterFile(const Path& path, ParameterBlock& destination) noexcept {
-  File file;
-  if (file.open(path, FileAccess::readExisting) != ERROR_SUCCESS) return false;
-  ParameterBlock record;
-  std::uint32_t bytesRead = 0;
-  const DWORD error = file.read(&record, sizeof record, bytesRead);
-  file.close();
-  if (error != ERROR_SUCCESS || !isAcceptableFileRecord(record, bytesRead)) return false;
-  sanitise(record);
-  destination = record;
-  return true;
+  DWORD ignored = ERROR_SUCCESS;
+  return readParameterFile(path, destination, ignored);
 }
 
 void publishRecord(SharedBlock& block, const ParameterBlock& record) noexcept {
@@ -66,7 +73,10 @@ void publishRecord(SharedBlock& block, const ParameterBlock& record) noexcept {
 
 void initialiseBlock(SharedBlock& block) noexcept {
   ParameterBlock record;
-  if (!readParameterFile(record)) setDefaults(record);
+  DWORD error = ERROR_SUCCESS;
+  if (!readParameterFile(parameterFilePath(), record, error)) setDefaults(record);
+  // Said once here, not by the watcher: on Windows its own log line would wake it again.
+  if (const char* reason = refusedFileReason(error)) logLine("params.bin refused: %s", reason);
   sharedWord(block.version).store(SharedBlock::kVersion, std::memory_order_relaxed);
   sharedWord(block.size).store(SharedBlock::kSize, std::memory_order_relaxed);
   publishRecord(block, record);
@@ -93,6 +103,7 @@ void ParameterChannel::open() noexcept {
     sharedFile_.close();
   }
 
+  if (const char* reason = refusedFileReason(error)) logLine("shared.bin refused: %s", reason);
   logLine("shared file unavailable (error %lu), falling back to params.bin watching",
           static_cast<unsigned long>(error));
   privateBlock_.reset(new (std::nothrow) SharedBlock{});

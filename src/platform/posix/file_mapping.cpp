@@ -1,6 +1,7 @@
 #include "platform/file_mapping.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,10 +15,13 @@ DWORD FileMapping::create(const File& file, std::uint64_t fileSize) noexcept {
   if (!file.isOpen()) return ERROR_INVALID_HANDLE;
   struct stat info {};
   if (fstat(file.handle(), &info) != 0) return win32ErrorFromErrno(errno);
-  // Only ever grown, never cut, as CreateFileMappingW treats a larger maximum size.
-  if (static_cast<std::uint64_t>(info.st_size) < fileSize &&
-      ftruncate(file.handle(), static_cast<off_t>(fileSize)) != 0)
-    return win32ErrorFromErrno(errno);
+  // Only ever grown, never cut, as CreateFileMappingW treats a larger maximum size. The
+  // blocks are allocated for real: a sparse file on a full disk would raise SIGBUS at the
+  // first write through the view instead of failing here.
+  if (static_cast<std::uint64_t>(info.st_size) < fileSize) {
+    const int error = posix_fallocate(file.handle(), 0, static_cast<off_t>(fileSize));
+    if (error != 0) return win32ErrorFromErrno(error);
+  }
   // The mapping outlives neither the file nor this object; a duplicate keeps the view's
   // descriptor independent of the file object's.
   const int fd = dup(file.handle());
