@@ -2,6 +2,7 @@
 // prints what it did. 'vorlund-process --help' tells the options and exit codes.
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -106,14 +107,48 @@ ParameterBlock buildRecord(const ProcessOptions& options, std::string& origin) {
   return record;
 }
 
+// SIGINT or SIGTERM seen; the block loop stops at the next block and the run unwinds, which
+// removes the unfinished output and the private data folder, then dies of the same signal.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void noteStopSignal(int signal) {
+  stopSignal = signal;
+}
+
+struct Interrupted {
+  int signal;
+};
+
+constexpr const char* kPrivateFolderPrefix = "vorlund-process-";
+
+// Private folders of runs that were killed before they could remove theirs: the process id
+// after the prefix names a process that is gone. Real folders only, never through a link.
+void removeStaleFolders(const fs::path& base) {
+  std::error_code error;
+  const std::string prefix = kPrivateFolderPrefix;
+  for (const fs::directory_entry& entry : fs::directory_iterator(base, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) != 0 || !entry.is_directory(error) || entry.is_symlink(error))
+      continue;
+    const std::string id =
+        name.substr(prefix.size(), name.find('-', prefix.size()) - prefix.size());
+    if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos || id.size() > 10)
+      continue;
+    const auto pid = std::stoull(id);
+    if (pid != currentProcessId() && !processIsRunning(static_cast<std::uint32_t>(pid)))
+      fs::remove_all(entry.path(), error);
+  }
+}
+
 // A ProgramData of this run's own, made the process's %ProgramData% so that the library's
 // data folder lies inside it and no running effect or other run shares it. Removed at exit.
 class PrivateDataFolder {
  public:
   PrivateDataFolder() {
     const fs::path base = fs::temp_directory_path();
+    removeStaleFolders(base);
     for (int attempt = 0;; ++attempt) {
-      root_ = base / ("vorlund-process-" + std::to_string(currentProcessId()) + "-" +
+      root_ = base / (kPrivateFolderPrefix + std::to_string(currentProcessId()) + "-" +
                       std::to_string(tickCount64()) + "-" + std::to_string(attempt));
       std::error_code error;
       if (fs::create_directory(root_, error)) break;
@@ -136,6 +171,44 @@ class PrivateDataFolder {
 
  private:
   fs::path root_;
+};
+
+// The output is written under a temporary name in OUT's own folder and takes OUT's name only
+// once complete, so a failure, a full disk or a signal never leaves a partial file, nor
+// replaces an existing one with it. Refuses an OUT that is IN under another name.
+class TemporaryOutput {
+ public:
+  TemporaryOutput(const std::string& input, const std::string& output)
+      : final_(pathFromUtf8(output)) {
+    std::error_code error;
+    if (fs::equivalent(pathFromUtf8(input), final_, error))
+      throw ProcessError(ProcessExit::usage,
+                         "the output " + output + " is the input file itself; give another OUT");
+    path_ = final_.parent_path() / ("." + final_.filename().string() + ".vorlund-" +
+                                    std::to_string(currentProcessId()) + ".tmp");
+  }
+  ~TemporaryOutput() {
+    std::error_code ignored;
+    if (!committed_) fs::remove(path_, ignored);
+  }
+  TemporaryOutput(const TemporaryOutput&) = delete;
+  TemporaryOutput& operator=(const TemporaryOutput&) = delete;
+
+  std::string path() const { return path_.string(); }
+  // After the sound file is closed: the finished file replaces OUT.
+  void commit() {
+    std::error_code error;
+    fs::rename(path_, final_, error);
+    if (error)
+      throw ProcessError(ProcessExit::inputFile,
+                         "cannot write " + displayPath(final_) + ": " + error.message());
+    committed_ = true;
+  }
+
+ private:
+  fs::path final_;
+  fs::path path_;
+  bool committed_ = false;
 };
 
 // The control application's view of shared.bin: the meters the effect publishes.
@@ -312,8 +385,9 @@ int run(const ProcessOptions& options) {
   const auto meterFrames = std::max<std::size_t>(
       1, static_cast<std::size_t>(std::lround(rate * options.metersIntervalMs / 1000.0)));
 
+  TemporaryOutput temporary(options.input, options.output);
   SoundFile output =
-      SoundFile::openForWriting(options.output, outputFormat, channels, info.samplerate);
+      SoundFile::openForWriting(temporary.path(), outputFormat, channels, info.samplerate);
   SignalStats inStats(rate, channels), outStats(rate, channels);
   MeterRanges ranges;
   std::vector<float> buffer(blockFrames * static_cast<std::size_t>(channels));
@@ -327,6 +401,7 @@ int run(const ProcessOptions& options) {
                        static_cast<std::size_t>(std::max<sf_count_t>(info.frames, 0)));
 
   while (true) {
+    if (stopSignal != 0) throw Interrupted{stopSignal};
     std::size_t frames = 0;
     if (!inputDone) {
       frames = input.read(buffer.data(), blockFrames);
@@ -369,6 +444,7 @@ int run(const ProcessOptions& options) {
   progress.finish();
   host.unlock();
   output.close();
+  temporary.commit();
   if (metersCsv.is_open() && !metersCsv.flush())
     throw ProcessError(ProcessExit::inputFile, "cannot write " + *options.metersFile);
   if (options.quiet) return 0;
@@ -406,6 +482,8 @@ int run(const ProcessOptions& options) {
 
 int main(int argc, char** argv) {
   using namespace vorlund;
+  std::signal(SIGINT, noteStopSignal);
+  std::signal(SIGTERM, noteStopSignal);
   try {
     const ProcessOptions options = parseProcessOptions(commandLineArguments(argc, argv));
     if (options.help) {
@@ -413,6 +491,11 @@ int main(int argc, char** argv) {
       return 0;
     }
     return run(options);
+  } catch (const Interrupted& interrupted) {
+    // Everything is cleaned up by now: end as the signal would have ended the program.
+    std::signal(interrupted.signal, SIG_DFL);
+    std::raise(interrupted.signal);
+    return 128 + interrupted.signal;
   } catch (const ProcessError& error) {
     std::cout.flush();
     std::cerr << "vorlund-process: " << error.what() << "\n";
