@@ -44,6 +44,9 @@ class File {
   DWORD read(void* buffer, std::uint32_t size, std::uint32_t& bytesRead) noexcept;
   // One write call; a short write is not retried.
   DWORD write(const void* data, std::uint32_t size) noexcept;
+  // Waits for an exclusive advisory lock on the whole file (flock; LockFileEx), held until
+  // the file is closed. Only cooperating writers take it; the effect never does.
+  DWORD lockExclusive() noexcept;
 
   NativeHandle handle() const noexcept { return handle_; }
 

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,6 +100,14 @@ DWORD File::write(const void* data, std::uint32_t size) noexcept {
     n = ::write(handle_, data, size);
   } while (n < 0 && errno == EINTR);
   return n < 0 ? win32ErrorFromErrno(errno) : ERROR_SUCCESS;
+}
+
+DWORD File::lockExclusive() noexcept {
+  int result;
+  do {
+    result = flock(handle_, LOCK_EX);
+  } while (result != 0 && errno == EINTR);
+  return result == 0 ? ERROR_SUCCESS : win32ErrorFromErrno(errno);
 }
 
 bool queryFileSize(const Path& path, std::uint64_t& size) noexcept {

@@ -30,9 +30,24 @@ DWORD FileMapping::create(const File& file, std::uint64_t fileSize) noexcept {
   return ERROR_SUCCESS;
 }
 
+DWORD FileMapping::createReadOnly(const File& file, std::uint64_t fileSize) noexcept {
+  close();
+  if (!file.isOpen()) return ERROR_INVALID_HANDLE;
+  struct stat info {};
+  if (fstat(file.handle(), &info) != 0) return win32ErrorFromErrno(errno);
+  // CreateFileMappingW cannot grow a file opened for reading.
+  if (static_cast<std::uint64_t>(info.st_size) < fileSize) return ERROR_ACCESS_DENIED;
+  const int fd = dup(file.handle());
+  if (fd < 0) return win32ErrorFromErrno(errno);
+  fd_ = fd;
+  readOnly_ = true;
+  return ERROR_SUCCESS;
+}
+
 DWORD FileMapping::mapView(std::size_t viewSize) noexcept {
   if (fd_ < 0) return ERROR_INVALID_HANDLE;
-  void* view = mmap(nullptr, viewSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+  const int protection = readOnly_ ? PROT_READ : PROT_READ | PROT_WRITE;
+  void* view = mmap(nullptr, viewSize, protection, MAP_SHARED, fd_, 0);
   if (view == MAP_FAILED) return win32ErrorFromErrno(errno);
   view_ = view;
   viewSize_ = viewSize;
@@ -45,6 +60,7 @@ void FileMapping::close() noexcept {
   viewSize_ = 0;
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  readOnly_ = false;
 }
 
 }  // namespace vorlund

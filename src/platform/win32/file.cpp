@@ -77,6 +77,12 @@ DWORD File::write(const void* data, std::uint32_t size) noexcept {
   return WriteFile(handle_, data, size, &written, nullptr) ? ERROR_SUCCESS : GetLastError();
 }
 
+DWORD File::lockExclusive() noexcept {
+  OVERLAPPED at{};
+  return LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &at) ? ERROR_SUCCESS
+                                                                                  : GetLastError();
+}
+
 bool queryFileSize(const Path& path, std::uint64_t& size) noexcept {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!path.valid() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
