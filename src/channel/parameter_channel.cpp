@@ -1,7 +1,9 @@
 #include "channel/parameter_channel.h"
 
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <string_view>
 
 #include "channel/diagnostic_log.h"
 #include "platform/folder_watch.h"
@@ -28,6 +30,21 @@ bool readParameterFile(const Path& path, ParameterBlock& destination, DWORD& ope
   if (error != ERROR_SUCCESS || !isAcceptableFileRecord(record, bytesRead)) return false;
   sanitise(record);
   destination = record;
+  return true;
+}
+
+// True the first time it is asked for `folder`: that a folder cannot be watched is said once,
+// not by each of many objects in fallback mode (each past the system's limit on watches
+// would).
+bool firstWatchFailure(const Path& folder) noexcept {
+  static std::mutex mutex;
+  static Path lastFolder = Path::invalid();
+  const std::lock_guard<std::mutex> lock(mutex);
+  const std::basic_string_view<Path::Char> text(folder.c_str(), folder.length());
+  if (lastFolder.valid() &&
+      text == std::basic_string_view<Path::Char>(lastFolder.c_str(), lastFolder.length()))
+    return false;
+  lastFolder = folder;
   return true;
 }
 
@@ -134,8 +151,18 @@ void ParameterChannel::watchParameterFolder(void* argument) noexcept {
   ParameterChannel& channel = *static_cast<ParameterChannel*>(argument);
   const Path folder = parameterFilePath().parent();
   FolderWatch watch;
+  // The lines this process logs land in the same folder; they are no parameter change.
+  watch.ignore("apo.log");
+  watch.ignore("apo.old.log");
   for (;;) {
-    if (watch.start(folder) == ERROR_SUCCESS) {
+    const DWORD error = watch.start(folder);
+    if (error != ERROR_SUCCESS) {
+      if (firstWatchFailure(folder))
+        logLine("cannot watch the data folder (error %lu), reading params.bin every %lu ms",
+                static_cast<unsigned long>(error), static_cast<unsigned long>(kRetryMs));
+      // Without a watch (past the system's limit on watches, say) the file is still read.
+      publishParameterFile(*channel.privateBlock_);
+    } else {
       // A file written before the watch was armed (while open() returned, or while the
       // folder was missing) raises no notification: read it once now.
       publishParameterFile(*channel.privateBlock_);

@@ -317,6 +317,27 @@ TEST(ParameterChannelTest, LinksAndFifosAreRefusedWithoutBlocking) {
   EXPECT_EQ("root", test::readBytes(shared));
 }
 
+// Verifies that many objects whose watch cannot be set (here: no data folder yet) say so
+// once, not once each.
+TEST(ParameterChannelTest, WatchFailureIsLoggedOnce) {
+  TempDataFolder temp(false);
+  std::vector<std::unique_ptr<ParameterChannel>> channels;
+  for (int i = 0; i < 8; ++i) {
+    channels.push_back(std::make_unique<ParameterChannel>());
+    channels.back()->open();
+  }
+  const auto watchLines = [] {
+    const std::vector<std::string> messages = test::tempLogMessages();
+    return std::count_if(messages.begin(), messages.end(), [](const std::string& m) {
+      return m.rfind("cannot watch the data folder (error ", 0) == 0;
+    });
+  };
+  EXPECT_TRUE(eventually([&] { return watchLines() >= 1; }));
+  sleepMilliseconds(100);
+  EXPECT_EQ(1, watchLines());
+  channels.clear();
+}
+
 // Verifies that shared.bin is allocated for real with mode 0664, so that a user outside its
 // group cannot truncate it under the mapping; and that on a full disk the channel falls back
 // instead of mapping a file it could not allocate (which would raise SIGBUS at the first
