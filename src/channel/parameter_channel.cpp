@@ -127,20 +127,30 @@ void ParameterChannel::open() noexcept {
   if (!privateBlock_) return;
   initialiseBlock(*privateBlock_);
   activeBlock_ = privateBlock_.get();
-  if (stopEvent_.create() != ERROR_SUCCESS) return;
-  watcherThread_.start(&ParameterChannel::watchParameterFolder, this);
+  watcher_.reset(new (std::nothrow) Watcher{});
+  if (!watcher_ || watcher_->stop.create() != ERROR_SUCCESS) {
+    watcher_.reset();
+    return;
+  }
+  watcher_->block = privateBlock_.get();
+  if (watcherThread_.start(&ParameterChannel::watchParameterFolder, watcher_.get()) !=
+      ERROR_SUCCESS)
+    watcher_.reset();
 }
 
 void ParameterChannel::close() noexcept {
   if (watcherThread_.exists()) {
-    stopEvent_.set();
-    // The watcher wakes at once and ends within one settle pause and one file read; if it
-    // has not, it may still write into the private block, so keep waiting.
-    if (!watcherThread_.join(kStopWaitMs)) watcherThread_.join(kWaitForever);
+    watcher_->stop.set();
+    // The watcher wakes at once and ends within one settle pause and one file read, which
+    // never blocks. One that has not ended is stuck in the file system: it may still write
+    // into its block and wait on its event, so both are left to it.
+    if (!watcherThread_.join(kStopWaitMs)) {
+      watcherThread_.detach();
+      (void)watcher_.release();
+      (void)privateBlock_.release();
+    }
   }
-  // Only a failed wait leaves the watcher running: its block is then never freed.
-  if (watcherThread_.exists()) (void)privateBlock_.release();
-  stopEvent_.close();
+  watcher_.reset();
   sharedMapping_.close();
   sharedFile_.close();
   activeBlock_ = nullptr;
@@ -148,7 +158,7 @@ void ParameterChannel::close() noexcept {
 }
 
 void ParameterChannel::watchParameterFolder(void* argument) noexcept {
-  ParameterChannel& channel = *static_cast<ParameterChannel*>(argument);
+  Watcher& watcher = *static_cast<Watcher*>(argument);
   const Path folder = parameterFilePath().parent();
   FolderWatch watch;
   // The lines this process logs land in the same folder; they are no parameter change.
@@ -161,21 +171,21 @@ void ParameterChannel::watchParameterFolder(void* argument) noexcept {
         logLine("cannot watch the data folder (error %lu), reading params.bin every %lu ms",
                 static_cast<unsigned long>(error), static_cast<unsigned long>(kRetryMs));
       // Without a watch (past the system's limit on watches, say) the file is still read.
-      publishParameterFile(*channel.privateBlock_);
+      publishParameterFile(*watcher.block);
     } else {
       // A file written before the watch was armed (while open() returned, or while the
       // folder was missing) raises no notification: read it once now.
-      publishParameterFile(*channel.privateBlock_);
+      publishParameterFile(*watcher.block);
       for (;;) {
-        if (watch.wait(channel.stopEvent_) != FolderWatch::Wake::changed) return;
+        if (watch.wait(watcher.stop) != FolderWatch::Wake::changed) return;
         sleepMilliseconds(kSettleMs);
-        publishParameterFile(*channel.privateBlock_);
+        publishParameterFile(*watcher.block);
         // Re-armed only now, so a change made during the pause or the read is not lost.
         if (watch.rearm() != ERROR_SUCCESS) break;
       }
       watch.close();
     }
-    if (channel.stopEvent_.wait(kRetryMs) == WaitResult::signalled) return;
+    if (watcher.stop.wait(kRetryMs) == WaitResult::signalled) return;
   }
 }
 
