@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "platform/folder_watch.h"
 #include "temp_data_folder.h"
 
@@ -41,6 +43,40 @@ TEST(FileTest, FailuresCarryWin32ErrorCodes) {
   std::uint64_t size = 0;
   EXPECT_FALSE(queryFileSize(missing, size));
   EXPECT_FALSE(Path(folder).append(std::string(Path::kCapacity, 'x')).valid());
+}
+
+// Verifies that a link (symbolic link or reparse point) is refused in every mode and its
+// target left untouched, that a file with a second name is refused, and that a file made here
+// is an ordinary one with one name, which opens. Each kind of link is tried where the system
+// (or Wine) lets the test make it.
+TEST(FileTest, LinksAndSecondNamesAreRefused) {
+  test::TempDataFolder temp;
+  const test::fs::path target = temp.programData() / "target";
+  test::writeBytes(target, "root", 4);
+  const auto path = [&](const char* name) { return Path::fromUtf8(temp.file(name).string()); };
+  File file;
+  ASSERT_EQ(ERROR_SUCCESS, file.open(path("made.bin"), FileAccess::readWriteAlways));
+  EXPECT_EQ(ERROR_SUCCESS, file.write("ok", 2));
+  file.close();
+
+  std::error_code linkError;
+  test::fs::create_symlink(target, temp.file("link.bin"), linkError);
+  if (linkError) {
+    std::printf("symbolic links cannot be made here: %s\n", linkError.message().c_str());
+  } else {
+    for (FileAccess access : {FileAccess::readExisting, FileAccess::appendAlways,
+                              FileAccess::readWriteAlways, FileAccess::readWriteExisting})
+      EXPECT_EQ(ERROR_CANT_ACCESS_FILE, file.open(path("link.bin"), access));
+    EXPECT_FALSE(file.isOpen());
+  }
+  test::fs::create_hard_link(target, temp.file("second.bin"), linkError);
+  if (linkError) {
+    std::printf("hard links cannot be made here: %s\n", linkError.message().c_str());
+  } else {
+    EXPECT_EQ(ERROR_TOO_MANY_LINKS, file.open(path("second.bin"), FileAccess::appendAlways));
+    EXPECT_EQ(ERROR_TOO_MANY_LINKS, file.open(path("second.bin"), FileAccess::readExisting));
+  }
+  EXPECT_EQ("root", test::readBytes(target));
 }
 
 }  // namespace
