@@ -9,17 +9,18 @@
 #include <thread>
 #include <vector>
 
-#if !VORLUND_WINDOWS
-#include <grp.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 #include "channel/parameter_channel.h"
 #include "common/preset_library.h"
 #include "common/record_fields.h"
 #include "tools/ctl_harness.h"
 #include "tools/json_check.h"
+
+#if !VORLUND_WINDOWS
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace vorlund {
 namespace {
