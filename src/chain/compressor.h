@@ -49,7 +49,7 @@ class Compressor {
   static constexpr float kQuietestDb = -120.0f;
 
   static float levelDb(float magnitude) noexcept {
-    return magnitude > kQuietest ? 20.0f * std::log10(magnitude) : kQuietestDb;
+    return magnitude > kQuietest ? 20.0f * fastLog10(magnitude) : kQuietestDb;
   }
   bool belowKnee(float overDb) const noexcept { return -kneeDb_ > 2.0f * overDb; }
   // Reduction in dB (>= 0) for a level `overDb` above the threshold.

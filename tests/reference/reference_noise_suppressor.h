@@ -156,7 +156,7 @@ class ReferenceNoiseSuppressor {
         }
       } else {
         float presence =
-            1.0f / (1.0f + 32.622776f * std::exp(-std::min(80.0f, 0.96934658f * p / estimate)));
+            1.0f / (1.0f + 32.622776f * fastExp(-std::min(80.0f, 0.96934658f * p / estimate)));
         presenceAvg_[k] = (1.0f - alphaPresence_) * presence + alphaPresence_ * presenceAvg_[k];
         if (presenceAvg_[k] > 0.99f) presence = std::min(0.99f, presence);
         estimate = ((1.0f - presence) * p + presence * estimate) * (1.0f - alphaNoise_) +
