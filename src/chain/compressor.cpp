@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "chain/biquad.h"
+#include "chain/fast_math.h"
 
 namespace vorlund {
 namespace {
@@ -43,7 +44,7 @@ void Compressor::configure(bool enabled, float thresholdDb, float ratio, float a
   quietLevel_ = 0.0f;
   if (belowKnee(kQuietestDb - thresholdDb_)) {
     const double kneeEdgeDb = static_cast<double>(thresholdDb_) - 0.5 * kneeDb_;
-    quietLevel_ = static_cast<float>(std::pow(10.0, kneeEdgeDb / 20.0) * kQuietLevelMargin);
+    quietLevel_ = static_cast<float>(designExp10(kneeEdgeDb / 20.0) * kQuietLevelMargin);
   }
 }
 

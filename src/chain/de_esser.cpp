@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "chain/fast_math.h"
 #include "chain/gain.h"
 
 namespace vorlund {
@@ -37,7 +38,7 @@ void DeEsser::configure(bool enabled, float frequencyHz, float amount) noexcept 
   enabled_ = enabled;
   relativeThresholdDb_ = kThresholdAtZeroDb - kThresholdPerAmountDb * amount;
   maxReductionDb_ = kReductionAtZeroDb + kReductionPerAmountDb * amount;
-  quietRatio_ = static_cast<float>(std::pow(10.0, relativeThresholdDb_ / 20.0) * kQuietRatioMargin);
+  quietRatio_ = static_cast<float>(designExp10(relativeThresholdDb_ / 20.0) * kQuietRatioMargin);
   deepestGain_ = dbToGain(-maxReductionDb_);
   if (!(frequencyHz == frequency_)) {
     frequency_ = frequencyHz;

@@ -1,8 +1,9 @@
-// The float maths of the signal path: exp, log10, tanh and sin of the chain's own making, so
-// that every build runs the same operations and gives the same bits (the platforms' libraries
-// differ in their last bits and, on Windows, in speed by an order of magnitude). Each function
-// takes a float or four floats (Lanes) and evaluates in double with plain SSE2 arithmetic, then
-// rounds once to float: the result is within 1 ulp of the correctly rounded one and almost
+// The maths of the signal path: float exp, log10, tanh, sin and 2^x for the per-sample and
+// per-bin passes, and double exp, 10^x, sin and cos for the designers, all of the chain's own
+// making, so that every build runs the same operations and gives the same bits (the platforms'
+// libraries differ in their last bits and, on Windows, in speed by an order of magnitude). Each
+// function takes a float or four floats (Lanes) and evaluates in double with plain SSE2 arithmetic,
+// then rounds once to float: the result is within 1 ulp of the correctly rounded one and almost
 // always is it. No operation is fused or reassociated, so a lane gives exactly the single-float
 // result. Denormal arguments count as zero, as they do under denormals-are-zero.
 #pragma once
@@ -230,5 +231,12 @@ inline T fastLog10(T x) noexcept {
     return x >= broadcast<T>(kSmallestNormal) ? y : edge;
   }
 }
+
+// The designers' double functions, within a few units in the last place of a double. sin and
+// cos reduce exactly for |x| < 2^19, far beyond any angle a designer forms.
+double designExp(double x) noexcept;
+double designExp10(double x) noexcept;
+double designSin(double x) noexcept;
+double designCos(double x) noexcept;
 
 }  // namespace vorlund

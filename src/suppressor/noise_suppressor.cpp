@@ -163,7 +163,7 @@ void NoiseSuppressor::prepare(double sampleRate) {
   // Square root of the periodic Hann window, applied at analysis and at synthesis.
   sizeExactly(window_, n, 0.0f);
   for (int i = 0; i < n; ++i)
-    window_[i] = static_cast<float>(std::sqrt(0.5 - 0.5 * std::cos(kTwoPi * i / n)));
+    window_[i] = static_cast<float>(std::sqrt(0.5 - 0.5 * designCos(kTwoPi * i / n)));
 
   sizeExactly(inputFrame_, n, 0.0f);
   sizeExactly(outputHop_, hop_, 0.0f);

@@ -56,7 +56,7 @@ class ReferenceNoiseSuppressor {
     transform_.setup(n);
     window_.resize(n);
     for (int i = 0; i < n; ++i)
-      window_[i] = static_cast<float>(std::sqrt(0.5 - 0.5 * std::cos(6.283185307179586 * i / n)));
+      window_[i] = static_cast<float>(std::sqrt(0.5 - 0.5 * designCos(6.283185307179586 * i / n)));
     inputFrame_.assign(n, 0.0f);
     outputHop_.assign(hop_, 0.0f);
     overlapAdd_.assign(n, 0.0f);
