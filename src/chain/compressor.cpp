@@ -48,6 +48,35 @@ void Compressor::configure(bool enabled, float thresholdDb, float ratio, float a
   }
 }
 
+void Compressor::process(float* samples, int count) noexcept {
+  if (!enabled_) return;
+  constexpr int kChunk = 256;
+  float db[kChunk];
+  for (int start = 0; start < count; start += kChunk) {
+    float* x = samples + start;
+    const int n = std::min(kChunk, count - start);
+    int i = 0;
+    for (; i + kLaneCount <= n; i += kLaneCount) store(db + i, overThresholdDb(load<Lanes>(x + i)));
+    for (; i < n; ++i) db[i] = overThresholdDb(x[i]);
+    // Taken at once and released slowly, then smoothed by the attack; the gain in dB replaces
+    // the level.
+    float held = heldReduction_;
+    float smoothed = smoothedReduction_;
+    for (i = 0; i < n; ++i) {
+      const float reduction = staticReduction(db[i]);
+      held = std::max((1.0f - release_) * reduction + release_ * held, reduction);
+      smoothed = (1.0f - attack_) * held + attack_ * smoothed;
+      db[i] = makeupDb_ - smoothed;
+    }
+    heldReduction_ = held;
+    smoothedReduction_ = smoothed;
+    for (i = 0; i + kLaneCount <= n; i += kLaneCount)
+      store(x + i, load<Lanes>(x + i) * dbToGain(load<Lanes>(db + i)));
+    for (; i < n; ++i) x[i] *= dbToGain(db[i]);
+  }
+  reductionDb_ = -smoothedReduction_;
+}
+
 void Compressor::reset() noexcept {
   heldReduction_ = 0.0f;
   smoothedReduction_ = 0.0f;

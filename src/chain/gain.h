@@ -12,6 +12,9 @@ constexpr float kDbToNeper = 0.11512925f;
 inline float dbToGain(float db) noexcept {
   return fastExp(db * kDbToNeper);
 }
+inline Lanes dbToGain(Lanes db) noexcept {
+  return fastExp(db * kDbToNeper);
+}
 
 // Level of a mean square in dB; anything at or below 1e-20 (-200 dB) reads as -200.
 inline float meanSquareToDb(float meanSquare) noexcept {
