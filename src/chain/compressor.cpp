@@ -37,7 +37,7 @@ void Compressor::configure(bool enabled, float thresholdDb, float ratio, float a
   }
   makeupDb_ = enabled ? makeup : 0.0f;
 
-  // Levels this far below the knee's lower edge cannot reach it through log10f's rounding (a
+  // Levels this far below the knee's lower edge cannot reach it through the logarithm's rounding (a
   // margin of 0.0009 dB against errors near 1e-5 dB), so they skip the logarithm; but only if
   // the quietest level, which never takes the logarithm, is under the knee as well.
   constexpr double kQuietLevelMargin = 1.0 - 1e-4;

@@ -32,7 +32,7 @@ void DeEsser::configure(bool enabled, float frequencyHz, float amount) noexcept 
   constexpr float kThresholdPerAmountDb = 12.0f;
   constexpr float kReductionAtZeroDb = 3.0f;
   constexpr float kReductionPerAmountDb = 9.0f;
-  // Band ratios this far below the relative threshold cannot reach it through log10f's
+  // Band ratios this far below the relative threshold cannot reach it through the logarithm's
   // rounding (a margin of 0.0009 dB against errors near 1e-6 dB), so they skip the logarithm.
   constexpr double kQuietRatioMargin = 1.0 - 1e-4;
   enabled_ = enabled;
