@@ -2,10 +2,11 @@
 // per-bin passes, and double exp, 10^x, sin and cos for the designers, all of the chain's own
 // making, so that every build runs the same operations and gives the same bits (the platforms'
 // libraries differ in their last bits and, on Windows, in speed by an order of magnitude). Each
-// function takes a float or four floats (Lanes) and evaluates in double with plain SSE2 arithmetic,
-// then rounds once to float: the result is within 1 ulp of the correctly rounded one and almost
-// always is it. No operation is fused or reassociated, so a lane gives exactly the single-float
-// result. Denormal arguments count as zero, as they do under denormals-are-zero.
+// float function takes a float or four floats (Lanes) and evaluates in double with plain SSE2
+// arithmetic, then rounds once to float: the result is within 1 ulp of the correctly rounded
+// one and almost always is it. No operation is fused or reassociated, so a lane gives exactly
+// the single-float result. Under denormals-are-zero, as the block runs, denormal arguments are
+// zero; log10 takes them as zero in any mode.
 #pragma once
 
 #include <cstdint>
