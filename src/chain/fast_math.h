@@ -212,9 +212,11 @@ inline T fastLog10(T x) noexcept {
   } else {
     using Ints = std::int32_t __attribute__((vector_size(16)));
     using IntPair = std::int32_t __attribute__((vector_size(8)));
-    const Ints bits = bitsAs<Ints>(x);
-    const Ints e = (bits - static_cast<std::int32_t>(kSqrtHalfBits)) >> 23;
-    const T m = bitsAs<T>(bits - (e << 23));
+    using Words32 = std::uint32_t __attribute__((vector_size(16)));
+    // Unsigned arithmetic on the bits (negative arguments wrap), an arithmetic shift for e.
+    const Words32 bits = bitsAs<Words32>(x);
+    const Ints e = bitsAs<Ints>(bits - kSqrtHalfBits) >> 23;
+    const T m = bitsAs<T>(bits - (bitsAs<Words32>(e) << 23));
     const auto half = [&](Doubles mantissa, IntPair exponent) {
       return __builtin_convertvector(log10D(mantissa, __builtin_convertvector(exponent, Doubles)),
                                      FloatPair);
