@@ -245,13 +245,10 @@ void VoiceChain::shapeVoice(float* samples, int count) noexcept {
 // The automatic gain's ramp over the block, then the compressor.
 void VoiceChain::compress(float* samples, int count) noexcept {
   LoudnessAgc::Ramp ramp = agc_.finishBlock(count, voiceTracker_.voiceActive());
-  Compressor compressor = compressor_;
-  if (ramp.isUnity()) {
-    for (int i = 0; i < count; ++i) samples[i] = compressor.process(samples[i]);
-  } else {
-    for (int i = 0; i < count; ++i) samples[i] = compressor.process(ramp.apply(samples[i]));
+  if (!ramp.isUnity()) {
+    for (int i = 0; i < count; ++i) samples[i] = ramp.apply(samples[i]);
   }
-  compressor_ = compressor;
+  compressor_.process(samples, count);
 }
 
 // Output gain, then the limiter (whose delay line always runs), then the mute ramp, and the
