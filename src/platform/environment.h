@@ -22,6 +22,10 @@ Path programDataFallback() noexcept;
 // Invalid when the Windows directory cannot be found.
 Path windowsTempFolder() noexcept;
 
+// The folder for the user's own settings: %APPDATA% on Windows; $XDG_CONFIG_HOME, else
+// $HOME/.config elsewhere. Invalid when the environment names none.
+Path userSettingsFolder() noexcept;
+
 // Sets (or with a null value removes) a variable of this process's environment, as later
 // expansions see it. Returns false on failure.
 bool setEnvironmentVariable(const char* name, const char* value) noexcept;

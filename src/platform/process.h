@@ -24,4 +24,8 @@ std::vector<std::string> commandLineArguments(int argc, char** argv);
 int runProcess(std::span<const std::string> arguments, const Path& outputFile,
                const Path& errorFile);
 
+// Opens `url` in the user's default browser (ShellExecuteW; xdg-open elsewhere) without
+// waiting for it. False when the opener could not be started.
+bool openInBrowser(const std::string& url);
+
 }  // namespace vorlund

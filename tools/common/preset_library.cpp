@@ -5,17 +5,11 @@
 
 #include "common/nearest_name.h"
 #include "common/record_file.h"
+#include "platform/environment.h"
 
 namespace vorlund {
 namespace fs = std::filesystem;
 namespace {
-
-bool isPresetName(std::string_view name) {
-  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_';
-  });
-}
 
 std::string firstLineDescription(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -27,7 +21,56 @@ std::string firstLineDescription(const fs::path& path) {
   return first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
 }
 
+fs::path presetPath(const fs::path& folder, std::string_view name) {
+  fs::path path = folder / std::string(name);
+  path += kPresetExtension;
+  return path;
+}
+
 }  // namespace
+
+bool isPresetName(std::string_view name) noexcept {
+  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_';
+  });
+}
+
+fs::path userPresetsFolder() {
+  const Path settings = userSettingsFolder();
+  if (!settings.valid()) return {};
+  return toFilesystemPath(settings) / "Vorlund" / "presets";
+}
+
+RecordReport saveUserPreset(const fs::path& folder, std::string_view name,
+                            std::string_view description, const ParameterBlock& record) {
+  RecordReport report;
+  if (!isPresetName(name)) {
+    report.errors.push_back("a preset name takes letters, digits, '-' and '_' only");
+    return report;
+  }
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (error) {
+    report.errors.push_back(displayPath(folder) + ": " + error.message());
+    return report;
+  }
+  return writeRecordFile(presetPath(folder, name), record, RecordFileFormat::Text, description);
+}
+
+bool deleteUserPreset(const fs::path& folder, std::string_view name, std::string& error) {
+  const std::optional<fs::path> path = findPreset(folder, name);
+  if (!path) {
+    error = "no user preset '" + std::string(name) + "'";
+    return false;
+  }
+  std::error_code removeError;
+  if (!fs::remove(*path, removeError)) {
+    error = displayPath(*path) + ": " + removeError.message();
+    return false;
+  }
+  return true;
+}
 
 std::vector<PresetInfo> listPresets(const fs::path& folder) {
   std::vector<PresetInfo> presets;
@@ -46,8 +89,7 @@ std::vector<PresetInfo> listPresets(const fs::path& folder) {
 
 std::optional<fs::path> findPreset(const fs::path& folder, std::string_view name) {
   if (!isPresetName(name)) return std::nullopt;
-  fs::path path = folder / std::string(name);
-  path += kPresetExtension;
+  const fs::path path = presetPath(folder, name);
   std::error_code error;
   if (!fs::is_regular_file(path, error)) return std::nullopt;
   return path;

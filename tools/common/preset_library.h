@@ -30,6 +30,23 @@ std::vector<PresetInfo> listPresets(const std::filesystem::path& folder);
 std::optional<std::filesystem::path> findPreset(const std::filesystem::path& folder,
                                                 std::string_view name);
 
+// Letters, digits, '-' and '_' only.
+bool isPresetName(std::string_view name) noexcept;
+
+// The per-user presets folder, listed beside the shipped ones: "Vorlund/presets" in the
+// user's settings folder (%APPDATA%, or $XDG_CONFIG_HOME or ~/.config). Empty when the
+// system names none. It may not exist yet.
+std::filesystem::path userPresetsFolder();
+
+// Writes `record` as preset `name` in `folder` (created when missing) with `description` as
+// its first line, replacing a preset of that name there.
+RecordReport saveUserPreset(const std::filesystem::path& folder, std::string_view name,
+                            std::string_view description, const ParameterBlock& record);
+
+// Removes preset `name` from `folder`; false with `error` when there is none or it stays.
+bool deleteUserPreset(const std::filesystem::path& folder, std::string_view name,
+                      std::string& error);
+
 // Reads preset `name` from `folder` into `record`; an unknown name is an error that suggests
 // the nearest preset and lists them all.
 RecordReport loadPreset(const std::filesystem::path& folder, std::string_view name,

@@ -94,11 +94,14 @@ RecordReport readRecordFile(const fs::path& path, ParameterBlock& record) {
 }
 
 RecordReport writeRecordFile(const fs::path& path, const ParameterBlock& record,
-                             RecordFileFormat format) {
-  const std::string content =
-      format == RecordFileFormat::Text
-          ? formatRecordText(record)
-          : std::string(reinterpret_cast<const char*>(&record), sizeof record);
+                             RecordFileFormat format, std::string_view comment) {
+  std::string content;
+  if (format == RecordFileFormat::Binary) {
+    content.assign(reinterpret_cast<const char*>(&record), sizeof record);
+  } else {
+    if (!comment.empty()) content = "# " + std::string(comment) + "\n";
+    content += formatRecordText(record);
+  }
   const fs::path folder = path.parent_path();
   std::error_code error;
   if (!folder.empty() && !fs::is_directory(folder, error)) {

@@ -19,6 +19,7 @@
 #include "common/record_text.h"
 #include "control_session.h"
 #include "meter_view.h"
+#include "panel/panel_command.h"
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/system.h"
@@ -317,6 +318,15 @@ ExitCode runCommand(const CtlOptions& options) {
   if (name == "relearn") return runRelearn(session);
   if (name == "presets") return runPresets(session, options);
   if (name == "meters") return runMeters(session, options);
+  if (name == "panel") {
+    fs::path presets;
+    try {
+      presets = presetsFolder(options);
+    } catch (const CtlError& error) {
+      warn(std::string(error.what()) + "; the panel lists user presets only");
+    }
+    return runPanel(session, options, presets);
+  }
   if (name == "set") {
     return putInForce(session, options, [&](ParameterBlock& next) {
       return applyRecordSettings(options.operands, next);

@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace vorlund {
@@ -55,6 +56,16 @@ Path programDataFallback() noexcept {
 
 Path windowsTempFolder() noexcept {
   return Path::fromUtf8("/tmp");
+}
+
+Path userSettingsFolder() noexcept {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && config[0] == '/') return Path::fromUtf8(config);
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] != '/') return Path::invalid();
+  Path folder = Path::fromUtf8(home);
+  folder.append(".config");
+  return folder;
 }
 
 bool setEnvironmentVariable(const char* name, const char* value) noexcept {

@@ -40,6 +40,13 @@ Path windowsTempFolder() noexcept {
   return folder;
 }
 
+Path userSettingsFolder() noexcept {
+  wchar_t buffer[Path::kCapacity];
+  const DWORD n = GetEnvironmentVariableW(L"APPDATA", buffer, Path::kCapacity);
+  if (n == 0 || n >= Path::kCapacity) return Path::invalid();
+  return Path::fromNative(buffer);
+}
+
 bool setEnvironmentVariable(const char* name, const char* value) noexcept {
   try {
     const std::wstring wideName = widen(name);

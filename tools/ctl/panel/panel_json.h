@@ -1,0 +1,33 @@
+// The JSON the panel accepts in request bodies: a strict reader (RFC 8259 values, UTF-8
+// passed through, \u escapes decoded) with limits on nesting and size, since every body comes
+// from outside. The panel's own answers are written with JsonWriter.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace vorlund {
+
+struct JsonValue {
+  enum class Type { null, boolean, number, string, array, object };
+
+  Type type = Type::null;
+  bool boolean = false;
+  double number = 0.0;
+  std::string text;
+  std::vector<JsonValue> items;                            // an array's
+  std::vector<std::pair<std::string, JsonValue>> members;  // an object's, in order
+
+  // The member named `name` of an object, or null (also for other types).
+  const JsonValue* member(std::string_view name) const noexcept;
+};
+
+inline constexpr int kMaxJsonDepth = 8;
+
+// The value `text` holds, or none with `error` saying why ("at byte 12: expected ':'").
+std::optional<JsonValue> parseJson(std::string_view text, std::string& error);
+
+}  // namespace vorlund
