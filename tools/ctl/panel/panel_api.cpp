@@ -104,6 +104,7 @@ PanelResponse tablesResponse() {
   for (const RecordField& field : recordFields()) {
     json.beginObject();
     json.key("name").string(field.name);
+    json.key("offset").integer(static_cast<std::int64_t>(field.offset));
     json.key("kind").string(kindName(field.kind));
     json.key("unit").string(field.unit);
     json.key("default").number(field.defaultValue);
@@ -190,6 +191,8 @@ PanelResponse PanelApi::route(const PanelRequest& request) {
     if (path == "/api/fields") return tablesResponse();
     if (path == "/api/state") return stateResponse({});
     if (path == "/api/preview") return previewPreset(request);
+    // The server sends the events itself once the request has passed.
+    if (isMeterStream(request)) return PanelResponse{200, "text/event-stream", {}, {}};
     if (isPostRoute(path)) return refusal(405, "method not allowed: use POST");
     return refusal(404, "not found");
   }
