@@ -441,6 +441,8 @@ async function start() {
     const name = $('preset-name').value.trim();
     try {
       applyState(await call('/api/preset/save', { name, description: $('preset-text').value.trim() }));
+      $('preset-name').value = '';
+      $('preset-text').value = '';
       $('preset-list').value = 'user:' + name;
       previewPreset();
     } catch (error) { failed(error); }
