@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/record_file.h"
+#include "temp_data_folder.h"
 
 namespace vorlund {
 namespace {
@@ -57,6 +58,38 @@ TEST(PresetLibraryTest, FindsByNameAndSuggestsOnTypos) {
   EXPECT_THAT(typo.errors[0], HasSubstr("unknown preset 'podcats'; did you mean 'podcast'?"));
   EXPECT_THAT(typo.errors[0], HasSubstr("telephone"));
   EXPECT_FALSE(loadPreset(kPresets / "absent", "podcast", record).ok());
+}
+
+// A user preset saved into a folder that does not exist yet is listed with its description,
+// loads back bit for bit, and is gone after deleting; names that could leave the folder are
+// refused for both, and nothing is written outside it.
+TEST(PresetLibraryTest, UserPresetsSaveLoadAndDeleteInTheirFolder) {
+  test::TempDataFolder temp(false);
+  const std::filesystem::path folder = temp.programData() / "config" / "Vorlund" / "presets";
+  ParameterBlock record;
+  setDefaults(record);
+  record.outputGainDb = 7.5f;
+  record.eqBands[4].type = 2;
+  ASSERT_TRUE(saveUserPreset(folder, "mine", "loud and clear", record).ok());
+  const std::vector<PresetInfo> listed = listPresets(folder);
+  ASSERT_EQ(1u, listed.size());
+  EXPECT_EQ("mine", listed[0].name);
+  EXPECT_EQ("loud and clear", listed[0].description);
+  ParameterBlock loaded;
+  ASSERT_TRUE(loadPreset(folder, "mine", loaded).ok());
+  EXPECT_EQ(0, std::memcmp(&record, &loaded, sizeof record));
+
+  for (const char* bad : {"../escape", "a/b", "", "x.vrl"}) {
+    EXPECT_FALSE(saveUserPreset(folder, bad, "no", record).ok()) << bad;
+    std::string error;
+    EXPECT_FALSE(deleteUserPreset(folder, bad, error)) << bad;
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder.parent_path() / "escape.vrl"));
+
+  std::string error;
+  EXPECT_TRUE(deleteUserPreset(folder, "mine", error)) << error;
+  EXPECT_TRUE(listPresets(folder).empty());
+  EXPECT_FALSE(deleteUserPreset(folder, "mine", error));
 }
 
 }  // namespace
