@@ -29,12 +29,12 @@ int depth(const JsonValue& value) {
 bool passes(const PanelRequest& request, const PanelIdentity& identity) {
   const std::string port = std::to_string(identity.port);
   const bool host = request.host == "127.0.0.1:" + port || request.host == "localhost:" + port;
-  const bool token = request.target.find("token=" + identity.token) != std::string::npos ||
-                     request.cookie.find(identity.cookieName() + "=" + identity.token) !=
-                         std::string::npos;
+  const bool token =
+      request.target.find("token=" + identity.token) != std::string::npos ||
+      request.cookie.find(identity.cookieName() + "=" + identity.token) != std::string::npos;
   if (request.method == "GET") return host && token;
-  const bool origin = request.origin == "http://127.0.0.1:" + port ||
-                      request.origin == "http://localhost:" + port;
+  const bool origin =
+      request.origin == "http://127.0.0.1:" + port || request.origin == "http://localhost:" + port;
   return request.method == "POST" && host && token && origin &&
          request.contentType.starts_with("application/json");
 }
@@ -84,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (applyRecordSettings(*settings, record).ok()) {
     ParameterBlock clean = record;
     sanitise(clean);
-    require(std::memcmp(&clean, &record, sizeof record) == 0, "applied settings leave a sanitised record");
+    require(std::memcmp(&clean, &record, sizeof record) == 0,
+            "applied settings leave a sanitised record");
   }
   return 0;
 }

@@ -158,7 +158,8 @@ try {
         const list = document.getElementById('preset-list'); list.value = 'shipped:podcast';
         list.dispatchEvent(new Event('change'));
         await new Promise((r) => setTimeout(r, 600));`);
-      await browser.run('window.scrollTo(0, 0)');
+      await browser.run("window.scrollTo(0, 0); document.getElementById('notice').hidden = true;");
+      await eventually(() => browser.run('return window.vorlundPanel.lastMeters.inputPeakDb > -15'), 'a loud phase');
       fs.mkdirSync(path.dirname(options.screenshot), { recursive: true });
       await browser.screenshot(options.screenshot);
       check(true, `screenshot written to ${options.screenshot}`);

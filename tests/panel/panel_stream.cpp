@@ -31,7 +31,8 @@ int main() {
       const double t = static_cast<double>(block * kFrames + k) / kRate;
       samples[k] = static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * 300.0 * t));
     }
-    APO_CONNECTION_PROPERTY in{reinterpret_cast<UINT_PTR>(samples.data()), kFrames, BUFFER_VALID, 0};
+    APO_CONNECTION_PROPERTY in{reinterpret_cast<UINT_PTR>(samples.data()), kFrames, BUFFER_VALID,
+                               0};
     APO_CONNECTION_PROPERTY out = in;
     APO_CONNECTION_PROPERTY* ins[] = {&in};
     APO_CONNECTION_PROPERTY* outs[] = {&out};

@@ -32,13 +32,14 @@ TEST(EqualiserResponseTest, MatchesTheGainOfTonesThroughTheEqualizer) {
       const double f = curve[i].frequencyHz;
       SCOPED_TRACE(f);
       Equalizer equalizer;
-      equalizer.configure(record.eqBands, record.toneLow, record.tonePresence, record.toneAir, rate);
+      equalizer.configure(record.eqBands, record.toneLow, record.tonePresence, record.toneAir,
+                          rate);
       const int n = static_cast<int>(rate);  // one second; the last half is measured
       std::vector<float> x = test::sine(f, rate, n, 0.1);
       std::vector<float> y(x.size());
       for (std::size_t k = 0; k < x.size(); ++k) y[k] = equalizer.process(x[k]);
       const double measured = test::toDb(test::toneAmplitude(y, f, rate, n / 2, n) /
-                                   test::toneAmplitude(x, f, rate, n / 2, n));
+                                         test::toneAmplitude(x, f, rate, n / 2, n));
       EXPECT_NEAR(measured, curve[i].gainDb, 0.05);
     }
   }

@@ -21,7 +21,8 @@ std::vector<ResponsePoint> equaliserResponse(const ParameterBlock& record, doubl
   const double ratio = std::log(highHz / lowHz);
   for (int i = 0; i < count; ++i) {
     const double f = lowHz * std::exp(ratio * i / (count - 1));
-    // H(z) of each section at z = e^(jw), multiplied: b0 + b1 z^-1 + b2 z^-2 over 1 + a1 z^-1 + a2 z^-2.
+    // H(z) of each section at z = e^(jw), multiplied: b0 + b1 z^-1 + b2 z^-2 over 1 + a1 z^-1 + a2
+    // z^-2.
     const std::complex<double> z1 = std::polar(1.0, -2.0 * std::numbers::pi * f / sampleRate);
     const std::complex<double> z2 = z1 * z1;
     std::complex<double> h = 1.0;

@@ -13,7 +13,8 @@ using HttpRequest = boost::beast::http::request<boost::beast::http::string_body>
 using HttpResponse = boost::beast::http::response<boost::beast::http::string_body>;
 
 // A parser that refuses more than kMaxHeaderBytes of header and kMaxBodyBytes of body.
-inline void limitParser(boost::beast::http::request_parser<boost::beast::http::string_body>& parser) {
+inline void limitParser(
+    boost::beast::http::request_parser<boost::beast::http::string_body>& parser) {
   parser.header_limit(static_cast<std::uint32_t>(kMaxHeaderBytes));
   parser.body_limit(kMaxBodyBytes);
 }
@@ -42,7 +43,8 @@ inline PanelRequest toPanelRequest(const HttpRequest& message) {
 // The response with the headers every answer carries: no caching, no sniffing, no framing,
 // the page's own sources only, and no referrer (the address holds the token). No CORS header
 // is ever sent, so other sites' pages cannot read an answer.
-inline HttpResponse toHttpResponse(const PanelResponse& response, unsigned version, bool keepAlive) {
+inline HttpResponse toHttpResponse(const PanelResponse& response, unsigned version,
+                                   bool keepAlive) {
   namespace http = boost::beast::http;
   HttpResponse message(static_cast<http::status>(response.status), version);
   message.set(http::field::server, "vorlund-ctl");
@@ -51,8 +53,9 @@ inline HttpResponse toHttpResponse(const PanelResponse& response, unsigned versi
   message.set("X-Content-Type-Options", "nosniff");
   message.set("X-Frame-Options", "DENY");
   message.set("Referrer-Policy", "no-referrer");
-  message.set("Content-Security-Policy",
-              "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; form-action 'none'");
+  message.set(
+      "Content-Security-Policy",
+      "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; form-action 'none'");
   for (const auto& [name, value] : response.headers) message.set(name, value);
   message.body() = response.body;
   message.keep_alive(keepAlive);

@@ -222,11 +222,11 @@ void PanelApi::writeStream(JsonWriter& json) {
   if (shared == nullptr) {
     const SharedFile::State state = session_.sharedFile().state();
     json.key("stream").string("none");
-    json.key("sentence").string(
-        state == SharedFile::State::missing
-            ? "no stream: no shared.bin in the data folder yet. Changes are saved to params.bin; "
-              "a stream picks them up when it starts"
-            : session_.sharedFile().problem());
+    json.key("sentence")
+        .string(state == SharedFile::State::missing ? "no stream: no shared.bin in the data folder "
+                                                      "yet. Changes are saved to params.bin; "
+                                                      "a stream picks them up when it starts"
+                                                    : session_.sharedFile().problem());
     return;
   }
   StreamObservation o;
@@ -311,8 +311,7 @@ PanelResponse PanelApi::stateResponse(const std::vector<std::string>& notices) {
 PanelResponse PanelApi::commitRecord(const ParameterBlock& next, const ParameterBlock& before,
                                      std::vector<std::string> notices) {
   SharedFile& shared = session_.sharedFile();
-  if (shared.foreign())
-    return refusal(409, shared.problem() + "; the panel leaves it alone");
+  if (shared.foreign()) return refusal(409, shared.problem() + "; the panel leaves it alone");
   session_.requireUsableSharedFile();
   if (recordChanges(before, next).empty()) return stateResponse(notices);
   const Publication publication = session_.commit(next);
@@ -387,9 +386,8 @@ PanelResponse PanelApi::savePreset(const JsonValue& body) {
     return refusal(400, "bad request: a description is one line of up to 200 bytes");
   session_.requireDataFolder();
   const ParameterBlock inForce = session_.recordInForce().record;
-  const RecordReport report =
-      saveUserPreset(folders_.userPresets, name, text.empty() ? "saved from the panel" : text,
-                     inForce);
+  const RecordReport report = saveUserPreset(folders_.userPresets, name,
+                                             text.empty() ? "saved from the panel" : text, inForce);
   if (!report.ok()) return refusal(500, report.errors.front());
   return stateResponse({"saved user preset '" + name + "'"});
 }
@@ -406,8 +404,9 @@ PanelResponse PanelApi::relearn() {
   session_.requireDataFolder();
   SharedFile* shared = sharedBlock();
   if (shared == nullptr)
-    return refusal(409, "relearn needs a stream in shared mode (shared.bin); a stream that starts "
-                        "learns afresh anyway");
+    return refusal(409,
+                   "relearn needs a stream in shared mode (shared.bin); a stream that starts "
+                   "learns afresh anyway");
   sharedWord(shared->block().relearnCounter).fetch_add(1);
   return stateResponse({"relearning the background noise"});
 }

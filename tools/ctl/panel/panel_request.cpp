@@ -107,7 +107,8 @@ std::optional<std::string> PanelRequest::query(std::string_view name) const {
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
     const std::size_t equals = pair.find('=');
     if (percentDecoded(pair.substr(0, equals)) == name)
-      return equals == std::string_view::npos ? std::string() : percentDecoded(pair.substr(equals + 1));
+      return equals == std::string_view::npos ? std::string()
+                                              : percentDecoded(pair.substr(equals + 1));
   }
   return std::nullopt;
 }
@@ -141,14 +142,15 @@ std::string makePanelToken() {
 std::optional<PanelResponse> gateRequest(const PanelRequest& request,
                                          const PanelIdentity& identity) {
   if (!isLoopbackAuthority(request.host, identity.port))
-    return refusal(403, "forbidden: the Host header must be 127.0.0.1:" +
-                            std::to_string(identity.port));
+    return refusal(403,
+                   "forbidden: the Host header must be 127.0.0.1:" + std::to_string(identity.port));
   const std::optional<std::string> queryToken = request.query("token");
   const std::optional<std::string_view> cookieToken =
       cookieValue(request.cookie, identity.cookieName());
   const bool tokenGood = (queryToken && sameSecret(*queryToken, identity.token)) ||
                          (cookieToken && sameSecret(*cookieToken, identity.token));
-  if (!tokenGood) return refusal(403, "forbidden: open the panel with the address vorlund-ctl printed");
+  if (!tokenGood)
+    return refusal(403, "forbidden: open the panel with the address vorlund-ctl printed");
   if (request.method == "GET") return std::nullopt;
   if (request.method != "POST") return refusal(405, "method not allowed: only GET and POST");
   const std::string_view origin = request.origin ? *request.origin : std::string_view();

@@ -88,8 +88,8 @@ PanelServer::PanelServer(std::uint16_t port) : listener_(std::make_unique<Listen
   if (!error) acceptor.bind(endpoint, error);
   if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
   if (error)
-    throw CtlError(ExitCode::ioFailure, "cannot listen on 127.0.0.1:" + std::to_string(port) +
-                                            ": " + error.message());
+    throw CtlError(ExitCode::ioFailure,
+                   "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + error.message());
 }
 
 PanelServer::~PanelServer() = default;
