@@ -128,7 +128,8 @@ try {
     await browser.run("document.getElementById('preset-name').value = 'mine'; document.getElementById('preset-text').value = 'loud and clear';");
     await browser.click('#preset-save button');
     const saved = path.join(userConfig, 'Vorlund', 'presets', 'mine.vrl');
-    await eventually(() => fs.existsSync(saved), 'mine.vrl');
+    await eventually(() => browser.run("return document.getElementById('preset-list').value === 'user:mine'"),
+                     'the saved preset listed and picked');
     check(fs.readFileSync(saved, 'utf8').startsWith('# loud and clear\n'), 'the user preset is saved with its description');
     await applyPreset('shipped:meeting');
     check(readField(sharedBin, field('outputGainDb')) !== 20, 'another preset replaced the record');

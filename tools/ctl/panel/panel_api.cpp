@@ -308,18 +308,25 @@ PanelResponse PanelApi::stateResponse(const std::vector<std::string>& notices) {
   return jsonResponse(json);
 }
 
-PanelResponse PanelApi::commitRecord(const ParameterBlock& next, const ParameterBlock& before,
-                                     std::vector<std::string> notices) {
-  SharedFile& shared = session_.sharedFile();
+PanelResponse PanelApi::putInForce(const std::function<RecordReport(ParameterBlock& next)>& build) {
+  ControlSession writer(session_.dataFolder());
+  writer.requireDataFolder();
+  SharedFile& shared = writer.sharedFile();
   if (shared.foreign()) return refusal(409, shared.problem() + "; the panel leaves it alone");
-  session_.requireUsableSharedFile();
-  if (recordChanges(before, next).empty()) return stateResponse(notices);
-  const Publication publication = session_.commit(next);
-  if (!publication.saved && !publication.published)
-    return refusal(500, publication.saveError + "; nothing changed");
-  if (!publication.saved)
-    notices.push_back(publication.saveError +
-                      "; the change is live but will not survive a restart of the audio engine");
+  writer.requireUsableSharedFile();
+  const RecordInForce inForce = writer.recordInForce();
+  ParameterBlock next = inForce.record;
+  const RecordReport report = build(next);
+  if (!report.ok()) return refusal(400, "bad request: " + report.errors.front());
+  std::vector<std::string> notices = report.warnings;
+  if (!recordChanges(inForce.record, next).empty()) {
+    const Publication publication = writer.commit(next);
+    if (!publication.saved && !publication.published)
+      return refusal(500, publication.saveError + "; nothing changed");
+    if (!publication.saved)
+      notices.push_back(publication.saveError +
+                        "; the change is live but will not survive a restart of the audio engine");
+  }
   return stateResponse(notices);
 }
 
@@ -327,12 +334,7 @@ PanelResponse PanelApi::setFields(const JsonValue& body) {
   std::string error;
   const std::optional<std::vector<std::string>> settings = changeSettings(body, error);
   if (!settings) return refusal(400, "bad request: " + error);
-  session_.requireDataFolder();
-  const RecordInForce inForce = session_.recordInForce();
-  ParameterBlock next = inForce.record;
-  const RecordReport report = applyRecordSettings(*settings, next);
-  if (!report.ok()) return refusal(400, "bad request: " + report.errors.front());
-  return commitRecord(next, inForce.record, report.warnings);
+  return putInForce([&](ParameterBlock& next) { return applyRecordSettings(*settings, next); });
 }
 
 std::optional<fs::path> PanelApi::presetFolder(bool user) const {
@@ -344,12 +346,7 @@ std::optional<fs::path> PanelApi::presetFolder(bool user) const {
 PanelResponse PanelApi::applyPreset(const JsonValue& body) {
   const std::optional<fs::path> folder = presetFolder(isUserPreset(body));
   if (!folder) return refusal(404, "no such presets folder");
-  session_.requireDataFolder();
-  const RecordInForce inForce = session_.recordInForce();
-  ParameterBlock next;
-  const RecordReport report = loadPreset(*folder, nameOf(body), next);
-  if (!report.ok()) return refusal(404, report.errors.front());
-  return commitRecord(next, inForce.record, report.warnings);
+  return putInForce([&](ParameterBlock& next) { return loadPreset(*folder, nameOf(body), next); });
 }
 
 PanelResponse PanelApi::previewPreset(const PanelRequest& request) {

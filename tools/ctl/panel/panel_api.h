@@ -8,11 +8,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "common/record_text.h"
 #include "control_session.h"
 #include "panel_request.h"
 
@@ -42,8 +44,9 @@ class PanelApi {
  private:
   PanelResponse route(const PanelRequest& request);
   PanelResponse stateResponse(const std::vector<std::string>& notices);
-  PanelResponse commitRecord(const ParameterBlock& next, const ParameterBlock& before,
-                             std::vector<std::string> notices);
+  // Builds the next record from the one in force and puts it in force, in a writer's session
+  // of its own, as 'vorlund-ctl set' does; a report with errors changes nothing (400).
+  PanelResponse putInForce(const std::function<RecordReport(ParameterBlock& next)>& build);
   PanelResponse setFields(const JsonValue& body);
   PanelResponse applyPreset(const JsonValue& body);
   PanelResponse previewPreset(const PanelRequest& request);

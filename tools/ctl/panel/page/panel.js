@@ -362,7 +362,11 @@ function showPresets(presets) {
   previewPreset();
 }
 
+// Answers may come back out of order; only the newest preview is shown.
+let previewSerial = 0;
+
 async function previewPreset() {
+  const serial = ++previewSerial;
   const preset = selectedPreset();
   $('preset-delete').disabled = !preset || !preset.user;
   $('preset-description').textContent = preset ? preset.description : '';
@@ -370,6 +374,7 @@ async function previewPreset() {
   if (!preset) { box.replaceChildren(); return; }
   try {
     const preview = await call(`/api/preview?name=${encodeURIComponent(preset.name)}&user=${preset.user ? 1 : 0}`);
+    if (serial !== previewSerial) return;
     if (!preview.changes.length) { box.replaceChildren(element('span', { className: 'sub', text: 'the record in force already' })); return; }
     const table = element('table');
     for (const c of preview.changes) {
