@@ -21,7 +21,6 @@ constexpr std::size_t kMaxRequestBytes = 32 * 1024;
 int depth(const JsonValue& value) {
   int deepest = 0;
   for (const JsonValue& item : value.items) deepest = std::max(deepest, depth(item));
-  for (const auto& member : value.members) deepest = std::max(deepest, depth(member.second));
   return 1 + deepest;
 }
 

@@ -91,7 +91,8 @@ class JsonReader {
       if (!take(':')) return fail("expected ':'");
       JsonValue member;
       if (!readValue(member, depth + 1)) return false;
-      value.members.emplace_back(std::move(name), std::move(member));
+      value.names.push_back(std::move(name));
+      value.items.push_back(std::move(member));
     } while (take(','));
     return take('}') || fail("expected ',' or '}'");
   }
@@ -240,8 +241,8 @@ class JsonReader {
 
 const JsonValue* JsonValue::member(std::string_view name) const noexcept {
   if (type != Type::object) return nullptr;
-  for (const auto& [key, value] : members) {
-    if (key == name) return &value;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == name) return &items[i];
   }
   return nullptr;
 }

@@ -6,7 +6,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace vorlund {
@@ -18,8 +17,10 @@ struct JsonValue {
   bool boolean = false;
   double number = 0.0;
   std::string text;
-  std::vector<JsonValue> items;                            // an array's
-  std::vector<std::pair<std::string, JsonValue>> members;  // an object's, in order
+  // An array's values, or an object's in order with their names in `names` (side by side, as
+  // a vector of pairs would need JsonValue complete here).
+  std::vector<JsonValue> items;
+  std::vector<std::string> names;
 
   // The member named `name` of an object, or null (also for other types).
   const JsonValue* member(std::string_view name) const noexcept;

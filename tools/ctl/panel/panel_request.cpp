@@ -176,12 +176,14 @@ BodyObject bodyObject(const PanelRequest& request) {
 
 std::optional<std::vector<std::string>> changeSettings(const JsonValue& body, std::string& error) {
   const JsonValue* changes = body.member("changes");
-  if (changes == nullptr || changes->type != JsonValue::Type::object || changes->members.empty()) {
+  if (changes == nullptr || changes->type != JsonValue::Type::object || changes->items.empty()) {
     error = "'changes' must be an object of field names and values";
     return std::nullopt;
   }
   std::vector<std::string> settings;
-  for (const auto& [name, value] : changes->members) {
+  for (std::size_t i = 0; i < changes->items.size(); ++i) {
+    const std::string& name = changes->names[i];
+    const JsonValue& value = changes->items[i];
     bool ok = false;
     const std::string text = settingValue(value, ok);
     if (!ok || name.find('=') != std::string::npos) {
