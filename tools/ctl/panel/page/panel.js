@@ -277,7 +277,7 @@ function showMeters(event) {
     }
     meter.fill.classList.toggle('hot', meter.scale === 'level' && v > -3);
     meter.value.textContent = raw === null || raw === undefined ? '–'
-      : scale.unit === '%' ? `${Math.round(raw * 100)} %` : raw.toFixed(1);
+      : scale.unit === '%' ? `${Math.round(raw * 100)} %` : (Math.abs(raw) < 0.05 ? 0 : raw).toFixed(1);
   }
 }
 
