@@ -29,4 +29,8 @@ int runProcess(std::span<const std::string> arguments, const Path& outputFile,
 // elsewhere). A process of another user counts as running.
 bool processIsRunning(std::uint32_t id) noexcept;
 
+// Opens `url` in the user's default browser (ShellExecuteW; xdg-open elsewhere) without
+// waiting for it. False when the opener could not be started.
+bool openInBrowser(const std::string& url);
+
 }  // namespace vorlund

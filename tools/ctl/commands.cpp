@@ -22,6 +22,7 @@
 #include "common/tool_main.h"
 #include "control_session.h"
 #include "meter_view.h"
+#include "panel/panel_command.h"
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/system.h"
@@ -405,6 +406,7 @@ ExitCode runCommand(const CtlOptions& options) {
   if (name == "relearn") return runRelearn(session);
   if (name == "presets") return runPresets(session, options);
   if (name == "meters") return runMeters(session, options);
+  if (name == "panel") return runPanel(session, options);
   if (name == "set") {
     return putInForce(session, options, [&](ParameterBlock& next) {
       return applyRecordSettings(options.operands, next);

@@ -89,6 +89,16 @@ constexpr CommandInfo kCommands[] = {
      "--json prints JSON (one object per line when repeating). Ctrl+C ends the live view.",
      "vorlund-ctl meters --once --json", kOptionInterval | kOptionOnce | kOptionCount | kOptionJson,
      0, 0},
+    {"panel", "panel [--port N] [--no-browser]",
+     "the control panel in the browser: meters, every setting, the equaliser curve",
+     "Serves the control panel on this computer only (127.0.0.1) and opens it in the default\n"
+     "browser: the stream's state and live meters, every field of the record by stage with\n"
+     "its meaning, the equaliser and tone curve, presets (preview, apply, save your own,\n"
+     "delete them) and mute, bypass and relearn. Changes go the way 'set' puts them in\n"
+     "force. The printed address holds a key for this session; other pages and programs\n"
+     "cannot use the panel without it. --port N listens on port N (default: a free one),\n"
+     "--no-browser only prints the address. Runs until Ctrl+C.",
+     "vorlund-ctl panel --port 8765 --no-browser", kOptionPort | kOptionNoBrowser, 0, 0},
     {"help", "help [COMMAND | fields]", "this overview, a command's help, or every field",
      "Shows the overview, or the help of COMMAND ('vorlund-ctl COMMAND --help' does too).\n"
      "'vorlund-ctl help fields' lists every field of the record by stage: what it does,\n"
@@ -112,6 +122,8 @@ constexpr OptionInfo kOptions[] = {
     {"--interval", kOptionInterval, true},
     {"--once", kOptionOnce, false},
     {"--count", kOptionCount, true},
+    {"--port", kOptionPort, true},
+    {"--no-browser", kOptionNoBrowser, false},
 };
 
 [[noreturn]] void usageError(const std::string& message) {
@@ -156,6 +168,10 @@ void takeOption(const OptionInfo& option, std::string_view value, CtlOptions& op
     options.once = true;
   } else if (name == "--count") {
     options.count = parseCount(name, value, 1, UINT32_MAX);
+  } else if (name == "--port") {
+    options.port = static_cast<std::uint16_t>(parseCount(name, value, 1, UINT16_MAX));
+  } else if (name == "--no-browser") {
+    options.noBrowser = true;
   }
 }
 

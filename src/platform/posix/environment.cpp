@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace vorlund {
@@ -53,19 +54,29 @@ DWORD expandEnvironmentStrings(std::string_view text, Path& out) noexcept {
   return static_cast<DWORD>(withTerminator);
 }
 
+namespace {
+
+// A folder of the XDG base directories: `variable` when it is an absolute path, else
+// $HOME/`first`[/`second`]; invalid when neither gives one.
+Path xdgFolder(const char* variable, const char* first, const char* second) noexcept {
+  const char* given = getenv(variable);
+  if (given != nullptr && given[0] == '/') return Path::fromUtf8(given);
+  const char* home = getenv("HOME");
+  if (home == nullptr || home[0] != '/') return Path::invalid();
+  Path folder = Path::fromUtf8(home);
+  folder.append(first);
+  if (second != nullptr) folder.append(second);
+  return folder;
+}
+
+}  // namespace
+
 Path programDataFallback() noexcept {
   return Path::fromUtf8("/var/lib");
 }
 
 Path userStateFolder() noexcept {
-  const char* state = getenv("XDG_STATE_HOME");
-  if (state != nullptr && state[0] == '/') return Path::fromUtf8(state);
-  const char* home = getenv("HOME");
-  if (home == nullptr || home[0] != '/') return Path::invalid();
-  Path folder = Path::fromUtf8(home);
-  folder.append(".local");
-  folder.append("state");
-  return folder;
+  return xdgFolder("XDG_STATE_HOME", ".local", "state");
 }
 
 Path windowsTempFolder() noexcept {

@@ -131,4 +131,11 @@ int runProcess(std::span<const std::string> arguments, const Path& outputFile,
   return static_cast<int>(code);
 }
 
+bool openInBrowser(const std::string& url) {
+  const std::wstring wide = widen(url);
+  const HINSTANCE result =
+      ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
 }  // namespace vorlund
