@@ -67,6 +67,10 @@ void publishRecord(SharedBlock& block, const ParameterBlock& record) noexcept {
 void initialiseBlock(SharedBlock& block) noexcept {
   ParameterBlock record;
   if (!readParameterFile(record)) setDefaults(record);
+  initialiseBlock(block, record);
+}
+
+void initialiseBlock(SharedBlock& block, const ParameterBlock& record) noexcept {
   sharedWord(block.version).store(SharedBlock::kVersion, std::memory_order_relaxed);
   sharedWord(block.size).store(SharedBlock::kSize, std::memory_order_relaxed);
   publishRecord(block, record);

@@ -18,6 +18,8 @@ enum CtlOption : unsigned {
   kOptionInterval = 1u << 2,
   kOptionOnce = 1u << 3,
   kOptionCount = 1u << 4,
+  kOptionAll = 1u << 5,
+  kOptionRestartAudio = 1u << 6,
 };
 
 struct CommandInfo {
@@ -48,6 +50,8 @@ struct CtlOptions {
   bool once = false;
   std::uint32_t intervalMs = 200;
   std::optional<std::uint32_t> count;
+  bool all = false;
+  bool restartAudio = false;
   std::vector<std::string> operands;
 };
 
