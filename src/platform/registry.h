@@ -1,9 +1,9 @@
 // The registry as registration and the endpoint tools use it: keys created or opened under
 // HKEY_LOCAL_MACHINE in the 64-bit view, values of any type written, deleted and read back,
-// subkeys listed, whole trees deleted. Windows uses the real registry; Linux keeps an in-process stand-in store with the
-// same key/value model (keys nested by backslash, names compared without case, the unnamed
-// default value), which tests read back. Every failure returns a Win32 error code (0 is
-// success). Configuration threads only: these calls allocate and block.
+// subkeys listed, whole trees deleted. Windows uses the real registry; Linux keeps an in-process
+// stand-in store with the same key/value model (keys nested by backslash, names compared without
+// case, the unnamed default value), which tests read back. Every failure returns a Win32 error code
+// (0 is success). Configuration threads only: these calls allocate and block.
 #pragma once
 
 #include <cstdint>
@@ -92,8 +92,8 @@ DWORD readRegistrySubkeys(const char16_t* subKey, std::vector<std::u16string>& n
 // Test support. True where the registry is this process's stand-in store (Linux).
 bool registryIsStandIn() noexcept;
 // Test support for the stand-in store: after `successfulWrites` more key creations, openings
-// for writing and value writes or deletions, the next one fails with `error`; later ones succeed again. The real registry
-// cannot be made to fail and ignores this.
+// for writing and value writes or deletions, the next one fails with `error`; later ones succeed
+// again. The real registry cannot be made to fail and ignores this.
 void failRegistryWriteAfter(std::uint32_t successfulWrites, DWORD error) noexcept;
 
 }  // namespace vorlund

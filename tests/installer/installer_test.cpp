@@ -5,6 +5,7 @@
 // uninstall leaves the registry keys it touched and the file system as they were before.
 // Built for Windows only.
 #include <windows.h>
+
 #include <sddl.h>
 
 #include <gtest/gtest.h>
@@ -29,7 +30,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kEndpoint[] = "{5EC0F00D-0000-4000-8000-0000000000E1}";
-constexpr char kOtherList[] = "{AAAAAAAA-1111-2222-3333-444444444444}\\0{BBBBBBBB-1111-2222-3333-444444444444}";
+constexpr char kOtherList[] =
+    "{AAAAAAAA-1111-2222-3333-444444444444}\\0{BBBBBBBB-1111-2222-3333-444444444444}";
 constexpr char kOtherSingle[] = "{AAAAAAAA-1111-2222-3333-444444444444}";
 constexpr std::uint64_t kUninstallPatienceMs = 120000;
 
@@ -71,7 +73,8 @@ struct RunResult {
 RunResult run(std::vector<std::string> arguments) {
   const fs::path out = scratch() / "run.out";
   const fs::path err = scratch() / "run.err";
-  const int code = runProcess(arguments, Path::fromNative(out.c_str()), Path::fromNative(err.c_str()));
+  const int code =
+      runProcess(arguments, Path::fromNative(out.c_str()), Path::fromNative(err.c_str()));
   return {code, readFile(out), readFile(err)};
 }
 
@@ -264,11 +267,14 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   const std::string reg = systemProgram("reg.exe");
   const std::string fx = "HKLM\\" + endpointKey() + "\\FxProperties";
   ASSERT_EQ(0, run({reg, "add", "HKLM\\" + endpointKey(), "/v", "DeviceState", "/t", "REG_DWORD",
-                    "/d", "1", "/f"}).exitCode);
+                    "/d", "1", "/f"})
+                   .exitCode);
   ASSERT_EQ(0, run({reg, "add", fx, "/v", endpointText(kCompositeStreamEffectValue), "/t",
-                    "REG_MULTI_SZ", "/d", kOtherList, "/f"}).exitCode);
+                    "REG_MULTI_SZ", "/d", kOtherList, "/f"})
+                   .exitCode);
   ASSERT_EQ(0, run({reg, "add", fx, "/v", endpointText(kStreamEffectValue), "/t", "REG_SZ", "/d",
-                    kOtherSingle, "/f"}).exitCode);
+                    kOtherSingle, "/f"})
+                   .exitCode);
   const Trace before = trace();
   ASSERT_EQ("absent", before.programFiles) << "the prefix is not fresh";
   ASSERT_EQ("absent", before.programData);
@@ -279,11 +285,11 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
                            "presets\\default.vrl", "presets\\podcast.vrl"})
     EXPECT_TRUE(fs::is_regular_file(installDir() + "\\" + file)) << file;
   const std::string clsid = endpointText(kVorlundClsid);
-  EXPECT_NE(std::string::npos,
-            exportKey("Software\\Classes\\CLSID\\" + clsid + "\\InprocServer32")
-                .find(exported("Vorlund\\\\VorlundApo.dll")));
+  EXPECT_NE(std::string::npos, exportKey("Software\\Classes\\CLSID\\" + clsid + "\\InprocServer32")
+                                   .find(exported("Vorlund\\\\VorlundApo.dll")));
   EXPECT_TRUE(keyExists("Software\\Classes\\AudioEngine\\AudioProcessingObjects\\" + clsid));
-  const std::string entry = exportKey("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorlund");
+  const std::string entry =
+      exportKey("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorlund");
   EXPECT_NE(std::string::npos, entry.find(exported("\"DisplayVersion\"=\"" VORLUND_VERSION "\"")));
   EXPECT_NE(std::string::npos, entry.find(exported("uninstall.exe")));
   EXPECT_EQ("apo.log 0\nparams.bin 524\nshared.bin 65536\n", listing(dataDir()));
@@ -305,8 +311,8 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   const std::string attached = exportKey(endpointKey());
   EXPECT_NE(pristine, attached);
   const RunResult list = run({reg, "query", fx, "/v", endpointText(kCompositeStreamEffectValue)});
-  EXPECT_NE(std::string::npos, list.out.find(std::string(kOtherList) + "\\0" +
-                                             endpointText(kVorlundClsid)))
+  EXPECT_NE(std::string::npos,
+            list.out.find(std::string(kOtherList) + "\\0" + endpointText(kVorlundClsid)))
       << list.out;
   EXPECT_NE(std::string::npos,
             run({reg, "query", fx, "/v", endpointText(kStreamEffectValue)}).out.find(kOtherSingle));
@@ -337,7 +343,8 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
     EXPECT_NE(std::string::npos, result.err.find(c.message)) << result.err;
   }
   EXPECT_EQ(pristine, exportKey(endpointKey()));
-  ASSERT_EQ(0, run({reg, "add", backup, "/v", "Format", "/t", "REG_DWORD", "/d", "9", "/f"}).exitCode);
+  ASSERT_EQ(0,
+            run({reg, "add", backup, "/v", "Format", "/t", "REG_DWORD", "/d", "9", "/f"}).exitCode);
   const std::string foreign = exportKey(endpointText(kVorlundKey));
   for (const char* command : {"attach", "detach"}) {
     const RunResult result = ctl({command, kEndpoint});
@@ -353,8 +360,9 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   ASSERT_EQ(0, ctl({"attach", "1"}).exitCode) << "the fake endpoint is the only one";
   ASSERT_EQ(0, run({installDir() + "\\uninstall.exe", "/S"}).exitCode);
   for (const std::uint64_t end = tickCount64() + kUninstallPatienceMs;
-       tickCount64() < end && (fs::exists(installDir()) || fs::exists(dataDir()) ||
-                               keyExists("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorlund"));)
+       tickCount64() < end &&
+       (fs::exists(installDir()) || fs::exists(dataDir()) ||
+        keyExists("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorlund"));)
     sleepMilliseconds(200);
   sleepMilliseconds(500);
   const Trace after = trace();

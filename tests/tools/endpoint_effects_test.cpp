@@ -32,7 +32,8 @@ std::u16string endpointPath(const std::u16string& name) {
 }
 
 // Every key below `root` with its values (name, type, bytes), keyed by folded path.
-using Tree = std::map<std::u16string, std::map<std::u16string, std::pair<DWORD, std::vector<std::uint8_t>>>>;
+using Tree =
+    std::map<std::u16string, std::map<std::u16string, std::pair<DWORD, std::vector<std::uint8_t>>>>;
 void dump(const std::u16string& root, Tree& tree) {
   std::vector<RegistryValue> values;
   if (readRegistryValues(root.c_str(), values) != ERROR_SUCCESS) return;
@@ -128,7 +129,8 @@ TEST_F(EndpointEffectsTest, AttachKeepsOtherEffectsAndDetachRestoresBytes) {
   RegistryKey key;
   ASSERT_EQ(0u, key.open(fx.c_str()));
   const std::vector<std::u16string> rewritten = {kLaterVendor, kVorlundClsid, kOtherVendorA};
-  ASSERT_EQ(0u, key.setValue(kCompositeStreamEffectValue, REG_MULTI_SZ, multiStringData(rewritten)));
+  ASSERT_EQ(0u,
+            key.setValue(kCompositeStreamEffectValue, REG_MULTI_SZ, multiStringData(rewritten)));
   key.close();
   EXPECT_EQ(DetachResult::removedKeepingOthers, detachFromEndpoint(endpoint_, true));
   EXPECT_EQ((std::vector<std::u16string>{kLaterVendor, kOtherVendorA}),
@@ -142,10 +144,11 @@ TEST_F(EndpointEffectsTest, AttachKeepsOtherEffectsAndDetachRestoresBytes) {
 // (for attaching and detaching), and, on the stand-in registry, a write refused at every step
 // of attaching and of detaching, as administrator and not.
 TEST_F(EndpointEffectsTest, RefusalsWriteNothing) {
-  for (const char* id : {"", "default-ish", "{6A3D2F10-4C8E-4B7A-9E21-5F0C8B7D3A6}",
-                         "{0.0.0.00000000}.{6A3D2F10-4C8E-4B7A-9E21-5F0C8B7D3A64}",
-                         "6A3D2F10-4C8E-4B7A-9E21-5F0C8B7D3A64", "{6A3D2F10-4C8E-4B7A-9E21-5F0C8B7D3A6Z}",
-                         "{6A3D2F10-4C8E-4B7A-9E21-5F0C8B7D3A64}\\..\\x"}) {
+  for (const char* id :
+       {"", "default-ish", "{6A3D2F10-4C8E-4B7A-9E21-5F0C8B7D3A6}",
+        "{0.0.0.00000000}.{6A3D2F10-4C8E-4B7A-9E21-5F0C8B7D3A64}",
+        "6A3D2F10-4C8E-4B7A-9E21-5F0C8B7D3A64", "{6A3D2F10-4C8E-4B7A-9E21-5F0C8B7D3A6Z}",
+        "{6A3D2F10-4C8E-4B7A-9E21-5F0C8B7D3A64}\\..\\x"}) {
     SCOPED_TRACE(id);
     try {
       endpointKeyName(id);
@@ -221,8 +224,10 @@ TEST_F(EndpointEffectsTest, RefusalsWriteNothing) {
 TEST(WindowsCommandsTest, SayTheyAreForWindowsOnly) {
   if (VORLUND_WINDOWS) GTEST_SKIP() << "the installer's test runs them on Windows";
   test::TempDataFolder temp;
-  for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{"devices"}, {"attach", "default"}, {"detach", "--all"}, {"setup"}}) {
+  for (const std::vector<std::string>& arguments : {std::vector<std::string>{"devices"},
+                                                    {"attach", "default"},
+                                                    {"detach", "--all"},
+                                                    {"setup"}}) {
     const test::CtlResult result = test::runCtl(temp, arguments);
     EXPECT_EQ(7, result.exitCode) << result;
     EXPECT_NE(std::string::npos, result.err.find("Windows only")) << result;

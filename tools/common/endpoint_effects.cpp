@@ -31,9 +31,8 @@ bool isBracedGuid(std::u16string_view text) {
 bool sameText(std::u16string_view a, std::u16string_view b) {
   auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
   return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [&](char16_t x, char16_t y) {
-           return lower(x) == lower(y);
-         });
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [&](char16_t x, char16_t y) { return lower(x) == lower(y); });
 }
 
 std::u16string endpointKey(std::u16string_view name) {
@@ -104,13 +103,17 @@ std::optional<Backup> readBackup(std::u16string_view name) {
   const std::string where = "HKLM\\" + endpointText(key);
   if (error == ERROR_ACCESS_DENIED && !elevated)
     throw EndpointError(Kind::needsAdministrator,
-                        "writing " + where + " needs administrator rights; run vorlund-ctl from "
-                        "a prompt opened with 'Run as administrator'" + std::string(undone));
+                        "writing " + where +
+                            " needs administrator rights; run vorlund-ctl from "
+                            "a prompt opened with 'Run as administrator'" +
+                            std::string(undone));
   if (error == ERROR_ACCESS_DENIED)
     throw EndpointError(
         Kind::keyRefused,
-        where + " refuses writes even to administrators (its permissions belong to the audio "
-                "service)" + std::string(undone) +
+        where +
+            " refuses writes even to administrators (its permissions belong to the audio "
+            "service)" +
+            std::string(undone) +
             "; see 'Install on Windows' in the README for what you can do (Vorlund never takes "
             "ownership of the key itself)");
   throw EndpointError(Kind::registry, "writing " + where + " failed (error " +
@@ -132,8 +135,8 @@ DWORD writeBackup(std::u16string_view name, const Backup& backup) {
   if (error == ERROR_SUCCESS && backup.single)
     error = key.setValue(kStreamEffectValue, backup.single->type, backup.single->data);
   if (error == ERROR_SUCCESS && backup.composite)
-    error = key.setValue(kCompositeStreamEffectValue, backup.composite->type,
-                         backup.composite->data);
+    error =
+        key.setValue(kCompositeStreamEffectValue, backup.composite->type, backup.composite->data);
   return error;
 }
 
@@ -176,8 +179,8 @@ std::u16string endpointKeyName(std::string_view id) {
   std::u16string text(id.begin(), id.end());
   if (std::any_of(id.begin(), id.end(), [](char c) { return (c & 0x80) != 0; })) text.clear();
   std::u16string_view guid = text;
-  if (guid.size() > kCapturePrefix.size() && sameText(guid.substr(0, kCapturePrefix.size()),
-                                                      kCapturePrefix))
+  if (guid.size() > kCapturePrefix.size() &&
+      sameText(guid.substr(0, kCapturePrefix.size()), kCapturePrefix))
     guid.remove_prefix(kCapturePrefix.size());
   if (!isBracedGuid(guid))
     throw EndpointError(Kind::malformedId,
@@ -279,7 +282,8 @@ DetachResult detachFromEndpoint(std::u16string_view keyName, bool elevated) {
   DetachResult result = DetachResult::restored;
   if (fxValues) {
     const std::optional<RegistryValue> single = findValue(*fxValues, kStreamEffectValue);
-    const std::optional<RegistryValue> composite = findValue(*fxValues, kCompositeStreamEffectValue);
+    const std::optional<RegistryValue> composite =
+        findValue(*fxValues, kCompositeStreamEffectValue);
     RegistryKey key;
     DWORD error = key.open(fx.c_str());
     if (error != ERROR_SUCCESS) refuse(error, elevated, fx, "; nothing was changed");
@@ -287,18 +291,17 @@ DetachResult detachFromEndpoint(std::u16string_view keyName, bool elevated) {
     // The list as attaching left it goes back to the backup; a list changed since (a driver
     // update, another tool) loses only Vorlund's entry.
     if (holdsVorlund(composite) && composite->type == REG_MULTI_SZ) {
-      const std::vector<std::uint8_t> attachedList =
-          multiStringData(listWithVorlund(*backup));
+      const std::vector<std::uint8_t> attachedList = multiStringData(listWithVorlund(*backup));
       if (composite->data == attachedList) {
         error = putBack(key, kCompositeStreamEffectValue, backup->composite);
       } else {
         result = DetachResult::removedKeepingOthers;
         std::vector<std::u16string> others = composite->strings();
         std::erase_if(others, [](const std::u16string& s) { return sameText(s, kVorlundClsid); });
-        error = others.empty() && !backup->composite
-                    ? putBack(key, kCompositeStreamEffectValue, std::nullopt)
-                    : key.setValue(kCompositeStreamEffectValue, REG_MULTI_SZ,
-                                   multiStringData(others));
+        error =
+            others.empty() && !backup->composite
+                ? putBack(key, kCompositeStreamEffectValue, std::nullopt)
+                : key.setValue(kCompositeStreamEffectValue, REG_MULTI_SZ, multiStringData(others));
       }
     }
     // The single value is Vorlund's only where attaching set it.
@@ -308,6 +311,10 @@ DetachResult detachFromEndpoint(std::u16string_view keyName, bool elevated) {
       refuse(error, elevated, fx, "; the backup is kept, so 'detach' can be run again");
     key.close();
     if (!backup->fxExisted && keyIsEmpty(fx)) deleteRegistryTree(fx.c_str());
+  } else if (backup->fxExisted) {
+    // The properties went away since attaching (a driver reinstalled): nothing of ours is
+    // left, and bringing back what the driver removed is not ours to do.
+    result = DetachResult::removedKeepingOthers;
   }
   deleteRegistryTree(backupKey(name).c_str());
   pruneVorlundKeys();

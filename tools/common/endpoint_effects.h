@@ -32,13 +32,13 @@ inline constexpr unsigned kBackupFormat = 1;
 class EndpointError : public std::runtime_error {
  public:
   enum class Kind {
-    malformedId,        // not an endpoint id of a capture endpoint
-    noSuchEndpoint,     // no key for it under MMDevices\Audio\Capture
-    needsAdministrator, // a write was refused to a process without administrator rights
-    keyRefused,         // a write was refused although the process is elevated
-    foreignBackup,      // the backup was written by another version (or is damaged)
-    unexpectedValue,    // an effect value of a type Vorlund does not know how to extend
-    registry,           // any other registry failure
+    malformedId,         // not an endpoint id of a capture endpoint
+    noSuchEndpoint,      // no key for it under MMDevices\Audio\Capture
+    needsAdministrator,  // a write was refused to a process without administrator rights
+    keyRefused,          // a write was refused although the process is elevated
+    foreignBackup,       // the backup was written by another version (or is damaged)
+    unexpectedValue,     // an effect value of a type Vorlund does not know how to extend
+    registry,            // any other registry failure
   };
   EndpointError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
   Kind kind() const noexcept { return kind_; }
@@ -54,8 +54,8 @@ std::u16string endpointKeyName(std::string_view id);
 std::string endpointText(std::u16string_view name);
 
 struct EndpointState {
-  bool attached = false;   // Vorlund's class id is in one of the two stream-effect values
-  bool backedUp = false;   // a backup of this version exists, so 'detach' can restore
+  bool attached = false;  // Vorlund's class id is in one of the two stream-effect values
+  bool backedUp = false;  // a backup of this version exists, so 'detach' can restore
 };
 
 // Throws EndpointError(noSuchEndpoint) when the endpoint's key does not exist.
@@ -67,9 +67,9 @@ std::vector<std::u16string> backedUpEndpoints();
 
 enum class AttachResult { attached, alreadyAttached };
 enum class DetachResult {
-  restored,             // both values as they were before the first attach, byte for byte
-  removedKeepingOthers, // the values changed since attaching: only Vorlund's entry removed
-  notAttached,          // no backup: nothing of ours to take off
+  restored,              // both values as they were before the first attach, byte for byte
+  removedKeepingOthers,  // the values changed since attaching: only Vorlund's entry removed
+  notAttached,           // no backup: nothing of ours to take off
 };
 
 // `elevated` says whether this process holds administrator rights, which decides what an

@@ -263,7 +263,8 @@ std::string helpText(const CommandInfo* command) {
   }
   std::string text =
       "vorlund-ctl: settings, presets, noise relearning and live meters for the Vorlund\n"
-      "microphone effect, through shared.bin and params.bin in its data folder.\n\n"
+      "microphone effect, through shared.bin and params.bin in its data folder; on Windows\n"
+      "also putting it on microphones and taking it off again.\n\n"
       "usage: vorlund-ctl [--data-dir DIR] COMMAND [OPTIONS] [ARGUMENTS]\n\ncommands:\n";
   for (const CommandInfo& c : kCommands) {
     std::string name(c.name);

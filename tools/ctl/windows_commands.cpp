@@ -103,7 +103,8 @@ std::vector<Device> listDevices() {
     device.state = "unknown";
     if (readRegistryValues(path.c_str(), values) == ERROR_SUCCESS)
       for (const RegistryValue& v : values)
-        if (v.name == kDeviceStateValue && v.type == REG_DWORD) device.state = stateText(v.number());
+        if (v.name == kDeviceStateValue && v.type == REG_DWORD)
+          device.state = stateText(v.number());
     devices.push_back(device);
   }
   for (Device& device : devices) {
@@ -131,9 +132,9 @@ std::u16string resolveDevice(const std::string& device) {
     const std::vector<Device> devices = listDevices();
     const std::size_t number = std::stoul(device);
     if (number == 0 || number > devices.size() || devices[number - 1].keyName.empty())
-      throw CtlError(ExitCode::noSuchDevice,
-                     "there is no microphone number " + device + " ('vorlund-ctl devices' lists " +
-                         std::to_string(devices.size()) + ")");
+      throw CtlError(ExitCode::noSuchDevice, "there is no microphone number " + device +
+                                                 " ('vorlund-ctl devices' lists " +
+                                                 std::to_string(devices.size()) + ")");
     return devices[number - 1].keyName;
   }
   return endpointKeyName(device);
@@ -147,10 +148,10 @@ void applyNote(const CtlOptions& options) {
   }
   std::cout << "restarting the Windows Audio service...\n";
   if (const DWORD error = restartAudioService())
-    throw CtlError(error == ERROR_ACCESS_DENIED ? ExitCode::needsAdministrator : ExitCode::ioFailure,
-                   "the Windows Audio service could not be restarted (error " +
-                       std::to_string(error) +
-                       "); the change applies when the microphone's streams restart");
+    throw CtlError(
+        error == ERROR_ACCESS_DENIED ? ExitCode::needsAdministrator : ExitCode::ioFailure,
+        "the Windows Audio service could not be restarted (error " + std::to_string(error) +
+            "); the change applies when the microphone's streams restart");
   std::cout << "the Windows Audio service restarted: the change applies now\n";
 }
 
@@ -176,8 +177,7 @@ void createMissingFile(const Path& folder, std::string_view name, const std::str
   std::ofstream out(toFilesystemPath(path), std::ios::binary | std::ios::trunc);
   out.write(content.data(), static_cast<std::streamsize>(content.size()));
   out.close();
-  if (!out)
-    throw CtlError(ExitCode::ioFailure, "cannot create " + path.toUtf8());
+  if (!out) throw CtlError(ExitCode::ioFailure, "cannot create " + path.toUtf8());
   std::cout << "created  " << path.toUtf8() << " (" << content.size() << " bytes)\n";
 }
 
@@ -290,9 +290,9 @@ ExitCode runSetup(const Path& dataFolder) {
                        " needs administrator rights; run vorlund-ctl from a prompt opened with "
                        "'Run as administrator'");
   if (error == kErrorReparsePoint)
-    throw CtlError(ExitCode::ioFailure,
-                   dataFolder.toUtf8() + " is a link (junction or symbolic link), not a folder; "
-                                         "remove the link and run setup again");
+    throw CtlError(ExitCode::ioFailure, dataFolder.toUtf8() +
+                                            " is a link (junction or symbolic link), not a folder; "
+                                            "remove the link and run setup again");
   if (error != ERROR_SUCCESS)
     throw CtlError(ExitCode::ioFailure, "cannot set up " + dataFolder.toUtf8() + " (error " +
                                             std::to_string(error) + ")");

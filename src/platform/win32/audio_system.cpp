@@ -1,8 +1,10 @@
 #include "platform/audio_system.h"
 
+// windows.h first: the others build on it.
 #include <windows.h>
-#include <objbase.h>
+
 #include <mmdeviceapi.h>
+#include <objbase.h>
 #include <propidl.h>
 #include <propsys.h>
 
@@ -24,7 +26,8 @@ DWORD fromHresult(HRESULT hr) {
 }
 
 std::u16string copyText(const wchar_t* text) {
-  return text == nullptr ? std::u16string() : std::u16string(reinterpret_cast<const char16_t*>(text));
+  return text == nullptr ? std::u16string()
+                         : std::u16string(reinterpret_cast<const char16_t*>(text));
 }
 
 // COM for this thread for the scope, in whatever apartment the thread already has.

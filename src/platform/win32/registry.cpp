@@ -52,8 +52,8 @@ DWORD RegistryKey::open(const char16_t* subKey) noexcept {
 DWORD RegistryKey::setValue(const char16_t* name, DWORD type,
                             std::span<const std::uint8_t> data) noexcept {
   if (key_ == nullptr) return ERROR_INVALID_HANDLE;
-  return static_cast<DWORD>(RegSetValueExW(key_, wide(name), 0, type, data.data(),
-                                           static_cast<DWORD>(data.size())));
+  return static_cast<DWORD>(
+      RegSetValueExW(key_, wide(name), 0, type, data.data(), static_cast<DWORD>(data.size())));
 }
 
 DWORD RegistryKey::deleteValue(const char16_t* name) noexcept {

@@ -1,6 +1,8 @@
 #include "platform/secured_folder.h"
 
+// windows.h first: sddl.h builds on it.
 #include <windows.h>
+
 #include <sddl.h>
 
 namespace vorlund {
@@ -16,8 +18,8 @@ constexpr SECURITY_INFORMATION kReadBack =
 DWORD createSecuredFolder(const Path& folder, const char16_t* sddl) noexcept {
   if (!folder.valid()) return ERROR_INVALID_PARAMETER;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          reinterpret_cast<const wchar_t*>(sddl), SDDL_REVISION_1, &descriptor, nullptr))
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(reinterpret_cast<const wchar_t*>(sddl),
+                                                            SDDL_REVISION_1, &descriptor, nullptr))
     return GetLastError();
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
   DWORD error = ERROR_SUCCESS;
@@ -33,7 +35,7 @@ DWORD createSecuredFolder(const Path& folder, const char16_t* sddl) noexcept {
         error = ERROR_DIRECTORY;
       } else {
         error = SetFileSecurityW(folder.c_str(), kOwnerAndAccess, descriptor) ? ERROR_SUCCESS
-                                                                               : GetLastError();
+                                                                              : GetLastError();
       }
     }
   }
