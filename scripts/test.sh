@@ -2,7 +2,9 @@
 # Installs what is missing, builds every configuration from scratch and runs every suite:
 # Release and ASan+UBSan natively (each replaying the fuzz corpora; the Release suite also
 # checks the voice chain's instruction budget under callgrind, scripts/instruction-budget.sh),
-# the threading tests under ThreadSanitizer, and the MinGW build under Wine.
+# the threading tests under ThreadSanitizer, and the MinGW build under Wine. The Release suite
+# also runs the LV2 plugin through lilv, lv2_validate and lv2apply, and the Vorlund microphone
+# in a private PipeWire session (label "pipewire"; skipped with its reason where none can run).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"

@@ -35,13 +35,26 @@ bool appendLine(const Path& folder, const char* line, std::uint32_t length) noex
 
 }  // namespace
 
-Path dataFolder() noexcept {
+DataFolderChoice chooseDataFolder() noexcept {
   Path folder;
   const DWORD n = expandEnvironmentStrings("%ProgramData%", folder);
-  if (n == 0 || n > Path::kCapacity || folder.empty() || folder.front() == '%')
-    folder = programDataFallback();
+  // A ProgramData the environment names is always taken, as on Windows.
+  if (n != 0 && n <= Path::kCapacity && !folder.empty() && folder.front() != '%') {
+    folder.append("Vorlund");
+    return {folder, DataFolderScope::systemWide};
+  }
+  folder = programDataFallback();
   folder.append("Vorlund");
-  return folder;
+  std::uint64_t size = 0;
+  if (queryFileSize(folder, size)) return {folder, DataFolderScope::systemWide};
+  Path user = userStateFolder();
+  user.append("vorlund");
+  if (!user.valid()) return {folder, DataFolderScope::systemWide};
+  return {user, DataFolderScope::perUser};
+}
+
+Path dataFolder() noexcept {
+  return chooseDataFolder().folder;
 }
 
 void logLine(const char* format, ...) noexcept {

@@ -9,8 +9,19 @@
 
 namespace vorlund {
 
-// Any thread: %ProgramData%\Vorlund, with C:\ProgramData (Linux: /var/lib) when the
-// variable does not expand. The folder is never created here.
+// Where the data folder was found: the system-wide one, or (Linux) the per-user one.
+enum class DataFolderScope { systemWide, perUser };
+
+struct DataFolderChoice {
+  Path folder;
+  DataFolderScope scope;
+};
+
+// Any thread but the real-time one (it may query the file system): %ProgramData%\Vorlund,
+// with C:\ProgramData (Linux: /var/lib) when the variable does not expand. On Linux, with
+// ProgramData unset and no /var/lib/Vorlund, a per-user install's folder instead:
+// userStateFolder()/vorlund. The folder is never created here.
+DataFolderChoice chooseDataFolder() noexcept;
 Path dataFolder() noexcept;
 
 // Configuration threads only, never the real-time thread: formats the message (cut to 511

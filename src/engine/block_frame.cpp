@@ -11,14 +11,6 @@
 namespace vorlund {
 namespace {
 
-// One bad sample (NaN, infinity, or a huge value from a broken driver) would otherwise poison
-// every filter state for good. Finite samples within the limit pass bit for bit.
-inline float limitSample(float x) noexcept {
-  if (std::fabs(x) <= BlockFrame::kSampleLimit) return x;
-  if (!std::isfinite(x)) return 0.0f;
-  return x > 0.0f ? BlockFrame::kSampleLimit : -BlockFrame::kSampleLimit;
-}
-
 // Folds frames k .. k + 4 groups - 1 of `in` into `mono`: sum of the channels in channel order
 // from 0, times r, limited.
 template <int kGroups>
@@ -48,7 +40,7 @@ void foldFrames(const float* in, float* mono, std::uint32_t k, std::uint32_t cha
     alignas(16) float folded[kLanes];
     _mm_store_ps(folded, _mm_mul_ps(sum[g], _mm_set1_ps(r)));
     for (int lane = 0; lane < kLanes; ++lane)
-      mono[k + g * kLanes + lane] = limitSample(folded[lane]);
+      mono[k + g * kLanes + lane] = BlockFrame::limitSample(folded[lane]);
   }
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -28,6 +29,15 @@ class BlockFrame {
   static constexpr float kLoadSmoothing = 0.05f;
   // lastAppliedCounter while no record from the shared block has been applied.
   static constexpr std::uint32_t kNoRecordApplied = 0xFFFFFFFFu;
+
+  // Any thread. One bad sample (NaN, infinity, or a huge value from a broken driver) would
+  // otherwise poison every filter state for good. Finite samples within the limit pass bit
+  // for bit.
+  static float limitSample(float x) noexcept {
+    if (std::fabs(x) <= kSampleLimit) return x;
+    if (!std::isfinite(x)) return 0.0f;
+    return x > 0.0f ? kSampleLimit : -kSampleLimit;
+  }
 
   // Configuration thread, unlocked; may allocate. Sizes the mono buffer for blocks of up to
   // `maxFrames` frames (computed in 64 bits) and notes the output's own limit.

@@ -18,6 +18,11 @@ DWORD expandEnvironmentStrings(std::string_view text, Path& out) noexcept;
 // Windows, /var/lib elsewhere.
 Path programDataFallback() noexcept;
 
+// The per-user folder for program state: $XDG_STATE_HOME when it is an absolute path, else
+// $HOME/.local/state. Invalid on Windows, whose data folder is always the system-wide one,
+// and when neither variable gives a folder.
+Path userStateFolder() noexcept;
+
 // The Windows directory's Temp folder (GetWindowsDirectoryW + \Temp); /tmp elsewhere.
 // Invalid when the Windows directory cannot be found.
 Path windowsTempFolder() noexcept;

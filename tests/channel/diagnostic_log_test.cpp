@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -96,10 +97,21 @@ TEST(DiagnosticLogTest, DataFolderFollowsProgramData) {
   const auto isFallback = [](const std::string& folder) {
     return folder == "/var/lib/Vorlund" || folder == "C:\\ProgramData\\Vorlund";
   };
+  // Without ProgramData, Linux takes /var/lib/Vorlund when it exists and a per-user install's
+  // folder otherwise; Windows always the system-wide one.
+  const char* savedState = std::getenv("XDG_STATE_HOME");
+  const std::string keptState = savedState != nullptr ? savedState : "";
+  setEnvironmentVariable("XDG_STATE_HOME", "/home/someone/state");
+  const auto isFallbackOrUser = [&](const DataFolderChoice& choice) {
+    const std::string folder = choice.folder.toUtf8();
+    return choice.scope == DataFolderScope::perUser ? folder == "/home/someone/state/vorlund"
+                                                    : isFallback(folder);
+  };
   setEnvironmentVariable("ProgramData", nullptr);
-  EXPECT_TRUE(isFallback(dataFolder().toUtf8())) << dataFolder().toUtf8();
+  EXPECT_TRUE(isFallbackOrUser(chooseDataFolder())) << dataFolder().toUtf8();
   setEnvironmentVariable("ProgramData", std::string(270, 'p').c_str());
-  EXPECT_TRUE(isFallback(dataFolder().toUtf8())) << dataFolder().toUtf8();
+  EXPECT_TRUE(isFallbackOrUser(chooseDataFolder())) << dataFolder().toUtf8();
+  setEnvironmentVariable("XDG_STATE_HOME", savedState != nullptr ? keptState.c_str() : nullptr);
 }
 
 }  // namespace

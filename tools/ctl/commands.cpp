@@ -53,6 +53,13 @@ Path resolveDataFolder(const CtlOptions& options) {
   return folder;
 }
 
+// Which data folder is in use: "system-wide", "per-user" (a Linux install without root) or
+// "given by --data-dir".
+std::string dataFolderScope(const CtlOptions& options) {
+  if (options.dataDir) return "given by --data-dir";
+  return chooseDataFolder().scope == DataFolderScope::perUser ? "per-user" : "system-wide";
+}
+
 fs::path presetsFolder(const CtlOptions& options) {
   if (options.presetsDir) return pathFromUtf8(*options.presetsDir);
   const Path program = executablePath();
@@ -152,6 +159,7 @@ ExitCode runStatus(ControlSession& session, const CtlOptions& options) {
     JsonWriter json;
     json.beginObject();
     json.key("dataFolder").string(session.dataFolder().toUtf8());
+    json.key("dataFolderScope").string(dataFolderScope(options));
     json.key("mode").string("shared");
     json.key("header").string("valid");
     json.key("parametersFile").string(parameters);
@@ -181,7 +189,8 @@ ExitCode runStatus(ControlSession& session, const CtlOptions& options) {
               << "\n"
               << "bypass       " << (r.bypassActive ? "on" : "off") << " (as the stream runs)\n"
               << "params.bin   " << parameters << "\n"
-              << "data folder  " << session.dataFolder().toUtf8() << "\n";
+              << "data folder  " << session.dataFolder().toUtf8() << " ("
+              << dataFolderScope(options) << ")\n";
   }
   return o.state == StreamState::live ? ExitCode::ok : ExitCode::notLive;
 }

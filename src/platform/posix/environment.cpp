@@ -53,6 +53,17 @@ Path programDataFallback() noexcept {
   return Path::fromUtf8("/var/lib");
 }
 
+Path userStateFolder() noexcept {
+  const char* state = getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return Path::fromUtf8(state);
+  const char* home = getenv("HOME");
+  if (home == nullptr || home[0] != '/') return Path::invalid();
+  Path folder = Path::fromUtf8(home);
+  folder.append(".local");
+  folder.append("state");
+  return folder;
+}
+
 Path windowsTempFolder() noexcept {
   return Path::fromUtf8("/tmp");
 }

@@ -31,6 +31,10 @@ Path programDataFallback() noexcept {
   return Path::fromNative(L"C:\\ProgramData");
 }
 
+Path userStateFolder() noexcept {
+  return Path::invalid();
+}
+
 Path windowsTempFolder() noexcept {
   wchar_t buffer[Path::kCapacity];
   const UINT n = GetWindowsDirectoryW(buffer, Path::kCapacity);
