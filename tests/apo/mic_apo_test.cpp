@@ -9,6 +9,7 @@
 #include "apo/effects_list.h"
 #include "apo_fixture.h"
 #include "signal_helpers.h"
+#include "vorlund_version.h"
 
 namespace vorlund {
 namespace {
@@ -188,8 +189,8 @@ TEST_F(ApoTest, RegistrationPropertiesAreAFreshCopyOfTheRecord) {
   while (length < 256 && notice[length] != 0) ++length;
   EXPECT_GT(length, 0u);
   EXPECT_LT(length, 256u);
-  EXPECT_EQ(1u, second->u32MajorVersion);
-  EXPECT_EQ(1u, second->u32MinorVersion);
+  EXPECT_EQ(unsigned{VORLUND_VERSION_MAJOR}, second->u32MajorVersion);
+  EXPECT_EQ(unsigned{VORLUND_VERSION_MINOR}, second->u32MinorVersion);
   EXPECT_EQ(1u, second->u32MinInputConnections);
   EXPECT_EQ(1u, second->u32MaxInputConnections);
   EXPECT_EQ(1u, second->u32MinOutputConnections);

@@ -9,6 +9,7 @@
 
 #include "com_test_objects.h"
 #include "platform/registry.h"
+#include "vorlund_version.h"
 
 namespace vorlund {
 namespace {
@@ -99,8 +100,8 @@ TEST_F(RegistrationTest, WritesExactlyTheRegisteredValues) {
                std::u16string(record.szCopyrightInfo,
                               record.szCopyrightInfo +
                                   std::char_traits<WCHAR>::length(record.szCopyrightInfo)));
-  expectNumber(apoValues, "MajorVersion", 1);
-  expectNumber(apoValues, "MinorVersion", 1);
+  expectNumber(apoValues, "MajorVersion", VORLUND_VERSION_MAJOR);
+  expectNumber(apoValues, "MinorVersion", VORLUND_VERSION_MINOR);
   expectNumber(apoValues, "Flags", 0xF);
   expectNumber(apoValues, "MinInputConnections", 1);
   expectNumber(apoValues, "MaxInputConnections", 1);

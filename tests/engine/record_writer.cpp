@@ -1,7 +1,8 @@
 // A control program for the cross-process test: maps shared.bin as the control application
-// does, hammers checksummed records and relearn requests into it by the writer's protocol
-// until the running stream has processed a number of blocks, then reads the stream status
-// and meters back. Exit code 0 when everything read back fits the stream it was told of.
+// does (through its own SharedFile), hammers checksummed records and relearn requests into it by
+// the writer's protocol until the running stream has processed a number of blocks, then reads the
+// stream status and meters back. Exit code 0 when everything read back fits the stream it was told
+// of.
 //
 // record_writer <shared.bin> <sample rate> <channels> <blocks to outlast>
 #include <cmath>
@@ -10,9 +11,8 @@
 #include <thread>
 
 #include "channel/parameter_channel.h"
+#include "common/shared_file.h"
 #include "engine/checksummed_record.h"
-#include "platform/file.h"
-#include "platform/file_mapping.h"
 #include "platform/system.h"
 
 namespace {
@@ -33,15 +33,12 @@ int main(int argc, char** argv) {
   const std::uint32_t channels = static_cast<std::uint32_t>(std::atoi(argv[3]));
   const std::uint64_t blocks = std::strtoull(argv[4], nullptr, 10);
 
-  File file;
-  FileMapping mapping;
-  if (file.open(Path::fromUtf8(argv[1]), FileAccess::readWriteAlways) != ERROR_SUCCESS)
-    return fail(3, "cannot open the shared file");
-  if (mapping.create(file, ParameterChannel::kSharedFileBytes) != ERROR_SUCCESS ||
-      mapping.mapView(sizeof(SharedBlock)) != ERROR_SUCCESS)
-    return fail(4, "cannot map the shared file");
-  SharedBlock& block = *static_cast<SharedBlock*>(mapping.view());
-  if (sharedWord(block.magic).load() != SharedBlock::kMagic) return fail(5, "no block header");
+  SharedFile shared;
+  const SharedFile::State state = shared.open(Path::fromUtf8(argv[1]));
+  if (state == SharedFile::State::missing || state == SharedFile::State::failed)
+    return fail(3, shared.problem().c_str());
+  if (state != SharedFile::State::mapped) return fail(5, shared.problem().c_str());
+  SharedBlock& block = shared.block();
 
   const std::uint64_t first = sharedWord(block.processedBlocks).load();
   const std::uint64_t deadline = tickCount64() + kPatienceMs;

@@ -1,8 +1,10 @@
 // vorlund-process as a user runs it: a separate process on real sound files, its output files
 // read back with libsndfile and its messages and exit codes checked.
 #include <gtest/gtest.h>
+#include <png.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -10,78 +12,13 @@
 #include <vector>
 
 #include "common/preset_library.h"
-#include "platform/process.h"
+#include "process/process_harness.h"
 #include "signal_helpers.h"
-#include "temp_data_folder.h"
 
 namespace vorlund {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Sound {
-  SF_INFO info{};
-  std::vector<float> samples;  // interleaved
-};
-
-struct ToolRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-std::ostream& operator<<(std::ostream& stream, const ToolRun& run) {
-  return stream << "exit " << run.exitCode << "\n--- stdout\n"
-                << run.out << "--- stderr\n"
-                << run.err;
-}
-
-class ProcessTest : public ::testing::Test {
- protected:
-  fs::path file(const std::string& name) const { return temp_.programData() / name; }
-
-  ToolRun run(std::vector<std::string> arguments) const {
-    arguments.insert(arguments.begin(), VORLUND_PROCESS);
-    arguments.push_back("--presets-dir");
-    arguments.push_back(VORLUND_PRESETS_DIR);
-    ToolRun result;
-    result.exitCode = runProcess(arguments, Path::fromNative(file("run.out").c_str()),
-                                 Path::fromNative(file("run.err").c_str()));
-    result.out = test::readBytes(file("run.out"));
-    result.err = test::readBytes(file("run.err"));
-    return result;
-  }
-
-  // The argument list a test extends: input and output first.
-  std::vector<std::string> files(const fs::path& in, const fs::path& out) const {
-    return {in.string(), out.string()};
-  }
-
-  test::TempDataFolder temp_;
-};
-
-void writeSound(const fs::path& path, int format, int rate, int channels,
-                const std::vector<float>& interleaved) {
-  SF_INFO info{};
-  info.format = format;
-  info.samplerate = rate;
-  info.channels = channels;
-  SNDFILE* file = sf_open(path.string().c_str(), SFM_WRITE, &info);
-  ASSERT_NE(nullptr, file) << sf_strerror(nullptr);
-  sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(interleaved.size() / channels));
-  sf_close(file);
-}
-
-Sound readSound(const fs::path& path) {
-  Sound sound;
-  SNDFILE* file = sf_open(path.string().c_str(), SFM_READ, &sound.info);
-  EXPECT_NE(nullptr, file) << path << ": " << sf_strerror(nullptr);
-  if (file == nullptr) return sound;
-  sound.samples.resize(static_cast<std::size_t>(sound.info.frames * sound.info.channels));
-  sf_readf_float(file, sound.samples.data(), sound.info.frames);
-  sf_close(file);
-  return sound;
-}
 
 // Speech-like: a harmonic tone whose pitch glides irregularly around 140 Hz (so that no
 // delay but the true one lines it up again) and whose level moves like syllables, over quiet
@@ -296,6 +233,144 @@ TEST_F(ProcessTest, EveryPresetGivesFiniteBoundedOutput) {
     }
     EXPECT_EQ(0, bad);
     EXPECT_GT(energy, 0.0);
+  }
+}
+
+// Verifies the output's container: chosen by OUT's extension with IN's sample format where it
+// fits (.flac, .aiff, .ogg), by --format whatever the name (with a warning), refused for an
+// unknown extension with the choices listed; and that a 6-channel WAV gets no warning, its
+// summary saying that the mono result is written to every channel.
+TEST_F(ProcessTest, OutputContainerFollowsTheExtension) {
+  const fs::path in = file("in.wav");
+  writeSound(in, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, voiceLike(16000, 1, 0.5));
+  struct Case {
+    const char* output;
+    std::vector<std::string> extra;
+    int format;
+  };
+  const Case cases[] = {
+      {"out.flac", {}, SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+      {"out.aiff", {}, SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+      {"out.ogg", {}, SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+      {"out.wav", {"--format", "caf"}, SF_FORMAT_CAF | SF_FORMAT_PCM_16},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output);
+    std::vector<std::string> arguments = files(in, file(c.output));
+    arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+    const ToolRun result = run(arguments);
+    ASSERT_EQ(0, result.exitCode) << result;
+    EXPECT_EQ(c.format, readSound(file(c.output)).info.format);
+    EXPECT_EQ(c.extra.empty(), result.err.empty()) << result;
+  }
+  const ToolRun unknown = run(files(in, file("out.xyz")));
+  EXPECT_EQ(1, unknown.exitCode) << unknown;
+  EXPECT_NE(std::string::npos, unknown.err.find("unknown extension '.xyz'")) << unknown;
+  EXPECT_NE(std::string::npos, unknown.err.find("flac")) << unknown;
+  EXPECT_FALSE(fs::exists(file("out.xyz")));
+
+  const fs::path wide = file("six.wav");
+  writeSound(wide, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 6, voiceLike(48000, 6, 0.3));
+  const ToolRun six = run(files(wide, file("six-out.wav")));
+  ASSERT_EQ(0, six.exitCode) << six;
+  EXPECT_TRUE(six.err.empty()) << six;
+  EXPECT_NE(std::string::npos, six.out.find("writes the result to every channel")) << six;
+}
+
+// Verifies that faults of the input are named: clipped samples counted in a warning, a file
+// cut off after its header warned about with both lengths, and a folder or an empty file
+// refused in words rather than as an unrecognised format.
+TEST_F(ProcessTest, InputFaultsAreNamed) {
+  std::vector<float> clipped = voiceLike(16000, 1, 1.0);
+  for (int i = 0; i < 37; ++i)
+    clipped[static_cast<std::size_t>(1000 + 3 * i)] = i % 2 ? 1.0f : -1.0f;
+  const fs::path loud = file("loud.wav"), out = file("out.wav");
+  writeSound(loud, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, clipped);
+  ToolRun result = run(files(loud, out));
+  EXPECT_EQ(0, result.exitCode) << result;
+  EXPECT_NE(std::string::npos, result.err.find("37 samples at full scale")) << result;
+
+  const fs::path whole = file("whole.wav"), cut = file("cut.wav");
+  writeSound(whole, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, voiceLike(16000, 1, 2.0));
+  const std::string bytes = test::readBytes(whole);
+  test::writeBytes(cut, bytes.data(), bytes.size() / 4);
+  result = run(files(cut, out));
+  EXPECT_EQ(0, result.exitCode) << result;
+  EXPECT_NE(std::string::npos, result.err.find("shorter than its header says")) << result;
+  EXPECT_NE(std::string::npos, result.err.find("of 2.00 s")) << result;
+
+  const fs::path empty = file("empty.wav");
+  test::writeBytes(empty, "", 0);
+  for (const auto& [input, words] : {std::pair{file("folder.wav"), "folder"}, {empty, "empty"}}) {
+    fs::create_directories(file("folder.wav"));
+    result = run(files(input, out));
+    EXPECT_EQ(2, result.exitCode) << result;
+    EXPECT_NE(std::string::npos, result.err.find(words)) << result;
+  }
+}
+
+// Verifies the meters file: every published meter, voice activity and bypass as columns, and
+// plain numbers (no exponent, no "-0.00"); a bypass record shows in the bypass column.
+TEST_F(ProcessTest, MetersFileCarriesEveryMeterInPlainNumbers) {
+  const fs::path in = file("in.wav"), csv = file("meters.csv");
+  writeSound(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, voiceLike(48000, 1, 1.0));
+  std::vector<std::string> arguments = files(in, file("out.wav"));
+  arguments.insert(arguments.end(), {"--meters", csv.string(), "--set", "bypass=1"});
+  const ToolRun result = run(arguments);
+  ASSERT_EQ(0, result.exitCode) << result;
+  const std::string text = test::readBytes(csv);
+  const std::string header = text.substr(0, text.find('\n'));
+  for (const char* column : {"plosiveGainDb", "agcGainDb", "voiceActive", "bypassActive"})
+    EXPECT_NE(std::string::npos, header.find(column)) << column;
+  const std::string rows = text.substr(header.size());
+  EXPECT_GE(std::count(rows.begin(), rows.end(), '\n'), 9);
+  EXPECT_EQ(std::string::npos, rows.find_first_of("eE")) << rows;
+  EXPECT_EQ(std::string::npos, rows.find("-0.00,")) << rows;
+  EXPECT_NE(std::string::npos, rows.find(",1\n")) << "bypass column: " << rows;
+}
+
+// Verifies the report: one page holding the spectrograms as an embedded PNG, a plot per
+// meter and the summary; and the spectrograms' own PNG, whose frequency axis puts a 1 kHz
+// tone (passed through in bypass) on the row the logarithmic scale from 50 Hz gives it, in
+// the input's half and the output's alike.
+TEST_F(ProcessTest, ReportShowsSpectrogramsMetersAndSummary) {
+  constexpr int kRate = 48000;
+  const fs::path in = file("tone.wav"), page = file("report.html"), picture = file("report.png");
+  writeSound(in, SF_FORMAT_WAV | SF_FORMAT_FLOAT, kRate, 1, test::sine(1000.0, kRate, kRate, 0.3));
+  std::vector<std::string> arguments = files(in, file("out.wav"));
+  arguments.insert(arguments.end(), {"--set", "bypass=1", "--report", page.string(),
+                                     "--spectrograms", picture.string()});
+  const ToolRun result = run(arguments);
+  ASSERT_EQ(0, result.exitCode) << result;
+  const std::string html = test::readBytes(page);
+  EXPECT_NE(std::string::npos, html.find("src=\"data:image/png;base64,iVBORw0KGgo"));
+  std::size_t plots = 0;
+  for (std::size_t at = html.find("<svg"); at != std::string::npos; at = html.find("<svg", at + 1))
+    ++plots;
+  EXPECT_EQ(7u, plots);
+  EXPECT_NE(std::string::npos, html.find("pause noise")) << "the summary";
+
+  const std::string bytes = test::readBytes(picture);
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  ASSERT_TRUE(png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()));
+  image.format = PNG_FORMAT_GRAY;
+  std::vector<unsigned char> pixels(PNG_IMAGE_SIZE(image));
+  ASSERT_TRUE(png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr));
+  constexpr int kRows = 256, kGap = 6;
+  ASSERT_EQ(static_cast<png_uint_32>(2 * kRows + kGap), image.height);
+  const double expectedRow = kRows * (1.0 - std::log(1000.0 / 50.0) / std::log(20000.0 / 50.0));
+  const png_uint_32 column = image.width / 2;
+  for (int half = 0; half < 2; ++half) {
+    SCOPED_TRACE(half == 0 ? "input" : "output");
+    int brightest = 0;
+    for (int row = 0; row < kRows; ++row) {
+      const auto at = [&](int r) {
+        return pixels[(half * (kRows + kGap) + r) * image.width + column];
+      };
+      if (at(row) > at(brightest)) brightest = row;
+    }
+    EXPECT_NEAR(expectedRow, brightest, 2.0);
   }
 }
 

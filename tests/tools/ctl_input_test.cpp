@@ -174,8 +174,9 @@ TEST(CtlInputTest, ForeignSharedFilesAreLeftAlone) {
 // command and the exit codes.
 TEST(CtlInputTest, EveryCommandHasHelpWithAnExample) {
   test::TempDataFolder temp;
-  const char* commands[] = {"status",  "show",           "set",     "load",   "preset",
-                            "presets", "reset-defaults", "relearn", "meters", "help"};
+  const char* commands[] = {"status",         "show",    "set",    "load",
+                            "preset",         "presets", "mute",   "bypass",
+                            "reset-defaults", "relearn", "meters", "help"};
   CtlResult overview = runCtl(temp, {"--help"});
   EXPECT_EQ(0, overview.exitCode) << overview;
   EXPECT_THAT(overview.out, HasSubstr("exit codes:"));

@@ -228,14 +228,14 @@ TEST(RecordTextTest, ClampingIsReportedNotRefused) {
   EXPECT_EQ(std::bit_cast<std::uint32_t>(-0.0f), std::bit_cast<std::uint32_t>(r.gateHoldMs));
 }
 
-// Verifies that settings apply in order over a given record (a later one wins), report
-// clamping led by the setting, and that a bad setting refuses them all.
+// Verifies that settings apply over a given record, report clamping led by the setting, and
+// that a bad setting refuses them all: an unknown name, no '=', a name given twice, and a
+// value that is not a finite number (clamped when read from a file, refused when typed).
 TEST(RecordTextTest, SettingsOverrideWithTheSameChecks) {
   ParameterBlock r = defaults();
   r.compRatio = 7.0f;
   r.effectMode = 4;
-  const std::vector<std::string> settings = {"effectMode=2", " bypass = on ", "effectMode=5",
-                                             "compRatio=50"};
+  const std::vector<std::string> settings = {" bypass = on ", "effectMode=5", "compRatio=50"};
   const RecordReport report = applyRecordSettings(settings, r);
   ASSERT_TRUE(report.ok()) << report.errors.front();
   EXPECT_EQ(std::vector<std::string>{"setting 'compRatio=50': compRatio = 50 clamped to 20"},
@@ -245,12 +245,16 @@ TEST(RecordTextTest, SettingsOverrideWithTheSameChecks) {
   EXPECT_EQ(20.0f, r.compRatio);
 
   const ParameterBlock before = r;
-  const std::vector<std::string> bad = {"mute=1", "compRatoi=2", "bypass"};
+  const std::vector<std::string> bad = {"mute=1",         "compRatoi=2",     "bypass",
+                                        "mute=0",         "inputGainDb=nan", "outputGainDb=-inf",
+                                        "compRatio=1e50", "gateHoldMs=5"};
   const RecordReport refused = applyRecordSettings(bad, r);
-  ASSERT_EQ(2u, refused.errors.size());
+  ASSERT_EQ(6u, refused.errors.size());
   EXPECT_THAT(refused.errors[0], HasSubstr("setting 'compRatoi=2': unknown name"));
   EXPECT_THAT(refused.errors[0], HasSubstr("'compRatio'"));
   EXPECT_THAT(refused.errors[1], HasSubstr("setting 'bypass': expected 'name = value'"));
+  EXPECT_THAT(refused.errors[2], HasSubstr("mute is already set on setting 'mute=1'"));
+  for (std::size_t i = 3; i < 6; ++i) EXPECT_THAT(refused.errors[i], HasSubstr("not a finite"));
   EXPECT_EQ(0, std::memcmp(&before, &r, sizeof r));
 }
 

@@ -14,6 +14,7 @@
 #include "com_test_objects.h"
 #include "signal_helpers.h"
 #include "temp_data_folder.h"
+#include "vorlund_version.h"
 
 namespace vorlund {
 namespace {
@@ -198,8 +199,8 @@ std::wstring versionString(const std::vector<BYTE>& info, const wchar_t* name) {
   return std::wstring(static_cast<const wchar_t*>(value));
 }
 
-// Verifies the version resource as Windows reads it: version 1.1.1.0 in the fixed part and
-// "1.1.1" as text, a 32-bit Windows NT DLL, and the names and notice.
+// Verifies the version resource as Windows reads it: the project version (major.minor.patch.0)
+// in the fixed part and as text, a 32-bit Windows NT DLL, and the names and notice.
 TEST(ComServerTest, VersionResourceDescribesTheComponent) {
   const std::wstring path = libraryPath();
   DWORD handle = 0;
@@ -211,15 +212,17 @@ TEST(ComServerTest, VersionResourceDescribesTheComponent) {
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
   ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
-  EXPECT_EQ(0x00010001u, fixed->dwFileVersionMS);
-  EXPECT_EQ(0x00010000u, fixed->dwFileVersionLS);
-  EXPECT_EQ(0x00010001u, fixed->dwProductVersionMS);
-  EXPECT_EQ(0x00010000u, fixed->dwProductVersionLS);
+  constexpr DWORD kMostSignificant = (VORLUND_VERSION_MAJOR << 16) | VORLUND_VERSION_MINOR;
+  constexpr DWORD kLeastSignificant = VORLUND_VERSION_PATCH << 16;
+  EXPECT_EQ(kMostSignificant, fixed->dwFileVersionMS);
+  EXPECT_EQ(kLeastSignificant, fixed->dwFileVersionLS);
+  EXPECT_EQ(kMostSignificant, fixed->dwProductVersionMS);
+  EXPECT_EQ(kLeastSignificant, fixed->dwProductVersionLS);
   EXPECT_EQ(0x40004u, fixed->dwFileOS);
   EXPECT_EQ(0x2u, fixed->dwFileType);
 
-  EXPECT_EQ(L"1.1.1", versionString(info, L"FileVersion"));
-  EXPECT_EQ(L"1.1.1", versionString(info, L"ProductVersion"));
+  EXPECT_EQ(L"" VORLUND_VERSION_TEXT, versionString(info, L"FileVersion"));
+  EXPECT_EQ(L"" VORLUND_VERSION_TEXT, versionString(info, L"ProductVersion"));
   EXPECT_EQ(L"Vorlund audio processing object", versionString(info, L"FileDescription"));
   EXPECT_EQ(L"VorlundApo", versionString(info, L"InternalName"));
   EXPECT_EQ(L"Vorlund", versionString(info, L"ProductName"));

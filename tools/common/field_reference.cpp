@@ -1,22 +1,16 @@
 #include "common/field_reference.h"
 
-#include <charconv>
 #include <optional>
 #include <string_view>
 
+#include "common/number_text.h"
 #include "common/record_fields.h"
 
 namespace vorlund {
 namespace {
 
-std::string numberText(float value) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
-}
-
 std::string withUnit(float value, std::string_view unit) {
-  std::string text = numberText(value);
+  std::string text = shortestText(value);
   if (!unit.empty()) text.append(" ").append(unit);
   return text;
 }
@@ -58,11 +52,11 @@ std::string fieldRangeText(const RecordField& field) {
     for (const FieldLabel& label : field.labels) {
       if (!text.empty()) text += ", ";
       text.append(label.name);
-      text.append(" (").append(numberText(label.value)).append(")");
+      text.append(" (").append(shortestText(label.value)).append(")");
     }
     return text;
   }
-  return numberText(field.minimum) + " to " + withUnit(field.maximum, field.unit);
+  return shortestText(field.minimum) + " to " + withUnit(field.maximum, field.unit);
 }
 
 std::string fieldDefaultText(const RecordField& field) {

@@ -95,6 +95,10 @@ void LoudnessMeter::add(const float* interleaved, std::size_t frames) {
   }
 }
 
+double LoudnessMeter::lufsOf(double meanSquare) {
+  return meanSquare > 0.0 ? lufs(meanSquare) : kNoLoudness;
+}
+
 double LoudnessMeter::integratedLufs() const {
   const double ungated = gatedLoudness(blockPower_, kAbsoluteGateLufs);
   if (ungated == kNoLoudness) return kNoLoudness;

@@ -24,6 +24,11 @@ class LoudnessMeter {
   // LUFS over everything added so far, or kNoLoudness.
   double integratedLufs() const;
 
+  // The K-weighted, channel-summed mean square of every completed 100 ms step, in order.
+  const std::vector<double>& stepPowers() const noexcept { return steps_; }
+  // LUFS of such a mean square (0: kNoLoudness).
+  static double lufsOf(double meanSquare);
+
  private:
   struct ChannelFilter {
     BiquadSection shelf;

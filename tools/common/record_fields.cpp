@@ -1,8 +1,8 @@
 #include "common/record_fields.h"
 
-#include <array>
 #include <bit>
-#include <charconv>
+
+#include "common/number_text.h"
 
 namespace vorlund {
 
@@ -17,13 +17,8 @@ std::vector<FieldChange> recordChanges(const ParameterBlock& before, const Param
 }
 
 std::string formatFieldValue(std::uint32_t bits, FieldKind kind) {
-  std::array<char, 32> text;
-  const auto result =
-      kind == FieldKind::Float
-          ? std::to_chars(text.data(), text.data() + text.size(), std::bit_cast<float>(bits))
-          : std::to_chars(text.data(), text.data() + text.size(),
-                          std::bit_cast<std::int32_t>(bits));
-  return std::string(text.data(), result.ptr);
+  if (kind == FieldKind::Float) return shortestText(std::bit_cast<float>(bits));
+  return std::to_string(std::bit_cast<std::int32_t>(bits));
 }
 
 std::string formatFieldValue(std::uint32_t bits, const RecordField& field) {

@@ -95,10 +95,13 @@ RecordReport readRecordFile(const fs::path& path, ParameterBlock& record) {
 
 RecordReport writeRecordFile(const fs::path& path, const ParameterBlock& record,
                              RecordFileFormat format) {
-  const std::string content =
-      format == RecordFileFormat::Text
-          ? formatRecordText(record)
-          : std::string(reinterpret_cast<const char*>(&record), sizeof record);
+  return writeFileReplacing(
+      path, format == RecordFileFormat::Text
+                ? formatRecordText(record)
+                : std::string(reinterpret_cast<const char*>(&record), sizeof record));
+}
+
+RecordReport writeFileReplacing(const fs::path& path, std::string_view content) {
   const fs::path folder = path.parent_path();
   std::error_code error;
   if (!folder.empty() && !fs::is_directory(folder, error)) {

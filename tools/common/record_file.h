@@ -25,6 +25,8 @@ RecordReport readRecordFile(const std::filesystem::path& path, ParameterBlock& r
 // remains.
 RecordReport writeRecordFile(const std::filesystem::path& path, const ParameterBlock& record,
                              RecordFileFormat format);
+// The same for any content.
+RecordReport writeFileReplacing(const std::filesystem::path& path, std::string_view content);
 
 // The path as UTF-8 text, for messages.
 std::string displayPath(const std::filesystem::path& path);

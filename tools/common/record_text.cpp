@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -150,8 +151,9 @@ class RecordEdit {
   explicit RecordEdit(const ParameterBlock& start)
       : record_(start), origins_(recordFields().size()) {}
 
-  // Applies one "name = value"; `where` leads every message about it.
-  void assign(std::string_view statement, const std::string& where, bool repeatsAllowed) {
+  // Applies one "name = value"; `where` leads every message about it. A name is set once;
+  // `finiteOnly` refuses nan and infinities (and numbers beyond a float) outright.
+  void assign(std::string_view statement, const std::string& where, bool finiteOnly) {
     const std::size_t equals = statement.find('=');
     if (equals == std::string_view::npos) {
       fail(where, "expected 'name = value', found '" + std::string(statement) + "'");
@@ -169,7 +171,7 @@ class RecordEdit {
       return;
     }
     Origin& origin = origins_[field - recordFields().data()];
-    if (!repeatsAllowed && !origin.where.empty()) {
+    if (!origin.where.empty()) {
       fail(where, std::string(name) + " is already set on " + origin.where);
       return;
     }
@@ -181,6 +183,11 @@ class RecordEdit {
     if (!bits) {
       fail(where,
            std::string(name) + ": '" + std::string(value) + "' is not " + expectedForm(*field));
+      return;
+    }
+    if (finiteOnly && field->kind == FieldKind::Float &&
+        !std::isfinite(std::bit_cast<float>(*bits))) {
+      fail(where, std::string(name) + ": '" + std::string(value) + "' is not a finite number");
       return;
     }
     setFieldBits(record_, *field, *bits);

@@ -9,8 +9,9 @@
 // sanitised and every field that sanitising changed is reported as a warning. It is refused
 // (errors, record untouched) only for text it cannot read: a line without '=', an unknown
 // name (with the nearest valid name), a value of the wrong form, or a name given twice in one
-// text, since the writer's intent is then unknown. Overrides (applyRecordSettings) are
-// different: later settings of a name deliberately replace earlier ones.
+// text, since the writer's intent is then unknown. Settings typed on a command line
+// (applyRecordSettings) follow the same rules and refuse, besides, a value that is not a
+// finite number: typed by hand, nan or inf is a mistake, not a value to clamp.
 #pragma once
 
 #include <span>
@@ -32,8 +33,8 @@ struct RecordReport {
 // Reads a text record over the defaults; on success `record` holds the sanitised result.
 RecordReport parseRecordText(std::string_view text, ParameterBlock& record);
 
-// Applies "name=value" settings in order on top of `record`, with the same validation and
-// reporting as the text form; on success `record` holds the sanitised result.
+// Applies "name=value" settings on top of `record`, with the same validation and reporting
+// as the text form, non-finite values refused; on success `record` holds the sanitised result.
 RecordReport applyRecordSettings(std::span<const std::string> settings, ParameterBlock& record);
 
 // Every field, one line each, in offset order. Parsing the text of a sanitised record gives it

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -17,12 +18,13 @@
 #include "common/record_file.h"
 #include "common/record_json.h"
 #include "common/record_text.h"
+#include "common/stream_state.h"
+#include "common/tool_main.h"
 #include "control_session.h"
 #include "meter_view.h"
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/system.h"
-#include "stream_state.h"
 #include "windows_commands.h"
 
 namespace vorlund {
@@ -32,11 +34,6 @@ namespace fs = std::filesystem;
 
 // Builds the next record from the one in force; a report with errors changes nothing.
 using RecordBuilder = std::function<RecordReport(ParameterBlock& next)>;
-
-void warn(const std::string& message) {
-  std::cout.flush();
-  std::cerr << "vorlund-ctl: warning: " << message << "\n";
-}
 
 void warnIfInterrupted(const RecordInForce& inForce, const std::string& consequence) {
   if (!inForce.interruptedWriter) return;
@@ -53,21 +50,28 @@ Path resolveDataFolder(const CtlOptions& options) {
   return folder;
 }
 
+// Errors of a preset library call end the command.
+void takePresetReport(const RecordReport& report, ExitCode code) {
+  for (const std::string& warning : report.warnings) warn(warning);
+  if (report.ok()) return;
+  for (std::size_t i = 0; i + 1 < report.errors.size(); ++i) reportError(report.errors[i]);
+  throw CtlError(code, report.errors.back());
+}
+
+// "yours: saved from the record in force on 2026-12-07".
+std::string savedDescription() {
+  const std::time_t now = std::time(nullptr);
+  char date[16] = "";
+  if (const std::tm* local = std::localtime(&now))
+    std::strftime(date, sizeof date, "%Y-%m-%d", local);
+  return std::string("yours: saved from the record in force on ") + date;
+}
+
 // Which data folder is in use: "system-wide", "per-user" (a Linux install without root) or
 // "given by --data-dir".
 std::string dataFolderScope(const CtlOptions& options) {
   if (options.dataDir) return "given by --data-dir";
   return chooseDataFolder().scope == DataFolderScope::perUser ? "per-user" : "system-wide";
-}
-
-fs::path presetsFolder(const CtlOptions& options) {
-  if (options.presetsDir) return pathFromUtf8(*options.presetsDir);
-  const Path program = executablePath();
-  fs::path beside = toFilesystemPath(program.parent()) / "presets";
-  std::error_code error;
-  if (program.valid() && fs::is_directory(beside, error)) return beside;
-  throw CtlError(ExitCode::ioFailure, "no presets folder: none beside this program (" +
-                                          displayPath(beside) + "); name one with --presets-dir");
 }
 
 // "valid", "missing" or "refused": params.bin as the effect judges it.
@@ -114,8 +118,7 @@ ExitCode putInForce(ControlSession& session, const CtlOptions& options,
   const RecordReport report = build(next);
   for (const std::string& warning : report.warnings) warn(warning);
   if (!report.ok()) {
-    for (const std::string& error : report.errors)
-      std::cerr << "vorlund-ctl: error: " << error << "\n";
+    for (const std::string& error : report.errors) reportError(error);
     throw CtlError(ExitCode::usage, "nothing changed");
   }
 
@@ -229,9 +232,9 @@ ExitCode runRelearn(ControlSession& session) {
 }
 
 ExitCode runPresets(ControlSession& session, const CtlOptions& options) {
-  const fs::path folder = presetsFolder(options);
-  const std::vector<PresetInfo> presets = listPresets(folder);
-  if (presets.empty()) throw CtlError(ExitCode::ioFailure, "no presets in " + displayPath(folder));
+  const PresetCatalog catalog = toolPresets(options.presetsDir);
+  const std::vector<PresetInfo>& presets = catalog.presets();
+  if (presets.empty()) throw CtlError(ExitCode::ioFailure, "no presets in " + *options.presetsDir);
   // Marking the preset in force is a courtesy: without a usable data folder there is none.
   std::optional<ParameterBlock> inForce;
   try {
@@ -244,12 +247,57 @@ ExitCode runPresets(ControlSession& session, const CtlOptions& options) {
   for (const PresetInfo& preset : presets) width = std::max(width, preset.name.size());
   for (const PresetInfo& preset : presets) {
     ParameterBlock record;
-    const bool current = inForce && loadPreset(folder, preset.name, record).ok() &&
+    const bool current = inForce && catalog.load(preset.name, record).ok() &&
                          recordChanges(record, *inForce).empty();
     std::cout << (current ? "* " : "  ") << padded(preset.name, width) << "  " << preset.description
               << "\n";
   }
+  if (const std::optional<fs::path>& folder = catalog.userFolder())
+    std::cout << "your presets: " << displayPath(*folder) << "\n";
   return ExitCode::ok;
+}
+
+// preset save NAME: the record in force as one of the user's presets.
+ExitCode runPresetSave(ControlSession& session, const CtlOptions& options,
+                       const std::string& name) {
+  const PresetCatalog catalog = toolPresets(options.presetsDir);
+  if (const std::optional<std::string> refusal = catalog.nameRefusal(name))
+    throw CtlError(ExitCode::usage, *refusal);
+  session.requireDataFolder();
+  session.requireUsableSharedFile();
+  const RecordInForce inForce = session.recordInForce();
+  warnIfInterrupted(inForce, "saving " + inForce.describe() + " instead");
+  const bool replacing = catalog.find(name) != nullptr;
+  if (options.dryRun) {
+    std::cout << "dry run: would " << (replacing ? "replace" : "save") << " your preset " << name
+              << " with " << inForce.describe() << "\n";
+    return ExitCode::ok;
+  }
+  takePresetReport(catalog.save(name, inForce.record, savedDescription()), ExitCode::ioFailure);
+  std::cout << (replacing ? "replaced" : "saved") << " your preset " << name << " ("
+            << inForce.describe() << ") in " << displayPath(*catalog.userFolder()) << "\n";
+  return ExitCode::ok;
+}
+
+ExitCode runPresetDelete(const CtlOptions& options, const std::string& name) {
+  const PresetCatalog catalog = toolPresets(options.presetsDir);
+  const PresetInfo* preset = catalog.find(name);
+  if (options.dryRun && preset != nullptr && preset->origin == PresetOrigin::user) {
+    std::cout << "dry run: would delete " << displayPath(preset->path) << "\n";
+    return ExitCode::ok;
+  }
+  takePresetReport(catalog.remove(name), ExitCode::usage);
+  std::cout << "deleted your preset " << name << "\n";
+  return ExitCode::ok;
+}
+
+// mute and bypass: on, off or toggle a flag of the record in force.
+ExitCode runFlag(ControlSession& session, const CtlOptions& options, Bool32 ParameterBlock::*flag) {
+  const std::string& word = options.operands[0];
+  return putInForce(session, options, [&](ParameterBlock& next) {
+    next.*flag = word == "toggle" ? (next.*flag != 0 ? 0u : 1u) : (word == "on" ? 1u : 0u);
+    return RecordReport{};
+  });
 }
 
 void printMeters(const StreamObservation& o, const CtlOptions& options, bool redraw, bool first) {
@@ -299,7 +347,7 @@ ExitCode runMeters(ControlSession& session, const CtlOptions& options) {
 
 ExitCode runCommand(const CtlOptions& options) {
   if (options.version) {
-    std::cout << "vorlund-ctl " << VORLUND_VERSION << "\n";
+    std::cout << versionLine() << "\n";
     return ExitCode::ok;
   }
   const CommandInfo* command = options.command;
@@ -342,11 +390,17 @@ ExitCode runCommand(const CtlOptions& options) {
     });
   }
   if (name == "preset") {
-    const fs::path folder = presetsFolder(options);
+    if (options.operands.size() == 2 && options.operands[0] == "save")
+      return runPresetSave(session, options, options.operands[1]);
+    if (options.operands.size() == 2 && options.operands[0] == "delete")
+      return runPresetDelete(options, options.operands[1]);
+    const PresetCatalog catalog = toolPresets(options.presetsDir);
     return putInForce(session, options, [&](ParameterBlock& next) {
-      return loadPreset(folder, options.operands[0], next);
+      return catalog.load(options.operands[0], next);
     });
   }
+  if (name == "mute") return runFlag(session, options, &ParameterBlock::mute);
+  if (name == "bypass") return runFlag(session, options, &ParameterBlock::bypass);
   if (name == "reset-defaults") {
     return putInForce(session, options, [](ParameterBlock& next) {
       setDefaults(next);

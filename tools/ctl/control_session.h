@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
+#include "common/shared_file.h"
 #include "engine/parameter_block.h"
 #include "platform/path.h"
-#include "shared_file.h"
 
 namespace vorlund {
 

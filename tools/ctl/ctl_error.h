@@ -1,9 +1,10 @@
 // How vorlund-ctl ends: the exit codes it documents, and the error that carries one up to
-// main, which prints its message.
+// the tool's main, which prints its message.
 #pragma once
 
-#include <stdexcept>
 #include <string>
+
+#include "common/tool_main.h"
 
 namespace vorlund {
 
@@ -22,13 +23,11 @@ enum class ExitCode : int {
   foreignBackup = 11,      // a backup under Vorlund's key written by another version
 };
 
-class CtlError : public std::runtime_error {
+class CtlError : public ToolError {
  public:
-  CtlError(ExitCode code, const std::string& message) : std::runtime_error(message), code_(code) {}
-  ExitCode code() const noexcept { return code_; }
-
- private:
-  ExitCode code_;
+  CtlError(ExitCode code, const std::string& message)
+      : ToolError(static_cast<int>(code), message) {}
+  ExitCode code() const noexcept { return static_cast<ExitCode>(exitCode()); }
 };
 
 }  // namespace vorlund

@@ -45,15 +45,30 @@ constexpr CommandInfo kCommands[] = {
      "or the 524-byte binary form of params.bin, and puts it in force as 'set' does. Fields\n"
      "a text file does not name take their factory values.",
      "vorlund-ctl load mine.vrl", kOptionDryRun, 1, 1},
-    {"preset", "preset NAME [--dry-run]", "put a named preset in force",
-     "Puts preset NAME in force as 'load' does: its fields over the factory values.\n"
-     "'presets' lists them; a misspelt name gets the nearest one suggested.",
-     "vorlund-ctl preset podcast", kOptionDryRun, 1, 1},
+    {"preset", "preset NAME | save NAME | delete NAME [--dry-run]",
+     "put a preset in force, or save or delete one of yours",
+     "'preset NAME' puts preset NAME in force as 'load' does: its fields over the factory\n"
+     "values. 'preset save NAME' saves the record in force as your preset NAME (replacing\n"
+     "one of yours of that name); 'preset delete NAME' deletes one of yours. Shipped presets\n"
+     "cannot be replaced or deleted. 'presets' lists them all; a misspelt name gets the\n"
+     "nearest one suggested.",
+     "vorlund-ctl preset save evening && vorlund-ctl preset podcast", kOptionDryRun, 1, 2},
     {"presets", "presets", "list the presets, marking the one in force",
      "Lists the presets with what each is for; '*' marks one equal to the record in force.\n"
-     "Presets are the NAME.vrl files of the folder given by --presets-dir, else of the\n"
-     "'presets' folder beside this program.",
+     "The shipped presets are built into this program (--presets-dir DIR takes them from\n"
+     "DIR's NAME.vrl files instead); yours, saved with 'preset save', are in your presets\n"
+     "folder: %APPDATA%\\Vorlund\\presets on Windows, $XDG_CONFIG_HOME/vorlund/presets or\n"
+     "~/.config/vorlund/presets elsewhere.",
      "vorlund-ctl presets", 0, 0, 0},
+    {"mute", "mute on|off|toggle [--dry-run]", "silence the microphone, or let it speak again",
+     "Sets the record's mute flag as 'set mute=...' does: 'on' silences the output, 'off'\n"
+     "lets it through, 'toggle' turns it over from the record in force.",
+     "vorlund-ctl mute toggle", kOptionDryRun, 1, 1},
+    {"bypass", "bypass on|off|toggle [--dry-run]", "pass the microphone through unprocessed",
+     "Sets the record's bypass flag as 'set bypass=...' does: 'on' passes the microphone\n"
+     "through untouched, 'off' processes it again, 'toggle' turns it over from the record in\n"
+     "force.",
+     "vorlund-ctl bypass on", kOptionDryRun, 1, 1},
     {"reset-defaults", "reset-defaults [--dry-run]", "put the factory record in force",
      "Puts the factory settings in force as 'set' does, and shows what that changes.",
      "vorlund-ctl reset-defaults --dry-run", kOptionDryRun, 0, 0},
@@ -246,6 +261,13 @@ CtlOptions parseCommandLine(std::span<const std::string> arguments) {
     usageError("usage: vorlund-ctl " + std::string(command->synopsis));
   if (command->name == "detach" && (n == 1) == options.all)
     usageError("usage: vorlund-ctl " + std::string(command->synopsis));
+  if (command->name == "preset" && n == 2 && options.operands[0] != "save" &&
+      options.operands[0] != "delete")
+    usageError("usage: vorlund-ctl " + std::string(command->synopsis));
+  if ((command->name == "mute" || command->name == "bypass") && options.operands[0] != "on" &&
+      options.operands[0] != "off" && options.operands[0] != "toggle")
+    usageError(std::string(command->name) + " takes on, off or toggle, not '" +
+               options.operands[0] + "'");
   if (command->name == "help" && n == 1 && options.operands[0] != kFieldsTopic &&
       findCommand(options.operands[0]) == nullptr)
     usageError("no command '" + options.operands[0] + "'; did you mean '" +
@@ -275,7 +297,7 @@ std::string helpText(const CommandInfo* command) {
       "\noptions for every command:\n"
       "  --data-dir DIR     the data folder; by default %ProgramData%\\Vorlund (on Linux\n"
       "                     $ProgramData/Vorlund, else /var/lib/Vorlund), as the effect finds it\n"
-      "  --presets-dir DIR  the presets folder (default: 'presets' beside this program)\n"
+      "  --presets-dir DIR  take the shipped presets from DIR instead of those built in\n"
       "  --help             the command's help, with an example\n"
       "  --version          this program's version\n\n"
       "exit codes:\n"

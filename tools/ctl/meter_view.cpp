@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/number_text.h"
+
 namespace vorlund {
 namespace {
 
@@ -37,6 +39,8 @@ float filled(float value, MeterScale scale) {
 // The value as a person reads it: silence and a gain of zero (-200 in the block) as -inf.
 std::string valueText(float value, MeterScale scale) {
   char text[32];
+  // A value that rounds to nothing reads 0.0, never -0.0.
+  if (std::fabs(value) < 0.05f) value = 0.0f;
   if (scale == MeterScale::load) {
     std::snprintf(text, sizeof text, "%7.1f %% ", 100.0f * value);
   } else if (value <= kSilenceDb) {
@@ -44,8 +48,7 @@ std::string valueText(float value, MeterScale scale) {
   } else if (scale == MeterScale::gain) {
     std::snprintf(text, sizeof text, "%+7.1f dB", value);
   } else {
-    // A reduction that rounds to nothing reads 0.0, never -0.0.
-    std::snprintf(text, sizeof text, "%7.1f dB", value > -0.05f ? 0.0 : value);
+    std::snprintf(text, sizeof text, "%7.1f dB", value);
   }
   return text;
 }
@@ -125,9 +128,8 @@ std::string meterLine(const StreamObservation& o) {
       "stream=" + std::string(stateName(o.state)) + " blocks=" + std::to_string(r.processedBlocks) +
       " voice=" + (r.voiceActive ? "yes" : "no") + " bypass=" + (r.bypassActive ? "yes" : "no");
   for (std::size_t i = 0; i < kMeterFields.size(); ++i) {
-    char value[32];
-    std::snprintf(value, sizeof value, "%.*f", kMeterFields[i].scale == MeterScale::load ? 3 : 1,
-                  static_cast<double>(r.meters[i]));
+    const std::string value =
+        fixedText(r.meters[i], kMeterFields[i].scale == MeterScale::load ? 3 : 1);
     // Appended piecewise: GCC 12 misreads " " + std::string at -O3 (-Wrestrict).
     line += ' ';
     line += kMeterFields[i].key;

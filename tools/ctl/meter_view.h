@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "stream_state.h"
+#include "common/stream_state.h"
 
 namespace vorlund {
 

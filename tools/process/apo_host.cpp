@@ -5,6 +5,7 @@
 #include <string>
 
 #include "apo/registration.h"
+#include "common/system_error_text.h"
 #include "process_error.h"
 
 namespace vorlund {
@@ -42,9 +43,9 @@ bool accepted(HRESULT result, IAudioMediaType* offer) {
 ApoHost::ApoHost(const Path& library) {
   if (const DWORD error = library_.open(library); error != 0)
     throw ProcessError(ProcessExit::missingLibrary,
-                       "cannot load the effect library " + library.toUtf8() + " (error " +
-                           std::to_string(error) +
-                           "); build the VorlundApo target or name the library with --library");
+                       "cannot load the effect library " + library.toUtf8() + ": " +
+                           systemErrorText(error) +
+                           "; build the VorlundApo target or name the library with --library");
   auto getClassObject =
       reinterpret_cast<GetClassObjectFunction>(library_.symbol("DllGetClassObject"));
   if (getClassObject == nullptr)

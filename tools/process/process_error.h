@@ -1,8 +1,9 @@
 // How vorlund-process fails: an exit code a script can tell apart, and a message for people.
 #pragma once
 
-#include <stdexcept>
 #include <string>
+
+#include "common/tool_main.h"
 
 namespace vorlund {
 
@@ -16,14 +17,11 @@ enum class ProcessExit : int {
   apoFailure = 6,      // the APO failed a call it should have served
 };
 
-class ProcessError : public std::runtime_error {
+class ProcessError : public ToolError {
  public:
   ProcessError(ProcessExit code, const std::string& message)
-      : std::runtime_error(message), code_(code) {}
-  ProcessExit code() const noexcept { return code_; }
-
- private:
-  ProcessExit code_;
+      : ToolError(static_cast<int>(code), message) {}
+  ProcessExit code() const noexcept { return static_cast<ProcessExit>(exitCode()); }
 };
 
 }  // namespace vorlund

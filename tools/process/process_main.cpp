@@ -2,7 +2,6 @@
 // prints what it did. 'vorlund-process --help' tells the options and exit codes.
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -13,19 +12,23 @@
 
 #include "apo_host.h"
 #include "channel/parameter_channel.h"
-#include "common/loudness_meter.h"
+#include "common/number_text.h"
 #include "common/preset_library.h"
 #include "common/record_file.h"
 #include "common/record_text.h"
-#include "engine/shared_block.h"
+#include "common/shared_file.h"
+#include "common/stream_state.h"
+#include "common/tool_main.h"
+#include "engine/meter_table.h"
 #include "platform/console.h"
 #include "platform/environment.h"
-#include "platform/file.h"
-#include "platform/file_mapping.h"
 #include "platform/process.h"
 #include "platform/system.h"
 #include "process_error.h"
 #include "process_options.h"
+#include "progress_bar.h"
+#include "run_report.h"
+#include "run_summary.h"
 #include "sound_file.h"
 
 namespace vorlund {
@@ -36,11 +39,8 @@ namespace fs = std::filesystem;
 constexpr double kHundredNanosecondsPerSecond = 1e7;
 // Files shorter than this finish before a progress bar would help.
 constexpr double kProgressMinSeconds = 5.0;
-
-void warn(const std::string& message) {
-  std::cout.flush();
-  std::cerr << "vorlund-process: warning: " << message << "\n";
-}
+// The spectrograms' width in columns, whatever the length.
+constexpr std::size_t kSpectrogramColumns = 1000;
 
 fs::path programFolder() {
   return toFilesystemPath(executablePath().parent());
@@ -56,24 +56,17 @@ fs::path libraryPath(const ProcessOptions& options) {
   return fs::exists(built, error) ? built : beside;
 }
 
-fs::path presetsFolder(const ProcessOptions& options) {
-  if (options.presetsDir) return pathFromUtf8(*options.presetsDir);
-  const fs::path beside = programFolder() / "presets";
-  std::error_code error;
-  return fs::is_directory(beside, error) ? beside : pathFromUtf8(VORLUND_SOURCE_PRESETS);
-}
-
-// The container goes by the input (or --format), not by OUT's name; say so when they differ.
-void warnOnMismatchedExtension(const std::string& output, int format) {
-  const struct {
-    const char* extension;
-    int major;
-  } known[] = {{".wav", SF_FORMAT_WAV}, {".flac", SF_FORMAT_FLAC}, {".ogg", SF_FORMAT_OGG}};
-  const std::string extension = pathFromUtf8(output).extension().string();
-  for (const auto& entry : known)
-    if (extension == entry.extension && entry.major != (format & SF_FORMAT_TYPEMASK))
-      warn(output + " is written as " + SoundFile::describe(format) +
-           ", the input's format; --format chooses another");
+// A --format that contradicts OUT's extension is followed; say so.
+void warnOnMismatchedExtension(const ProcessOptions& options, int format, const SF_INFO& input) {
+  if (!options.format) return;
+  try {
+    const int byName = SoundFile::chooseOutputFormat(nullptr, options.output, input.format,
+                                                     input.channels, input.samplerate);
+    if ((byName & SF_FORMAT_TYPEMASK) != (format & SF_FORMAT_TYPEMASK))
+      warn(options.output + " is written as " + SoundFile::describe(format) +
+           ", as --format says, whatever its name");
+  } catch (const ProcessError&) {
+  }
 }
 
 void takeReport(const RecordReport& report) {
@@ -96,7 +89,7 @@ ParameterBlock buildRecord(const ProcessOptions& options, std::string& origin) {
     origin = "file " + *options.paramsFile;
   }
   if (options.preset) {
-    takeReport(loadPreset(presetsFolder(options), *options.preset, record));
+    takeReport(toolPresets(options.presetsDir).load(*options.preset, record));
     origin = "preset " + *options.preset;
   }
   if (!options.settings.empty()) {
@@ -107,10 +100,11 @@ ParameterBlock buildRecord(const ProcessOptions& options, std::string& origin) {
 }
 
 // A ProgramData of this run's own, made the process's %ProgramData% so that the library's
-// data folder lies inside it and no running effect or other run shares it. Removed at exit.
+// data folder lies inside it and no running effect or other run shares it, with the run's
+// record as its params.bin. Removed at exit.
 class PrivateDataFolder {
  public:
-  PrivateDataFolder() {
+  explicit PrivateDataFolder(const ParameterBlock& record) {
     const fs::path base = fs::temp_directory_path();
     for (int attempt = 0;; ++attempt) {
       root_ = base / ("vorlund-process-" + std::to_string(currentProcessId()) + "-" +
@@ -124,6 +118,7 @@ class PrivateDataFolder {
     fs::create_directory(root_ / "Vorlund");
     if (!setEnvironmentVariable("ProgramData", root_.string().c_str()))
       throw ProcessError(ProcessExit::inputFile, "cannot set ProgramData");
+    takeReport(writeRecordFile(root_ / "Vorlund" / "params.bin", record, RecordFileFormat::Binary));
   }
   ~PrivateDataFolder() {
     std::error_code ignored;
@@ -132,272 +127,240 @@ class PrivateDataFolder {
   PrivateDataFolder(const PrivateDataFolder&) = delete;
   PrivateDataFolder& operator=(const PrivateDataFolder&) = delete;
 
-  fs::path dataFolder() const { return root_ / "Vorlund"; }
-
  private:
   fs::path root_;
 };
 
-// The control application's view of shared.bin: the meters the effect publishes.
-class MeterTap {
+// The meters CSV: a row of every published meter, voice activity and bypass once per interval.
+class MeterLog {
  public:
-  bool open() {
-    return file_.open(sharedFilePath(), FileAccess::readWriteExisting) == 0 &&
-           mapping_.create(file_, ParameterChannel::kSharedFileBytes) == 0 &&
-           mapping_.mapView(sizeof(SharedBlock)) == 0;
+  MeterLog(const ProcessOptions& options, double rate)
+      : keepSamples_(options.reportFile.has_value()),
+        intervalFrames_(std::max<std::size_t>(
+            1, static_cast<std::size_t>(std::lround(rate * options.metersIntervalMs / 1000.0)))),
+        nextRow_(intervalFrames_) {
+    if (!options.metersFile) return;
+    path_ = *options.metersFile;
+    file_.open(pathFromUtf8(path_), std::ios::trunc);
+    if (!file_) throw ProcessError(ProcessExit::inputFile, "cannot write " + path_);
+    file_ << "timeSeconds";
+    for (const MeterField& meter : kMeterFields) file_ << "," << meter.key;
+    file_ << ",voiceActive,bypassActive\n";
   }
-  SharedBlock* block() const { return static_cast<SharedBlock*>(mapping_.view()); }
 
- private:
-  File file_;
-  FileMapping mapping_;
-};
+  bool wanted() const { return file_.is_open() || keepSamples_; }
+  const std::vector<MeterSample>& samples() const { return samples_; }
 
-struct Meter {
-  const char* label;
-  float SharedBlock::*field;
-};
-
-// The meters whose ranges the summary shows and the CSV columns after the time.
-constexpr Meter kMeters[] = {
-    {"inputPeakDb", &SharedBlock::inputPeakDb},
-    {"inputRmsDb", &SharedBlock::inputRmsDb},
-    {"outputPeakDb", &SharedBlock::outputPeakDb},
-    {"outputRmsDb", &SharedBlock::outputRmsDb},
-    {"noiseSuppressionDb", &SharedBlock::noiseSuppressionDb},
-    {"gateGainDb", &SharedBlock::gateGainDb},
-    {"compressorReductionDb", &SharedBlock::compressorReductionDb},
-    {"limiterGainDb", &SharedBlock::limiterGainDb},
-    {"agcGainDb", &SharedBlock::agcGainDb},
-    {"deEsserGainDb", &SharedBlock::deEsserGainDb},
-    {"plosiveGainDb", &SharedBlock::plosiveGainDb},
-    {"inputBackgroundDb", &SharedBlock::inputBackgroundDb},
-    {"processingLoad", &SharedBlock::processingLoad},
-};
-constexpr std::size_t kMeterCount = std::size(kMeters);
-// The gain meters the summary names (indices into kMeters) and their words.
-struct RangeLine {
-  std::size_t meter;
-  const char* words;
-};
-constexpr RangeLine kRangeLines[] = {
-    {4, "noise suppression"}, {5, "gate"},     {6, "compression"},
-    {7, "limiting"},          {8, "AGC gain"}, {9, "de-esser"},
-};
-
-struct MeterRanges {
-  float low[kMeterCount];
-  float high[kMeterCount];
-  bool seen = false;
-
-  void add(const float (&values)[kMeterCount]) {
-    for (std::size_t i = 0; i < kMeterCount; ++i) {
-      low[i] = seen ? std::min(low[i], values[i]) : values[i];
-      high[i] = seen ? std::max(high[i], values[i]) : values[i];
-    }
-    seen = true;
+  // After each block: a row when the interval is up (kept for the report when it wants them).
+  void afterBlock(std::size_t framesProcessed, double rate, const StreamReading& reading) {
+    if (framesProcessed < nextRow_) return;
+    nextRow_ += intervalFrames_;
+    if (keepSamples_) samples_.push_back({framesProcessed / rate, reading});
+    if (!file_.is_open()) return;
+    file_ << fixedText(framesProcessed / rate, 3);
+    for (std::size_t i = 0; i < kMeterFields.size(); ++i)
+      file_ << ","
+            << fixedText(reading.meters[i], kMeterFields[i].scale == MeterScale::load ? 4 : 2);
+    file_ << "," << (reading.voiceActive ? 1 : 0) << "," << (reading.bypassActive ? 1 : 0) << "\n";
   }
-};
 
-void readMeters(SharedBlock& block, float (&values)[kMeterCount]) {
-  for (std::size_t i = 0; i < kMeterCount; ++i)
-    values[i] = sharedWord(block.*kMeters[i].field).load();
-}
-
-// Peak, RMS and loudness of one side of the run.
-struct SignalStats {
-  SignalStats(double sampleRate, int channels) : loudness(sampleRate, channels) {}
-  void add(const float* interleaved, std::size_t frames, int channels) {
-    for (std::size_t i = 0; i < frames * static_cast<std::size_t>(channels); ++i) {
-      const double x = interleaved[i];
-      peak = std::max(peak, std::fabs(x));
-      sumSquares += x * x;
-    }
-    samples += frames * static_cast<std::size_t>(channels);
-    loudness.add(interleaved, frames);
-  }
-  double rms() const { return samples == 0 ? 0.0 : std::sqrt(sumSquares / double(samples)); }
-
-  double peak = 0.0;
-  double sumSquares = 0.0;
-  std::size_t samples = 0;
-  LoudnessMeter loudness;
-};
-
-std::string fixed(double value, int decimals) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
-
-std::string decibels(double amplitude) {
-  return amplitude > 0.0 ? fixed(20.0 * std::log10(amplitude), 1) + " dBFS" : "-inf dBFS";
-}
-
-std::string lufsText(double lufs) {
-  return lufs == LoudnessMeter::kNoLoudness ? "(too quiet or short)" : fixed(lufs, 1) + " LUFS";
-}
-
-std::string padded(std::string text, std::size_t width) {
-  if (text.size() < width) text.resize(width, ' ');
-  return text;
-}
-
-class ProgressBar {
- public:
-  ProgressBar(bool shown, std::size_t total) : shown_(shown && total > 0), total_(total) {}
-  void update(std::size_t done) {
-    if (!shown_) return;
-    constexpr int kWidth = 40;
-    const int percent = static_cast<int>(100.0 * std::min(done, total_) / double(total_));
-    if (percent == lastPercent_) return;
-    lastPercent_ = percent;
-    const int filled = percent * kWidth / 100;
-    std::cout << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, ' ') << "] "
-              << percent << "%" << std::flush;
-  }
   void finish() {
-    if (shown_) std::cout << "\r" << std::string(48, ' ') << "\r" << std::flush;
+    if (file_.is_open() && !file_.flush())
+      throw ProcessError(ProcessExit::inputFile, "cannot write " + path_);
   }
 
  private:
-  bool shown_;
-  std::size_t total_;
-  int lastPercent_ = -1;
+  bool keepSamples_;
+  std::vector<MeterSample> samples_;
+  std::size_t intervalFrames_;
+  std::size_t nextRow_;
+  std::string path_;
+  std::ofstream file_;
 };
 
-int run(const ProcessOptions& options) {
-  std::string origin;
-  const ParameterBlock record = buildRecord(options, origin);
-  SoundFile input = SoundFile::openForReading(options.input);
-  const SF_INFO info = input.info();
-  int outputFormat = info.format;
-  if (options.format) {
-    outputFormat = SoundFile::formatByName(*options.format);
-    if (outputFormat == 0)
-      throw ProcessError(ProcessExit::usage,
-                         "--format: unknown format '" + *options.format +
-                             "' (wav16, wav24, wav32, wavf, flac16, flac24, ogg)");
-  }
+int chooseOutputFormat(const ProcessOptions& options, const SF_INFO& input) {
+  return SoundFile::chooseOutputFormat(options.format ? &*options.format : nullptr, options.output,
+                                       input.format, input.channels, input.samplerate);
+}
 
-  warnOnMismatchedExtension(options.output, outputFormat);
+// Everything a run sets up before its first block, in the order it is done: the record, the
+// input, the effect with the record in a private data folder, the meters, the output.
+class ProcessRun {
+ public:
+  explicit ProcessRun(const ProcessOptions& options)
+      : options_(options),
+        record_(buildRecord(options, origin_)),
+        input_(SoundFile::openForReading(options.input)),
+        info_(input_.info()),
+        outputFormat_(chooseOutputFormat(options, info_)),
+        data_(record_),
+        host_(Path::fromUtf8(displayPath(libraryPath(options)))),
+        rate_(info_.samplerate),
+        channels_(info_.channels),
+        blockFrames_(std::max<std::size_t>(
+            1, static_cast<std::size_t>(std::lround(rate_ * options.blockMs / 1000.0)))),
+        log_(options, rate_),
+        output_(openOutput()) {}
 
-  PrivateDataFolder data;
-  takeReport(writeRecordFile(data.dataFolder() / "params.bin", record, RecordFileFormat::Binary));
+  // The blocks, from the first to the tail that --align lets out.
+  void processBlocks();
+  // Clipping and a cut-off file: faults of the input the output inherits.
+  void warnAboutInput() const;
+  // The summary of what was done.
+  std::string summary() const;
+  // --report and --spectrograms.
+  void writeReports(const std::string& summary) const;
 
-  ApoHost host(Path::fromUtf8(displayPath(libraryPath(options))));
-  const double rate = info.samplerate;
-  const int channels = info.channels;
-  const auto blockFrames = std::max<std::size_t>(
-      1, static_cast<std::size_t>(std::lround(rate * options.blockMs / 1000.0)));
+ private:
+  SoundFile openOutput();
+
+  const ProcessOptions& options_;
+  std::string origin_;
+  ParameterBlock record_;
+  SoundFile input_;
+  SF_INFO info_;
+  int outputFormat_;
+  PrivateDataFolder data_;
+  ApoHost host_;
+  double rate_;
+  int channels_;
+  std::size_t blockFrames_;
+  std::size_t latencyFrames_ = 0;
+  SharedFile meters_;
+  MeterLog log_;
+  SoundFile output_;
+
+  // What the blocks measured.
+  SignalStats inStats_{rate_, channels_};
+  SignalStats outStats_{rate_, channels_};
+  FrameFigures inFigures_{rate_, channels_, humLines(record_.humBaseHz)};
+  FrameFigures outFigures_{rate_, channels_, humLines(record_.humBaseHz)};
+  MeterRanges ranges_;
+  std::optional<Spectrogram> inPicture_;
+  std::optional<Spectrogram> outPicture_;
+  std::size_t framesIn_ = 0;
+  double cpuSeconds_ = 0.0;
+};
+
+// Locks the effect to the file's format, opens the meters, then the output.
+SoundFile ProcessRun::openOutput() {
+  warnOnMismatchedExtension(options_, outputFormat_, info_);
   // libsndfile allows more channels than the effect; the effect's refusal names its range.
-  host.lock(static_cast<UINT32>(std::max(channels, 1)), static_cast<float>(rate),
-            static_cast<UINT32>(blockFrames));
-  const HNSTIME latency = host.latency();
-  const auto latencyFrames = static_cast<std::size_t>(
-      std::llround(static_cast<double>(latency) * rate / kHundredNanosecondsPerSecond));
+  host_.lock(static_cast<UINT32>(std::max(channels_, 1)), static_cast<float>(rate_),
+             static_cast<UINT32>(blockFrames_));
+  latencyFrames_ = static_cast<std::size_t>(
+      std::llround(static_cast<double>(host_.latency()) * rate_ / kHundredNanosecondsPerSecond));
+  if (meters_.open(sharedFilePath()) != SharedFile::State::mapped && log_.wanted())
+    warn("the effect publishes no meters (" + meters_.problem() + "); the meters are left out");
+  return SoundFile::openForWriting(options_.output, outputFormat_, channels_, info_.samplerate);
+}
 
-  MeterTap tap;
-  const bool haveMeters = tap.open();
-  std::ofstream metersCsv;
-  if (options.metersFile) {
-    if (!haveMeters) warn("the effect publishes no meters (no shared.bin); --meters is left empty");
-    metersCsv.open(pathFromUtf8(*options.metersFile), std::ios::trunc);
-    if (!metersCsv)
-      throw ProcessError(ProcessExit::inputFile, "cannot write " + *options.metersFile);
-    metersCsv << "timeSeconds";
-    for (const Meter& meter : kMeters) metersCsv << "," << meter.label;
-    metersCsv << "\n";
+void ProcessRun::processBlocks() {
+  if (options_.reportFile || options_.spectrogramsFile) {
+    const auto expected = static_cast<std::size_t>(std::max<sf_count_t>(info_.frames, 0));
+    inPicture_.emplace(rate_, channels_, expected, kSpectrogramColumns);
+    outPicture_.emplace(rate_, channels_, expected, kSpectrogramColumns);
   }
-  const auto meterFrames = std::max<std::size_t>(
-      1, static_cast<std::size_t>(std::lround(rate * options.metersIntervalMs / 1000.0)));
-
-  SoundFile output =
-      SoundFile::openForWriting(options.output, outputFormat, channels, info.samplerate);
-  SignalStats inStats(rate, channels), outStats(rate, channels);
-  MeterRanges ranges;
-  std::vector<float> buffer(blockFrames * static_cast<std::size_t>(channels));
-  const std::size_t channelCount = static_cast<std::size_t>(channels);
-  std::size_t skip = options.align ? latencyFrames : 0;
-  std::size_t framesIn = 0, framesOut = 0, framesProcessed = 0, nextMeterRow = meterFrames;
+  std::vector<float> buffer(blockFrames_ * static_cast<std::size_t>(channels_));
+  const std::size_t channelCount = static_cast<std::size_t>(channels_);
+  std::size_t skip = options_.align ? latencyFrames_ : 0;
+  std::size_t framesOut = 0, framesProcessed = 0;
   bool inputDone = false;
-  double cpuSeconds = 0.0;
-  ProgressBar progress(!options.quiet && standardOutputIsTerminal() &&
-                           info.frames > static_cast<sf_count_t>(kProgressMinSeconds * rate),
-                       static_cast<std::size_t>(std::max<sf_count_t>(info.frames, 0)));
+  const std::uint64_t startTick = tickCount64();
+  ProgressBar progress(!options_.quiet && standardOutputIsTerminal() &&
+                           info_.frames > static_cast<sf_count_t>(kProgressMinSeconds * rate_),
+                       static_cast<std::size_t>(std::max<sf_count_t>(info_.frames, 0)));
 
   while (true) {
     std::size_t frames = 0;
     if (!inputDone) {
-      frames = input.read(buffer.data(), blockFrames);
-      if (frames < blockFrames) inputDone = true;
-      inStats.add(buffer.data(), frames, channels);
-      framesIn += frames;
+      frames = input_.read(buffer.data(), blockFrames_);
+      if (frames < blockFrames_) inputDone = true;
+      inStats_.add(buffer.data(), frames, channels_);
+      inFigures_.add(buffer.data(), frames);
+      if (inPicture_) inPicture_->add(buffer.data(), frames);
+      framesIn_ += frames;
     }
     if (frames == 0) {
       // Past the end, --align feeds silence until the delayed tail is out.
-      if (framesOut >= framesIn) break;
-      frames = blockFrames;
+      if (framesOut >= framesIn_) break;
+      frames = blockFrames_;
       std::fill(buffer.begin(), buffer.end(), 0.0f);
     }
     const std::clock_t start = std::clock();
-    host.process(buffer.data(), static_cast<UINT32>(frames));
-    cpuSeconds += static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+    host_.process(buffer.data(), static_cast<UINT32>(frames));
+    cpuSeconds_ += static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
     framesProcessed += frames;
 
-    if (haveMeters) {
-      float values[kMeterCount];
-      readMeters(*tap.block(), values);
-      ranges.add(values);
-      if (metersCsv.is_open() && framesProcessed >= nextMeterRow) {
-        nextMeterRow += meterFrames;
-        metersCsv << fixed(framesProcessed / rate, 3);
-        for (float value : values) metersCsv << "," << value;
-        metersCsv << "\n";
-      }
+    if (meters_.state() == SharedFile::State::mapped) {
+      const StreamReading reading = readStream(meters_.block());
+      ranges_.add(reading.meters);
+      log_.afterBlock(framesProcessed, rate_, reading);
     }
 
     const std::size_t skipped = std::min(skip, frames);
     skip -= skipped;
-    const std::size_t keep = std::min(frames - skipped, framesIn - framesOut);
+    const std::size_t keep = std::min(frames - skipped, framesIn_ - framesOut);
     const float* kept = buffer.data() + skipped * channelCount;
-    output.write(kept, keep);
-    outStats.add(kept, keep, channels);
+    output_.write(kept, keep);
+    outStats_.add(kept, keep, channels_);
+    outFigures_.add(kept, keep);
+    if (outPicture_) outPicture_->add(kept, keep);
     framesOut += keep;
-    progress.update(framesIn);
+    progress.update(framesIn_, tickCount64() - startTick);
   }
   progress.finish();
-  host.unlock();
-  output.close();
-  if (metersCsv.is_open() && !metersCsv.flush())
-    throw ProcessError(ProcessExit::inputFile, "cannot write " + *options.metersFile);
-  if (options.quiet) return 0;
+  host_.unlock();
+  output_.close();
+  log_.finish();
+}
 
-  const double seconds = framesIn / rate;
-  std::cout << "vorlund-process: " << options.input << " -> " << options.output << "\n"
-            << "  input         " << SoundFile::describe(info.format) << ", " << channels << " ch, "
-            << info.samplerate << " Hz, " << fixed(seconds, 2) << " s\n"
-            << "  output        " << SoundFile::describe(outputFormat) << "\n"
-            << "  record        " << origin << "\n"
-            << "                " << padded("input", 22) << "output\n"
-            << "  peak          " << padded(decibels(inStats.peak), 22) << decibels(outStats.peak)
-            << "\n"
-            << "  RMS           " << padded(decibels(inStats.rms()), 22) << decibels(outStats.rms())
-            << "\n"
-            << "  loudness      " << padded(lufsText(inStats.loudness.integratedLufs()), 22)
-            << lufsText(outStats.loudness.integratedLufs()) << "\n"
-            << "  latency       " << latencyFrames << " samples ("
-            << fixed(latencyFrames * 1000.0 / rate, 2) << " ms)"
-            << (options.align ? ", removed by --align" : "") << "\n"
-            << "  CPU time      " << fixed(cpuSeconds, 3) << " s";
-  if (cpuSeconds > 0.0) std::cout << ", " << fixed(seconds / cpuSeconds, 0) << "x real time";
-  std::cout << "\n";
-  if (ranges.seen) {
-    std::cout << "  meter ranges (dB, lowest .. highest over the blocks)\n";
-    for (const RangeLine& line : kRangeLines)
-      std::cout << "    " << padded(line.words, 20) << fixed(ranges.low[line.meter], 1) << " .. "
-                << fixed(ranges.high[line.meter], 1) << "\n";
+void ProcessRun::warnAboutInput() const {
+  if (inStats_.fullScaleSamples > 0)
+    warn(options_.input + ": " + std::to_string(inStats_.fullScaleSamples) +
+         " samples at full scale: the recording is clipped, and what clipping cut off cannot be "
+         "restored");
+  const sf_count_t declared = input_.declaredFrames();
+  if (declared > static_cast<sf_count_t>(framesIn_))
+    warn(options_.input + " is shorter than its header says: " + fixedText(framesIn_ / rate_, 2) +
+         " s present of " + fixedText(static_cast<double>(declared) / rate_, 2) +
+         " s (the file was cut off); the part present was processed");
+}
+
+std::string ProcessRun::summary() const {
+  RunFacts facts;
+  facts.input = options_.input;
+  facts.output = options_.output;
+  facts.inputFormat = SoundFile::describe(info_.format);
+  facts.outputFormat = SoundFile::describe(outputFormat_);
+  facts.origin = origin_;
+  facts.channels = channels_;
+  facts.sampleRate = info_.samplerate;
+  facts.seconds = framesIn_ / rate_;
+  facts.latencyFrames = latencyFrames_;
+  facts.aligned = options_.align;
+  facts.cpuSeconds = cpuSeconds_;
+  return summaryText(facts, inStats_, outStats_, inFigures_, outFigures_, ranges_);
+}
+
+void ProcessRun::writeReports(const std::string& summary) const {
+  if (options_.reportFile) {
+    writeReport(*options_.reportFile,
+                {options_.input + " -> " + options_.output, summary, &*inPicture_, &*outPicture_,
+                 log_.samples()},
+                options_.spectrogramsFile.value_or(""));
+  } else if (options_.spectrogramsFile) {
+    writeSpectrograms(*options_.spectrogramsFile, *inPicture_, *outPicture_);
   }
+}
+
+int run(const ProcessOptions& options) {
+  ProcessRun run(options);
+  run.processBlocks();
+  run.warnAboutInput();
+  const std::string summary = run.summary();
+  run.writeReports(summary);
+  if (!options.quiet) std::cout << summary;
   return 0;
 }
 
@@ -406,20 +369,17 @@ int run(const ProcessOptions& options) {
 
 int main(int argc, char** argv) {
   using namespace vorlund;
-  try {
-    const ProcessOptions options = parseProcessOptions(commandLineArguments(argc, argv));
-    if (options.help) {
-      std::cout << processUsage();
-      return 0;
-    }
-    return run(options);
-  } catch (const ProcessError& error) {
-    std::cout.flush();
-    std::cerr << "vorlund-process: " << error.what() << "\n";
-    return static_cast<int>(error.code());
-  } catch (const std::exception& error) {
-    std::cout.flush();
-    std::cerr << "vorlund-process: " << error.what() << "\n";
-    return static_cast<int>(ProcessExit::apoFailure);
-  }
+  return runTool("vorlund-process", static_cast<int>(ProcessExit::apoFailure), argc, argv,
+                 [](const std::vector<std::string>& arguments) {
+                   const ProcessOptions options = parseProcessOptions(arguments);
+                   if (options.help) {
+                     std::cout << processUsage();
+                     return 0;
+                   }
+                   if (options.version) {
+                     std::cout << versionLine() << "\n";
+                     return 0;
+                   }
+                   return run(options);
+                 });
 }

@@ -4,12 +4,15 @@
 #include <cstdlib>
 
 #include "process_error.h"
+#include "sound_file.h"
 
 namespace vorlund {
 namespace {
 
 constexpr double kMinBlockMs = 1.0;
 constexpr double kMaxBlockMs = 100.0;
+constexpr double kMinMetersIntervalMs = 1.0;
+constexpr double kMaxMetersIntervalMs = 60000.0;
 
 [[noreturn]] void usageError(const std::string& message) {
   throw ProcessError(ProcessExit::usage, message + "\n(try 'vorlund-process --help')");
@@ -25,6 +28,24 @@ double positiveNumber(const std::string& option, const std::string& text, double
   return value;
 }
 
+// `text` broken at spaces into lines of at most `width` characters, each indented.
+std::string wrapped(const std::string& text, std::size_t indent, std::size_t width) {
+  std::string result, line(indent, ' ');
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(start, end - start);
+    if (line.size() > indent && line.size() + 1 + word.size() > width) {
+      result += line + "\n";
+      line.assign(indent, ' ');
+    }
+    line += (line.size() > indent ? " " : "") + word;
+    start = end + 1;
+  }
+  return result + line;
+}
+
 }  // namespace
 
 ProcessOptions parseProcessOptions(const std::vector<std::string>& arguments) {
@@ -38,6 +59,8 @@ ProcessOptions parseProcessOptions(const std::vector<std::string>& arguments) {
     };
     if (argument == "-h" || argument == "--help") {
       options.help = true;
+    } else if (argument == "--version") {
+      options.version = true;
     } else if (argument == "--params") {
       options.paramsFile = value();
     } else if (argument == "--preset") {
@@ -52,10 +75,15 @@ ProcessOptions parseProcessOptions(const std::vector<std::string>& arguments) {
       options.format = value();
     } else if (argument == "--meters") {
       options.metersFile = value();
+    } else if (argument == "--report") {
+      options.reportFile = value();
+    } else if (argument == "--spectrograms") {
+      options.spectrogramsFile = value();
     } else if (argument == "--block-ms") {
       options.blockMs = positiveNumber(argument, value(), kMinBlockMs, kMaxBlockMs);
     } else if (argument == "--meters-interval") {
-      options.metersIntervalMs = positiveNumber(argument, value(), 1.0, 60000.0);
+      options.metersIntervalMs =
+          positiveNumber(argument, value(), kMinMetersIntervalMs, kMaxMetersIntervalMs);
     } else if (argument == "--align") {
       options.align = true;
     } else if (argument == "--quiet") {
@@ -66,7 +94,7 @@ ProcessOptions parseProcessOptions(const std::vector<std::string>& arguments) {
       files.push_back(argument);
     }
   }
-  if (options.help) return options;
+  if (options.help || options.version) return options;
   if (files.size() != 2) usageError("give exactly one input and one output file");
   options.input = files[0];
   options.output = files[1];
@@ -74,24 +102,37 @@ ProcessOptions parseProcessOptions(const std::vector<std::string>& arguments) {
 }
 
 std::string processUsage() {
-  return "usage: vorlund-process [options] IN OUT\n\n"
+  return std::string() +
+         "usage: vorlund-process [options] IN OUT\n\n"
          "Runs a recording through the Vorlund microphone effect as the audio engine would:\n"
          "the library is loaded through its exports, the record handed over in a private data\n"
          "folder, and the file fed block by block. Reads what libsndfile reads (WAV, FLAC,\n"
-         "Ogg, ...); writes OUT in IN's format unless --format says otherwise.\n\n"
+         "Ogg, ...); writes OUT in the container its extension names (out.flac: FLAC), with\n"
+         "IN's sample format where the container holds it, unless --format says otherwise.\n"
+         "The effect is mono: a file of several channels is processed as their mean, and the\n"
+         "result written to every channel.\n\n"
          "options:\n"
          "  --params FILE        a record file (text form, or a 524-byte params.bin)\n"
-         "  --preset NAME        a shipped preset (see 'vorlund-ctl presets')\n"
-         "  --presets-dir DIR    where the presets are (default: beside this program)\n"
+         "  --preset NAME        a shipped or saved preset (see 'vorlund-ctl presets')\n"
+         "  --presets-dir DIR    take the shipped presets from DIR instead of those built in\n"
          "  --set NAME=VALUE     one field on top of the above; repeatable\n"
          "  --library FILE       the effect library (default: beside this program, then the\n"
          "                       build tree)\n"
-         "  --format NAME        output format: wav16, wav24, wav32, wavf, flac16, flac24, ogg\n"
-         "  --block-ms MS        block length (default 10)\n"
+         "  --format NAME        output format, whatever OUT's name: " +
+         SoundFile::formatNames() +
+         "\n"
+         "  --block-ms MS        block length, 1 to 100 (default 10)\n"
          "  --align              remove the effect's latency so output lines up with input\n"
          "  --meters FILE.csv    write the published meters once per interval\n"
-         "  --meters-interval MS the meters' interval (default 100)\n"
-         "  --quiet              no progress bar and no summary\n\n"
+         "  --report FILE.html   a page of the run: spectrograms of input and output, the\n"
+         "                       meters over time as plots, and the summary\n"
+         "  --spectrograms FILE.png  the report's spectrograms as a picture of their own\n"
+         "  --meters-interval MS the meters' interval, 1 to 60000 (default 100)\n"
+         "  --quiet              no progress bar and no summary\n"
+         "  --version            this program's version\n\n"
+         "formats (--format, or OUT's extension):\n" +
+         wrapped(SoundFile::formatNames(), 2, 78) +
+         "\n\n"
          "exit codes:\n"
          "  0  done\n"
          "  1  bad command line\n"

@@ -1,4 +1,4 @@
-// shared.bin as the control application uses it: opened for reading and writing but never
+// shared.bin as the tools use it: opened for reading and writing but never
 // created or grown, mapped only as far as the block, and trusted only when its header is the
 // one the effect writes. The header belongs to the effect; this side never writes it.
 #pragma once

@@ -1,4 +1,4 @@
-#include "stream_state.h"
+#include "common/stream_state.h"
 
 #include "platform/system.h"
 

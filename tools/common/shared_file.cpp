@@ -1,6 +1,8 @@
-#include "shared_file.h"
+#include "common/shared_file.h"
 
 #include <cstdio>
+
+#include "common/system_error_text.h"
 
 namespace vorlund {
 namespace {
@@ -74,7 +76,8 @@ std::string SharedFile::problem() const {
              "that could not create it runs in parameter-file mode, reading params.bin)";
     case State::noPermission:
       return "no permission to open " + file +
-             " for reading and writing (access denied, error 5); run as a user who may write "
+             " for reading and writing: " + systemErrorText(ERROR_ACCESS_DENIED) +
+             "; run as a user who may write "
              "the data folder, or check that it is a file and not a folder";
     case State::tooShort:
       std::snprintf(detail, sizeof detail, "it is %llu bytes long, a block needs %u",
@@ -93,9 +96,7 @@ std::string SharedFile::problem() const {
                     size_, SharedBlock::kSize);
       return notOurs + detail;
     case State::failed:
-      std::snprintf(detail, sizeof detail, " cannot be used (Win32 error %lu)",
-                    static_cast<unsigned long>(error_));
-      return file + detail;
+      return file + " cannot be used: " + systemErrorText(error_);
   }
   return {};
 }

@@ -1,0 +1,280 @@
+#include "run_report.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <numbers>
+#include <string_view>
+
+#include "common/number_text.h"
+#include "common/record_file.h"
+#include "common/recording_figures.h"
+#include "engine/meter_table.h"
+#include "process_error.h"
+
+namespace vorlund {
+namespace {
+
+// The picture: a logarithmic frequency axis from kLowestHz up, levels from kFloorDb (black)
+// to kTopDb (white-yellow).
+constexpr int kRows = 256;
+constexpr int kGap = 6;
+constexpr double kLowestHz = 50.0;
+constexpr double kHighestHz = 20000.0;
+constexpr float kFloorDb = -110.0f;
+constexpr float kTopDb = -20.0f;
+
+struct Rgb {
+  unsigned char r, g, b;
+};
+
+// Black, deep violet, red, orange, pale yellow: dark for quiet, bright for loud.
+Rgb colour(float db) {
+  constexpr Rgb kStops[] = {
+      {0, 0, 4}, {80, 18, 123}, {182, 54, 121}, {251, 136, 97}, {252, 253, 191}};
+  constexpr int kSpans = static_cast<int>(std::size(kStops)) - 1;
+  const float t = std::clamp((db - kFloorDb) / (kTopDb - kFloorDb), 0.0f, 1.0f) * kSpans;
+  const int i = std::min(static_cast<int>(t), kSpans - 1);
+  const float f = t - static_cast<float>(i);
+  const auto mix = [f](unsigned char a, unsigned char b) {
+    return static_cast<unsigned char>(std::lround(a + (b - a) * f));
+  };
+  return {mix(kStops[i].r, kStops[i + 1].r), mix(kStops[i].g, kStops[i + 1].g),
+          mix(kStops[i].b, kStops[i + 1].b)};
+}
+
+std::string escaped(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else if (c == '&') {
+      out += "&amp;";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string base64(const std::vector<unsigned char>& bytes) {
+  constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+    std::uint32_t v = std::uint32_t{bytes[i]} << 16;
+    if (n > 1) v |= std::uint32_t{bytes[i + 1]} << 8;
+    if (n > 2) v |= bytes[i + 2];
+    for (std::size_t k = 0; k < 4; ++k) out += k <= n ? kDigits[(v >> (18 - 6 * k)) & 63] : '=';
+  }
+  return out;
+}
+
+// One meter over time as an SVG line plot with its range written beside it.
+std::string plot(const std::vector<MeterSample>& samples, std::string_view title,
+                 const auto& value) {
+  constexpr int kWidth = 800, kHeight = 110, kLeft = 60, kTop = 8;
+  if (samples.empty()) return {};
+  double low = std::numeric_limits<double>::infinity(), high = -low;
+  for (const MeterSample& s : samples) {
+    low = std::min(low, value(s.reading));
+    high = std::max(high, value(s.reading));
+  }
+  if (!std::isfinite(low) || !std::isfinite(high)) return {};
+  const double span = std::max(high - low, 1.0);
+  const double end = std::max(samples.back().seconds, 1e-3);
+  std::string points;
+  for (const MeterSample& s : samples) {
+    const double x = kLeft + (kWidth - kLeft - 4) * s.seconds / end;
+    const double y = kTop + (kHeight - 2 * kTop) * (high - value(s.reading)) / span;
+    points += fixedText(x, 1) + "," + fixedText(y, 1) + " ";
+  }
+  std::string svg =
+      "<figure><figcaption>" + escaped(title) + ", over " + fixedText(end, 1) + " s</figcaption>\n";
+  svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(kWidth) +
+         "\" height=\"" + std::to_string(kHeight) + "\" viewBox=\"0 0 " + std::to_string(kWidth) +
+         " " + std::to_string(kHeight) + "\">\n";
+  svg += "<rect x=\"" + std::to_string(kLeft) + "\" y=\"0\" width=\"" +
+         std::to_string(kWidth - kLeft) + "\" height=\"" + std::to_string(kHeight) +
+         "\" fill=\"#f6f6f6\"/>\n";
+  svg += "<text x=\"4\" y=\"" + std::to_string(kTop + 8) + "\">" + fixedText(high, 1) +
+         "</text>\n<text x=\"4\" y=\"" + std::to_string(kHeight - kTop) + "\">" +
+         fixedText(low, 1) + "</text>\n";
+  svg += "<polyline fill=\"none\" stroke=\"#6a1b9a\" stroke-width=\"1.5\" points=\"" + points +
+         "\"/>\n</svg></figure>\n";
+  return svg;
+}
+
+const MeterField* meterByKey(std::string_view key) {
+  for (const MeterField& meter : kMeterFields)
+    if (meter.key == key) return &meter;
+  return nullptr;
+}
+
+std::size_t meterIndex(const MeterField* meter) {
+  return static_cast<std::size_t>(meter - kMeterFields.data());
+}
+
+void writePng(png_structp png, png_bytep data, png_size_t length) {
+  auto* bytes = static_cast<std::vector<unsigned char>*>(png_get_io_ptr(png));
+  bytes->insert(bytes->end(), data, data + length);
+}
+
+void save(const std::string& file, const void* data, std::size_t size) {
+  std::ofstream out(pathFromUtf8(file), std::ios::binary | std::ios::trunc);
+  out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+  out.close();
+  if (!out) throw ProcessError(ProcessExit::inputFile, "cannot write " + file);
+}
+
+}  // namespace
+
+Spectrogram::Spectrogram(double sampleRate, int channels, std::size_t expectedFrames,
+                         std::size_t columns)
+    : sampleRate_(sampleRate),
+      channels_(channels),
+      hop_(std::max<std::size_t>(kFftSize / 4, expectedFrames / std::max<std::size_t>(columns, 1))),
+      ring_(kFftSize, 0.0f),
+      window_(hannWindow(kFftSize)),
+      re_(kFftSize),
+      im_(kFftSize) {
+  fft_.setup(kFftSize);
+}
+
+void Spectrogram::add(const float* interleaved, std::size_t frames) {
+  for (std::size_t i = 0; i < frames; ++i) {
+    float sum = 0.0f;
+    for (int c = 0; c < channels_; ++c) sum += interleaved[i * channels_ + c];
+    ring_[next_] = sum / static_cast<float>(channels_);
+    next_ = (next_ + 1) % ring_.size();
+    ++seen_;
+    if (seen_ >= static_cast<std::size_t>(kFftSize) && (seen_ - kFftSize) % hop_ == 0) addColumn();
+  }
+}
+
+void Spectrogram::addColumn() {
+  double windowSum = 0.0;
+  for (int n = 0; n < kFftSize; ++n) {
+    re_[n] = static_cast<float>(ring_[(next_ + n) % ring_.size()] * window_[n]);
+    im_[n] = 0.0f;
+    windowSum += window_[n];
+  }
+  fft_.forwardReal(re_.data(), im_.data());
+  std::vector<float>& column = columns_.emplace_back(kFftSize / 2 + 1);
+  for (int k = 0; k <= kFftSize / 2; ++k) {
+    const double amplitude = 2.0 * std::hypot(re_[k], im_[k]) / windowSum;
+    column[k] = static_cast<float>(20.0 * std::log10(std::max(amplitude, 1e-12)));
+  }
+}
+
+float Spectrogram::levelDb(std::size_t column, int bin) const {
+  return columns_[column][static_cast<std::size_t>(bin)];
+}
+
+std::vector<unsigned char> spectrogramPng(const Spectrogram& input, const Spectrogram& output) {
+  const std::size_t width =
+      std::max<std::size_t>(1, std::max(input.columnCount(), output.columnCount()));
+  const int height = 2 * kRows + kGap;
+  std::vector<unsigned char> pixels(width * static_cast<std::size_t>(height) * 3, 255);
+  const double top = std::min(kHighestHz, input.sampleRate() / 2.0);
+  const double binHz = input.sampleRate() / Spectrogram::kFftSize;
+  for (int half = 0; half < 2; ++half) {
+    const Spectrogram& picture = half == 0 ? input : output;
+    for (int row = 0; row < kRows; ++row) {
+      // The bins between this row's frequency and the next row's, the loudest shown.
+      const auto frequency = [&](double r) {
+        return kLowestHz * std::pow(top / kLowestHz, 1.0 - r / kRows);
+      };
+      const int upper =
+          std::min(Spectrogram::kFftSize / 2, static_cast<int>(frequency(row) / binHz));
+      const int lower = std::min(upper, static_cast<int>(frequency(row + 1.0) / binHz));
+      for (std::size_t column = 0; column < picture.columnCount(); ++column) {
+        float db = kFloorDb;
+        for (int bin = lower; bin <= upper; ++bin) db = std::max(db, picture.levelDb(column, bin));
+        const Rgb c = colour(db);
+        unsigned char* p =
+            &pixels[((static_cast<std::size_t>(half * (kRows + kGap) + row)) * width + column) * 3];
+        p[0] = c.r;
+        p[1] = c.g;
+        p[2] = c.b;
+      }
+    }
+  }
+  std::vector<unsigned char> bytes;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+  if (png == nullptr || info == nullptr || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    throw ProcessError(ProcessExit::inputFile, "cannot make the spectrogram picture");
+  }
+  png_set_write_fn(png, &bytes, writePng, nullptr);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (int row = 0; row < height; ++row)
+    png_write_row(png, &pixels[static_cast<std::size_t>(row) * width * 3]);
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return bytes;
+}
+
+void writeReport(const std::string& path, const ReportContent& content,
+                 const std::string& pngPath) {
+  const std::vector<unsigned char> png = spectrogramPng(*content.input, *content.output);
+  const double top = std::min(kHighestHz, content.input->sampleRate() / 2.0);
+  std::string html =
+      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>Vorlund: " +
+      escaped(content.title) +
+      "</title>\n<style>body{font-family:sans-serif;margin:2em;max-width:60em}"
+      "img{image-rendering:pixelated;width:100%;max-width:60em}figure{margin:0.5em 0}"
+      "figcaption{font-weight:bold}pre{background:#f6f6f6;padding:1em}"
+      "svg text{font-size:11px}</style></head><body>\n";
+  html += "<h1>What the effect did</h1>\n<p>" + escaped(content.title) + "</p>\n";
+  html +=
+      "<h2>Spectrograms</h2>\n<p>Above: the input; below: the output. Time runs to the "
+      "right; frequency up, on a logarithmic scale from " +
+      fixedText(kLowestHz, 0) + " Hz to " + fixedText(top / 1000.0, 1) +
+      " kHz; brightness is level, from " + fixedText(kFloorDb, 0) + " dBFS (black) to " +
+      fixedText(kTopDb, 0) + " dBFS and above (pale yellow).</p>\n";
+  html += "<img alt=\"spectrograms of input and output\" src=\"data:image/png;base64," +
+          base64(png) + "\">\n";
+  html += "<h2>Meters over time</h2>\n";
+  struct Series {
+    const char* key;
+    const char* title;
+  };
+  constexpr Series kSeries[] = {
+      {"noiseSuppressionDb", "noise suppression (dB)"},
+      {"gateGainDb", "gate (dB)"},
+      {"compressorReductionDb", "compression (dB)"},
+      {"agcGainDb", "AGC gain (dB)"},
+      {"limiterGainDb", "limiting (dB)"},
+      {"inputBackgroundDb", "background (dBFS)"},
+  };
+  for (const Series& series : kSeries) {
+    const std::size_t index = meterIndex(meterByKey(series.key));
+    html += plot(content.meters, series.title,
+                 [index](const StreamReading& r) { return static_cast<double>(r.meters[index]); });
+  }
+  html += plot(content.meters, "voice activity (1: voice)",
+               [](const StreamReading& r) { return r.voiceActive ? 1.0 : 0.0; });
+  if (content.meters.empty()) html += "<p>The effect published no meters.</p>\n";
+  html += "<h2>Summary</h2>\n<pre>" + escaped(content.summary) + "</pre>\n</body></html>\n";
+
+  save(path, html.data(), html.size());
+  if (!pngPath.empty()) save(pngPath, png.data(), png.size());
+}
+
+void writeSpectrograms(const std::string& path, const Spectrogram& input,
+                       const Spectrogram& output) {
+  const std::vector<unsigned char> png = spectrogramPng(input, output);
+  save(path, png.data(), png.size());
+}
+
+}  // namespace vorlund
