@@ -57,7 +57,7 @@ class DeEsser {
     constexpr float kCutPerDbOver = 1.5f;
     constexpr float kSmallestRatio = 1e-10f;
     constexpr float kFloorDb = -200.0f;
-    const float ratioDb = ratio > kSmallestRatio ? 20.0f * std::log10(ratio) : kFloorDb;
+    const float ratioDb = ratio > kSmallestRatio ? 20.0f * fastLog10(ratio) : kFloorDb;
     const float over = ratioDb - relativeThresholdDb_;
     if (!(over > 0.0f)) return 1.0f;
     const float cutDb = kCutPerDbOver * over;

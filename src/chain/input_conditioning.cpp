@@ -3,13 +3,14 @@
 #include <numbers>
 
 #include "chain/dc_blocker.h"
+#include "chain/fast_math.h"
 #include "chain/high_pass_filter.h"
 
 namespace vorlund {
 
 void DcBlocker::prepare(double sampleRate) noexcept {
   pole_ = sampleRate > 0.0
-              ? static_cast<float>(std::exp(-2.0 * std::numbers::pi * kCornerHz / sampleRate))
+              ? static_cast<float>(designExp(-2.0 * std::numbers::pi * kCornerHz / sampleRate))
               : 0.0f;
 }
 

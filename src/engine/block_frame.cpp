@@ -46,6 +46,13 @@ void foldFrames(const float* in, float* mono, std::uint32_t k, std::uint32_t cha
 
 }  // namespace
 
+std::uint32_t effectSwitches(const ParameterBlock& params) noexcept {
+  const auto bit = [](Bool32 on, EffectSwitch which) { return on != 0 ? which : 0u; };
+  return bit(params.bypass, kBypassSwitch) | bit(params.nsEnabled, kSuppressorSwitch) |
+         bit(params.agcEnabled, kAgcSwitch) | bit(params.eqEnabled, kEqualizerSwitch) |
+         bit(params.compEnabled, kCompressorSwitch) | bit(params.limiterEnabled, kLimiterSwitch);
+}
+
 void BlockFrame::sizeBuffers(std::uint32_t maxFrames, std::uint32_t maxOutputFrames) {
   maxFrameCount = maxFrames;
   maxOutputFrameCount = maxOutputFrames;
@@ -115,6 +122,7 @@ bool BlockFrame::applyRecord(SharedBlock& block) noexcept {
   if (!readSnapshot(block, stagingRecord, counter)) return false;
   sanitise(stagingRecord);
   chain.params = stagingRecord;
+  switches.store(effectSwitches(chain.params), std::memory_order_relaxed);
   if (chain.prepared) chain.update();
   lastAppliedCounter = counter;
   return true;

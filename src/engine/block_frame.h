@@ -19,8 +19,22 @@
 
 namespace vorlund {
 
+// The switches GetEffectsList reports, one bit each, so a configuration thread can read them
+// in one atomic load while the real-time thread replaces the record.
+enum EffectSwitch : std::uint32_t {
+  kBypassSwitch = 1u << 0,
+  kSuppressorSwitch = 1u << 1,
+  kAgcSwitch = 1u << 2,
+  kEqualizerSwitch = 1u << 3,
+  kCompressorSwitch = 1u << 4,
+  kLimiterSwitch = 1u << 5,
+};
+std::uint32_t effectSwitches(const ParameterBlock& params) noexcept;
+
 class BlockFrame {
  public:
+  BlockFrame() noexcept { switches.store(effectSwitches(chain.params), std::memory_order_relaxed); }
+
   // Largest magnitude a folded mono sample may have (+60 dBFS); NaN and infinities become 0.
   static constexpr float kSampleLimit = 1000.0f;
   // Extra room past maxFrameCount in the mono buffer.
@@ -71,6 +85,8 @@ class BlockFrame {
   std::uint32_t maxFrameCount = 0;
   std::uint32_t maxOutputFrameCount = 0;
   std::atomic<std::int32_t> resetRequested{0};
+  // effectSwitches() of the record in force; stored whenever the record is replaced.
+  std::atomic<std::uint32_t> switches{0};
   std::uint32_t lastAppliedCounter = kNoRecordApplied;
   std::uint32_t lastRelearnCounter = 0;
   std::int64_t blockCount = 0;

@@ -50,6 +50,9 @@ HRESULT ProcessingLifecycle::lockForProcess(UINT32 numInputConnections,
     // Read whatever the counter says: a record written while unlocked is taken now.
     if (block != nullptr && !frame.applyRecord(*block))
       frame.lastAppliedCounter = BlockFrame::kNoRecordApplied;
+    // prepare() set the mute ramp from the record before this one: start from the new
+    // record's mute, so a stream locked muted is silent from its first sample.
+    frame.chain.reset();
   } catch (...) {
     return E_OUTOFMEMORY;
   }
@@ -81,10 +84,17 @@ HRESULT ProcessingLifecycle::unlockForProcess() {
 
 // The statistics line, then one active stream fewer in the shared block.
 void ProcessingLifecycle::endStream() {
-  logLine("UnlockForProcess: %lld blocks, peak in %.1f dB, out %.1f dB",
-          static_cast<long long>(frame.blockCount),
-          static_cast<double>(amplitudeToDb(frame.peakInput)),
-          static_cast<double>(amplitudeToDb(frame.peakOutput)));
+  const double peakIn = amplitudeToDb(frame.peakInput);
+  const double peakOut = amplitudeToDb(frame.peakOutput);
+  const auto blocks = static_cast<long long>(frame.blockCount);
+  // The count of recoveries from a poisoned filter state only when there were any, so the
+  // line of a sound stream keeps its usual form.
+  if (const std::uint32_t recoveries = frame.chain.recoveryCount(); recoveries != 0) {
+    logLine("UnlockForProcess: %lld blocks, peak in %.1f dB, out %.1f dB, recovered %u", blocks,
+            peakIn, peakOut, recoveries);
+  } else {
+    logLine("UnlockForProcess: %lld blocks, peak in %.1f dB, out %.1f dB", blocks, peakIn, peakOut);
+  }
   if (SharedBlock* block = frame.channel.activeBlock()) publishStreamEnd(*block);
 }
 

@@ -1,6 +1,10 @@
 #include "platform/environment.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <cstring>
 
@@ -66,6 +70,21 @@ Path userStateFolder() noexcept {
 
 Path windowsTempFolder() noexcept {
   return Path::fromUtf8("/tmp");
+}
+
+Path logTempFolder() noexcept {
+  const char* base = getenv("TMPDIR");
+  if (base == nullptr || base[0] != '/') base = "/tmp";
+  char folder[Path::kCapacity];
+  const int n = std::snprintf(folder, sizeof folder, "%s/vorlund-%lu", base,
+                              static_cast<unsigned long>(geteuid()));
+  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof folder) return Path::invalid();
+  mkdir(folder, 0700);  // an existing one is checked like a new one
+  struct stat info {};
+  if (lstat(folder, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid() ||
+      (info.st_mode & 077) != 0)
+    return Path::invalid();
+  return Path::fromNative(folder);
 }
 
 bool setEnvironmentVariable(const char* name, const char* value) noexcept {

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,12 @@
 extern char** environ;
 
 namespace vorlund {
+
+bool processIsRunning(std::uint32_t id) noexcept {
+  const auto pid = static_cast<pid_t>(id);
+  if (pid <= 0 || static_cast<std::uint32_t>(pid) != id) return false;
+  return kill(pid, 0) == 0 || errno == EPERM;
+}
 
 Path executablePath() noexcept {
   char buffer[Path::kCapacity];

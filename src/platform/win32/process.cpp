@@ -73,6 +73,15 @@ class HandleCloser {
 
 }  // namespace
 
+bool processIsRunning(std::uint32_t id) noexcept {
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+  // Access denied means it exists, as another user's process.
+  if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+}
+
 Path executablePath() noexcept {
   wchar_t buffer[Path::kCapacity];
   const DWORD n = GetModuleFileNameW(nullptr, buffer, Path::kCapacity);
