@@ -94,6 +94,10 @@ void initialiseBlock(SharedBlock& block) noexcept {
   if (!readParameterFile(parameterFilePath(), record, error)) setDefaults(record);
   // Said once here, not by the watcher: on Windows its own log line would wake it again.
   if (const char* reason = refusedFileReason(error)) logLine("params.bin refused: %s", reason);
+  initialiseBlock(block, record);
+}
+
+void initialiseBlock(SharedBlock& block, const ParameterBlock& record) noexcept {
   sharedWord(block.version).store(SharedBlock::kVersion, std::memory_order_relaxed);
   sharedWord(block.size).store(SharedBlock::kSize, std::memory_order_relaxed);
   publishRecord(block, record);

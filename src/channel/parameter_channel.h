@@ -80,6 +80,8 @@ bool readParameterFile(const Path& path, ParameterBlock& destination) noexcept;
 // Configuration thread, before any reader of `block` exists: header, the record from
 // params.bin (or the defaults) published, and the magic stored last.
 void initialiseBlock(SharedBlock& block) noexcept;
+// The same with a given record, for a block prepared before any stream runs.
+void initialiseBlock(SharedBlock& block, const ParameterBlock& record) noexcept;
 
 // The writer's side of the change-counter protocol, for whoever writes records (the
 // watcher, a control application): counter to odd, copy, counter to even.

@@ -26,6 +26,7 @@
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/system.h"
+#include "windows_commands.h"
 
 namespace vorlund {
 namespace {
@@ -399,8 +400,12 @@ ExitCode runCommand(const CtlOptions& options) {
     throw CtlError(ExitCode::usage, "no command given");
   }
 
-  ControlSession session(resolveDataFolder(options));
   const std::string_view name = command->name;
+  if (name == "devices") return runDevices(options);
+  if (name == "attach") return runAttach(options);
+  if (name == "detach") return runDetach(options);
+  if (name == "setup") return runSetup(resolveDataFolder(options));
+  ControlSession session(resolveDataFolder(options));
   if (name == "status") return runStatus(session, options);
   if (name == "show") return runShow(session, options);
   if (name == "relearn") return runRelearn(session);

@@ -20,6 +20,8 @@ enum CtlOption : unsigned {
   kOptionCount = 1u << 4,
   kOptionPort = 1u << 5,
   kOptionNoBrowser = 1u << 6,
+  kOptionAll = 1u << 7,
+  kOptionRestartAudio = 1u << 8,
 };
 
 struct CommandInfo {
@@ -52,6 +54,8 @@ struct CtlOptions {
   std::optional<std::uint32_t> count;
   std::optional<std::uint16_t> port;  // panel: the port to listen on
   bool noBrowser = false;
+  bool all = false;
+  bool restartAudio = false;
   std::vector<std::string> operands;
 };
 
