@@ -152,7 +152,8 @@ void BM_Compressor(benchmark::State& state) {
   stage.prepare(rateOf(state));
   stage.configure(true, r.compThresholdDb, r.compRatio, r.compAttackMs, r.compReleaseMs,
                   r.compKneeDb, r.compMakeupDb, r.compAutoMakeup != 0);
-  runStage(state, stage, perSample<Compressor>);
+  runStage(state, stage,
+           [](Compressor& s, float* samples, int count) { s.process(samples, count); });
 }
 
 void BM_VoiceEffect(benchmark::State& state) {

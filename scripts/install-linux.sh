@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Installs the "Vorlund microphone" for the current user, without root: the vorlund.lv2
 # bundle into ~/.lv2, the PipeWire configuration into ~/.config/pipewire/pipewire.conf.d,
-# vorlund-ctl with its presets into ~/.local/lib/vorlund (linked from ~/.local/bin), and the
-# per-user data folder
-# (~/.local/state/vorlund), then restarts the user's PipeWire. With --uninstall it removes
+# vorlund-ctl (its presets are built in) into ~/.local/lib/vorlund, linked from ~/.local/bin,
+# and the per-user data folder (~/.local/state/vorlund), then restarts the user's PipeWire. With --uninstall it removes
 # them again (the data folder and its records stay unless --purge is given too).
 # usage: scripts/install-linux.sh [--uninstall [--purge]] [BUILD_DIR]
 set -euo pipefail
@@ -21,7 +20,6 @@ done
 lv2_dir=${LV2_USER_DIR:-$HOME/.lv2}
 conf_dir=${XDG_CONFIG_HOME:-$HOME/.config}/pipewire/pipewire.conf.d
 bin_dir=$HOME/.local/bin
-# vorlund-ctl finds its presets beside its own file, so it lives there with them.
 ctl_dir=$HOME/.local/lib/vorlund
 data_dir=${XDG_STATE_HOME:-$HOME/.local/state}/vorlund
 
@@ -55,7 +53,6 @@ cp -r "$build/lv2/vorlund.lv2" "$lv2_dir/"
 cp "$root/packaging/pipewire/vorlund-microphone.conf" "$conf_dir/"
 mkdir -p "$ctl_dir"
 cp "$build/tools/vorlund-ctl" "$ctl_dir/"
-cp -r "$root/presets" "$ctl_dir/presets"
 ln -sf "$ctl_dir/vorlund-ctl" "$bin_dir/vorlund-ctl"
 echo "installed: $lv2_dir/vorlund.lv2, $conf_dir/vorlund-microphone.conf, $bin_dir/vorlund-ctl"
 echo "data folder: $data_dir"

@@ -38,9 +38,13 @@ class TempDataFolder {
     root_ = fs::temp_directory_path() / name;
     fs::create_directories(root_);
     setEnvironmentVariable("ProgramData", root_.string().c_str());
+    // The log's Temp fallback lies inside this folder too: no test writes outside its own.
+    if (const char* tmp = std::getenv("TMPDIR")) previousTmp_ = tmp;
+    setEnvironmentVariable("TMPDIR", root_.string().c_str());
     if (createDataFolder) create();
   }
   ~TempDataFolder() {
+    setEnvironmentVariable("TMPDIR", previousTmp_.empty() ? nullptr : previousTmp_.c_str());
     std::error_code ignored;
     fs::remove_all(root_, ignored);
   }
@@ -54,6 +58,7 @@ class TempDataFolder {
 
  private:
   fs::path root_;
+  std::string previousTmp_;
 };
 
 // Polls until `done` holds, for effects that other threads bring about through files;
@@ -103,10 +108,10 @@ inline std::vector<std::string> logMessages(const fs::path& path) {
   return messages;
 }
 
-// The messages this process wrote into the Temp folder's log, across one rotation (other
-// processes write there too).
+// The messages this process wrote into the Temp fallback's log, across one rotation (under
+// Wine other processes write there too).
 inline std::vector<std::string> tempLogMessages() {
-  const fs::path folder = toFsPath(windowsTempFolder());
+  const fs::path folder = toFsPath(logTempFolder());
   std::vector<std::string> messages = logMessages(folder / "apo.old.log");
   const std::vector<std::string> current = logMessages(folder / "apo.log");
   messages.insert(messages.end(), current.begin(), current.end());

@@ -4,30 +4,22 @@
 
 namespace vorlund {
 
-// The record may be replaced on the real-time thread during this call; reading each switch
-// once keeps the list self-consistent per entry, and the next call sees the new record.
-std::uint32_t activeEffectTypes(const ParameterBlock& params,
+std::uint32_t activeEffectTypes(std::uint32_t switches,
                                 std::array<GUID, kMaxEffectTypes>& types) noexcept {
-  const Bool32 bypass = params.bypass;
-  const Bool32 ns = params.nsEnabled;
-  const Bool32 agc = params.agcEnabled;
-  const Bool32 eq = params.eqEnabled;
-  const Bool32 comp = params.compEnabled;
-  const Bool32 limiter = params.limiterEnabled;
-  if (bypass != 0) return 0;
+  if ((switches & kBypassSwitch) != 0) return 0;
   std::uint32_t count = 0;
-  if (ns != 0) types[count++] = AUDIO_EFFECT_TYPE_NOISE_SUPPRESSION;
-  if (agc != 0) types[count++] = AUDIO_EFFECT_TYPE_AUTOMATIC_GAIN_CONTROL;
-  if (eq != 0) types[count++] = AUDIO_EFFECT_TYPE_EQUALIZER;
-  if (comp != 0 || limiter != 0) types[count++] = AUDIO_EFFECT_TYPE_DYNAMIC_RANGE_COMPRESSION;
+  if ((switches & kSuppressorSwitch) != 0) types[count++] = AUDIO_EFFECT_TYPE_NOISE_SUPPRESSION;
+  if ((switches & kAgcSwitch) != 0) types[count++] = AUDIO_EFFECT_TYPE_AUTOMATIC_GAIN_CONTROL;
+  if ((switches & kEqualizerSwitch) != 0) types[count++] = AUDIO_EFFECT_TYPE_EQUALIZER;
+  if ((switches & (kCompressorSwitch | kLimiterSwitch)) != 0)
+    types[count++] = AUDIO_EFFECT_TYPE_DYNAMIC_RANGE_COMPRESSION;
   return count;
 }
 
-HRESULT getEffectsList(const ParameterBlock& params, LPGUID* ppEffectsIds,
-                       UINT* pcEffects) noexcept {
+HRESULT getEffectsList(std::uint32_t switches, LPGUID* ppEffectsIds, UINT* pcEffects) noexcept {
   if (ppEffectsIds == nullptr || pcEffects == nullptr) return E_POINTER;
   std::array<GUID, kMaxEffectTypes> types;
-  const std::uint32_t count = activeEffectTypes(params, types);
+  const std::uint32_t count = activeEffectTypes(switches, types);
   *pcEffects = count;
   *ppEffectsIds = nullptr;
   if (count == 0) return S_OK;

@@ -158,7 +158,8 @@ HRESULT MicApo::UnlockForProcess() {
 }
 
 HRESULT MicApo::GetEffectsList(LPGUID* ppEffectsIds, UINT* pcEffects, HANDLE) {
-  return getEffectsList(lifecycle_.frame.chain.params, ppEffectsIds, pcEffects);
+  // The record itself belongs to the real-time thread; its switches are published apart.
+  return getEffectsList(lifecycle_.frame.switchesInForce(), ppEffectsIds, pcEffects);
 }
 
 HRESULT MicApo::GetControllableSystemEffectsList(AUDIO_SYSTEMEFFECT** effects, UINT* numEffects,

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "chain/fast_math.h"
 namespace vorlund {
 
 void designBiquad(BiquadSection& s, FilterType type, double sampleRate, double frequency,
@@ -12,12 +13,12 @@ void designBiquad(BiquadSection& s, FilterType type, double sampleRate, double f
     s.setIdentity();
     return;
   }
-  const double a = std::pow(10.0, gainDb / 40.0);
+  const double a = designExp10(gainDb / 40.0);
   const double qc = std::max(q, 0.05);
   const double f = std::min(0.49 * sampleRate, std::max(5.0, frequency));
   const double w0 = 2.0 * std::numbers::pi * f / sampleRate;
-  const double c = std::cos(w0);
-  const double sn = std::sin(w0);
+  const double c = designCos(w0);
+  const double sn = designSin(w0);
   const double alpha = sn / (2.0 * qc);
   const double r = std::sqrt(a);
 
@@ -105,7 +106,7 @@ void designBiquad(BiquadSection& section, int type, double sampleRate, double fr
 
 float smoothingCoefficient(double timeMs, double sampleRate) noexcept {
   if (!(timeMs > 0.0) || !(sampleRate > 0.0)) return 0.0f;
-  return static_cast<float>(std::exp(-1000.0 / (timeMs * sampleRate)));
+  return static_cast<float>(designExp(-1000.0 / (timeMs * sampleRate)));
 }
 
 }  // namespace vorlund

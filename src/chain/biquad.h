@@ -16,6 +16,10 @@ enum class FilterType : int {
   AllPass = 7,
 };
 
+// State magnitude past which a section has run away: 60 dB above the largest input sample. A
+// section redesigned abruptly every block keeps a state that may grow without bound.
+inline constexpr float kRunawayState = 1e6f;
+
 // Transposed direct form II; coefficients are already divided by a0.
 struct BiquadSection {
   float b0 = 1.0f;
@@ -33,6 +37,11 @@ struct BiquadSection {
     return y;
   }
   void reset() noexcept { z1 = z2 = 0.0f; }
+  // False for a NaN, an infinity or a runaway state.
+  bool stateIsSound() const noexcept {
+    return z1 <= kRunawayState && z1 >= -kRunawayState && z2 <= kRunawayState &&
+           z2 >= -kRunawayState;
+  }
   void setIdentity() noexcept {
     b0 = 1.0f;
     b1 = b2 = a1 = a2 = 0.0f;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "chain/biquad.h"
+#include "chain/fast_math.h"
 
 namespace vorlund {
 namespace {
@@ -36,7 +37,7 @@ void Compressor::configure(bool enabled, float thresholdDb, float ratio, float a
   }
   makeupDb_ = enabled ? makeup : 0.0f;
 
-  // Levels this far below the knee's lower edge cannot reach it through log10f's rounding (a
+  // Levels this far below the knee's lower edge cannot reach it through the logarithm's rounding (a
   // margin of 0.0009 dB against errors near 1e-5 dB), so they skip the logarithm; but only if
   // the quietest level, which never takes the logarithm, is under the knee as well.
   constexpr double kQuietLevelMargin = 1.0 - 1e-4;
@@ -44,8 +45,37 @@ void Compressor::configure(bool enabled, float thresholdDb, float ratio, float a
   if (belowKnee(kQuietestDb - thresholdDb_)) {
     const double kneeEdgeDb =
         static_cast<double>(thresholdDb_) - 0.5 * static_cast<double>(kneeDb_);
-    quietLevel_ = static_cast<float>(std::pow(10.0, kneeEdgeDb / 20.0) * kQuietLevelMargin);
+    quietLevel_ = static_cast<float>(designExp10(kneeEdgeDb / 20.0) * kQuietLevelMargin);
   }
+}
+
+void Compressor::process(float* samples, int count) noexcept {
+  if (!enabled_) return;
+  constexpr int kChunk = 256;
+  float db[kChunk];
+  for (int start = 0; start < count; start += kChunk) {
+    float* x = samples + start;
+    const int n = std::min(kChunk, count - start);
+    int i = 0;
+    for (; i + kLaneCount <= n; i += kLaneCount) store(db + i, overThresholdDb(load<Lanes>(x + i)));
+    for (; i < n; ++i) db[i] = overThresholdDb(x[i]);
+    // Taken at once and released slowly, then smoothed by the attack; the gain in dB replaces
+    // the level.
+    float held = heldReduction_;
+    float smoothed = smoothedReduction_;
+    for (i = 0; i < n; ++i) {
+      const float reduction = staticReduction(db[i]);
+      held = std::max((1.0f - release_) * reduction + release_ * held, reduction);
+      smoothed = (1.0f - attack_) * held + attack_ * smoothed;
+      db[i] = makeupDb_ - smoothed;
+    }
+    heldReduction_ = held;
+    smoothedReduction_ = smoothed;
+    for (i = 0; i + kLaneCount <= n; i += kLaneCount)
+      store(x + i, load<Lanes>(x + i) * dbToGain(load<Lanes>(db + i)));
+    for (; i < n; ++i) x[i] *= dbToGain(db[i]);
+  }
+  reductionDb_ = -smoothedReduction_;
 }
 
 void Compressor::reset() noexcept {

@@ -8,7 +8,9 @@
 #include <cmath>
 #include <limits>
 
+#include "chain/fast_math.h"
 #include "chain/gain.h"
+#include "chain/lanes.h"
 
 namespace vorlund {
 
@@ -22,23 +24,10 @@ class Compressor {
   // Real-time thread.
   void reset() noexcept;
 
-  // Real-time thread; at most one log10f and one expf per sample while enabled: levels surely
-  // below the knee need no logarithm, and a gain equal to the previous sample's no exponential.
-  float process(float x) noexcept {
-    if (!enabled_) return x;
-    const float magnitude = std::fabs(x);
-    const float reduction =
-        magnitude < quietLevel_ ? 0.0f : staticReduction(levelDb(magnitude) - thresholdDb_);
-    heldReduction_ = std::max((1.0f - release_) * reduction + release_ * heldReduction_, reduction);
-    smoothedReduction_ = (1.0f - attack_) * heldReduction_ + attack_ * smoothedReduction_;
-    reductionDb_ = -smoothedReduction_;
-    const float gainDb = makeupDb_ - smoothedReduction_;
-    if (!(gainDb == lastGainDb_)) {
-      lastGainDb_ = gainDb;
-      lastGain_ = dbToGain(gainDb);
-    }
-    return x * lastGain_;
-  }
+  // Real-time thread; the block in place. Only the held and smoothed reductions are a
+  // recursion: the levels (logarithms) go before it and the gains (exponentials) after it in
+  // vector passes of their own.
+  void process(float* samples, int count) noexcept;
 
   // Gain change after the last processed sample, dB, <= 0.
   float reductionDb() const noexcept { return reductionDb_; }
@@ -47,9 +36,16 @@ class Compressor {
   // Samples at or below 1e-6 count as -120 dBFS.
   static constexpr float kQuietest = 1e-6f;
   static constexpr float kQuietestDb = -120.0f;
+  static constexpr float kInfinity = std::numeric_limits<float>::infinity();
 
-  static float levelDb(float magnitude) noexcept {
-    return magnitude > kQuietest ? 20.0f * std::log10(magnitude) : kQuietestDb;
+  // dB of a sample above the threshold; -inf (no reduction) for magnitudes surely below the
+  // knee, whose logarithm would only confirm that.
+  template <typename T>
+  T overThresholdDb(T x) const noexcept {
+    const T magnitude = maxOf(x, -x);
+    const T db = magnitude > broadcast<T>(kQuietest) ? 20.0f * fastLog10(magnitude)
+                                                     : broadcast<T>(kQuietestDb);
+    return magnitude < broadcast<T>(quietLevel_) ? broadcast<T>(-kInfinity) : db - thresholdDb_;
   }
   bool belowKnee(float overDb) const noexcept { return -kneeDb_ > 2.0f * overDb; }
   // Reduction in dB (>= 0) for a level `overDb` above the threshold.
@@ -73,9 +69,6 @@ class Compressor {
   float makeupDb_ = 0.0f;
   // Magnitudes below this are surely under the knee (0 when that cannot be promised).
   float quietLevel_ = 0.0f;
-  // The last gain and its dB value: many consecutive samples share one.
-  float lastGainDb_ = std::numeric_limits<float>::quiet_NaN();
-  float lastGain_ = 1.0f;
   float heldReduction_ = 0.0f;
   float smoothedReduction_ = 0.0f;
   float reductionDb_ = 0.0f;

@@ -1,13 +1,12 @@
 #include "chain/dc_blocker.h"
 
-#include <cmath>
-
+#include "chain/fast_math.h"
 #include "chain/numbers.h"
 
 namespace vorlund {
 
 void DcBlocker::prepare(double sampleRate) noexcept {
-  pole_ = sampleRate > 0.0 ? static_cast<float>(std::exp(-kTwoPi * kCornerHz / sampleRate)) : 0.0f;
+  pole_ = sampleRate > 0.0 ? static_cast<float>(designExp(-kTwoPi * kCornerHz / sampleRate)) : 0.0f;
 }
 
 }  // namespace vorlund

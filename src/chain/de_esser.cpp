@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "chain/fast_math.h"
 #include "chain/gain.h"
 
 namespace vorlund {
@@ -31,14 +32,14 @@ void DeEsser::configure(bool enabled, float frequencyHz, float amount) noexcept 
   constexpr float kThresholdPerAmountDb = 12.0f;
   constexpr float kReductionAtZeroDb = 3.0f;
   constexpr float kReductionPerAmountDb = 9.0f;
-  // Band ratios this far below the relative threshold cannot reach it through log10f's
+  // Band ratios this far below the relative threshold cannot reach it through the logarithm's
   // rounding (a margin of 0.0009 dB against errors near 1e-6 dB), so they skip the logarithm.
   constexpr double kQuietRatioMargin = 1.0 - 1e-4;
   enabled_ = enabled;
   relativeThresholdDb_ = kThresholdAtZeroDb - kThresholdPerAmountDb * amount;
   maxReductionDb_ = kReductionAtZeroDb + kReductionPerAmountDb * amount;
-  quietRatio_ = static_cast<float>(
-      std::pow(10.0, static_cast<double>(relativeThresholdDb_) / 20.0) * kQuietRatioMargin);
+  quietRatio_ = static_cast<float>(designExp10(static_cast<double>(relativeThresholdDb_) / 20.0) *
+                                   kQuietRatioMargin);
   deepestGain_ = dbToGain(-maxReductionDb_);
   if (!(frequencyHz == frequency_)) {
     frequency_ = frequencyHz;

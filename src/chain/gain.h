@@ -1,10 +1,11 @@
 // Level conversions, in float, as the chain's stages and the meter publisher make them: dB to
 // linear amplitude (10^(dB/20)), amplitude to dB (20·log10) and mean square (power) to dB
-// (10·log10). Levels at or below the silence thresholds, a gain of zero and NaN all read as
+// (10·log10), all through the chain's own maths so every build gives the same bits. Levels at
+// or below the silence thresholds, a gain of zero and NaN all read as
 // kSilenceDb.
 #pragma once
 
-#include <cmath>
+#include "chain/fast_math.h"
 
 namespace vorlund {
 
@@ -16,15 +17,18 @@ constexpr float kSilentAmplitude = 1e-10f;
 constexpr float kSilentMeanSquare = 1e-20f;
 
 inline float dbToGain(float db) noexcept {
-  return std::exp(db * kDbToNeper);
+  return fastExp(db * kDbToNeper);
+}
+inline Lanes dbToGain(Lanes db) noexcept {
+  return fastExp(db * kDbToNeper);
 }
 
 inline float amplitudeToDb(float amplitude) noexcept {
-  return amplitude > kSilentAmplitude ? 20.0f * std::log10(amplitude) : kSilenceDb;
+  return amplitude > kSilentAmplitude ? 20.0f * fastLog10(amplitude) : kSilenceDb;
 }
 
 inline float meanSquareToDb(float meanSquare) noexcept {
-  return meanSquare > kSilentMeanSquare ? 10.0f * std::log10(meanSquare) : kSilenceDb;
+  return meanSquare > kSilentMeanSquare ? 10.0f * fastLog10(meanSquare) : kSilenceDb;
 }
 
 }  // namespace vorlund

@@ -46,6 +46,14 @@ constexpr bool allTriviallyCopyable = (std::is_trivially_copyable_v<Stages> && .
 static_assert(allTriviallyCopyable<BiquadSection, DcBlocker, LevelTracker, PlosiveSuppressor,
                                    NoiseGate, DeEsser, LoudnessAgc, LoudnessAgc::Ramp, Compressor>);
 
+// True when every listed section's state is sound.
+bool statesAreSound(BiquadSection* const* sections, int count) noexcept {
+  for (int i = 0; i < count; ++i) {
+    if (!sections[i]->stateIsSound()) return false;
+  }
+  return true;
+}
+
 // Runs `sectionCount` sections over the block, skewed so that they run side by side.
 void runCascade(BiquadSection* const* sections, int sectionCount, float* samples,
                 int count) noexcept {
@@ -76,6 +84,7 @@ void VoiceChain::prepare(double rate) {
   humFilter_.prepare(rate);
   voiceEffect_.prepare(rate);
   muteStep_ = 1.0f / static_cast<float>(rate * kMuteRampSeconds);
+  recoveries_ = 0;
   prepared = true;
   update();
   reset();
@@ -155,6 +164,8 @@ void VoiceChain::process(float* samples, int count) noexcept {
   compress(samples, count);
   voiceEffect_.process(samples, count);
   runOutputStage(samples, count);
+  guardOutput(samples, count);
+  guardFilterState();
 
   meters.inputBackgroundDb = inputTracker_.backgroundDb();
   meters.gateGain = gate_.gain();
@@ -243,13 +254,10 @@ void VoiceChain::shapeVoice(float* samples, int count) noexcept {
 // The automatic gain's ramp over the block, then the compressor.
 void VoiceChain::compress(float* samples, int count) noexcept {
   LoudnessAgc::Ramp ramp = agc_.finishBlock(count, voiceTracker_.voiceActive());
-  Compressor compressor = compressor_;
-  if (ramp.isUnity()) {
-    for (int i = 0; i < count; ++i) samples[i] = compressor.process(samples[i]);
-  } else {
-    for (int i = 0; i < count; ++i) samples[i] = compressor.process(ramp.apply(samples[i]));
+  if (!ramp.isUnity()) {
+    for (int i = 0; i < count; ++i) samples[i] = ramp.apply(samples[i]);
   }
-  compressor_ = compressor;
+  compressor_.process(samples, count);
 }
 
 // Output gain, then the limiter (whose delay line always runs), then the mute ramp, and the
@@ -276,6 +284,46 @@ void VoiceChain::runOutputStage(float* samples, int count) noexcept {
     out.add(y);
   }
   muteGain_ = muteGain;
+  meters.outputPeak = out.peak;
+  meters.outputMeanSquare = out.meanSquare(count);
+}
+
+// At the block boundary: when a filter's sections have gone non-finite or run away (abrupt
+// redesigns of a resonant section can make its kept state diverge), the chain starts again
+// from silence: the stages after it have taken in what it sent. Ordinary redesigns keep their
+// state; only a state no signal could have produced is cleared.
+void VoiceChain::guardFilterState() noexcept {
+  std::array<BiquadSection*, kMaxVoiceSections> sections;
+  const bool sound = statesAreSound(sections.data(), highPass_.activeSections(sections.data())) &&
+                     statesAreSound(sections.data(), humFilter_.activeSections(sections.data())) &&
+                     statesAreSound(sections.data(), equalizer_.activeSections(sections.data())) &&
+                     deEsser_.sidechain().stateIsSound() && deEsser_.split().stateIsSound();
+  if (!sound) recover();
+}
+
+// Clears every stage's signal state, the voice effect's too.
+void VoiceChain::recover() noexcept {
+  reset();
+  voiceEffect_.reset();
+  ++recoveries_;
+}
+
+// The last line of defence, read off the output measures so a sound block costs one compare: a
+// non-finite sample means some stage's state is poisoned, so the whole chain restarts and the
+// block is silent; a finite sample past the limit (the limiter switched off) is clipped to it.
+void VoiceChain::guardOutput(float* samples, int count) noexcept {
+  if (meters.outputPeak <= kOutputLimit && !std::isnan(meters.outputMeanSquare)) return;
+  bool finite = true;
+  for (int i = 0; i < count; ++i) finite = finite && std::isfinite(samples[i]);
+  if (!finite) {
+    recover();
+    std::fill(samples, samples + count, 0.0f);
+  } else {
+    for (int i = 0; i < count; ++i)
+      samples[i] = std::clamp(samples[i], -kOutputLimit, kOutputLimit);
+  }
+  BlockMeasure out;
+  for (int i = 0; i < count; ++i) out.add(samples[i]);
   meters.outputPeak = out.peak;
   meters.outputMeanSquare = out.meanSquare(count);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "chain/compressor.h"
 #include "chain/dc_blocker.h"
@@ -37,6 +38,9 @@ struct ChainMemory {
 
 class VoiceChain {
  public:
+  // Largest magnitude of an output sample (+60 dBFS, the input's own limit).
+  static constexpr float kOutputLimit = 1000.0f;
+
   VoiceChain() noexcept;
 
   // Configuration thread, unlocked; may allocate. Ends with update() and reset().
@@ -58,6 +62,9 @@ class VoiceChain {
   }
   // Real-time thread; restarts the noise suppressor's learning from its next frame.
   void relearnNoise() noexcept { suppressor_.setFrameCount(0); }
+  // Blocks after which a stage's signal state had gone non-finite or run away and was
+  // cleared, since prepare(). Written by the real-time thread; read it while none runs.
+  std::uint32_t recoveryCount() const noexcept { return recoveries_; }
   // Read-only view of the suppressor, for its learning state.
   const NoiseSuppressor& suppressor() const noexcept { return suppressor_; }
 
@@ -71,12 +78,16 @@ class VoiceChain {
   void shapeVoice(float* samples, int count) noexcept;
   void compress(float* samples, int count) noexcept;
   void runOutputStage(float* samples, int count) noexcept;
+  void guardFilterState() noexcept;
+  void guardOutput(float* samples, int count) noexcept;
+  void recover() noexcept;
 
   float inputGain_ = 1.0f;
   float outputGain_ = 1.0f;
   // Current value of the mute ramp, 0..1, and its step per sample (a full fade in 10 ms).
   float muteGain_ = 1.0f;
   float muteStep_ = 0.0f;
+  std::uint32_t recoveries_ = 0;
   DcBlocker dcBlocker_;
   HighPassFilter highPass_;
   HumFilter humFilter_;

@@ -19,8 +19,9 @@ constexpr std::size_t kLineBytes = 640;
 // A log larger than this (256 KiB) is moved to apo.old.log before the next line is written.
 constexpr std::uint64_t kRotationBytes = 0x40000;
 
-// Rotates an oversized log, then appends the line; false when the file cannot be opened.
-bool appendLine(const Path& folder, const char* line, std::uint32_t length) noexcept {
+// Rotates an oversized log, then appends the line. Returns 0, or the error that kept the file
+// from being opened.
+DWORD appendLine(const Path& folder, const char* line, std::uint32_t length) noexcept {
   Path logPath = folder;
   logPath.append("apo.log");
   Path oldPath = folder;
@@ -28,9 +29,19 @@ bool appendLine(const Path& folder, const char* line, std::uint32_t length) noex
   std::uint64_t size = 0;
   if (queryFileSize(logPath, size) && size > kRotationBytes) moveFileReplacing(logPath, oldPath);
   File file;
-  if (file.open(logPath, FileAccess::appendAlways) != ERROR_SUCCESS) return false;
-  file.write(line, length);
-  return true;
+  const DWORD error = file.open(logPath, FileAccess::appendAlways);
+  if (error == ERROR_SUCCESS) file.write(line, length);
+  return error;
+}
+
+// Stamps `message` into `line` (kLineBytes); returns the length written, 0 on failure.
+std::uint32_t stampLine(char* line, const char* message) noexcept {
+  const LocalTime t = localTime();
+  const int n = std::snprintf(line, kLineBytes, "%04d-%02d-%02d %02d:%02d:%02d [%lu] %s\r\n",
+                              t.year, t.month, t.day, t.hour, t.minute, t.second,
+                              static_cast<unsigned long>(currentProcessId()), message);
+  if (n <= 0) return 0;
+  return static_cast<std::uint32_t>(std::min<std::size_t>(n, kLineBytes - 1));
 }
 
 }  // namespace
@@ -64,16 +75,19 @@ void logLine(const char* format, ...) noexcept {
   std::vsnprintf(message, sizeof message, format, arguments);
   va_end(arguments);
 
-  const LocalTime t = localTime();
   char line[kLineBytes];
-  const int n = std::snprintf(line, sizeof line, "%04d-%02d-%02d %02d:%02d:%02d [%lu] %s\r\n",
-                              t.year, t.month, t.day, t.hour, t.minute, t.second,
-                              static_cast<unsigned long>(currentProcessId()), message);
-  if (n <= 0) return;
-  const auto length = static_cast<std::uint32_t>(std::min<std::size_t>(n, sizeof line - 1));
+  const std::uint32_t length = stampLine(line, message);
+  if (length == 0) return;
 
-  if (appendLine(dataFolder(), line, length)) return;
-  appendLine(windowsTempFolder(), line, length);
+  const DWORD error = appendLine(dataFolder(), line, length);
+  if (error == ERROR_SUCCESS) return;
+  const Path fallback = logTempFolder();
+  if (appendLine(fallback, line, length) != ERROR_SUCCESS) return;
+  // A log the data folder holds but that may not be written through is worth a word.
+  if (const char* reason = refusedFileReason(error)) {
+    std::snprintf(message, sizeof message, "apo.log in the data folder refused: %s", reason);
+    if (const std::uint32_t n = stampLine(line, message); n != 0) appendLine(fallback, line, n);
+  }
 }
 
 }  // namespace vorlund

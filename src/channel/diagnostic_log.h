@@ -1,5 +1,6 @@
 // The diagnostic log apo.log: one stamped line per event, appended in the data folder or,
-// failing that, in the Windows directory's Temp folder, rotated once to apo.old.log when it
+// failing that, in the Temp fallback (logTempFolder: the Windows directory's Temp folder, or
+// this user's private folder in /tmp), rotated once to apo.old.log when it
 // grows past 256 KiB. Logging never fails loudly: a line that cannot be written is dropped.
 // Also home of the data folder, which the parameter channel uses too.
 #pragma once

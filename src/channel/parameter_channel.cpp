@@ -1,7 +1,9 @@
 #include "channel/parameter_channel.h"
 
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <string_view>
 
 #include "channel/diagnostic_log.h"
 #include "platform/folder_watch.h"
@@ -14,6 +16,36 @@ namespace {
 void publishParameterFile(SharedBlock& block) noexcept {
   ParameterBlock record;
   if (readParameterFile(record)) publishRecord(block, record);
+}
+
+// readParameterFile, telling why the file could not be opened.
+bool readParameterFile(const Path& path, ParameterBlock& destination, DWORD& openError) noexcept {
+  File file;
+  openError = file.open(path, FileAccess::readExisting);
+  if (openError != ERROR_SUCCESS) return false;
+  ParameterBlock record;
+  std::uint32_t bytesRead = 0;
+  const DWORD error = file.read(&record, sizeof record, bytesRead);
+  file.close();
+  if (error != ERROR_SUCCESS || !isAcceptableFileRecord(record, bytesRead)) return false;
+  sanitise(record);
+  destination = record;
+  return true;
+}
+
+// True the first time it is asked for `folder`: that a folder cannot be watched is said once,
+// not by each of many objects in fallback mode (each past the system's limit on watches
+// would).
+bool firstWatchFailure(const Path& folder) noexcept {
+  static std::mutex mutex;
+  static Path lastFolder = Path::invalid();
+  const std::lock_guard<std::mutex> lock(mutex);
+  const std::basic_string_view<Path::Char> text(folder.c_str(), folder.length());
+  if (lastFolder.valid() &&
+      text == std::basic_string_view<Path::Char>(lastFolder.c_str(), lastFolder.length()))
+    return false;
+  lastFolder = folder;
+  return true;
 }
 
 }  // namespace
@@ -35,16 +67,8 @@ bool readParameterFile(ParameterBlock& destination) noexcept {
 }
 
 bool readParameterFile(const Path& path, ParameterBlock& destination) noexcept {
-  File file;
-  if (file.open(path, FileAccess::readExisting) != ERROR_SUCCESS) return false;
-  ParameterBlock record;
-  std::uint32_t bytesRead = 0;
-  const DWORD error = file.read(&record, sizeof record, bytesRead);
-  file.close();
-  if (error != ERROR_SUCCESS || !isAcceptableFileRecord(record, bytesRead)) return false;
-  sanitise(record);
-  destination = record;
-  return true;
+  DWORD ignored = ERROR_SUCCESS;
+  return readParameterFile(path, destination, ignored);
 }
 
 void publishRecord(SharedBlock& block, const ParameterBlock& record) noexcept {
@@ -66,7 +90,14 @@ void publishRecord(SharedBlock& block, const ParameterBlock& record) noexcept {
 
 void initialiseBlock(SharedBlock& block) noexcept {
   ParameterBlock record;
-  if (!readParameterFile(record)) setDefaults(record);
+  DWORD error = ERROR_SUCCESS;
+  if (!readParameterFile(parameterFilePath(), record, error)) setDefaults(record);
+  // Said once here, not by the watcher: on Windows its own log line would wake it again.
+  if (const char* reason = refusedFileReason(error)) logLine("params.bin refused: %s", reason);
+  initialiseBlock(block, record);
+}
+
+void initialiseBlock(SharedBlock& block, const ParameterBlock& record) noexcept {
   sharedWord(block.version).store(SharedBlock::kVersion, std::memory_order_relaxed);
   sharedWord(block.size).store(SharedBlock::kSize, std::memory_order_relaxed);
   publishRecord(block, record);
@@ -93,26 +124,37 @@ void ParameterChannel::open() noexcept {
     sharedFile_.close();
   }
 
+  if (const char* reason = refusedFileReason(error)) logLine("shared.bin refused: %s", reason);
   logLine("shared file unavailable (error %lu), falling back to params.bin watching",
           static_cast<unsigned long>(error));
   privateBlock_.reset(new (std::nothrow) SharedBlock{});
   if (!privateBlock_) return;
   initialiseBlock(*privateBlock_);
   activeBlock_ = privateBlock_.get();
-  if (stopEvent_.create() != ERROR_SUCCESS) return;
-  watcherThread_.start(&ParameterChannel::watchParameterFolder, this);
+  watcher_.reset(new (std::nothrow) Watcher{});
+  if (!watcher_ || watcher_->stop.create() != ERROR_SUCCESS) {
+    watcher_.reset();
+    return;
+  }
+  watcher_->block = privateBlock_.get();
+  if (watcherThread_.start(&ParameterChannel::watchParameterFolder, watcher_.get()) !=
+      ERROR_SUCCESS)
+    watcher_.reset();
 }
 
 void ParameterChannel::close() noexcept {
   if (watcherThread_.exists()) {
-    stopEvent_.set();
-    // The watcher wakes at once and ends within one settle pause and one file read; if it
-    // has not, it may still write into the private block, so keep waiting.
-    if (!watcherThread_.join(kStopWaitMs)) watcherThread_.join(kWaitForever);
+    watcher_->stop.set();
+    // The watcher wakes at once and ends within one settle pause and one file read, which
+    // never blocks. One that has not ended is stuck in the file system: it may still write
+    // into its block and wait on its event, so both are left to it.
+    if (!watcherThread_.join(kStopWaitMs)) {
+      watcherThread_.detach();
+      (void)watcher_.release();
+      (void)privateBlock_.release();
+    }
   }
-  // Only a failed wait leaves the watcher running: its block is then never freed.
-  if (watcherThread_.exists()) (void)privateBlock_.release();
-  stopEvent_.close();
+  watcher_.reset();
   sharedMapping_.close();
   sharedFile_.close();
   activeBlock_ = nullptr;
@@ -120,24 +162,34 @@ void ParameterChannel::close() noexcept {
 }
 
 void ParameterChannel::watchParameterFolder(void* argument) noexcept {
-  ParameterChannel& channel = *static_cast<ParameterChannel*>(argument);
+  Watcher& watcher = *static_cast<Watcher*>(argument);
   const Path folder = parameterFilePath().parent();
   FolderWatch watch;
+  // The lines this process logs land in the same folder; they are no parameter change.
+  watch.ignore("apo.log");
+  watch.ignore("apo.old.log");
   for (;;) {
-    if (watch.start(folder) == ERROR_SUCCESS) {
+    const DWORD error = watch.start(folder);
+    if (error != ERROR_SUCCESS) {
+      if (firstWatchFailure(folder))
+        logLine("cannot watch the data folder (error %lu), reading params.bin every %lu ms",
+                static_cast<unsigned long>(error), static_cast<unsigned long>(kRetryMs));
+      // Without a watch (past the system's limit on watches, say) the file is still read.
+      publishParameterFile(*watcher.block);
+    } else {
       // A file written before the watch was armed (while open() returned, or while the
       // folder was missing) raises no notification: read it once now.
-      publishParameterFile(*channel.privateBlock_);
+      publishParameterFile(*watcher.block);
       for (;;) {
-        if (watch.wait(channel.stopEvent_) != FolderWatch::Wake::changed) return;
+        if (watch.wait(watcher.stop) != FolderWatch::Wake::changed) return;
         sleepMilliseconds(kSettleMs);
-        publishParameterFile(*channel.privateBlock_);
+        publishParameterFile(*watcher.block);
         // Re-armed only now, so a change made during the pause or the read is not lost.
         if (watch.rearm() != ERROR_SUCCESS) break;
       }
       watch.close();
     }
-    if (channel.stopEvent_.wait(kRetryMs) == WaitResult::signalled) return;
+    if (watcher.stop.wait(kRetryMs) == WaitResult::signalled) return;
   }
 }
 

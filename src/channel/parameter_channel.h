@@ -26,8 +26,8 @@ class ParameterChannel {
   static constexpr std::uint32_t kSettleMs = 50;
   // The watcher's retry interval while the folder cannot be watched.
   static constexpr std::uint32_t kRetryMs = 2000;
-  // How long close() waits for the watcher at first; it then waits on, since the watcher
-  // may still write into the private block.
+  // How long close() waits for the watcher; one that has not ended by then (stuck in a file
+  // system call) is left to run on with its own event and block, which are never freed.
   static constexpr std::uint32_t kStopWaitMs = 5000;
 
   ParameterChannel() noexcept = default;
@@ -38,8 +38,8 @@ class ParameterChannel {
   // Configuration thread; may block and allocate (without throwing). Opens shared mode, or
   // falls back with one log line. Does nothing while a block is active.
   void open() noexcept;
-  // Configuration thread; waits for the watcher before anything it uses is freed. Safe to
-  // call twice or on a channel never opened.
+  // Configuration thread; waits a bounded time for the watcher before anything it uses is
+  // freed. Safe to call twice or on a channel never opened.
   void close() noexcept;
 
   // Any thread: the block to read, or null (closed, or no memory for the fallback block).
@@ -50,13 +50,19 @@ class ParameterChannel {
   }
 
  private:
-  static void watchParameterFolder(void* channel) noexcept;
+  // What the watcher thread uses, apart from the channel so that a watcher which will not
+  // stop can be left to it.
+  struct Watcher {
+    Event stop;
+    SharedBlock* block = nullptr;
+  };
+  static void watchParameterFolder(void* watcher) noexcept;
 
   File sharedFile_;
   FileMapping sharedMapping_;
   SharedBlock* activeBlock_ = nullptr;
   std::unique_ptr<SharedBlock> privateBlock_;
-  Event stopEvent_;
+  std::unique_ptr<Watcher> watcher_;
   Thread watcherThread_;
 };
 
@@ -74,6 +80,8 @@ bool readParameterFile(const Path& path, ParameterBlock& destination) noexcept;
 // Configuration thread, before any reader of `block` exists: header, the record from
 // params.bin (or the defaults) published, and the magic stored last.
 void initialiseBlock(SharedBlock& block) noexcept;
+// The same with a given record, for a block prepared before any stream runs.
+void initialiseBlock(SharedBlock& block, const ParameterBlock& record) noexcept;
 
 // The writer's side of the change-counter protocol, for whoever writes records (the
 // watcher, a control application): counter to odd, copy, counter to even.

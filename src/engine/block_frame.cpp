@@ -47,6 +47,13 @@ void foldFrames(const float* in, float* mono, std::uint32_t k, std::uint32_t cha
 
 }  // namespace
 
+std::uint32_t effectSwitches(const ParameterBlock& params) noexcept {
+  const auto bit = [](Bool32 on, EffectSwitch which) { return on != 0 ? which : 0u; };
+  return bit(params.bypass, kBypassSwitch) | bit(params.nsEnabled, kSuppressorSwitch) |
+         bit(params.agcEnabled, kAgcSwitch) | bit(params.eqEnabled, kEqualizerSwitch) |
+         bit(params.compEnabled, kCompressorSwitch) | bit(params.limiterEnabled, kLimiterSwitch);
+}
+
 void BlockFrame::start(const FrameFormat& format) {
   locked_ = false;
   format_ = format;
@@ -57,6 +64,9 @@ void BlockFrame::start(const FrameFormat& format) {
   SharedBlock* block = channel.activeBlock();
   // Read whatever the counter says: a record written while unlocked is taken now.
   if (block != nullptr && !applyRecord(*block)) lastAppliedCounter_ = kNoRecordApplied;
+  // prepare() set the mute ramp from the record before this one: start from the new record's
+  // mute, so a stream locked muted is silent from its first sample.
+  chain.reset();
   lastRelearnCounter_ = block != nullptr ? loadRelearnCounter(*block) : 0;
   counterFrequency_ = performanceFrequency();
   statistics_ = FrameStatistics{};
@@ -119,6 +129,7 @@ bool BlockFrame::applyRecord(SharedBlock& block) noexcept {
   if (!readSnapshot(block, stagingRecord_, counter)) return false;
   sanitise(stagingRecord_);
   chain.params = stagingRecord_;
+  switches_.store(effectSwitches(chain.params), std::memory_order_relaxed);
   if (chain.prepared) chain.update();
   lastAppliedCounter_ = counter;
   return true;

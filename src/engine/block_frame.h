@@ -36,8 +36,24 @@ struct FrameStatistics {
   float processingLoad = 0.0f;  // smoothed share of real time spent processing
 };
 
+// The switches GetEffectsList reports, one bit each, so a configuration thread can read them
+// in one atomic load while the real-time thread replaces the record.
+enum EffectSwitch : std::uint32_t {
+  kBypassSwitch = 1u << 0,
+  kSuppressorSwitch = 1u << 1,
+  kAgcSwitch = 1u << 2,
+  kEqualizerSwitch = 1u << 3,
+  kCompressorSwitch = 1u << 4,
+  kLimiterSwitch = 1u << 5,
+};
+std::uint32_t effectSwitches(const ParameterBlock& params) noexcept;
+
 class BlockFrame {
  public:
+  BlockFrame() noexcept {
+    switches_.store(effectSwitches(chain.params), std::memory_order_relaxed);
+  }
+
   // Largest magnitude a folded mono sample may have (+60 dBFS); NaN and infinities become 0.
   static constexpr float kSampleLimit = 1000.0f;
   // Extra room past the largest block in the mono buffer.
@@ -93,6 +109,10 @@ class BlockFrame {
   // before the first), and the relearn counter last seen.
   std::uint32_t lastAppliedCounter() const noexcept { return lastAppliedCounter_; }
   std::uint32_t lastRelearnCounter() const noexcept { return lastRelearnCounter_; }
+  // Any thread: effectSwitches() of the record in force, stored whenever it is replaced.
+  std::uint32_t switchesInForce() const noexcept {
+    return switches_.load(std::memory_order_relaxed);
+  }
 
   // The chain and the parameter channel the frame runs; the frame's owner sets the chain's
   // record before start and opens and closes the channel.
@@ -114,6 +134,7 @@ class BlockFrame {
   FrameFormat format_{};
   FrameStatistics statistics_{};
   std::atomic<std::int32_t> resetRequested_{0};
+  std::atomic<std::uint32_t> switches_{0};
   std::uint32_t lastAppliedCounter_ = kNoRecordApplied;
   std::uint32_t lastRelearnCounter_ = 0;
   std::int64_t counterFrequency_ = 0;

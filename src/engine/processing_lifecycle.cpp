@@ -73,10 +73,17 @@ HRESULT ProcessingLifecycle::unlockForProcess() {
 // The statistics line, then one active stream fewer in the shared block.
 void ProcessingLifecycle::endStream() {
   const FrameStatistics& statistics = frame.statistics();
-  logLine("UnlockForProcess: %lld blocks, peak in %.1f dB, out %.1f dB",
-          static_cast<long long>(statistics.blockCount),
-          static_cast<double>(amplitudeToDb(statistics.peakInput)),
-          static_cast<double>(amplitudeToDb(statistics.peakOutput)));
+  const double peakIn = amplitudeToDb(statistics.peakInput);
+  const double peakOut = amplitudeToDb(statistics.peakOutput);
+  const auto blocks = static_cast<long long>(statistics.blockCount);
+  // The count of recoveries from a poisoned filter state only when there were any, so the
+  // line of a sound stream keeps its usual form.
+  if (const std::uint32_t recoveries = frame.chain.recoveryCount(); recoveries != 0) {
+    logLine("UnlockForProcess: %lld blocks, peak in %.1f dB, out %.1f dB, recovered %u", blocks,
+            peakIn, peakOut, recoveries);
+  } else {
+    logLine("UnlockForProcess: %lld blocks, peak in %.1f dB, out %.1f dB", blocks, peakIn, peakOut);
+  }
   if (SharedBlock* block = frame.channel.activeBlock()) publishStreamEnd(*block);
 }
 

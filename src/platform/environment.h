@@ -27,6 +27,12 @@ Path userStateFolder() noexcept;
 // Invalid when the Windows directory cannot be found.
 Path windowsTempFolder() noexcept;
 
+// The folder the diagnostic log falls back to. On Windows the Windows directory's Temp
+// folder. Elsewhere this user's own folder "vorlund-<uid>" in $TMPDIR (or /tmp), made with
+// mode 0700 and used only while it is a real folder of this user's that nobody else may
+// enter, so no other user can place a link or read the lines there. Invalid otherwise.
+Path logTempFolder() noexcept;
+
 // Sets (or with a null value removes) a variable of this process's environment, as later
 // expansions see it. Returns false on failure.
 bool setEnvironmentVariable(const char* name, const char* value) noexcept;

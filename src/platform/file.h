@@ -29,8 +29,13 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  // Opens with every sharing mode allowed (read, write, delete). A folder is refused with
-  // ERROR_ACCESS_DENIED, as CreateFileW refuses it.
+  // Opens with every sharing mode allowed (read, write, delete), close-on-exec, never
+  // following a link or reparse point and never blocking on a pipe or device. Only a regular
+  // file with exactly one link is accepted: a folder is refused with ERROR_ACCESS_DENIED (as
+  // CreateFileW refuses it), a link or reparse point with ERROR_CANT_ACCESS_FILE, anything
+  // else that is not a regular file with ERROR_BAD_FILE_TYPE, a file with more than one
+  // name with ERROR_TOO_MANY_LINKS. Someone who may write the folder but not the file a link
+  // points to thus cannot make this process write there.
   DWORD open(const Path& path, FileAccess access) noexcept;
   void close() noexcept;
   bool isOpen() const noexcept;
@@ -39,6 +44,9 @@ class File {
   DWORD read(void* buffer, std::uint32_t size, std::uint32_t& bytesRead) noexcept;
   // One write call; a short write is not retried.
   DWORD write(const void* data, std::uint32_t size) noexcept;
+  // Waits for an exclusive advisory lock on the whole file (flock; LockFileEx), held until
+  // the file is closed. Only cooperating writers take it; the effect never does.
+  DWORD lockExclusive() noexcept;
 
   NativeHandle handle() const noexcept { return handle_; }
 
@@ -49,6 +57,20 @@ class File {
   NativeHandle handle_ = -1;
 #endif
 };
+
+// Why File::open refused a file it found, for a log line; null for any other error.
+inline const char* refusedFileReason(DWORD error) noexcept {
+  switch (error) {
+    case ERROR_CANT_ACCESS_FILE:
+      return "a link or reparse point";
+    case ERROR_BAD_FILE_TYPE:
+      return "not a regular file";
+    case ERROR_TOO_MANY_LINKS:
+      return "a file with more than one link";
+    default:
+      return nullptr;
+  }
+}
 
 // GetFileAttributesExW: the size of a file (0 for a folder); false when it does not exist or
 // cannot be queried.

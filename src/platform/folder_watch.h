@@ -23,6 +23,11 @@ class FolderWatch {
   // Waits without time limit for a change or for `stop`. Changes made after the wake-up are
   // kept for the next wait.
   Wake wait(const Event& stop) noexcept;
+  // Changes to a file named `name` (a string that outlives the watch) wake no wait: for
+  // files the watcher's own process writes. Up to kMaxIgnored names. On Windows, whose change
+  // notification names no file, every change still wakes.
+  void ignore(const char* name) noexcept;
+  static constexpr int kMaxIgnored = 2;
   // FindNextChangeNotification: arms the next wait. Returns 0 or the Win32 error code.
   DWORD rearm() noexcept;
   void close() noexcept;
@@ -33,7 +38,9 @@ class FolderWatch {
   HANDLE handle_ = INVALID_HANDLE_VALUE;
 #else
   int fd_ = -1;
+  bool isIgnored(const char* name, std::uint32_t length) const noexcept;
   bool lost_ = false;  // the watched folder was removed
+  const char* ignored_[kMaxIgnored] = {};
 #endif
 };
 

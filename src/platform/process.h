@@ -3,6 +3,7 @@
 // run to its end with its output captured in files.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,5 +24,13 @@ std::vector<std::string> commandLineArguments(int argc, char** argv);
 // Returns its exit code; -1 when it could not be started, 128 + the signal when killed.
 int runProcess(std::span<const std::string> arguments, const Path& outputFile,
                const Path& errorFile);
+
+// True while a process with this id runs (OpenProcess and a zero wait; kill(id, 0)
+// elsewhere). A process of another user counts as running.
+bool processIsRunning(std::uint32_t id) noexcept;
+
+// Opens `url` in the user's default browser (ShellExecuteW; xdg-open elsewhere) without
+// waiting for it. False when the opener could not be started.
+bool openInBrowser(const std::string& url);
 
 }  // namespace vorlund

@@ -29,6 +29,9 @@ class Thread {
   // True when no thread is left; false when it may still be running (time-out or a failed
   // wait).
   bool join(std::uint32_t timeoutMs) noexcept;
+  // Lets a thread that would not end run on unowned: it must use nothing this object's owner
+  // frees. Nothing is left to join afterwards.
+  void detach() noexcept;
   bool exists() const noexcept { return started_; }
 
  private:

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <utility>
 
+#include "chain/fast_math.h"
 #include "chain/lanes.h"
 #include "chain/numbers.h"
 
@@ -184,8 +185,8 @@ void Fft::setup(int n) {
   sinTable_.resize(half);
   for (int j = 0; j < half; ++j) {
     const double angle = j * -kTwoPi / n;
-    cosTable_[j] = static_cast<float>(std::cos(angle));
-    sinTable_[j] = static_cast<float>(std::sin(angle));
+    cosTable_[j] = static_cast<float>(designCos(angle));
+    sinTable_[j] = static_cast<float>(designSin(angle));
   }
 
   bitReverse_.resize(n > 0 ? n : 0);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "chain/fast_math.h"
 #include "chain/gain.h"
 #include "chain/lanes.h"
 #include "chain/numbers.h"
@@ -18,10 +19,6 @@ constexpr float kPowerFloor = 1e-20f;
 constexpr float kPresenceOdds = 32.622776f;
 constexpr float kPresenceScale = 0.96934658f;
 constexpr float kMaxExponent = 80.0f;
-// From this exponent on, kPresenceOdds x exp(-exponent) is below 2^-24 (half a unit in the last
-// place of 1; the bound is ln(kPresenceOdds) + 24 ln 2 = 20.12), so 1 + that rounds to 1 and the
-// presence is exactly 1: the exponential may as well be 0.
-constexpr float kCertainPresenceExponent = 21.0f;
 // Above this average presence a bin counts as stuck on speech: its presence is capped so that
 // its noise estimate keeps moving.
 constexpr float kStagnationLimit = 0.99f;
@@ -75,8 +72,7 @@ struct NoiseSuppressor::BinPass {
 
   // The bin passes below run on bin k, or on bins k..k+3 when T is Lanes. The lanes are
   // independent bins, so each computes exactly what the single-bin pass computes. The
-  // exponential of the presence probability runs in a plain loop of its own between them, so
-  // that no library call breaks up the vector passes.
+  // exponentials of the presence probabilities run as a vector pass of their own between them.
 
   // Power of the bin and, while tracking, the exponent of its presence probability, parked in
   // the gain array until the gains are computed.
@@ -91,12 +87,9 @@ struct NoiseSuppressor::BinPass {
   }
 
   // The exponential of each parked exponent, in place.
-  void exponentials() const noexcept {
-    if (inInit) return;
-    for (int k = 0; k < bins; ++k) {
-      const float exponent = gain[k];
-      gain[k] = exponent >= kCertainPresenceExponent ? 0.0f : std::exp(-exponent);
-    }
+  template <typename T>
+  void exponential(int k) const noexcept {
+    store(gain + k, fastExp(-load<T>(gain + k)));
   }
 
   // Noise estimate and raw Wiener gain.
@@ -174,7 +167,7 @@ void NoiseSuppressor::prepare(double sampleRate) {
   // Square root of the periodic Hann window, applied at analysis and at synthesis.
   sizeExactly(window_, n, 0.0f);
   for (int i = 0; i < n; ++i)
-    window_[i] = static_cast<float>(std::sqrt(0.5 - 0.5 * std::cos(kTwoPi * i / n)));
+    window_[i] = static_cast<float>(std::sqrt(0.5 - 0.5 * designCos(kTwoPi * i / n)));
 
   sizeExactly(inputFrame_, n, 0.0f);
   sizeExactly(outputHop_, hop_, 0.0f);
@@ -327,7 +320,10 @@ void NoiseSuppressor::shapeSpectrum() noexcept {
   int k = 0;
   for (; k + kLaneCount <= nyquist; k += kLaneCount) pass.measure<Lanes>(k);
   for (; k < bins; ++k) pass.measure<float>(k);
-  pass.exponentials();
+  if (!pass.inInit) {
+    for (k = 0; k + kLaneCount <= bins; k += kLaneCount) pass.exponential<Lanes>(k);
+    for (; k < bins; ++k) pass.exponential<float>(k);
+  }
   for (k = 0; k + kLaneCount <= nyquist; k += kLaneCount) pass.estimate<Lanes>(k);
   for (; k < bins; ++k) pass.estimate<float>(k);
   if (pass.subwindowEnd) ringSlot_ = (ringSlot_ + 1) % kRingSlots;

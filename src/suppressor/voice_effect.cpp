@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "chain/biquad_cascade.h"
+#include "chain/fast_math.h"
 #include "chain/numbers.h"
 
 namespace vorlund {
@@ -112,7 +113,7 @@ void VoiceEffect::applyModeSettings() noexcept {
       designBiquad(sections_[1], FilterType::LowPass, rate, kWideLowPassHz, 0.0, kSectionQ);
       designBiquad(sections_[2], FilterType::LowPass, rate, kWideOutputHz, 0.0, kSectionQ);
       drive_ = p * kWideDrivePerParam + kWideLowestDrive;
-      driveNorm_ = 1.0f / std::tanh(drive_);
+      driveNorm_ = 1.0f / fastTanh(drive_);
       break;
     case VoiceEffectMode::Telephone:
       designBiquad(sections_[0], FilterType::HighPass, rate, kNarrowHighPassHz, 0.0, kSectionQ);
@@ -120,11 +121,11 @@ void VoiceEffect::applyModeSettings() noexcept {
       designBiquad(sections_[2], FilterType::LowPass, rate, kNarrowLowPassHz, 0.0, kSectionQ);
       designBiquad(sections_[3], FilterType::LowPass, rate, kNarrowLowPassHz, 0.0, kSectionQ);
       drive_ = p + p + kNarrowLowestDrive;
-      driveNorm_ = 1.0f / std::tanh(drive_);
+      driveNorm_ = 1.0f / fastTanh(drive_);
       break;
     case VoiceEffectMode::Pitch:
       // Exactly 1 at param 0.5.
-      pitchRatio_ = std::pow(2.0f, (p - 0.5f) * kShiftRangeSemitones / kSemitonesPerOctave);
+      pitchRatio_ = fastExp2((p - 0.5f) * kShiftRangeSemitones / kSemitonesPerOctave);
       break;
     case VoiceEffectMode::Echo:
       echoDelay_ = static_cast<float>(
@@ -214,7 +215,7 @@ float VoiceEffect::ringModSample(float x) noexcept {
   oscPhase_ += oscStep_;
   if (oscPhase_ > kTwoPiFloat) oscPhase_ -= kTwoPiFloat;
   const float comb = readDelay(combDelay_);
-  const float y = std::sin(oscPhase_) * x * kModulatedGain + comb * kCombFeedback;
+  const float y = fastSin(oscPhase_) * x * kModulatedGain + comb * kCombFeedback;
   writeDelay(y);
   return y * kWetGain;
 }
@@ -244,7 +245,7 @@ void VoiceEffect::saturate(float* samples, int count, float mix, float dry) noex
     } else {
       LocalCascade<4>(sections).processBlock(wet, n);
     }
-    for (int i = 0; i < n; ++i) wet[i] = std::tanh(wet[i] * drive) * driveNorm * wetGain;
+    for (int i = 0; i < n; ++i) wet[i] = fastTanh(wet[i] * drive) * driveNorm * wetGain;
     if (wide) {
       LocalCascade<1> output(sections + 2);
       for (int i = 0; i < n; ++i) dryPart[i] = output.process(wet[i]) * mix + dryPart[i] * dry;
@@ -263,8 +264,8 @@ float VoiceEffect::pitchSample(float x) noexcept {
   if (pitchPhase_ < 0.0f) pitchPhase_ += 1.0f;
   float otherPhase = pitchPhase_ + 0.5f;
   if (otherPhase >= 1.0f) otherPhase -= 1.0f;
-  const float g1 = std::sin(pitchPhase_ * kPiFloat);
-  const float g2 = std::sin(otherPhase * kPiFloat);
+  const float g1 = fastSin(pitchPhase_ * kPiFloat);
+  const float g2 = fastSin(otherPhase * kPiFloat);
   const float t1 = readDelay(pitchPhase_ * pitchWindow_);
   const float t2 = readDelay(otherPhase * pitchWindow_);
   return t1 * g1 * g1 + t2 * g2 * g2;

@@ -30,6 +30,10 @@ class VoiceEffect {
   // Real-time thread; one mono block in place.
   void process(float* samples, int count) noexcept;
 
+  // Real-time thread; clears every signal state. The chain calls it only to recover from a
+  // state that has gone non-finite.
+  void reset() noexcept;
+
   // Bytes of the delay line and the reverberator's buffers.
   std::size_t bufferBytes() const noexcept;
 
@@ -39,7 +43,6 @@ class VoiceEffect {
 
  private:
   void applyModeSettings() noexcept;
-  void reset() noexcept;
   float readDelay(float delay) const noexcept;
   void writeDelay(float value) noexcept;
   float ringModSample(float x) noexcept;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "apo_fixture.h"
@@ -28,6 +31,15 @@ std::vector<GUID> listOf(IAudioSystemEffects2* effects) {
   if (list != nullptr) out.assign(list, list + count);
   CoTaskMemFree(list);
   return out;
+}
+
+// The control application's side: its own mapping of shared.bin; null on failure.
+SharedBlock* mapSharedFile(File& file, FileMapping& mapping) {
+  if (file.open(sharedFilePath(), FileAccess::readWriteAlways) != 0 ||
+      mapping.create(file, ParameterChannel::kSharedFileBytes) != 0 ||
+      mapping.mapView(sizeof(SharedBlock)) != 0)
+    return nullptr;
+  return static_cast<SharedBlock*>(mapping.view());
 }
 
 void expectList(const std::vector<GUID>& expected, const std::vector<GUID>& actual) {
@@ -88,13 +100,11 @@ TEST_F(ApoTest, ObjectListsTheRecordItLastApplied) {
               AUDIO_EFFECT_TYPE_DYNAMIC_RANGE_COMPRESSION},
              listOf(effects));
 
-  // The control application's side: its own mapping of shared.bin.
   File file;
-  ASSERT_EQ(0u, file.open(sharedFilePath(), FileAccess::readWriteAlways));
   FileMapping mapping;
-  ASSERT_EQ(0u, mapping.create(file, ParameterChannel::kSharedFileBytes));
-  ASSERT_EQ(0u, mapping.mapView(sizeof(SharedBlock)));
-  SharedBlock& block = *static_cast<SharedBlock*>(mapping.view());
+  SharedBlock* mapped = mapSharedFile(file, mapping);
+  ASSERT_NE(nullptr, mapped);
+  SharedBlock& block = *mapped;
   initialiseBlock(block);
   ParameterBlock record;
   setDefaults(record);
@@ -128,6 +138,58 @@ TEST_F(ApoTest, ObjectListsTheRecordItLastApplied) {
   for (auto state : {AUDIO_SYSTEMEFFECT_STATE_OFF, AUDIO_SYSTEMEFFECT_STATE_ON})
     EXPECT_EQ(static_cast<HRESULT>(0x80070490u),
               effects->SetAudioSystemEffectState(AUDIO_EFFECT_TYPE_EQUALIZER, state));
+  EXPECT_EQ(S_OK, config->UnlockForProcess());
+  mapping.close();
+  rt->Release();
+  config->Release();
+  effects->Release();
+}
+
+// Runs under ThreadSanitizer with the other threading tests.
+class ApoThreadTest : public ApoTest {};
+
+// Verifies, for ThreadSanitizer, that GetEffectsList on a configuration thread while the
+// real-time thread applies a new record every block reads no part of the record itself, and
+// that every list it returns is one of the two records' lists, never a mixture.
+TEST_F(ApoThreadTest, EffectsListWhileTheRecordChanges) {
+  auto* effects = createApo<IAudioSystemEffects2>(IID_IAudioSystemEffects2);
+  ASSERT_NE(nullptr, effects);
+  auto* config = queryApo<IAudioProcessingObjectConfiguration>(
+      effects, IID_IAudioProcessingObjectConfiguration);
+  auto* rt = queryApo<IAudioProcessingObjectRT>(effects, IID_IAudioProcessingObjectRT);
+  test::HostStream stream(test::floatFormat(1, 48000.0f));
+  ASSERT_EQ(S_OK, stream.lock(*config));
+  File file;
+  FileMapping mapping;
+  SharedBlock* block = mapSharedFile(file, mapping);
+  ASSERT_NE(nullptr, block);
+  ParameterBlock a, b;
+  setDefaults(a);
+  setDefaults(b);
+  b.nsEnabled = 0;
+  b.agcEnabled = 1;
+  b.eqEnabled = 0;
+  b.compEnabled = b.limiterEnabled = 0;
+
+  std::atomic<bool> done{false};
+  std::thread audio([&] {
+    std::vector<float> samples(480);
+    for (int i = 0; i < 2000; ++i) {
+      publishRecord(*block, i % 2 == 0 ? a : b);
+      std::fill(samples.begin(), samples.end(), 0.1f);
+      stream.process(*rt, samples.data(), 480);
+    }
+    done = true;
+  });
+  int mixtures = 0;
+  while (!done) {
+    const std::vector<GUID> list = listOf(effects);
+    const bool isA = list.size() == 3 && list[0] == AUDIO_EFFECT_TYPE_NOISE_SUPPRESSION;
+    const bool isB = list.size() == 1 && list[0] == AUDIO_EFFECT_TYPE_AUTOMATIC_GAIN_CONTROL;
+    if (!isA && !isB) ++mixtures;
+  }
+  audio.join();
+  EXPECT_EQ(0, mixtures);
   EXPECT_EQ(S_OK, config->UnlockForProcess());
   mapping.close();
   rt->Release();

@@ -12,6 +12,10 @@
 #include "platform/system.h"
 #include "temp_data_folder.h"
 
+#if !VORLUND_WINDOWS
+#include <unistd.h>
+#endif
+
 namespace vorlund {
 namespace {
 
@@ -70,23 +74,41 @@ TEST(DiagnosticLogTest, RotatesOnlyPastTheThreshold) {
 }
 
 // Verifies the Temp fallback: without the data folder, or when apo.log there cannot be
-// opened, the line goes to the Windows directory's Temp folder; the data folder is never
-// created.
+// opened, the line goes to the Temp fallback; the data folder is never created. A link at
+// apo.log is not followed: its target stays as it was and the fallback says why.
 TEST(DiagnosticLogTest, FallsBackToTheTempFolder) {
   const std::string marker = std::string("marker ") + std::to_string(tickCount64());
-  {
-    TempDataFolder temp(false);
-    logLine("%s without folder", marker.c_str());
-    EXPECT_FALSE(test::fs::exists(temp.dataFolder()));
-  }
-  {
-    TempDataFolder temp;
-    test::fs::create_directory(temp.file("apo.log"));  // a folder where the file should be
-    logLine("%s refused", marker.c_str());
-  }
-  const std::vector<std::string> messages = test::tempLogMessages();
+  TempDataFolder temp(false);
+  logLine("%s without folder", marker.c_str());
+  EXPECT_FALSE(test::fs::exists(temp.dataFolder()));
+  temp.create();
+  test::fs::create_directory(temp.file("apo.log"));  // a folder where the file should be
+  logLine("%s refused", marker.c_str());
+  std::vector<std::string> messages = test::tempLogMessages();
   EXPECT_EQ(1, std::count(messages.begin(), messages.end(), marker + " without folder"));
   EXPECT_EQ(1, std::count(messages.begin(), messages.end(), marker + " refused"));
+#if !VORLUND_WINDOWS
+  // Private to this user, inside the test's own folder.
+  const test::fs::path fallback = test::toFsPath(logTempFolder());
+  EXPECT_EQ(temp.programData() / ("vorlund-" + std::to_string(geteuid())), fallback);
+  EXPECT_EQ(test::fs::perms::owner_all,
+            test::fs::status(fallback).permissions() & test::fs::perms::all);
+
+  const test::fs::path target = temp.programData() / "target";
+  test::writeBytes(target, "kept", 4);
+  test::fs::remove(temp.file("apo.log"));
+  test::fs::create_symlink(target, temp.file("apo.log"));
+  logLine("%s linked", marker.c_str());
+  EXPECT_EQ("kept", test::readBytes(target));
+  messages = test::tempLogMessages();
+  EXPECT_EQ(1, std::count(messages.begin(), messages.end(), marker + " linked"));
+  EXPECT_EQ(1, std::count(messages.begin(), messages.end(),
+                          "apo.log in the data folder refused: a link or reparse point"));
+
+  // A fallback folder another user could enter is not used.
+  test::fs::permissions(fallback, test::fs::perms::group_write, std::filesystem::perm_options::add);
+  EXPECT_FALSE(logTempFolder().valid());
+#endif
 }
 
 // Verifies the data folder: %ProgramData%\Vorlund while the variable expands, the fixed

@@ -10,6 +10,17 @@
 #include "platform/system.h"
 #include "temp_data_folder.h"
 
+#if !VORLUND_WINDOWS
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#endif
+
 namespace vorlund {
 namespace {
 
@@ -228,9 +239,10 @@ TEST(ParameterChannelThreadTest, WatcherPicksUpRewrittenFile) {
   EXPECT_EQ(3.0f, currentRecord(block).inputGainDb);
 }
 
-// Verifies fallback when shared.bin opens but cannot be sized or mapped (a link to the null
-// device, which takes neither): the record of params.bin is in force at once, the line names
-// the failure, the device is left as it was. Skipped where the test cannot make the link.
+// Verifies fallback when shared.bin is a link (to the null device, which could be neither
+// sized nor mapped): the link is not followed, the record of params.bin is in force at once,
+// the lines name the reason and the failure, the device is left as it was. Skipped where the
+// test cannot make the link.
 TEST(ParameterChannelTest, UnmappableSharedFileFallsBack) {
   TempDataFolder temp;
   std::error_code linkError;
@@ -244,16 +256,137 @@ TEST(ParameterChannelTest, UnmappableSharedFileFallsBack) {
   EXPECT_FALSE(channel.isShared());
   EXPECT_EQ(5.0f, currentRecord(*channel.activeBlock()).inputGainDb);
   const std::vector<std::string> messages = test::logMessages(temp.file("apo.log"));
-  ASSERT_EQ(1u, messages.size());
-  EXPECT_EQ(0u, messages[0].find("shared file unavailable (error "));
-  EXPECT_NE(std::string::npos, messages[0].find("), falling back to params.bin watching"));
-  EXPECT_EQ(std::string::npos, messages[0].find("(error 0)"));
+  ASSERT_EQ(2u, messages.size());
+  EXPECT_EQ("shared.bin refused: a link or reparse point", messages[0]);
+  EXPECT_EQ("shared file unavailable (error 1920), falling back to params.bin watching",
+            messages[1]);
   EXPECT_TRUE(test::fs::is_character_file("/dev/null"));
 
   writeRecordFile(temp, recordWithGain(-3.0f));
   EXPECT_TRUE(
       eventually([&] { return currentRecord(*channel.activeBlock()).inputGainDb == -3.0f; }));
 }
+
+#if !VORLUND_WINDOWS
+// Verifies that files someone else placed in the data folder cannot redirect or stall the
+// effect: a link at shared.bin or params.bin is not followed (the targets keep their bytes,
+// the log names the reason), nor is a second name of a file; a FIFO at params.bin, there at
+// open or swapped in while the watcher runs, blocks neither the open nor the close.
+TEST(ParameterChannelTest, LinksAndFifosAreRefusedWithoutBlocking) {
+  TempDataFolder temp;
+  const test::fs::path shared = temp.programData() / "shared-target";
+  const test::fs::path params = temp.programData() / "params-target";
+  test::writeBytes(shared, "root", 4);
+  ParameterBlock loud = recordWithGain(20.0f);
+  test::writeBytes(params, &loud, sizeof loud);
+  test::fs::create_symlink(shared, temp.file("shared.bin"));
+  test::fs::create_symlink(params, temp.file("params.bin"));
+  const auto elapsedMs = [](auto&& body) {
+    const std::uint64_t start = tickCount64();
+    body();
+    return tickCount64() - start;
+  };
+  {
+    ParameterChannel channel;
+    channel.open();
+    ASSERT_NE(nullptr, channel.activeBlock());
+    EXPECT_FALSE(channel.isShared());
+    EXPECT_EQ(0.0f, currentRecord(*channel.activeBlock()).inputGainDb);  // the defaults
+  }
+  EXPECT_EQ("root", test::readBytes(shared));
+  EXPECT_EQ(sizeof loud, test::fs::file_size(params));
+  const std::vector<std::string> messages = test::logMessages(temp.file("apo.log"));
+  EXPECT_EQ(1, std::count(messages.begin(), messages.end(),
+                          "params.bin refused: a link or reparse point"));
+
+  test::fs::remove(temp.file("params.bin"));
+  test::fs::create_hard_link(params, temp.file("params.bin"));
+  ParameterBlock record;
+  EXPECT_FALSE(readParameterFile(record));
+
+  test::fs::remove(temp.file("params.bin"));
+  ASSERT_EQ(0, mkfifo(temp.file("params.bin").c_str(), 0666));
+  ParameterChannel channel;
+  EXPECT_LT(elapsedMs([&] { channel.open(); }), 1000u);
+  EXPECT_FALSE(channel.isShared());
+  // Swapped in while the watcher runs: it wakes, finds a FIFO again, and still stops at once.
+  test::fs::remove(temp.file("params.bin"));
+  ASSERT_EQ(0, mkfifo(temp.file("params.bin").c_str(), 0666));
+  sleepMilliseconds(2 * ParameterChannel::kSettleMs);
+  EXPECT_LT(elapsedMs([&] { channel.close(); }), 1000u);
+  EXPECT_EQ("root", test::readBytes(shared));
+}
+
+// Verifies that many objects whose watch cannot be set (here: no data folder yet) say so
+// once, not once each.
+TEST(ParameterChannelTest, WatchFailureIsLoggedOnce) {
+  TempDataFolder temp(false);
+  std::vector<std::unique_ptr<ParameterChannel>> channels;
+  for (int i = 0; i < 8; ++i) {
+    channels.push_back(std::make_unique<ParameterChannel>());
+    channels.back()->open();
+  }
+  const auto watchLines = [] {
+    const std::vector<std::string> messages = test::tempLogMessages();
+    return std::count_if(messages.begin(), messages.end(), [](const std::string& m) {
+      return m.rfind("cannot watch the data folder (error ", 0) == 0;
+    });
+  };
+  EXPECT_TRUE(eventually([&] { return watchLines() >= 1; }));
+  sleepMilliseconds(100);
+  EXPECT_EQ(1, watchLines());
+  channels.clear();
+}
+
+// Verifies that shared.bin is allocated for real with mode 0664, so that a user outside its
+// group cannot truncate it under the mapping; and that on a full disk the channel falls back
+// instead of mapping a file it could not allocate (which would raise SIGBUS at the first
+// write). The parts that need another user or a mount run as root only.
+TEST(ParameterChannelTest, SharedFileIsAllocatedAndKeptFromOtherUsers) {
+  TempDataFolder temp;
+  {
+    ParameterChannel channel;
+    channel.open();
+    ASSERT_TRUE(channel.isShared());
+    struct stat info {};
+    ASSERT_EQ(0, stat(temp.file("shared.bin").c_str(), &info));
+    EXPECT_EQ(0664u, info.st_mode & 07777);
+    EXPECT_GE(static_cast<std::uint64_t>(info.st_blocks) * 512, ParameterChannel::kSharedFileBytes);
+    if (geteuid() == 0) {
+      // As nobody, who is neither the owner nor in the group.
+      const pid_t child = fork();
+      if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        const int fd = open(temp.file("shared.bin").c_str(), O_WRONLY | O_TRUNC);
+        _exit(fd < 0 && errno == EACCES ? 0 : 1);
+      }
+      int status = 0;
+      ASSERT_EQ(child, waitpid(child, &status, 0));
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      publishRecord(*channel.activeBlock(), recordWithGain(4.0f));
+      EXPECT_EQ(ParameterChannel::kSharedFileBytes, test::fs::file_size(temp.file("shared.bin")));
+    } else {
+      std::printf("not root: the other-user truncation is not tried\n");
+    }
+  }
+  if (geteuid() != 0) GTEST_SKIP() << "not root: no small file system to fill";
+  const test::fs::path full = temp.programData() / "full";
+  test::fs::create_directory(full);
+  if (mount("tmpfs", full.c_str(), "tmpfs", 0, "size=16k") != 0)
+    GTEST_SKIP() << "cannot mount a small tmpfs";
+  setEnvironmentVariable("ProgramData", full.c_str());
+  test::fs::create_directory(full / "Vorlund");
+  {
+    ParameterChannel channel;
+    channel.open();
+    ASSERT_NE(nullptr, channel.activeBlock());
+    EXPECT_FALSE(channel.isShared());
+    publishRecord(*channel.activeBlock(), recordWithGain(2.0f));
+    EXPECT_EQ(2.0f, currentRecord(*channel.activeBlock()).inputGainDb);
+  }
+  EXPECT_EQ(0, umount(full.c_str()));
+}
+#endif
 
 }  // namespace
 }  // namespace vorlund

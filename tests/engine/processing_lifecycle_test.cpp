@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -237,6 +238,131 @@ TEST(ProcessingLifecycleTest, RelearnRestartsLearningOnce) {
   EXPECT_LE(suppressor.frameCount(), framesPerBlock);
   for (int b = 0; b < 50; ++b) stream.run(0.01f);
   EXPECT_GE(suppressor.frameCount(), learnt - framesPerBlock);
+}
+
+}  // namespace
+}  // namespace vorlund
+
+namespace vorlund {
+namespace {
+
+// Every float field of `r`, and every band switched on.
+void setEveryFloat(ParameterBlock& r, float v) {
+  for (float* f : {&r.inputGainDb,     &r.outputGainDb, &r.highPassHz,      &r.humBaseHz,
+                   &r.nsReductionDb,   &r.nsStrength,   &r.plosiveStrength, &r.gateThresholdDb,
+                   &r.gateRangeDb,     &r.gateAttackMs, &r.gateHoldMs,      &r.gateReleaseMs,
+                   &r.toneLow,         &r.tonePresence, &r.toneAir,         &r.deEsserHz,
+                   &r.deEsserAmount,   &r.agcTargetDb,  &r.agcMaxGainDb,    &r.agcSpeed,
+                   &r.compThresholdDb, &r.compRatio,    &r.compAttackMs,    &r.compReleaseMs,
+                   &r.compKneeDb,      &r.compMakeupDb, &r.effectMix,       &r.effectParam,
+                   &r.limiterCeilingDb})
+    *f = v;
+  for (EqBand& band : r.eqBands) {
+    band.enabled = 1;
+    band.freqHz = band.gainDb = band.q = v;
+  }
+}
+
+// Verifies, at the lowest, a common and the highest rate, that sequences of valid records
+// which drive kept filter state to diverge (one band switched every 10 ms block between two
+// extreme designs; all-NaN and all-infinite records in turn, which sanitise to opposite ends of
+// every range) never give a non-finite output sample nor one past the limit, that the stream
+// carries the voice again in the second block after the switching stops, and that the
+// recoveries are counted in the Unlock line.
+TEST(ProcessingLifecycleTest, DivergingFilterStateNeverLatchesTheOutput) {
+  struct Switching {
+    float rate;
+    float gainDb;
+    float q;
+    bool diverges;
+  };
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  for (const Switching& s :
+       {Switching{16000.0f, 24.0f, 1.0f, true}, Switching{48000.0f, 12.0f, 18.0f, true},
+        Switching{384000.0f, 12.0f, 18.0f, false}}) {
+    for (const bool extremeRecords : {false, true}) {
+      SCOPED_TRACE(testing::Message() << s.rate << " Hz, extreme records " << extremeRecords);
+      test::TempDataFolder temp;
+      const auto frames = static_cast<UINT32>(s.rate / 100.0f);
+      StreamConnections c(floatFormat(1, s.rate), frames, frames);
+      ProcessingLifecycle lifecycle;
+      ASSERT_EQ(S_OK, c.lock(lifecycle));
+      SharedBlock& block = *lifecycle.frame.channel.activeBlock();
+      ParameterBlock high, low;
+      setDefaults(high);
+      setDefaults(low);
+      high.eqBands[0] = {1, static_cast<int>(FilterType::Peaking), 20000.0f, s.gainDb, s.q};
+      low.eqBands[0] = {1, static_cast<int>(FilterType::Peaking), 20.0f, -s.gainDb, s.q};
+      if (extremeRecords) {
+        setEveryFloat(high, inf);
+        setEveryFloat(low, nan);
+      }
+      const std::vector<float> voice = test::whiteNoise(static_cast<int>(frames), 7, 0.5f);
+      std::vector<float> samples;
+      int badBlocks = 0;
+      // The first block whose output comes wholly from input after the first block of the
+      // plain record, the chain's latency later: it carries signal (not the zeros or NaNs of a
+      // latched chain); the dynamics stages, which took in the runaway peaks, are back to the
+      // voice's level within half a second.
+      const int latencyBlocks =
+          (lifecycle.frame.chain.latencySamples() + static_cast<int>(frames) - 1) /
+          static_cast<int>(frames);
+      const int firstPlainBlock = 4001 + latencyBlocks;
+      double firstPlainRms = 0.0;
+      for (int b = 0; b <= 4050; ++b) {
+        if (b < 4000) publishRecord(block, b % 2 == 0 ? high : low);
+        if (b == 4000) {
+          // Without the suppressor and the gate, which would rightly take the steady noise
+          // away: what comes out is the chain's own response.
+          ParameterBlock plain;
+          setDefaults(plain);
+          plain.nsEnabled = plain.gateEnabled = 0;
+          publishRecord(block, plain);
+        }
+        samples = voice;
+        test::runBlock(lifecycle.frame, samples, frames);
+        const bool bad = std::any_of(samples.begin(), samples.end(), [](float y) {
+          return !std::isfinite(y) || std::fabs(y) > BlockFrame::kSampleLimit;
+        });
+        if (bad) ++badBlocks;
+        if (b == firstPlainBlock) firstPlainRms = test::rms(samples);
+      }
+      EXPECT_EQ(0, badBlocks);
+      EXPECT_GT(firstPlainRms, 1e-6);
+      EXPECT_GT(test::rms(samples), 0.05);
+      ASSERT_EQ(S_OK, lifecycle.unlockForProcess());
+      const std::vector<std::string> lines = test::logMessages(temp.file("apo.log"));
+      ASSERT_FALSE(lines.empty());
+      const std::size_t at = lines.back().find(", recovered ");
+      // At 384 kHz the switched band stays put: nothing to recover from, nothing counted.
+      if (s.diverges || extremeRecords) {
+        ASSERT_NE(std::string::npos, at) << lines.back();
+        EXPECT_GT(std::stoi(lines.back().substr(at + 12)), 0);
+      } else {
+        EXPECT_EQ(std::string::npos, at) << lines.back();
+      }
+    }
+  }
+}
+
+// Verifies that a stream locked with mute already set in the record is exactly silent from its
+// first sample, even at 384 kHz, where a 10 ms fade outlasts the chain's latency.
+TEST(ProcessingLifecycleTest, LockedMutedIsSilentFromTheFirstSample) {
+  test::TempDataFolder temp;
+  ParameterBlock muted;
+  setDefaults(muted);
+  muted.mute = 1;
+  test::writeBytes(temp.file("params.bin"), &muted, sizeof muted);
+  StreamConnections c(floatFormat(1, 384000.0f), 3840, 3840);
+  ProcessingLifecycle lifecycle;
+  ASSERT_EQ(S_OK, c.lock(lifecycle));
+  for (int b = 0; b < 4; ++b) {
+    std::vector<float> samples = test::sine(1000.0, 384000.0, 3840, 0.5);
+    test::runBlock(lifecycle.frame, samples, 3840);
+    EXPECT_TRUE(std::all_of(samples.begin(), samples.end(), [](float y) { return y == 0.0f; }))
+        << "block " << b;
+  }
 }
 
 }  // namespace

@@ -73,5 +73,36 @@ TEST(FolderWatchThreadTest, KeepsChangesMadeBeforeTheRearm) {
   EXPECT_EQ(FolderWatch::Wake::stopped, watch.wait(stop));
 }
 
+#if !VORLUND_WINDOWS
+// Verifies that changes to the names a watch ignores (the log its own process writes) wake no
+// wait, while any other file still does.
+TEST(FolderWatchThreadTest, IgnoredNamesWakeNoWait) {
+  test::TempDataFolder temp;
+  FolderWatch watch;
+  watch.ignore("apo.log");
+  watch.ignore("apo.old.log");
+  ASSERT_EQ(ERROR_SUCCESS, watch.start(Path::fromUtf8(temp.dataFolder().string())));
+  test::writeBytes(temp.file("apo.log"), "line", 4);
+  test::fs::rename(temp.file("apo.log"), temp.file("apo.old.log"));
+  Event stop;
+  ASSERT_EQ(ERROR_SUCCESS, stop.create());
+  struct Stopper {
+    Event* stop;
+    static void run(void* self) {
+      sleepMilliseconds(300);
+      static_cast<Stopper*>(self)->stop->set();
+    }
+  } stopper{&stop};
+  Thread thread;
+  thread.start(&Stopper::run, &stopper);
+  EXPECT_EQ(FolderWatch::Wake::stopped, watch.wait(stop));
+  thread.join(kWaitForever);
+  Event never;
+  ASSERT_EQ(ERROR_SUCCESS, never.create());
+  test::writeBytes(temp.file("apo.log.txt"), "x", 1);
+  EXPECT_EQ(FolderWatch::Wake::changed, watch.wait(never));
+}
+#endif
+
 }  // namespace
 }  // namespace vorlund

@@ -2,8 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "platform/folder_watch.h"
+#include "platform/system.h"
 #include "temp_data_folder.h"
+
+#if VORLUND_WINDOWS
+#include <windows.h>
+#endif
 
 namespace vorlund {
 namespace {
@@ -41,6 +48,49 @@ TEST(FileTest, FailuresCarryWin32ErrorCodes) {
   std::uint64_t size = 0;
   EXPECT_FALSE(queryFileSize(missing, size));
   EXPECT_FALSE(Path(folder).append(std::string(Path::kCapacity, 'x')).valid());
+}
+
+// Verifies that a link (symbolic link or reparse point) is refused in every mode and its
+// target left untouched, that a file with a second name is refused, and that a file made here
+// is an ordinary one with one name, which opens. Each kind of link is tried where the system
+// (or Wine) lets the test make it.
+TEST(FileTest, LinksAndSecondNamesAreRefused) {
+  test::TempDataFolder temp;
+  const test::fs::path target = temp.programData() / "target";
+  test::writeBytes(target, "root", 4);
+  const auto path = [&](const char* name) { return Path::fromUtf8(temp.file(name).string()); };
+  File file;
+  ASSERT_EQ(ERROR_SUCCESS, file.open(path("made.bin"), FileAccess::readWriteAlways));
+  EXPECT_EQ(ERROR_SUCCESS, file.write("ok", 2));
+  file.close();
+
+  std::error_code linkError;
+#if VORLUND_WINDOWS
+  // MinGW's library does not make symbolic links; the system call does, where allowed.
+  if (!CreateSymbolicLinkW(temp.file("link.bin").wstring().c_str(), target.wstring().c_str(), 0))
+    linkError.assign(static_cast<int>(GetLastError()), std::system_category());
+#else
+  test::fs::create_symlink(target, temp.file("link.bin"), linkError);
+#endif
+  if (linkError) {
+    std::printf("symbolic links cannot be made here: %s\n", linkError.message().c_str());
+  } else if (runningUnderWine()) {
+    // Wine's links are host links, shown neither as reparse points nor opened as themselves.
+    std::printf("Wine's symbolic links are not reparse points: the link case is not tried\n");
+  } else {
+    for (FileAccess access : {FileAccess::readExisting, FileAccess::appendAlways,
+                              FileAccess::readWriteAlways, FileAccess::readWriteExisting})
+      EXPECT_EQ(ERROR_CANT_ACCESS_FILE, file.open(path("link.bin"), access));
+    EXPECT_FALSE(file.isOpen());
+  }
+  test::fs::create_hard_link(target, temp.file("second.bin"), linkError);
+  if (linkError) {
+    std::printf("hard links cannot be made here: %s\n", linkError.message().c_str());
+  } else {
+    EXPECT_EQ(ERROR_TOO_MANY_LINKS, file.open(path("second.bin"), FileAccess::appendAlways));
+    EXPECT_EQ(ERROR_TOO_MANY_LINKS, file.open(path("second.bin"), FileAccess::readExisting));
+  }
+  EXPECT_EQ("root", test::readBytes(target));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -73,6 +74,44 @@ TEST(RegistryTest, KeysAndValuesFollowTheRegistryModel) {
             deleteRegistryTree((root + u"\\Child").c_str()));
   EXPECT_EQ(0u, deleteRegistryTree(root.c_str()));
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), readRegistryValues(sibling.c_str(), none));
+}
+
+// Verifies what attaching to an endpoint relies on, on both backends: opening for writing
+// finds only an existing key; values of any type keep their bytes (a list of strings among
+// them), and a deleted value is gone while its neighbours stay; subkeys are listed by their
+// own names, one level deep.
+TEST(RegistryTest, OpensListsAndKeepsRawValues) {
+  const std::u16string root = scratchKey() + u"-raw";
+  deleteRegistryTree(root.c_str());
+  RegistryKey key;
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), key.open(root.c_str()));
+  EXPECT_FALSE(key.isOpen());
+  ASSERT_EQ(0u, key.create((root + u"\\{Mixed-Case}\\Deeper").c_str()));
+  ASSERT_EQ(0u, key.create((root + u"\\Second").c_str()));
+  ASSERT_EQ(0u, key.open(root.c_str()));
+  const std::vector<std::u16string> list = {u"{A}", u"second one"};
+  const std::vector<std::uint8_t> bytes = {1, 0, 255, 7};
+  EXPECT_EQ(0u, key.setValue(u"List", REG_MULTI_SZ, multiStringData(list)));
+  EXPECT_EQ(0u, key.setValue(u"Raw", REG_BINARY, bytes));
+  EXPECT_EQ(0u, key.setValue(u"Gone", REG_SZ, stringData(u"x")));
+  EXPECT_EQ(0u, key.deleteValue(u"GONE"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), key.deleteValue(u"Gone"));
+  key.close();
+
+  auto values = valuesOf(root);
+  ASSERT_EQ(2u, values.size());
+  EXPECT_EQ(static_cast<DWORD>(REG_MULTI_SZ), values[u"List"].type);
+  EXPECT_EQ(list, values[u"List"].strings());
+  EXPECT_EQ(32u, values[u"List"].data.size());  // (3 + 1) + (10 + 1) + 1 characters
+  EXPECT_EQ(static_cast<DWORD>(REG_BINARY), values[u"Raw"].type);
+  EXPECT_EQ(bytes, values[u"Raw"].data);
+  std::vector<std::u16string> subkeys;
+  ASSERT_EQ(0u, readRegistrySubkeys(root.c_str(), subkeys));
+  std::sort(subkeys.begin(), subkeys.end());
+  EXPECT_EQ((std::vector<std::u16string>{u"Second", u"{Mixed-Case}"}), subkeys);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND),
+            readRegistrySubkeys((root + u"\\Missing").c_str(), subkeys));
+  EXPECT_EQ(0u, deleteRegistryTree(root.c_str()));
 }
 
 // Verifies the stand-in's failure switch: the chosen write fails with the chosen error and

@@ -16,6 +16,13 @@
 #include "process/process_harness.h"
 #include "signal_helpers.h"
 
+#if !VORLUND_WINDOWS
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace vorlund {
 namespace {
 
@@ -373,6 +380,94 @@ TEST_F(ProcessTest, ReportShowsSpectrogramsMetersAndSummary) {
     EXPECT_NEAR(expectedRow, brightest, 2.0);
   }
 }
+
+// Names in `folder` other than the ones a test made itself: what a run left behind.
+std::vector<std::string> leftovers(const fs::path& folder, std::vector<std::string> expected) {
+  std::vector<std::string> found;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (std::find(expected.begin(), expected.end(), name) == expected.end()) found.push_back(name);
+  }
+  return found;
+}
+
+// Verifies that the output never costs the user data: OUT naming the input (directly or
+// through a link) is refused with the input untouched; a failed run leaves an existing OUT as
+// it was; and a run's own folder and temporary output are gone afterwards.
+TEST_F(ProcessTest, OutputNeverDestroysTheInput) {
+  const fs::path in = file("in.wav"), out = file("out.wav");
+  writeSound(in, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, voiceLike(16000, 1, 0.5));
+  const std::string original = test::readBytes(in);
+  std::vector<fs::path> sameFile = {in};
+  std::error_code linkError;
+  fs::create_symlink(in, file("link.wav"), linkError);
+  if (!linkError) sameFile.push_back(file("link.wav"));
+  for (const fs::path& target : sameFile) {
+    const ToolRun result = run(files(in, target));
+    EXPECT_EQ(1, result.exitCode) << result;
+    EXPECT_NE(std::string::npos, result.err.find("is the input file itself")) << result;
+    EXPECT_EQ(original, test::readBytes(in));
+  }
+  test::writeBytes(out, "precious", 8);
+  EXPECT_EQ(3, run({in.string(), out.string(), "--set", "nosuchField=1"}).exitCode);
+  EXPECT_EQ("precious", test::readBytes(out));
+  EXPECT_EQ(0, run(files(in, out)).exitCode);
+  EXPECT_EQ(16000 / 2, readSound(out).info.frames);
+  const std::vector<std::string> mine = {"Vorlund",  "in.wav",  "out.wav",
+                                         "link.wav", "run.out", "run.err"};
+  EXPECT_EQ(std::vector<std::string>{}, leftovers(temp_.programData(), mine));
+}
+
+#if !VORLUND_WINDOWS
+// Verifies that SIGTERM and SIGINT in the middle of a run leave neither the output nor the
+// run's private folder, that a private folder of a run killed outright is removed by the next
+// run, and (as root, on a small tmpfs) that a full disk leaves no output.
+TEST_F(ProcessTest, InterruptedOrFailedRunsLeaveNothing) {
+  const fs::path in = file("long.wav"), out = file("out.wav");
+  writeSound(in, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, voiceLike(48000, 2, 60.0));
+  const std::vector<std::string> mine = {"Vorlund", "long.wav", "run.out", "run.err"};
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    const std::string presets = VORLUND_PRESETS_DIR;
+    const pid_t child = fork();
+    if (child == 0) {
+      execl(VORLUND_PROCESS, VORLUND_PROCESS, in.c_str(), out.c_str(), "--quiet", "--presets-dir",
+            presets.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // Until the run is writing its output, then the signal.
+    const fs::path partial = file((".out.wav.vorlund-" + std::to_string(child) + ".tmp").c_str());
+    for (int waited = 0; waited < 20000 && !fs::exists(partial); ++waited) usleep(500);
+    EXPECT_TRUE(fs::exists(partial));
+    kill(child, signal);
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_EQ(std::vector<std::string>{}, leftovers(temp_.programData(), mine));
+  }
+
+  // A run killed outright: a child that has ended stands in for its process id.
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  const fs::path stale = file(("vorlund-process-" + std::to_string(gone) + "-1-0").c_str());
+  fs::create_directories(stale / "Vorlund");
+  const fs::path short16 = file("short.wav");
+  writeSound(short16, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, voiceLike(16000, 1, 0.2));
+  EXPECT_EQ(0, run(files(short16, out)).exitCode);
+  EXPECT_FALSE(fs::exists(stale));
+
+  if (geteuid() != 0) GTEST_SKIP() << "not root: no small file system to fill";
+  const fs::path full = file("full");
+  fs::create_directory(full);
+  if (mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a small tmpfs";
+  const ToolRun result = run(files(in, full / "out.wav"));
+  EXPECT_EQ(2, result.exitCode) << result;
+  EXPECT_EQ(std::vector<std::string>{}, leftovers(full, {}));
+  EXPECT_EQ(0, umount(full.c_str()));
+}
+#endif
 
 }  // namespace
 }  // namespace vorlund

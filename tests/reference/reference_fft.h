@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "chain/fast_math.h"
+
 namespace vorlund::reference {
 
 class ReferenceFft {
@@ -21,8 +23,8 @@ class ReferenceFft {
     sinTable_.assign(n / 2, 0.0f);
     for (int j = 0; j < n / 2; ++j) {
       const double angle = j * -kTwoPi / n;
-      cosTable_[j] = static_cast<float>(std::cos(angle));
-      sinTable_[j] = static_cast<float>(std::sin(angle));
+      cosTable_[j] = static_cast<float>(designCos(angle));
+      sinTable_[j] = static_cast<float>(designSin(angle));
     }
     bitReverse_.assign(n, 0);
     for (int j = 0; j < n; ++j) {

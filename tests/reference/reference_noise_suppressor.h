@@ -56,7 +56,7 @@ class ReferenceNoiseSuppressor {
     transform_.setup(n);
     window_.resize(n);
     for (int i = 0; i < n; ++i)
-      window_[i] = static_cast<float>(std::sqrt(0.5 - 0.5 * std::cos(6.283185307179586 * i / n)));
+      window_[i] = static_cast<float>(std::sqrt(0.5 - 0.5 * designCos(6.283185307179586 * i / n)));
     inputFrame_.assign(n, 0.0f);
     outputHop_.assign(hop_, 0.0f);
     overlapAdd_.assign(n, 0.0f);
@@ -156,7 +156,7 @@ class ReferenceNoiseSuppressor {
         }
       } else {
         float presence =
-            1.0f / (1.0f + 32.622776f * std::exp(-std::min(80.0f, 0.96934658f * p / estimate)));
+            1.0f / (1.0f + 32.622776f * fastExp(-std::min(80.0f, 0.96934658f * p / estimate)));
         presenceAvg_[k] = (1.0f - alphaPresence_) * presence + alphaPresence_ * presenceAvg_[k];
         if (presenceAvg_[k] > 0.99f) presence = std::min(0.99f, presence);
         estimate = ((1.0f - presence) * p + presence * estimate) * (1.0f - alphaNoise_) +

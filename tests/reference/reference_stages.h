@@ -41,7 +41,7 @@ class ReferenceCompressor {
   float process(float x) {
     if (!enabled_) return x;
     const float magnitude = std::fabs(x);
-    const float levelDb = magnitude > 1e-6f ? 20.0f * std::log10(magnitude) : -120.0f;
+    const float levelDb = magnitude > 1e-6f ? 20.0f * fastLog10(magnitude) : -120.0f;
     const float over = levelDb - thresholdDb_;
     float reduction;
     if (-kneeDb_ > 2.0f * over) {
@@ -99,7 +99,7 @@ class ReferenceDeEsser {
     float target = 1.0f;
     if (enabled_ && sideEnvelope_ > detectorThreshold_ && fullEnvelope_ > 1e-9f) {
       const float ratio = sideEnvelope_ / fullEnvelope_;
-      const float ratioDb = ratio > 1e-10f ? 20.0f * std::log10(ratio) : -200.0f;
+      const float ratioDb = ratio > 1e-10f ? 20.0f * fastLog10(ratio) : -200.0f;
       const float over = ratioDb - relativeThresholdDb_;
       if (over > 0.0f) target = dbToGain(-std::min(maxReductionDb_, 1.5f * over));
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "chain/biquad.h"
+#include "chain/fast_math.h"
 
 namespace vorlund::reference {
 namespace voice_effect_detail {
@@ -176,7 +177,7 @@ inline void ReferenceVoiceEffect::applyModeSettings() noexcept {
       designBiquad(sections_[1], FilterType::LowPass, rate, kWideLowPassHz, 0.0, kSectionQ);
       designBiquad(sections_[2], FilterType::LowPass, rate, kWideOutputHz, 0.0, kSectionQ);
       drive_ = p * kWideDrivePerParam + kWideLowestDrive;
-      driveNorm_ = 1.0f / std::tanh(drive_);
+      driveNorm_ = 1.0f / fastTanh(drive_);
       break;
     case 3:
       designBiquad(sections_[0], FilterType::HighPass, rate, kNarrowHighPassHz, 0.0, kSectionQ);
@@ -184,11 +185,11 @@ inline void ReferenceVoiceEffect::applyModeSettings() noexcept {
       designBiquad(sections_[2], FilterType::LowPass, rate, kNarrowLowPassHz, 0.0, kSectionQ);
       designBiquad(sections_[3], FilterType::LowPass, rate, kNarrowLowPassHz, 0.0, kSectionQ);
       drive_ = p + p + kNarrowLowestDrive;
-      driveNorm_ = 1.0f / std::tanh(drive_);
+      driveNorm_ = 1.0f / fastTanh(drive_);
       break;
     case 4:
       // Exactly 1 at param 0.5.
-      pitchRatio_ = std::pow(2.0f, (p - 0.5f) * kShiftRangeSemitones / kSemitonesPerOctave);
+      pitchRatio_ = fastExp2((p - 0.5f) * kShiftRangeSemitones / kSemitonesPerOctave);
       break;
     case 5:
       echoDelay_ = static_cast<float>((p * kEchoSecondsPerParam + kEchoShortestSeconds) * rate);
@@ -279,7 +280,7 @@ inline float ReferenceVoiceEffect::ringModSample(float x) noexcept {
   oscPhase_ += oscStep_;
   if (oscPhase_ > kTwoPi) oscPhase_ -= kTwoPi;
   const float comb = readDelay(combDelay_);
-  const float y = std::sin(oscPhase_) * x * kModulatedGain + comb * kCombFeedback;
+  const float y = fastSin(oscPhase_) * x * kModulatedGain + comb * kCombFeedback;
   writeDelay(y);
   return y * kWetGain;
 }
@@ -287,7 +288,7 @@ inline float ReferenceVoiceEffect::ringModSample(float x) noexcept {
 inline float ReferenceVoiceEffect::wideSaturationSample(float x) noexcept {
   constexpr float kWetGain = 0.6f;
   const float y = sections_[1].process(sections_[0].process(x));
-  const float z = std::tanh(y * drive_) * driveNorm_ * kWetGain;
+  const float z = fastTanh(y * drive_) * driveNorm_ * kWetGain;
   return sections_[2].process(z);
 }
 
@@ -295,7 +296,7 @@ inline float ReferenceVoiceEffect::narrowSaturationSample(float x) noexcept {
   constexpr float kWetGain = 0.8f;
   float y = x;
   for (BiquadSection& s : sections_) y = s.process(y);
-  return std::tanh(y * drive_) * driveNorm_ * kWetGain;
+  return fastTanh(y * drive_) * driveNorm_ * kWetGain;
 }
 
 // Two taps half a window apart sweep the window at the rate the ratio needs; each fades in
@@ -307,8 +308,8 @@ inline float ReferenceVoiceEffect::pitchSample(float x) noexcept {
   if (pitchPhase_ < 0.0f) pitchPhase_ += 1.0f;
   float otherPhase = pitchPhase_ + 0.5f;
   if (otherPhase >= 1.0f) otherPhase -= 1.0f;
-  const float g1 = std::sin(pitchPhase_ * kPi);
-  const float g2 = std::sin(otherPhase * kPi);
+  const float g1 = fastSin(pitchPhase_ * kPi);
+  const float g2 = fastSin(otherPhase * kPi);
   const float t1 = readDelay(pitchPhase_ * pitchWindow_);
   const float t2 = readDelay(otherPhase * pitchWindow_);
   return t1 * g1 * g1 + t2 * g2 * g2;

@@ -33,12 +33,16 @@ TEST(CtlInputTest, DataFolderProblemsHaveTheirExitCodes) {
   }
 
   temp.create();
-  for (const char* command : {"status", "relearn", "meters"}) {
+  for (const char* command : {"relearn", "meters"}) {
     const CtlResult result = runCtl(temp, {command, "--data-dir", temp.dataFolder().string()});
     EXPECT_EQ(4, result.exitCode) << result;
     EXPECT_THAT(result.err, HasSubstr("shared.bin does not exist"));
   }
-  CtlResult result = runCtl(temp, {"show"});
+  // Before any stream has run: no stream is live, which is what status says.
+  CtlResult result = runCtl(temp, {"status"});
+  EXPECT_EQ(1, result.exitCode) << result;
+  EXPECT_THAT(result.out, HasSubstr("stream       stopped"));
+  result = runCtl(temp, {"show"});
   EXPECT_EQ(0, result.exitCode) << result;
   EXPECT_THAT(result.out, HasSubstr("factory defaults"));
   const test::fs::path elsewhere = temp.programData() / "Elsewhere";

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/record_file.h"
+#include "temp_data_folder.h"
 
 namespace vorlund {
 namespace {
@@ -57,6 +58,38 @@ TEST(PresetLibraryTest, FindsByNameAndSuggestsOnTypos) {
   EXPECT_THAT(typo.errors[0], HasSubstr("unknown preset 'podcats'; did you mean 'podcast'?"));
   EXPECT_THAT(typo.errors[0], HasSubstr("telephone"));
   EXPECT_FALSE(loadPreset(kPresets / "absent", "podcast", record).ok());
+}
+
+// A user preset saved into a folder that does not exist yet is listed with its description,
+// loads back bit for bit, and is gone after deleting; names that could leave the folder are
+// refused for both, and nothing is written outside it.
+TEST(PresetLibraryTest, UserPresetsSaveLoadAndDeleteInTheirFolder) {
+  test::TempDataFolder temp(false);
+  const std::filesystem::path folder = temp.programData() / "config" / "Vorlund" / "presets";
+  const PresetCatalog before(std::nullopt, folder);
+  ParameterBlock record;
+  setDefaults(record);
+  record.outputGainDb = 7.5f;
+  record.eqBands[4].type = 2;
+  ASSERT_TRUE(before.save("mine", record, "loud and clear").ok());
+  const PresetCatalog after(std::nullopt, folder);
+  const PresetInfo* mine = after.find("mine");
+  ASSERT_NE(nullptr, mine);
+  EXPECT_EQ(PresetOrigin::user, mine->origin);
+  EXPECT_EQ("loud and clear", mine->description);
+  ParameterBlock loaded;
+  ASSERT_TRUE(after.load("mine", loaded).ok());
+  EXPECT_EQ(0, std::memcmp(&record, &loaded, sizeof record));
+
+  for (const char* bad : {"../escape", "a/b", "", "x.vrl"}) {
+    EXPECT_FALSE(after.save(bad, record, "no").ok()) << bad;
+    EXPECT_FALSE(after.remove(bad).ok()) << bad;
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder.parent_path() / "escape.vrl"));
+
+  EXPECT_TRUE(after.remove("mine").ok());
+  EXPECT_EQ(nullptr, PresetCatalog(std::nullopt, folder).find("mine"));
+  EXPECT_FALSE(PresetCatalog(std::nullopt, folder).remove("mine").ok());
 }
 
 }  // namespace

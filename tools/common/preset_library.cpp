@@ -14,13 +14,6 @@ namespace {
 
 constexpr std::string_view kCommandWords[] = {"save", "delete"};
 
-bool isPresetName(std::string_view name) {
-  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_';
-  });
-}
-
 std::string descriptionOf(std::string_view firstLine) {
   if (!firstLine.starts_with('#')) return {};
   const std::size_t first = firstLine.find_first_not_of("# \t");
@@ -65,6 +58,13 @@ std::optional<fs::path> expanded(std::string_view text) {
 }
 
 }  // namespace
+
+bool isPresetName(std::string_view name) noexcept {
+  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_';
+  });
+}
 
 std::vector<PresetInfo> listPresets(const fs::path& folder) {
   std::vector<PresetInfo> presets;

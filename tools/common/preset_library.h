@@ -36,6 +36,9 @@ struct ShippedPreset {
 // Every shipped preset, sorted by name (generated at build time).
 std::span<const ShippedPreset> shippedPresets();
 
+// Letters, digits, '-' and '_' only: a name that never reaches outside its folder.
+bool isPresetName(std::string_view name) noexcept;
+
 // The presets in `folder`, sorted by name; none when the folder is missing.
 std::vector<PresetInfo> listPresets(const std::filesystem::path& folder);
 

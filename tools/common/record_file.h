@@ -23,6 +23,7 @@ RecordReport readRecordFile(const std::filesystem::path& path, ParameterBlock& r
 // complete file: the bytes go to a fresh temporary file in the same folder, are flushed, and
 // that file is renamed over `path`. On failure `path` is left as it was and no temporary file
 // remains.
+// A text file may start with `comment` as a "# " line.
 RecordReport writeRecordFile(const std::filesystem::path& path, const ParameterBlock& record,
                              RecordFileFormat format);
 // The same for any content.

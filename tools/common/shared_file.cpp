@@ -19,10 +19,11 @@ std::string magicText(std::uint32_t magic) {
 
 }  // namespace
 
-SharedFile::State SharedFile::open(const Path& path) {
+SharedFile::State SharedFile::open(const Path& path, bool readOnly) {
   if (state_ != State::closed) return state_;
   pathText_ = path.toUtf8();
-  error_ = file_.open(path, FileAccess::readWriteExisting);
+  readOnly_ = readOnly;
+  error_ = file_.open(path, readOnly ? FileAccess::readExisting : FileAccess::readWriteExisting);
   if (error_ == ERROR_FILE_NOT_FOUND || error_ == ERROR_PATH_NOT_FOUND) {
     return state_ = State::missing;
   }
@@ -35,7 +36,8 @@ SharedFile::State SharedFile::open(const Path& path) {
     return state_ = State::failed;
   }
   if (fileBytes_ < SharedBlock::kSize) return state_ = State::tooShort;
-  error_ = mapping_.create(file_, SharedBlock::kSize);
+  error_ = readOnly ? mapping_.createReadOnly(file_, SharedBlock::kSize)
+                    : mapping_.create(file_, SharedBlock::kSize);
   if (error_ == ERROR_SUCCESS) error_ = mapping_.mapView(SharedBlock::kSize);
   if (error_ != ERROR_SUCCESS) return state_ = State::failed;
 
@@ -76,8 +78,10 @@ std::string SharedFile::problem() const {
              "that could not create it runs in parameter-file mode, reading params.bin)";
     case State::noPermission:
       return "no permission to open " + file +
-             " for reading and writing: " + systemErrorText(ERROR_ACCESS_DENIED) +
-             "; run as a user who may write "
+             (readOnly_ ? " for reading: " + systemErrorText(ERROR_ACCESS_DENIED) +
+                              "; run as a user who may read "
+                        : " for reading and writing: " + systemErrorText(ERROR_ACCESS_DENIED) +
+                              "; run as a user who may write ") +
              "the data folder, or check that it is a file and not a folder";
     case State::tooShort:
       std::snprintf(detail, sizeof detail, "it is %llu bytes long, a block needs %u",

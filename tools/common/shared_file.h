@@ -19,7 +19,7 @@ class SharedFile {
     closed,
     mapped,        // a Vorlund block: block() may be used
     missing,       // no such file: streams, if any, run in parameter-file mode
-    noPermission,  // exists but cannot be opened for reading and writing
+    noPermission,  // exists but cannot be opened as asked
     tooShort,      // shorter than a block
     wrongMagic,
     wrongVersion,
@@ -31,8 +31,9 @@ class SharedFile {
   SharedFile(const SharedFile&) = delete;
   SharedFile& operator=(const SharedFile&) = delete;
 
-  // Opens and maps `path` once; later calls return the state of the first.
-  State open(const Path& path);
+  // Opens and maps `path` once, for reading and writing or (readOnly) for reading only;
+  // later calls return the state of the first.
+  State open(const Path& path, bool readOnly = false);
   // Unmaps and closes, so that the next open() looks again.
   void close() noexcept;
   State state() const noexcept { return state_; }
@@ -48,6 +49,7 @@ class SharedFile {
  private:
   State state_ = State::closed;
   std::string pathText_;
+  bool readOnly_ = false;
   DWORD error_ = ERROR_SUCCESS;
   std::uint64_t fileBytes_ = 0;
   std::uint32_t magic_ = 0;

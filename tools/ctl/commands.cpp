@@ -22,9 +22,11 @@
 #include "common/tool_main.h"
 #include "control_session.h"
 #include "meter_view.h"
+#include "panel/panel_command.h"
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/system.h"
+#include "windows_commands.h"
 
 namespace vorlund {
 namespace {
@@ -107,6 +109,13 @@ void printChanges(const ParameterBlock& before, const ParameterBlock& after) {
 ExitCode putInForce(ControlSession& session, const CtlOptions& options,
                     const RecordBuilder& build) {
   session.requireDataFolder();
+  // Taken before the record in force is read: another writer's change is then either
+  // complete and built upon, or not started.
+  if (!options.dryRun) {
+    if (const DWORD error = session.lockWriters(); error != ERROR_SUCCESS)
+      warn("cannot take the writers' lock in the data folder (error " + std::to_string(error) +
+           "); a concurrent writer may overwrite this change");
+  }
   SharedFile& shared = session.sharedFile();
   if (!shared.foreign()) session.requireUsableSharedFile();
   const RecordInForce inForce = session.recordInForce();
@@ -151,9 +160,30 @@ ExitCode putInForce(ControlSession& session, const CtlOptions& options,
 }
 
 ExitCode runStatus(ControlSession& session, const CtlOptions& options) {
+  session.readOnly();
   session.requireDataFolder();
-  session.requireUsableSharedFile(
-      "status needs shared.bin to see a stream (params.bin: " + parameterFileState(session) + ")");
+  // Before any stream has run there is no shared block yet: no stream runs.
+  if (session.sharedFile().state() == SharedFile::State::missing) {
+    const std::string parameters = parameterFileState(session);
+    if (options.json) {
+      JsonWriter json;
+      json.beginObject();
+      json.key("dataFolder").string(session.dataFolder().toUtf8());
+      json.key("mode").string("none");
+      json.key("header").string("missing");
+      json.key("parametersFile").string(parameters);
+      json.key("stream").string("stopped");
+      json.endObject();
+      std::cout << json.text() << "\n";
+    } else {
+      std::cout << "stream       stopped (no shared.bin: no stream has run here, or streams "
+                   "run in parameter-file mode)\n"
+                << "params.bin   " << parameters << "\n"
+                << "data folder  " << session.dataFolder().toUtf8() << "\n";
+    }
+    return ExitCode::notLive;
+  }
+  session.requireUsableSharedFile();
   const StreamObservation o = observeStream(session.sharedFile().block());
   const StreamReading& r = o.reading;
   const std::string parameters = parameterFileState(session);
@@ -198,6 +228,7 @@ ExitCode runStatus(ControlSession& session, const CtlOptions& options) {
 }
 
 ExitCode runShow(ControlSession& session, const CtlOptions& options) {
+  session.readOnly();
   session.requireDataFolder();
   session.requireUsableSharedFile();
   const RecordInForce inForce = session.recordInForce();
@@ -236,6 +267,7 @@ ExitCode runPresets(ControlSession& session, const CtlOptions& options) {
   if (presets.empty()) throw CtlError(ExitCode::ioFailure, "no presets in " + *options.presetsDir);
   // Marking the preset in force is a courtesy: without a usable data folder there is none.
   std::optional<ParameterBlock> inForce;
+  session.readOnly();
   try {
     session.requireDataFolder();
     session.requireUsableSharedFile();
@@ -318,6 +350,7 @@ void printMeters(const StreamObservation& o, const CtlOptions& options, bool red
 }
 
 ExitCode runMeters(ControlSession& session, const CtlOptions& options) {
+  session.readOnly();
   session.requireDataFolder();
   session.requireUsableSharedFile("meters need shared.bin");
   SharedBlock& block = session.sharedFile().block();
@@ -367,13 +400,18 @@ ExitCode runCommand(const CtlOptions& options) {
     throw CtlError(ExitCode::usage, "no command given");
   }
 
-  ControlSession session(resolveDataFolder(options));
   const std::string_view name = command->name;
+  if (name == "devices") return runDevices(options);
+  if (name == "attach") return runAttach(options);
+  if (name == "detach") return runDetach(options);
+  if (name == "setup") return runSetup(resolveDataFolder(options));
+  ControlSession session(resolveDataFolder(options));
   if (name == "status") return runStatus(session, options);
   if (name == "show") return runShow(session, options);
   if (name == "relearn") return runRelearn(session);
   if (name == "presets") return runPresets(session, options);
   if (name == "meters") return runMeters(session, options);
+  if (name == "panel") return runPanel(session, options);
   if (name == "set") {
     return putInForce(session, options, [&](ParameterBlock& next) {
       return applyRecordSettings(options.operands, next);

@@ -57,8 +57,16 @@ void ControlSession::requireDataFolder() const {
 }
 
 SharedFile& ControlSession::sharedFile() {
-  shared_.open(sharedPath_);
+  shared_.open(sharedPath_, readOnly_);
   return shared_;
+}
+
+DWORD ControlSession::lockWriters() {
+  if (writerLock_.isOpen()) return ERROR_SUCCESS;
+  DWORD error = writerLock_.open(child(dataFolder_, "ctl.lock"), FileAccess::readWriteAlways);
+  if (error == ERROR_SUCCESS) error = writerLock_.lockExclusive();
+  if (error != ERROR_SUCCESS) writerLock_.close();
+  return error;
 }
 
 void ControlSession::requireUsableSharedFile(std::string_view neededFor) {

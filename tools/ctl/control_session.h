@@ -12,6 +12,7 @@
 
 #include "common/shared_file.h"
 #include "engine/parameter_block.h"
+#include "platform/file.h"
 #include "platform/path.h"
 
 namespace vorlund {
@@ -48,8 +49,14 @@ class ControlSession {
 
   // Throws CtlError(noDataFolder) unless the data folder exists as a folder.
   void requireDataFolder() const;
-  // shared.bin, opened on first use.
+  // shared.bin, opened on first use: for reading only after readOnly().
   SharedFile& sharedFile();
+  // Commands that only look open shared.bin for reading, so a user who may read it can.
+  void readOnly() noexcept { readOnly_ = true; }
+  // Takes the writers' advisory lock (ctl.lock in the data folder), held until the session
+  // ends, so that concurrent writers read, change and publish one after another. Returns 0
+  // or the error that kept it from being taken.
+  DWORD lockWriters();
   // Throws the fitting CtlError unless shared.bin is a usable block. A missing one is an error
   // only when `neededFor` says what needs it ("relearn needs shared.bin"), since without it
   // streams run in parameter-file mode.
@@ -69,6 +76,8 @@ class ControlSession {
   Path sharedPath_;
   Path parametersPath_;
   SharedFile shared_;
+  bool readOnly_ = false;
+  File writerLock_;
 };
 
 }  // namespace vorlund

@@ -15,7 +15,12 @@ enum class ExitCode : int {
   noDataFolder = 3,        // the data folder does not exist
   sharedFileUnusable = 4,  // shared.bin missing where it is needed, or not a Vorlund block
   noPermission = 5,        // shared.bin cannot be opened for reading and writing
-  ioFailure = 6,           // anything else that went wrong with a file
+  ioFailure = 6,           // anything else that went wrong with a file or the registry
+  windowsOnly = 7,         // devices, attach, detach, setup on another system
+  noSuchDevice = 8,        // no capture endpoint of that number or id, or no default one
+  needsAdministrator = 9,  // a registry or data-folder write refused to a non-elevated user
+  keyRefused = 10,         // an endpoint's key refuses writes even to an administrator
+  foreignBackup = 11,      // a backup under Vorlund's key written by another version
 };
 
 class CtlError : public ToolError {

@@ -89,6 +89,49 @@ constexpr CommandInfo kCommands[] = {
      "--json prints JSON (one object per line when repeating). Ctrl+C ends the live view.",
      "vorlund-ctl meters --once --json", kOptionInterval | kOptionOnce | kOptionCount | kOptionJson,
      0, 0},
+    {"panel", "panel [--port N] [--no-browser]",
+     "the control panel in the browser: meters, every setting, the equaliser curve",
+     "Serves the control panel on this computer only (127.0.0.1) and opens it in the default\n"
+     "browser: the stream's state and live meters, every field of the record by stage with\n"
+     "its meaning, the equaliser and tone curve, presets (preview, apply, save your own,\n"
+     "delete them) and mute, bypass and relearn. Changes go the way 'set' puts them in\n"
+     "force. The printed address holds a key for this session; other pages and programs\n"
+     "cannot use the panel without it. --port N listens on port N (default: a free one),\n"
+     "--no-browser only prints the address. Runs until Ctrl+C.",
+     "vorlund-ctl panel --port 8765 --no-browser", kOptionPort | kOptionNoBrowser, 0, 0},
+    {"devices", "devices [--json]", "the microphones (capture endpoints) and where Vorlund is on",
+     "Lists the capture endpoints Windows knows, each with a number, its name, its endpoint\n"
+     "id, its state (active, disabled, not present, unplugged) and whether Vorlund is\n"
+     "attached to it. The number or the id names the endpoint for 'attach' and 'detach'.\n"
+     "Endpoints that have a key in the registry but that Windows does not report are listed\n"
+     "too. Windows only.",
+     "vorlund-ctl devices", kOptionJson, 0, 0},
+    {"attach", "attach DEVICE [--restart-audio]", "put Vorlund on a microphone (administrator)",
+     "Adds Vorlund to the stream effects of the capture endpoint DEVICE: its number from\n"
+     "'devices', its endpoint id, or 'default' for the default microphone. Vorlund's class id\n"
+     "is appended to the endpoint's composite stream-effect list, keeping every other\n"
+     "effect, and set as its single stream effect only where it has none. The values found\n"
+     "before are backed up once under HKLM\\SOFTWARE\\Vorlund, for 'detach'. Attaching twice\n"
+     "changes nothing. The change applies when the microphone's streams restart;\n"
+     "--restart-audio restarts the Windows Audio service to apply it now (every sound stops\n"
+     "for a moment). Needs administrator rights. Windows only.",
+     "vorlund-ctl attach default --restart-audio", kOptionRestartAudio, 1, 1},
+    {"detach", "detach DEVICE | --all [--restart-audio]",
+     "take Vorlund off a microphone, or off every one (administrator)",
+     "Restores the stream-effect values of the capture endpoint DEVICE (as for 'attach') as\n"
+     "they were before Vorlund was attached, byte for byte, and removes the backup. Where the\n"
+     "values changed since (a driver update), only Vorlund's entry is taken out. --all does\n"
+     "this for every endpoint with a backup. Needs administrator rights. Windows only.",
+     "vorlund-ctl detach --all", kOptionAll | kOptionRestartAudio, 0, 1},
+    {"setup", "setup", "create the data folder with its access rules and files (administrator)",
+     "Creates the data folder (or, where it exists, resets its owner and access rules):\n"
+     "owned by Administrators; SYSTEM and Administrators have full control, the audio\n"
+     "engine's account (LOCAL SERVICE) may create, change and rotate its files but not add\n"
+     "folders, and signed-in users may read everything and write into the existing files,\n"
+     "but not add, replace, delete or link files or folders. Then creates shared.bin (65,536\n"
+     "bytes, holding the factory record), params.bin (the factory record) and apo.log where\n"
+     "they are missing. The installer runs it. Needs administrator rights. Windows only.",
+     "vorlund-ctl setup", 0, 0, 0},
     {"help", "help [COMMAND | fields]", "this overview, a command's help, or every field",
      "Shows the overview, or the help of COMMAND ('vorlund-ctl COMMAND --help' does too).\n"
      "'vorlund-ctl help fields' lists every field of the record by stage: what it does,\n"
@@ -112,6 +155,10 @@ constexpr OptionInfo kOptions[] = {
     {"--interval", kOptionInterval, true},
     {"--once", kOptionOnce, false},
     {"--count", kOptionCount, true},
+    {"--port", kOptionPort, true},
+    {"--no-browser", kOptionNoBrowser, false},
+    {"--all", kOptionAll, false},
+    {"--restart-audio", kOptionRestartAudio, false},
 };
 
 [[noreturn]] void usageError(const std::string& message) {
@@ -156,6 +203,14 @@ void takeOption(const OptionInfo& option, std::string_view value, CtlOptions& op
     options.once = true;
   } else if (name == "--count") {
     options.count = parseCount(name, value, 1, UINT32_MAX);
+  } else if (name == "--port") {
+    options.port = static_cast<std::uint16_t>(parseCount(name, value, 1, UINT16_MAX));
+  } else if (name == "--no-browser") {
+    options.noBrowser = true;
+  } else if (name == "--all") {
+    options.all = true;
+  } else if (name == "--restart-audio") {
+    options.restartAudio = true;
   }
 }
 
@@ -220,6 +275,8 @@ CtlOptions parseCommandLine(std::span<const std::string> arguments) {
   const std::size_t n = options.operands.size();
   if (n < command->minOperands || n > command->maxOperands)
     usageError("usage: vorlund-ctl " + std::string(command->synopsis));
+  if (command->name == "detach" && (n == 1) == options.all)
+    usageError("usage: vorlund-ctl " + std::string(command->synopsis));
   if (command->name == "preset" && n == 2 && options.operands[0] != "save" &&
       options.operands[0] != "delete")
     usageError("usage: vorlund-ctl " + std::string(command->synopsis));
@@ -244,7 +301,8 @@ std::string helpText(const CommandInfo* command) {
   }
   std::string text =
       "vorlund-ctl: settings, presets, noise relearning and live meters for the Vorlund\n"
-      "microphone effect, through shared.bin and params.bin in its data folder.\n\n"
+      "microphone effect, through shared.bin and params.bin in its data folder; on Windows\n"
+      "also putting it on microphones and taking it off again.\n\n"
       "usage: vorlund-ctl [--data-dir DIR] COMMAND [OPTIONS] [ARGUMENTS]\n\ncommands:\n";
   for (const CommandInfo& c : kCommands) {
     std::string name(c.name);
@@ -261,13 +319,17 @@ std::string helpText(const CommandInfo* command) {
       "exit codes:\n"
       "  0  done (status: a stream is live)     4  shared.bin missing where needed, or foreign\n"
       "  1  status: no stream is live           5  no permission to use shared.bin\n"
-      "  2  bad command line or record input    6  any other file error\n"
-      "  3  no data folder\n\n"
+      "  2  bad command line or record input    6  any other file or registry error\n"
+      "  3  no data folder                      7  a Windows-only command elsewhere\n"
+      "  8  no such microphone                  9  needs administrator rights\n"
+      "  10 the endpoint's key refuses writes even to administrators\n"
+      "  11 a backup written by another version of Vorlund\n\n"
       "examples:\n"
       "  vorlund-ctl status\n"
       "  vorlund-ctl set inputGainDb=6 compRatio=4\n"
       "  vorlund-ctl preset podcast --dry-run\n"
-      "  vorlund-ctl meters\n";
+      "  vorlund-ctl meters\n"
+      "  vorlund-ctl attach default\n";
   return text;
 }
 

@@ -18,6 +18,10 @@ enum CtlOption : unsigned {
   kOptionInterval = 1u << 2,
   kOptionOnce = 1u << 3,
   kOptionCount = 1u << 4,
+  kOptionPort = 1u << 5,
+  kOptionNoBrowser = 1u << 6,
+  kOptionAll = 1u << 7,
+  kOptionRestartAudio = 1u << 8,
 };
 
 struct CommandInfo {
@@ -48,6 +52,10 @@ struct CtlOptions {
   bool once = false;
   std::uint32_t intervalMs = 200;
   std::optional<std::uint32_t> count;
+  std::optional<std::uint16_t> port;  // panel: the port to listen on
+  bool noBrowser = false;
+  bool all = false;
+  bool restartAudio = false;
   std::vector<std::string> operands;
 };
 

@@ -2,6 +2,8 @@
 // prints what it did. 'vorlund-process --help' tells the options and exit codes.
 #include <algorithm>
 #include <cmath>
+#include <csignal>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -99,6 +101,39 @@ ParameterBlock buildRecord(const ProcessOptions& options, std::string& origin) {
   return record;
 }
 
+// SIGINT or SIGTERM seen; the block loop stops at the next block and the run unwinds, which
+// removes the unfinished output and the private data folder, then dies of the same signal.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void noteStopSignal(int signal) {
+  stopSignal = signal;
+}
+
+struct Interrupted {
+  int signal;
+};
+
+constexpr const char* kPrivateFolderPrefix = "vorlund-process-";
+
+// Private folders of runs that were killed before they could remove theirs: the process id
+// after the prefix names a process that is gone. Real folders only, never through a link.
+void removeStaleFolders(const fs::path& base) {
+  std::error_code error;
+  const std::string prefix = kPrivateFolderPrefix;
+  for (const fs::directory_entry& entry : fs::directory_iterator(base, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) != 0 || !entry.is_directory(error) || entry.is_symlink(error))
+      continue;
+    const std::string id =
+        name.substr(prefix.size(), name.find('-', prefix.size()) - prefix.size());
+    if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos || id.size() > 10)
+      continue;
+    const auto pid = std::stoull(id);
+    if (pid != currentProcessId() && !processIsRunning(static_cast<std::uint32_t>(pid)))
+      fs::remove_all(entry.path(), error);
+  }
+}
+
 // A ProgramData of this run's own, made the process's %ProgramData% so that the library's
 // data folder lies inside it and no running effect or other run shares it, with the run's
 // record as its params.bin. Removed at exit.
@@ -106,8 +141,9 @@ class PrivateDataFolder {
  public:
   explicit PrivateDataFolder(const ParameterBlock& record) {
     const fs::path base = fs::temp_directory_path();
+    removeStaleFolders(base);
     for (int attempt = 0;; ++attempt) {
-      root_ = base / ("vorlund-process-" + std::to_string(currentProcessId()) + "-" +
+      root_ = base / (kPrivateFolderPrefix + std::to_string(currentProcessId()) + "-" +
                       std::to_string(tickCount64()) + "-" + std::to_string(attempt));
       std::error_code error;
       if (fs::create_directory(root_, error)) break;
@@ -129,6 +165,46 @@ class PrivateDataFolder {
 
  private:
   fs::path root_;
+};
+
+// The output is written under a temporary name in OUT's own folder and takes OUT's name only
+// once complete, so a failure, a full disk or a signal never leaves a partial file, nor
+// replaces an existing one with it. Refuses an OUT that is IN under another name.
+class TemporaryOutput {
+ public:
+  TemporaryOutput(const std::string& input, const std::string& output)
+      : final_(pathFromUtf8(output)) {
+    std::error_code error;
+    if (fs::equivalent(pathFromUtf8(input), final_, error))
+      throw ProcessError(ProcessExit::usage,
+                         "the output " + output + " is the input file itself; give another OUT");
+    std::string name = ".";
+    name.append(final_.filename().string()).append(".vorlund-");
+    name.append(std::to_string(currentProcessId())).append(".tmp");
+    path_ = final_.parent_path() / name;
+  }
+  ~TemporaryOutput() {
+    std::error_code ignored;
+    if (!committed_) fs::remove(path_, ignored);
+  }
+  TemporaryOutput(const TemporaryOutput&) = delete;
+  TemporaryOutput& operator=(const TemporaryOutput&) = delete;
+
+  std::string path() const { return path_.string(); }
+  // After the sound file is closed: the finished file replaces OUT.
+  void commit() {
+    std::error_code error;
+    fs::rename(path_, final_, error);
+    if (error)
+      throw ProcessError(ProcessExit::inputFile,
+                         "cannot write " + displayPath(final_) + ": " + error.message());
+    committed_ = true;
+  }
+
+ private:
+  fs::path final_;
+  fs::path path_;
+  bool committed_ = false;
 };
 
 // The meters CSV: a row of every published meter, voice activity and bypass once per interval.
@@ -193,6 +269,7 @@ class ProcessRun {
         input_(SoundFile::openForReading(options.input)),
         info_(input_.info()),
         outputFormat_(chooseOutputFormat(options, info_)),
+        temporary_(options.input, options.output),
         data_(record_),
         host_(Path::fromUtf8(displayPath(libraryPath(options)))),
         rate_(info_.samplerate),
@@ -220,6 +297,7 @@ class ProcessRun {
   SoundFile input_;
   SF_INFO info_;
   int outputFormat_;
+  TemporaryOutput temporary_;
   PrivateDataFolder data_;
   ApoHost host_;
   double rate_;
@@ -252,7 +330,7 @@ SoundFile ProcessRun::openOutput() {
       std::llround(static_cast<double>(host_.latency()) * rate_ / kHundredNanosecondsPerSecond));
   if (meters_.open(sharedFilePath()) != SharedFile::State::mapped && log_.wanted())
     warn("the effect publishes no meters (" + meters_.problem() + "); the meters are left out");
-  return SoundFile::openForWriting(options_.output, outputFormat_, channels_, info_.samplerate);
+  return SoundFile::openForWriting(temporary_.path(), outputFormat_, channels_, info_.samplerate);
 }
 
 void ProcessRun::processBlocks() {
@@ -272,6 +350,7 @@ void ProcessRun::processBlocks() {
                        static_cast<std::size_t>(std::max<sf_count_t>(info_.frames, 0)));
 
   while (true) {
+    if (stopSignal != 0) throw Interrupted{stopSignal};
     std::size_t frames = 0;
     if (!inputDone) {
       frames = input_.read(buffer.data(), blockFrames_);
@@ -312,6 +391,7 @@ void ProcessRun::processBlocks() {
   progress.finish();
   host_.unlock();
   output_.close();
+  temporary_.commit();
   log_.finish();
 }
 
@@ -369,17 +449,26 @@ int run(const ProcessOptions& options) {
 
 int main(int argc, char** argv) {
   using namespace vorlund;
-  return runTool("vorlund-process", static_cast<int>(ProcessExit::apoFailure), argc, argv,
-                 [](const std::vector<std::string>& arguments) {
-                   const ProcessOptions options = parseProcessOptions(arguments);
-                   if (options.help) {
-                     std::cout << processUsage();
-                     return 0;
-                   }
-                   if (options.version) {
-                     std::cout << versionLine() << "\n";
-                     return 0;
-                   }
-                   return run(options);
-                 });
+  std::signal(SIGINT, noteStopSignal);
+  std::signal(SIGTERM, noteStopSignal);
+  try {
+    return runTool("vorlund-process", static_cast<int>(ProcessExit::apoFailure), argc, argv,
+                   [](const std::vector<std::string>& arguments) {
+                     const ProcessOptions options = parseProcessOptions(arguments);
+                     if (options.help) {
+                       std::cout << processUsage();
+                       return 0;
+                     }
+                     if (options.version) {
+                       std::cout << versionLine() << "\n";
+                       return 0;
+                     }
+                     return run(options);
+                   });
+  } catch (const Interrupted& interrupted) {
+    // Everything is cleaned up by now: end as the signal would have ended the program.
+    std::signal(interrupted.signal, SIG_DFL);
+    std::raise(interrupted.signal);
+    return 128 + interrupted.signal;
+  }
 }

@@ -1,7 +1,12 @@
 #include "platform/environment.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
+
+#include <cstdlib>
 #include <cstring>
 
 namespace vorlund {
@@ -49,23 +54,48 @@ DWORD expandEnvironmentStrings(std::string_view text, Path& out) noexcept {
   return static_cast<DWORD>(withTerminator);
 }
 
+namespace {
+
+// A folder of the XDG base directories: `variable` when it is an absolute path, else
+// $HOME/`first`[/`second`]; invalid when neither gives one.
+Path xdgFolder(const char* variable, const char* first, const char* second) noexcept {
+  const char* given = getenv(variable);
+  if (given != nullptr && given[0] == '/') return Path::fromUtf8(given);
+  const char* home = getenv("HOME");
+  if (home == nullptr || home[0] != '/') return Path::invalid();
+  Path folder = Path::fromUtf8(home);
+  folder.append(first);
+  if (second != nullptr) folder.append(second);
+  return folder;
+}
+
+}  // namespace
+
 Path programDataFallback() noexcept {
   return Path::fromUtf8("/var/lib");
 }
 
 Path userStateFolder() noexcept {
-  const char* state = getenv("XDG_STATE_HOME");
-  if (state != nullptr && state[0] == '/') return Path::fromUtf8(state);
-  const char* home = getenv("HOME");
-  if (home == nullptr || home[0] != '/') return Path::invalid();
-  Path folder = Path::fromUtf8(home);
-  folder.append(".local");
-  folder.append("state");
-  return folder;
+  return xdgFolder("XDG_STATE_HOME", ".local", "state");
 }
 
 Path windowsTempFolder() noexcept {
   return Path::fromUtf8("/tmp");
+}
+
+Path logTempFolder() noexcept {
+  const char* base = getenv("TMPDIR");
+  if (base == nullptr || base[0] != '/') base = "/tmp";
+  char folder[Path::kCapacity];
+  const int n = std::snprintf(folder, sizeof folder, "%s/vorlund-%lu", base,
+                              static_cast<unsigned long>(geteuid()));
+  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof folder) return Path::invalid();
+  mkdir(folder, 0700);  // an existing one is checked like a new one
+  struct stat info {};
+  if (lstat(folder, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid() ||
+      (info.st_mode & 077) != 0)
+    return Path::invalid();
+  return Path::fromNative(folder);
 }
 
 bool setEnvironmentVariable(const char* name, const char* value) noexcept {

@@ -68,6 +68,8 @@ DWORD win32ErrorFromErrno(int error) noexcept {
     case EFBIG:
     case EOVERFLOW:
       return ERROR_INVALID_DATA;
+    case ELOOP:  // O_NOFOLLOW met a symbolic link
+      return ERROR_CANT_ACCESS_FILE;
     default:
       return ERROR_GEN_FAILURE;
   }

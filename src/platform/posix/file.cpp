@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,22 +12,39 @@
 namespace vorlund {
 namespace {
 
-// Files are readable and writable by every user, as the control application may run as
-// another user; the process umask narrows this as the administrator wishes.
-constexpr mode_t kCreateMode = 0666;
+// A file made here may be written by its owner and the owner's group (the data folder's group
+// where the folder has the set-group-ID bit), whatever the umask; every user may read it.
+// Nobody else may write, so nobody else can truncate a file the effect has mapped.
+constexpr mode_t kCreateMode = 0664;
+
+// Never through a link, never blocked by a FIFO or device (O_NONBLOCK is cleared again once
+// the file is known to be regular), never inherited by a child process.
+constexpr int kSafeFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
 
 int openFlags(FileAccess access) noexcept {
   switch (access) {
     case FileAccess::appendAlways:
-      return O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
+      return O_WRONLY | O_APPEND | O_CREAT | kSafeFlags;
     case FileAccess::readExisting:
-      return O_RDONLY | O_CLOEXEC;
+      return O_RDONLY | kSafeFlags;
     case FileAccess::readWriteAlways:
-      return O_RDWR | O_CREAT | O_CLOEXEC;
+      return O_RDWR | O_CREAT | kSafeFlags;
     case FileAccess::readWriteExisting:
-      return O_RDWR | O_CLOEXEC;
+      return O_RDWR | kSafeFlags;
   }
-  return O_RDONLY | O_CLOEXEC;
+  return O_RDONLY | kSafeFlags;
+}
+
+DWORD checkRegularFile(int fd) noexcept {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) return win32ErrorFromErrno(errno);
+  // A read-only open of a folder succeeds on Linux; CreateFileW refuses it.
+  if (S_ISDIR(info.st_mode)) return ERROR_ACCESS_DENIED;
+  if (!S_ISREG(info.st_mode)) return ERROR_BAD_FILE_TYPE;
+  if (info.st_nlink != 1) return ERROR_TOO_MANY_LINKS;
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return win32ErrorFromErrno(errno);
+  return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -34,16 +52,23 @@ int openFlags(FileAccess access) noexcept {
 DWORD File::open(const Path& path, FileAccess access) noexcept {
   close();
   if (!path.valid()) return ERROR_FILENAME_EXCED_RANGE;
+  const int flags = openFlags(access);
   int fd;
+  bool created = false;
   do {
-    fd = ::open(path.c_str(), openFlags(access), kCreateMode);
+    // A file made now gets its mode exactly; one that exists keeps the mode it has.
+    fd = (flags & O_CREAT) != 0 ? ::open(path.c_str(), flags | O_EXCL, kCreateMode) : -1;
+    created = fd >= 0;
+    if (fd < 0 && ((flags & O_CREAT) == 0 || errno == EEXIST))
+      fd = ::open(path.c_str(), flags & ~O_CREAT, kCreateMode);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return win32ErrorFromErrno(errno, path.c_str());
-  // A read-only open of a folder succeeds on Linux; CreateFileW refuses it.
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+  DWORD error = checkRegularFile(fd);
+  if (error == ERROR_SUCCESS && created && fchmod(fd, kCreateMode) != 0)
+    error = win32ErrorFromErrno(errno);
+  if (error != ERROR_SUCCESS) {
     ::close(fd);
-    return ERROR_ACCESS_DENIED;
+    return error;
   }
   handle_ = fd;
   return ERROR_SUCCESS;
@@ -77,9 +102,17 @@ DWORD File::write(const void* data, std::uint32_t size) noexcept {
   return n < 0 ? win32ErrorFromErrno(errno) : ERROR_SUCCESS;
 }
 
+DWORD File::lockExclusive() noexcept {
+  int result;
+  do {
+    result = flock(handle_, LOCK_EX);
+  } while (result != 0 && errno == EINTR);
+  return result == 0 ? ERROR_SUCCESS : win32ErrorFromErrno(errno);
+}
+
 bool queryFileSize(const Path& path, std::uint64_t& size) noexcept {
   struct stat info {};
-  if (!path.valid() || stat(path.c_str(), &info) != 0) return false;
+  if (!path.valid() || lstat(path.c_str(), &info) != 0) return false;
   size = S_ISDIR(info.st_mode) ? 0 : static_cast<std::uint64_t>(info.st_size);
   return true;
 }

@@ -57,7 +57,9 @@ FolderWatch::Wake FolderWatch::wait(const Event& stop) noexcept {
         inotify_event event;
         std::memcpy(&event, buffer + at, sizeof event);
         // Sub-folders are not files: FILE_NOTIFY_CHANGE_DIR_NAME is not asked for.
-        if ((event.mask & kWatchedEvents) != 0 && (event.mask & IN_ISDIR) == 0) fileChanged = true;
+        if ((event.mask & kWatchedEvents) != 0 && (event.mask & IN_ISDIR) == 0 &&
+            !isIgnored(buffer + at + sizeof(inotify_event), event.len))
+          fileChanged = true;
         // The folder itself went away: report it as a change, and let the re-arm fail so that
         // watching starts anew, as FindNextChangeNotification does.
         if ((event.mask & IN_IGNORED) != 0) {
@@ -70,6 +72,24 @@ FolderWatch::Wake FolderWatch::wait(const Event& stop) noexcept {
     }
     if (fileChanged) return Wake::changed;
   }
+}
+
+void FolderWatch::ignore(const char* name) noexcept {
+  for (const char*& slot : ignored_) {
+    if (slot == nullptr) {
+      slot = name;
+      return;
+    }
+  }
+}
+
+bool FolderWatch::isIgnored(const char* name, std::uint32_t length) const noexcept {
+  if (length == 0) return false;
+  for (const char* ignored : ignored_) {
+    // inotify pads the name with NULs to `length`.
+    if (ignored != nullptr && std::strncmp(name, ignored, length) == 0) return true;
+  }
+  return false;
 }
 
 DWORD FolderWatch::rearm() noexcept {

@@ -2,13 +2,22 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <thread>
+
 extern char** environ;
 
 namespace vorlund {
+
+bool processIsRunning(std::uint32_t id) noexcept {
+  const auto pid = static_cast<pid_t>(id);
+  if (pid <= 0 || static_cast<std::uint32_t>(pid) != id) return false;
+  return kill(pid, 0) == 0 || errno == EPERM;
+}
 
 Path executablePath() noexcept {
   char buffer[Path::kCapacity];
@@ -48,6 +57,27 @@ int runProcess(std::span<const std::string> arguments, const Path& outputFile,
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;
+}
+
+bool openInBrowser(const std::string& url) {
+  const std::string opener = "xdg-open";
+  char* argv[] = {const_cast<char*>(opener.c_str()), const_cast<char*>(url.c_str()), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t child = 0;
+  const int error = posix_spawnp(&child, argv[0], &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) return false;
+  // Reaped on the side: the opener may stay as long as the browser it started.
+  std::thread([child] {
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return true;
 }
 
 }  // namespace vorlund

@@ -14,6 +14,7 @@ namespace vorlund {
 namespace {
 
 struct StoredKey {
+  std::u16string path;                // as first created, for listing subkeys
   std::vector<RegistryValue> values;  // in the order first written
 };
 
@@ -58,8 +59,8 @@ DWORD dueFault(Store& s) {
   return std::exchange(s.faultError, ERROR_SUCCESS);
 }
 
-DWORD setValue(const std::u16string& path, const char16_t* name, DWORD type, const void* data,
-               std::size_t size) noexcept {
+DWORD setValueBytes(const std::u16string& path, const char16_t* name, DWORD type, const void* data,
+                    std::size_t size) noexcept {
   try {
     Store& s = store();
     std::lock_guard lock(s.mutex);
@@ -95,8 +96,8 @@ DWORD RegistryKey::create(const char16_t* subKey) noexcept {
     const std::u16string folded = fold(path);
     for (std::size_t at = folded.find(u'\\'); at != std::u16string::npos;
          at = folded.find(u'\\', at + 1))
-      s.keys.try_emplace(folded.substr(0, at));
-    s.keys.try_emplace(folded);
+      s.keys.try_emplace(folded.substr(0, at), StoredKey{std::u16string(path.substr(0, at)), {}});
+    s.keys.try_emplace(folded, StoredKey{std::u16string(path), {}});
     path_ = folded;
     open_ = true;
     return ERROR_SUCCESS;
@@ -122,7 +123,7 @@ DWORD RegistryKey::setString(const char16_t* name, const char16_t* value) noexce
   } catch (...) {
     return ERROR_NOT_ENOUGH_MEMORY;
   }
-  return setValue(path_, name, REG_SZ, bytes.data(), bytes.size());
+  return setValueBytes(path_, name, REG_SZ, bytes.data(), bytes.size());
 }
 
 DWORD RegistryKey::setDword(const char16_t* name, DWORD value) noexcept {
@@ -130,7 +131,51 @@ DWORD RegistryKey::setDword(const char16_t* name, DWORD value) noexcept {
   const std::uint8_t bytes[4] = {
       static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
       static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-  return setValue(path_, name, REG_DWORD, bytes, sizeof bytes);
+  return setValueBytes(path_, name, REG_DWORD, bytes, sizeof bytes);
+}
+
+DWORD RegistryKey::open(const char16_t* subKey) noexcept {
+  close();
+  const std::u16string_view path = view(subKey);
+  if (!validPath(path)) return ERROR_INVALID_PARAMETER;
+  try {
+    Store& s = store();
+    std::lock_guard lock(s.mutex);
+    const std::u16string folded = fold(path);
+    if (s.keys.find(folded) == s.keys.end()) return ERROR_FILE_NOT_FOUND;
+    if (const DWORD fault = dueFault(s)) return fault;
+    path_ = folded;
+    open_ = true;
+    return ERROR_SUCCESS;
+  } catch (...) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
+DWORD RegistryKey::setValue(const char16_t* name, DWORD type,
+                            std::span<const std::uint8_t> data) noexcept {
+  if (!open_) return ERROR_INVALID_HANDLE;
+  return setValueBytes(path_, name, type, data.data(), data.size());
+}
+
+DWORD RegistryKey::deleteValue(const char16_t* name) noexcept {
+  if (!open_) return ERROR_INVALID_HANDLE;
+  try {
+    Store& s = store();
+    std::lock_guard lock(s.mutex);
+    const auto key = s.keys.find(path_);
+    if (key == s.keys.end()) return ERROR_INVALID_HANDLE;
+    std::vector<RegistryValue>& values = key->second.values;
+    const std::u16string folded = fold(view(name));
+    const auto it = std::find_if(values.begin(), values.end(),
+                                 [&](const RegistryValue& v) { return fold(v.name) == folded; });
+    if (it == values.end()) return ERROR_FILE_NOT_FOUND;
+    if (const DWORD fault = dueFault(s)) return fault;
+    values.erase(it);
+    return ERROR_SUCCESS;
+  } catch (...) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
 }
 
 void RegistryKey::close() noexcept {
@@ -171,6 +216,24 @@ DWORD readRegistryValues(const char16_t* subKey, std::vector<RegistryValue>& val
   const auto key = s.keys.find(fold(path));
   if (key == s.keys.end()) return ERROR_FILE_NOT_FOUND;
   values = key->second.values;
+  return ERROR_SUCCESS;
+}
+
+DWORD readRegistrySubkeys(const char16_t* subKey, std::vector<std::u16string>& names) {
+  const std::u16string_view path = view(subKey);
+  if (!validPath(path)) return ERROR_INVALID_PARAMETER;
+  Store& s = store();
+  std::lock_guard lock(s.mutex);
+  const std::u16string folded = fold(path);
+  if (s.keys.find(folded) == s.keys.end()) return ERROR_FILE_NOT_FOUND;
+  const std::u16string below = folded + u'\\';
+  std::vector<std::u16string> found;
+  for (auto it = s.keys.lower_bound(below);
+       it != s.keys.end() && it->first.compare(0, below.size(), below) == 0; ++it) {
+    if (it->first.find(u'\\', below.size()) != std::u16string::npos) continue;
+    found.push_back(it->second.path.substr(below.size()));
+  }
+  names = std::move(found);
   return ERROR_SUCCESS;
 }
 

@@ -45,4 +45,9 @@ bool Thread::join(std::uint32_t timeoutMs) noexcept {
   return true;
 }
 
+void Thread::detach() noexcept {
+  if (started_) pthread_detach(thread_);
+  started_ = false;
+}
+
 }  // namespace vorlund

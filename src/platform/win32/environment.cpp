@@ -44,6 +44,10 @@ Path windowsTempFolder() noexcept {
   return folder;
 }
 
+Path logTempFolder() noexcept {
+  return windowsTempFolder();
+}
+
 bool setEnvironmentVariable(const char* name, const char* value) noexcept {
   try {
     const std::wstring wideName = widen(name);

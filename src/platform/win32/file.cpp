@@ -7,6 +7,17 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// A disk file with one name that is no reparse point; anything else is refused.
+DWORD checkRegularFile(HANDLE h) noexcept {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(h, &info)) return GetLastError();
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return ERROR_CANT_ACCESS_FILE;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return ERROR_ACCESS_DENIED;
+  if (GetFileType(h) != FILE_TYPE_DISK) return ERROR_BAD_FILE_TYPE;
+  if (info.nNumberOfLinks != 1) return ERROR_TOO_MANY_LINKS;
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 DWORD File::open(const Path& path, FileAccess access) noexcept {
@@ -17,7 +28,8 @@ DWORD File::open(const Path& path, FileAccess access) noexcept {
   DWORD attributes = FILE_ATTRIBUTE_NORMAL;
   switch (access) {
     case FileAccess::appendAlways:
-      desiredAccess = FILE_APPEND_DATA;
+      // Reading the attributes lets the file be checked before anything is written.
+      desiredAccess = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
       disposition = OPEN_ALWAYS;
       break;
     case FileAccess::readExisting:
@@ -31,9 +43,15 @@ DWORD File::open(const Path& path, FileAccess access) noexcept {
       desiredAccess = GENERIC_READ | GENERIC_WRITE;
       break;
   }
+  // The link or junction itself is opened, never what it points to, and then refused.
   const HANDLE h = CreateFileW(path.c_str(), desiredAccess, kShareAll, nullptr, disposition,
-                               attributes, nullptr);
+                               attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return GetLastError();
+  const DWORD error = checkRegularFile(h);
+  if (error != ERROR_SUCCESS) {
+    CloseHandle(h);
+    return error;
+  }
   handle_ = h;
   return ERROR_SUCCESS;
 }
@@ -57,6 +75,12 @@ DWORD File::read(void* buffer, std::uint32_t size, std::uint32_t& bytesRead) noe
 DWORD File::write(const void* data, std::uint32_t size) noexcept {
   DWORD written = 0;
   return WriteFile(handle_, data, size, &written, nullptr) ? ERROR_SUCCESS : GetLastError();
+}
+
+DWORD File::lockExclusive() noexcept {
+  OVERLAPPED at{};
+  return LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &at) ? ERROR_SUCCESS
+                                                                                  : GetLastError();
 }
 
 bool queryFileSize(const Path& path, std::uint64_t& size) noexcept {

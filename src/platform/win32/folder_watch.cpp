@@ -27,6 +27,8 @@ FolderWatch::Wake FolderWatch::wait(const Event& stop) noexcept {
   }
 }
 
+void FolderWatch::ignore(const char*) noexcept {}
+
 DWORD FolderWatch::rearm() noexcept {
   if (handle_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
   return FindNextChangeNotification(handle_) ? ERROR_SUCCESS : GetLastError();

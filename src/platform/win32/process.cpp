@@ -73,6 +73,15 @@ class HandleCloser {
 
 }  // namespace
 
+bool processIsRunning(std::uint32_t id) noexcept {
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+  // Access denied means it exists, as another user's process.
+  if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+}
+
 Path executablePath() noexcept {
   wchar_t buffer[Path::kCapacity];
   const DWORD n = GetModuleFileNameW(nullptr, buffer, Path::kCapacity);
@@ -120,6 +129,13 @@ int runProcess(std::span<const std::string> arguments, const Path& outputFile,
   DWORD code = 0;
   if (!GetExitCodeProcess(process.hProcess, &code)) return -1;
   return static_cast<int>(code);
+}
+
+bool openInBrowser(const std::string& url) {
+  const std::wstring wide = widen(url);
+  const HINSTANCE result =
+      ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
 }  // namespace vorlund

@@ -42,6 +42,25 @@ DWORD RegistryKey::setDword(const char16_t* name, DWORD value) noexcept {
                                            reinterpret_cast<const BYTE*>(&value), sizeof value));
 }
 
+DWORD RegistryKey::open(const char16_t* subKey) noexcept {
+  close();
+  const LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(subKey), 0, kWriteAccess, &key_);
+  if (status != ERROR_SUCCESS) key_ = nullptr;
+  return static_cast<DWORD>(status);
+}
+
+DWORD RegistryKey::setValue(const char16_t* name, DWORD type,
+                            std::span<const std::uint8_t> data) noexcept {
+  if (key_ == nullptr) return ERROR_INVALID_HANDLE;
+  return static_cast<DWORD>(
+      RegSetValueExW(key_, wide(name), 0, type, data.data(), static_cast<DWORD>(data.size())));
+}
+
+DWORD RegistryKey::deleteValue(const char16_t* name) noexcept {
+  if (key_ == nullptr) return ERROR_INVALID_HANDLE;
+  return static_cast<DWORD>(RegDeleteValueW(key_, wide(name)));
+}
+
 void RegistryKey::close() noexcept {
   if (key_ != nullptr) RegCloseKey(key_);
   key_ = nullptr;
@@ -79,6 +98,27 @@ DWORD readRegistryValues(const char16_t* subKey, std::vector<RegistryValue>& val
   RegCloseKey(key);
   if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
   values = std::move(found);
+  return ERROR_SUCCESS;
+}
+
+DWORD readRegistrySubkeys(const char16_t* subKey, std::vector<std::u16string>& names) {
+  HKEY key = nullptr;
+  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(subKey), 0, kReadAccess, &key);
+  if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+  DWORD count = 0, longestName = 0;
+  status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, &longestName, nullptr, nullptr,
+                            nullptr, nullptr, nullptr, nullptr);
+  std::vector<std::u16string> found;
+  std::vector<wchar_t> name(longestName + 1);
+  for (DWORD i = 0; status == ERROR_SUCCESS && i < count; ++i) {
+    DWORD length = static_cast<DWORD>(name.size());
+    status = RegEnumKeyExW(key, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_SUCCESS)
+      found.emplace_back(reinterpret_cast<const char16_t*>(name.data()), length);
+  }
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+  names = std::move(found);
   return ERROR_SUCCESS;
 }
 

@@ -30,4 +30,10 @@ bool Thread::join(std::uint32_t timeoutMs) noexcept {
   return true;
 }
 
+void Thread::detach() noexcept {
+  if (started_) CloseHandle(handle_);
+  handle_ = nullptr;
+  started_ = false;
+}
+
 }  // namespace vorlund

@@ -1,0 +1,13 @@
+#include "platform/secured_folder.h"
+
+namespace vorlund {
+
+DWORD createSecuredFolder(const Path&, const char16_t*) noexcept {
+  return ERROR_NOT_SUPPORTED;
+}
+
+DWORD readSecurityDescriptor(const Path&, std::u16string&) {
+  return ERROR_NOT_SUPPORTED;
+}
+
+}  // namespace vorlund

@@ -1,0 +1,377 @@
+// The Windows installer end to end, under Wine in a prefix of its own: a silent install puts
+// the files, the registration, the Add/Remove Programs entry and the data folder with its
+// security descriptor in place; the installed vorlund-ctl attaches to and detaches from a
+// fake capture endpoint that holds another vendor's effects, and refuses bad input; a silent
+// uninstall leaves the registry keys it touched and the file system as they were before.
+// Built for Windows only.
+#include <windows.h>
+
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/endpoint_effects.h"
+#include "ctl/windows_commands.h"
+#include "platform/process.h"
+#include "platform/secured_folder.h"
+#include "platform/system.h"
+
+namespace vorlund {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kEndpoint[] = "{5EC0F00D-0000-4000-8000-0000000000E1}";
+constexpr char kOtherList[] =
+    "{AAAAAAAA-1111-2222-3333-444444444444}\\0{BBBBBBBB-1111-2222-3333-444444444444}";
+constexpr char kOtherSingle[] = "{AAAAAAAA-1111-2222-3333-444444444444}";
+constexpr std::uint64_t kUninstallPatienceMs = 120000;
+
+std::string utf8(const std::wstring& text) {
+  return fs::path(text).string();
+}
+
+std::string environment(const wchar_t* name) {
+  wchar_t buffer[MAX_PATH];
+  const DWORD n = GetEnvironmentVariableW(name, buffer, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? utf8(std::wstring(buffer, n)) : std::string();
+}
+
+std::string systemProgram(const char* name) {
+  wchar_t system[MAX_PATH];
+  const UINT n = GetSystemDirectoryW(system, MAX_PATH);
+  return utf8(std::wstring(system, n)) + "\\" + name;
+}
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+const fs::path& scratch() {
+  static const fs::path folder = fs::temp_directory_path() / "vorlund-installer-test";
+  fs::create_directories(folder);
+  return folder;
+}
+
+struct RunResult {
+  int exitCode;
+  std::string out;
+  std::string err;
+};
+
+RunResult run(std::vector<std::string> arguments) {
+  const fs::path out = scratch() / "run.out";
+  const fs::path err = scratch() / "run.err";
+  const int code =
+      runProcess(arguments, Path::fromNative(out.c_str()), Path::fromNative(err.c_str()));
+  return {code, readFile(out), readFile(err)};
+}
+
+const std::string& installDir() {
+  static const std::string dir = environment(L"ProgramFiles") + "\\Vorlund";
+  return dir;
+}
+const std::string& dataDir() {
+  static const std::string dir = environment(L"ProgramData") + "\\Vorlund";
+  return dir;
+}
+
+RunResult ctl(std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), installDir() + "\\vorlund-ctl.exe");
+  return run(arguments);
+}
+
+// `reg export` of a key under HKEY_LOCAL_MACHINE, byte for byte; "absent" when it fails
+// (the key does not exist).
+std::string exportKey(const std::string& key) {
+  const fs::path file = scratch() / "export.reg";
+  fs::remove(file);
+  if (run({systemProgram("reg.exe"), "export", "HKLM\\" + key, file.string(), "/y"}).exitCode != 0)
+    return "absent";
+  return readFile(file);
+}
+
+// Each file and folder below `folder` with its size; "absent" when there is no folder.
+std::string listing(const std::string& folder) {
+  std::error_code error;
+  if (!fs::is_directory(folder, error)) return "absent";
+  std::vector<std::string> lines;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    std::string line = fs::relative(entry.path(), folder).string();
+    if (entry.is_regular_file()) {
+      line += ' ';
+      line += std::to_string(entry.file_size());
+    }
+    lines.push_back(line);
+  }
+  std::sort(lines.begin(), lines.end());
+  std::string text;
+  for (const std::string& line : lines) {
+    text += line;
+    text += '\n';
+  }
+  return text;
+}
+
+// ASCII text as `reg export` writes it (UTF-16 little-endian), for finding it in an export.
+std::string exported(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    out.push_back(c);
+    out.push_back('\0');
+  }
+  return out;
+}
+
+std::string endpointKey() {
+  return endpointText(kCaptureEndpointsKey) + "\\" + kEndpoint;
+}
+
+// The state the uninstaller must return to.
+struct Trace {
+  std::vector<std::string> keys;
+  std::string programFiles;
+  std::string programData;
+  bool operator==(const Trace&) const = default;
+};
+
+Trace trace() {
+  const std::string clsid = endpointText(kVorlundClsid);
+  Trace t;
+  for (const std::string& key :
+       {endpointKey(), endpointText(kVorlundKey),
+        std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorlund"),
+        "Software\\Classes\\CLSID\\" + clsid,
+        "Software\\Classes\\AudioEngine\\AudioProcessingObjects\\" + clsid})
+    t.keys.push_back(exportKey(key));
+  t.programFiles = listing(installDir());
+  t.programData = listing(dataDir());
+  return t;
+}
+
+// SDDL as this system writes it back, for comparing with what a file carries.
+std::u16string canonicalSddl(const char16_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      reinterpret_cast<const wchar_t*>(sddl), SDDL_REVISION_1, &descriptor, nullptr));
+  LPWSTR text = nullptr;
+  EXPECT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
+      descriptor, SDDL_REVISION_1,
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
+      nullptr));
+  std::u16string out = text == nullptr ? u"" : reinterpret_cast<const char16_t*>(text);
+  LocalFree(text);
+  LocalFree(descriptor);
+  return out;
+}
+
+std::u16string sddlOf(const std::string& path) {
+  std::u16string sddl;
+  EXPECT_EQ(0u, readSecurityDescriptor(Path::fromUtf8(path), sddl)) << path;
+  return sddl;
+}
+
+// The rights the descriptor's allow entries give `account` (SDDL form: "IU", "LS"...) on the
+// folder itself, or on the files created in it.
+DWORD rightsOf(PSECURITY_DESCRIPTOR descriptor, const wchar_t* account, bool onFiles) {
+  PSID sid = nullptr;
+  EXPECT_TRUE(ConvertStringSidToSidW(account, &sid));
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  EXPECT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+  DWORD rights = 0;
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) continue;
+    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, header->AceType) << "only allow entries";
+    const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
+    const bool applies = onFiles ? (header->AceFlags & OBJECT_INHERIT_ACE) != 0
+                                 : (header->AceFlags & INHERIT_ONLY_ACE) == 0;
+    if (applies && EqualSid(sid, const_cast<DWORD*>(&ace->SidStart))) rights |= ace->Mask;
+  }
+  LocalFree(sid);
+  return rights;
+}
+
+bool keyExists(const std::string& key) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, fs::path(key).wstring().c_str(), 0,
+                    KEY_READ | KEY_WOW64_64KEY, &handle) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(handle);
+  return true;
+}
+
+// Verifies the data folder's policy as Windows reads it: owned by Administrators, not
+// inheriting from ProgramData; SYSTEM and Administrators in full control; the audio engine's
+// account may add, change, delete and rename files but not add folders or change the rules;
+// interactive users may list the folder and read and write the existing files, but not add a
+// file or folder (no link or junction either), delete, rename or replace one, or change the
+// rules.
+TEST(DataFolderPolicyTest, OnlyAdministratorsAndTheServiceMayAddToTheFolder) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      reinterpret_cast<const wchar_t*>(kDataFolderSddl), SDDL_REVISION_1, &sd, nullptr));
+  PSID owner = nullptr, administrators = nullptr;
+  BOOL defaulted = FALSE;
+  ASSERT_TRUE(GetSecurityDescriptorOwner(sd, &owner, &defaulted));
+  ASSERT_TRUE(ConvertStringSidToSidW(L"BA", &administrators));
+  EXPECT_TRUE(EqualSid(owner, administrators));
+  LocalFree(administrators);
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(sd, &control, &revision));
+  EXPECT_NE(0, control & SE_DACL_PROTECTED);
+
+  constexpr DWORD kChangeRules = WRITE_DAC | WRITE_OWNER;
+  for (const bool onFiles : {false, true}) {
+    SCOPED_TRACE(onFiles ? "files" : "folder");
+    for (const wchar_t* full : {L"SY", L"BA"})
+      EXPECT_EQ(static_cast<DWORD>(FILE_ALL_ACCESS), rightsOf(sd, full, onFiles));
+    EXPECT_EQ(0u, rightsOf(sd, L"WD", onFiles)) << "Everyone";
+    EXPECT_EQ(0u, rightsOf(sd, L"BU", onFiles)) << "Users beyond the signed-in ones";
+  }
+  const DWORD serviceFolder = rightsOf(sd, L"LS", false);
+  EXPECT_EQ(static_cast<DWORD>(FILE_ADD_FILE | FILE_LIST_DIRECTORY | FILE_TRAVERSE),
+            serviceFolder & (FILE_ADD_FILE | FILE_LIST_DIRECTORY | FILE_TRAVERSE));
+  EXPECT_EQ(0u, serviceFolder & (FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | kChangeRules));
+  const DWORD serviceFiles = rightsOf(sd, L"LS", true);
+  EXPECT_EQ(static_cast<DWORD>(FILE_GENERIC_READ | FILE_GENERIC_WRITE | DELETE),
+            serviceFiles & (FILE_GENERIC_READ | FILE_GENERIC_WRITE | DELETE));
+  EXPECT_EQ(0u, serviceFiles & kChangeRules);
+  const DWORD userFolder = rightsOf(sd, L"IU", false);
+  EXPECT_EQ(static_cast<DWORD>(FILE_LIST_DIRECTORY | FILE_TRAVERSE),
+            userFolder & (FILE_LIST_DIRECTORY | FILE_TRAVERSE));
+  EXPECT_EQ(0u, userFolder & (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE |
+                              FILE_WRITE_ATTRIBUTES | kChangeRules));
+  const DWORD userFiles = rightsOf(sd, L"IU", true);
+  EXPECT_EQ(static_cast<DWORD>(FILE_READ_DATA | FILE_WRITE_DATA),
+            userFiles & (FILE_READ_DATA | FILE_WRITE_DATA));
+  EXPECT_EQ(0u, userFiles & (DELETE | FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | kChangeRules));
+  LocalFree(sd);
+}
+
+// Verifies the whole life of an installation, as the installer's users meet it.
+TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
+  const std::string reg = systemProgram("reg.exe");
+  const std::string fx = "HKLM\\" + endpointKey() + "\\FxProperties";
+  ASSERT_EQ(0, run({reg, "add", "HKLM\\" + endpointKey(), "/v", "DeviceState", "/t", "REG_DWORD",
+                    "/d", "1", "/f"})
+                   .exitCode);
+  ASSERT_EQ(0, run({reg, "add", fx, "/v", endpointText(kCompositeStreamEffectValue), "/t",
+                    "REG_MULTI_SZ", "/d", kOtherList, "/f"})
+                   .exitCode);
+  ASSERT_EQ(0, run({reg, "add", fx, "/v", endpointText(kStreamEffectValue), "/t", "REG_SZ", "/d",
+                    kOtherSingle, "/f"})
+                   .exitCode);
+  const Trace before = trace();
+  ASSERT_EQ("absent", before.programFiles) << "the prefix is not fresh";
+  ASSERT_EQ("absent", before.programData);
+
+  // Install: files, registration, the Add/Remove Programs entry, the data folder.
+  ASSERT_EQ(0, run({VORLUND_INSTALLER, "/S"}).exitCode);
+  for (const char* file : {"VorlundApo.dll", "vorlund-ctl.exe", "README.md", "uninstall.exe",
+                           "presets\\default.vrl", "presets\\podcast.vrl"})
+    EXPECT_TRUE(fs::is_regular_file(installDir() + "\\" + file)) << file;
+  const std::string clsid = endpointText(kVorlundClsid);
+  EXPECT_NE(std::string::npos, exportKey("Software\\Classes\\CLSID\\" + clsid + "\\InprocServer32")
+                                   .find(exported("Vorlund\\\\VorlundApo.dll")));
+  EXPECT_TRUE(keyExists("Software\\Classes\\AudioEngine\\AudioProcessingObjects\\" + clsid));
+  const std::string entry =
+      exportKey("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorlund");
+  EXPECT_NE(std::string::npos, entry.find(exported("\"DisplayVersion\"=\"" VORLUND_VERSION "\"")));
+  EXPECT_NE(std::string::npos, entry.find(exported("uninstall.exe")));
+  EXPECT_EQ("apo.log 0\nparams.bin 524\nshared.bin 65536\n", listing(dataDir()));
+  // Wine 8 accepts the descriptor but keeps only what its file modes can hold; Windows keeps
+  // it whole.
+  const std::u16string stored = sddlOf(dataDir());
+  if (runningUnderWine() && stored != canonicalSddl(kDataFolderSddl)) {
+    std::cout << "note: this Wine does not keep the data folder's security descriptor: "
+              << endpointText(stored) << "\n";
+  } else {
+    EXPECT_EQ(canonicalSddl(kDataFolderSddl), stored);
+  }
+  EXPECT_EQ(0, ctl({"show"}).exitCode) << "the pre-created shared.bin holds a usable block";
+
+  // Attach keeps the other vendor's effects; a second attach changes nothing; detach restores
+  // the endpoint byte for byte.
+  const std::string pristine = exportKey(endpointKey());
+  ASSERT_EQ(0, ctl({"attach", kEndpoint}).exitCode);
+  const std::string attached = exportKey(endpointKey());
+  EXPECT_NE(pristine, attached);
+  const RunResult list = run({reg, "query", fx, "/v", endpointText(kCompositeStreamEffectValue)});
+  EXPECT_NE(std::string::npos,
+            list.out.find(std::string(kOtherList) + "\\0" + endpointText(kVorlundClsid)))
+      << list.out;
+  EXPECT_NE(std::string::npos,
+            run({reg, "query", fx, "/v", endpointText(kStreamEffectValue)}).out.find(kOtherSingle));
+  EXPECT_EQ(0, ctl({"attach", std::string("{0.0.1.00000000}.") + kEndpoint}).exitCode);
+  EXPECT_EQ(attached, exportKey(endpointKey()));
+  EXPECT_EQ(0, ctl({"detach", kEndpoint}).exitCode);
+  EXPECT_EQ(pristine, exportKey(endpointKey()));
+  EXPECT_EQ("absent", exportKey(endpointText(kVorlundKey)));
+
+  // Bad input: its message, its exit code, nothing written.
+  const std::string backup = "HKLM\\" + endpointText(kEndpointBackupsKey) + "\\" + kEndpoint;
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{"attach", "microphone"}, 2, "is not a capture endpoint id"},
+      {{"attach", "{0.0.0.00000000}." + std::string(kEndpoint)}, 2, "is not a capture endpoint id"},
+      {{"attach", "{DEADBEEF-0000-4000-8000-000000000000}"}, 8, "there is no capture endpoint"},
+      {{"detach", "99"}, 8, "there is no microphone number 99"},
+      {{"detach"}, 2, "usage"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments[0] + " " + (c.arguments.size() > 1 ? c.arguments[1] : ""));
+    const RunResult result = ctl(c.arguments);
+    EXPECT_EQ(c.exitCode, result.exitCode) << result.err;
+    EXPECT_NE(std::string::npos, result.err.find(c.message)) << result.err;
+  }
+  EXPECT_EQ(pristine, exportKey(endpointKey()));
+  ASSERT_EQ(0,
+            run({reg, "add", backup, "/v", "Format", "/t", "REG_DWORD", "/d", "9", "/f"}).exitCode);
+  const std::string foreign = exportKey(endpointText(kVorlundKey));
+  for (const char* command : {"attach", "detach"}) {
+    const RunResult result = ctl({command, kEndpoint});
+    EXPECT_EQ(11, result.exitCode) << result.err;
+    EXPECT_NE(std::string::npos, result.err.find("another version")) << result.err;
+  }
+  EXPECT_EQ(pristine, exportKey(endpointKey()));
+  EXPECT_EQ(foreign, exportKey(endpointText(kVorlundKey)));
+  ASSERT_EQ(0, run({reg, "delete", "HKLM\\" + endpointText(kVorlundKey), "/f"}).exitCode);
+
+  // Uninstall while attached: the uninstaller detaches. It runs a copy of itself and returns
+  // at once, so wait for its work to show.
+  ASSERT_EQ(0, ctl({"attach", "1"}).exitCode) << "the fake endpoint is the only one";
+  ASSERT_EQ(0, run({installDir() + "\\uninstall.exe", "/S"}).exitCode);
+  for (const std::uint64_t end = tickCount64() + kUninstallPatienceMs;
+       tickCount64() < end &&
+       (fs::exists(installDir()) || fs::exists(dataDir()) ||
+        keyExists("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorlund"));)
+    sleepMilliseconds(200);
+  sleepMilliseconds(500);
+  const Trace after = trace();
+  EXPECT_EQ(before.programFiles, after.programFiles);
+  EXPECT_EQ(before.programData, after.programData);
+  ASSERT_EQ(before.keys.size(), after.keys.size());
+  for (std::size_t i = 0; i < before.keys.size(); ++i)
+    EXPECT_TRUE(before.keys[i] == after.keys[i]) << "key " << i << " differs after uninstalling";
+}
+
+}  // namespace
+}  // namespace vorlund

@@ -1,0 +1,210 @@
+#include "panel_request.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <random>
+
+#include "common/preset_library.h"
+
+namespace vorlund {
+namespace {
+
+constexpr std::size_t kMaxPresetName = 64;
+constexpr std::size_t kMaxDescription = 200;
+
+int hexDigit(char c) noexcept {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string percentDecoded(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 &&
+        hexDigit(text[i + 2]) >= 0) {
+      out += static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i] == '+' ? ' ' : text[i];
+    }
+  }
+  return out;
+}
+
+// The value of cookie `name` in a Cookie header ("a=1; b=2").
+std::optional<std::string_view> cookieValue(std::string_view header, std::string_view name) {
+  while (!header.empty()) {
+    const std::size_t end = header.find(';');
+    std::string_view pair = header.substr(0, end);
+    header = end == std::string_view::npos ? std::string_view() : header.substr(end + 1);
+    while (!pair.empty() && pair.front() == ' ') pair.remove_prefix(1);
+    const std::size_t equals = pair.find('=');
+    if (equals != std::string_view::npos && pair.substr(0, equals) == name)
+      return pair.substr(equals + 1);
+  }
+  return std::nullopt;
+}
+
+// Compares without stopping at the first difference, so timing tells nothing of the token.
+bool sameSecret(std::string_view given, std::string_view secret) noexcept {
+  unsigned difference = given.size() == secret.size() ? 0u : 1u;
+  for (std::size_t i = 0; i < secret.size(); ++i)
+    difference |= static_cast<unsigned char>(i < given.size() ? given[i] : 0) ^
+                  static_cast<unsigned char>(secret[i]);
+  return difference == 0;
+}
+
+bool isLoopbackAuthority(std::string_view authority, std::uint16_t port) {
+  const std::size_t colon = authority.rfind(':');
+  if (colon == std::string_view::npos) return false;
+  const std::string_view name = authority.substr(0, colon);
+  const std::string_view digits = authority.substr(colon + 1);
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  return (name == "127.0.0.1" || name == "localhost") && error == std::errc() &&
+         end == digits.data() + digits.size() && value == port && digits.front() != '0';
+}
+
+std::string settingValue(const JsonValue& value, bool& ok) {
+  ok = true;
+  switch (value.type) {
+    case JsonValue::Type::boolean:
+      return value.boolean ? "true" : "false";
+    case JsonValue::Type::number: {
+      std::array<char, 32> digits{};
+      const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value.number);
+      return std::string(digits.data(), result.ptr);
+    }
+    case JsonValue::Type::string:
+      // A label: letters, digits and a few marks; nothing that the text form reads as syntax.
+      for (char c : value.text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == '#' || c == '=' || c == 0x7F) ok = false;
+      }
+      return value.text;
+    default:
+      ok = false;
+      return {};
+  }
+}
+
+}  // namespace
+
+std::string_view PanelRequest::path() const noexcept {
+  const std::string_view all = target;
+  return all.substr(0, all.find('?'));
+}
+
+std::optional<std::string> PanelRequest::query(std::string_view name) const {
+  const std::size_t mark = target.find('?');
+  if (mark == std::string::npos) return std::nullopt;
+  std::string_view rest = std::string_view(target).substr(mark + 1);
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('&');
+    const std::string_view pair = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    const std::size_t equals = pair.find('=');
+    if (percentDecoded(pair.substr(0, equals)) == name)
+      return equals == std::string_view::npos ? std::string()
+                                              : percentDecoded(pair.substr(equals + 1));
+  }
+  return std::nullopt;
+}
+
+PanelResponse refusal(int status, std::string reason) {
+  PanelResponse response;
+  response.status = status;
+  response.body = std::move(reason) + "\n";
+  return response;
+}
+
+std::string PanelIdentity::cookieName() const {
+  return "vorlund_panel_" + std::to_string(port);
+}
+
+std::string PanelIdentity::url() const {
+  return "http://127.0.0.1:" + std::to_string(port) + "/?token=" + token;
+}
+
+std::string makePanelToken() {
+  std::random_device source;
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string token;
+  for (int i = 0; i < 4; ++i) {
+    std::uint32_t bits = source();
+    for (int j = 0; j < 8; ++j, bits >>= 4) token += kHex[bits & 15u];
+  }
+  return token;
+}
+
+std::optional<PanelResponse> gateRequest(const PanelRequest& request,
+                                         const PanelIdentity& identity) {
+  if (!isLoopbackAuthority(request.host, identity.port))
+    return refusal(403,
+                   "forbidden: the Host header must be 127.0.0.1:" + std::to_string(identity.port));
+  const std::optional<std::string> queryToken = request.query("token");
+  const std::optional<std::string_view> cookieToken =
+      cookieValue(request.cookie, identity.cookieName());
+  const bool tokenGood = (queryToken && sameSecret(*queryToken, identity.token)) ||
+                         (cookieToken && sameSecret(*cookieToken, identity.token));
+  if (!tokenGood)
+    return refusal(403, "forbidden: open the panel with the address vorlund-ctl printed");
+  if (request.method == "GET") return std::nullopt;
+  if (request.method != "POST") return refusal(405, "method not allowed: only GET and POST");
+  const std::string_view origin = request.origin ? *request.origin : std::string_view();
+  if (!origin.starts_with("http://") || !isLoopbackAuthority(origin.substr(7), identity.port))
+    return refusal(403, "forbidden: changes are taken only from the panel's own page");
+  if (!request.contentType.starts_with("application/json"))
+    return refusal(415, "unsupported media type: send application/json");
+  return std::nullopt;
+}
+
+BodyObject bodyObject(const PanelRequest& request) {
+  BodyObject result;
+  std::string error;
+  result.value = parseJson(request.body, error);
+  if (!result.value) {
+    result.refused = refusal(400, "bad request: the body is not JSON (" + error + ")");
+  } else if (result.value->type != JsonValue::Type::object) {
+    result.value.reset();
+    result.refused = refusal(400, "bad request: the body must be a JSON object");
+  }
+  return result;
+}
+
+std::optional<std::vector<std::string>> changeSettings(const JsonValue& body, std::string& error) {
+  const JsonValue* changes = body.member("changes");
+  if (changes == nullptr || changes->type != JsonValue::Type::object || changes->items.empty()) {
+    error = "'changes' must be an object of field names and values";
+    return std::nullopt;
+  }
+  std::vector<std::string> settings;
+  for (std::size_t i = 0; i < changes->items.size(); ++i) {
+    const std::string& name = changes->names[i];
+    const JsonValue& value = changes->items[i];
+    bool ok = false;
+    const std::string text = settingValue(value, ok);
+    if (!ok || name.find('=') != std::string::npos) {
+      error = "'" + name + "' takes a number, true or false, or a label";
+      return std::nullopt;
+    }
+    settings.push_back(name + "=" + text);
+  }
+  return settings;
+}
+
+bool isNewPresetName(std::string_view name) noexcept {
+  return name.size() <= kMaxPresetName && isPresetName(name);
+}
+
+bool isPresetDescription(std::string_view text) noexcept {
+  if (text.size() > kMaxDescription) return false;
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+  }
+  return true;
+}
+
+}  // namespace vorlund

@@ -1,0 +1,86 @@
+// What the panel's server makes of one HTTP request before it acts: the request reduced to
+// the parts the panel looks at, the gate every request passes (token, Host, method, Origin),
+// and the decoding of the JSON bodies into the settings and names the actions take. Nothing
+// here touches files, so the fuzz target drives all of it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "panel_json.h"
+
+namespace vorlund {
+
+// Requests larger than these are refused with 413 before their body is read.
+inline constexpr std::size_t kMaxHeaderBytes = 8 * 1024;
+inline constexpr std::size_t kMaxBodyBytes = 16 * 1024;
+
+struct PanelRequest {
+  std::string method;  // "GET", "POST", ...
+  std::string target;  // "/api/state?x=1"
+  std::string host;
+  std::optional<std::string> origin;
+  std::string cookie;
+  std::string contentType;
+  std::string body;
+
+  std::string_view path() const noexcept;
+  // The value of query parameter `name`, percent-decoded, if present.
+  std::optional<std::string> query(std::string_view name) const;
+};
+
+struct PanelResponse {
+  int status = 200;
+  std::string contentType = "text/plain; charset=utf-8";
+  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers;  // beyond the common ones
+};
+
+// A short refusal: the status and its reason as plain text.
+PanelResponse refusal(int status, std::string reason);
+
+// The identity of one running panel: the loopback port it listens on and its secret token.
+struct PanelIdentity {
+  std::uint16_t port = 0;
+  std::string token;
+
+  // "vorlund_panel_<port>": one cookie per panel, as cookies ignore ports.
+  std::string cookieName() const;
+  // "http://127.0.0.1:<port>/?token=<token>"
+  std::string url() const;
+};
+
+// A fresh token of 32 hexadecimal digits from the system's random source.
+std::string makePanelToken();
+
+// Whether the request may go on: none when it may, else the refusal. The token must come as
+// the query parameter "token" or the panel's cookie; the Host must name the loopback address
+// and the port (a name that rebinds to it does not); only GET and POST exist, a POST must
+// carry the panel's own Origin and a JSON body.
+std::optional<PanelResponse> gateRequest(const PanelRequest& request,
+                                         const PanelIdentity& identity);
+
+// The body of a POST as a JSON object, or the refusal (400).
+struct BodyObject {
+  std::optional<JsonValue> value;
+  std::optional<PanelResponse> refused;
+};
+BodyObject bodyObject(const PanelRequest& request);
+
+// {"changes": {"name": value, ...}}: each change as a "name=value" setting in the text form
+// (true/false for switches, a number, or a choice's label). None when the body is malformed,
+// with `error` saying why; unknown names and bad values are for the text form to judge.
+std::optional<std::vector<std::string>> changeSettings(const JsonValue& body, std::string& error);
+
+// A name for a new user preset: as the presets folder allows it, at most 64 bytes.
+bool isNewPresetName(std::string_view name) noexcept;
+
+// A description of one line: printable characters, at most 200 bytes.
+bool isPresetDescription(std::string_view text) noexcept;
+
+}  // namespace vorlund

@@ -1,0 +1,314 @@
+#include "windows_commands.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iostream>
+#include <vector>
+
+#include "channel/parameter_channel.h"
+#include "common/endpoint_effects.h"
+#include "common/json_writer.h"
+#include "common/record_file.h"
+#include "platform/audio_system.h"
+#include "platform/file.h"
+#include "platform/registry.h"
+#include "platform/secured_folder.h"
+
+namespace vorlund {
+namespace {
+
+constexpr char16_t kDeviceStateValue[] = u"DeviceState";
+constexpr char16_t kCapturePrefix[] = u"{0.0.1.00000000}.";
+
+void requireWindows(const CtlOptions& options) {
+  if (!VORLUND_WINDOWS)
+    throw CtlError(ExitCode::windowsOnly,
+                   "'" + std::string(options.command->name) +
+                       "' is for Windows only: it works on Windows' audio endpoints and its "
+                       "registry (on Linux, Vorlund runs as the LV2 plugin instead)");
+}
+
+ExitCode exitCodeOf(EndpointError::Kind kind) {
+  switch (kind) {
+    case EndpointError::Kind::malformedId:
+      return ExitCode::usage;
+    case EndpointError::Kind::noSuchEndpoint:
+      return ExitCode::noSuchDevice;
+    case EndpointError::Kind::needsAdministrator:
+      return ExitCode::needsAdministrator;
+    case EndpointError::Kind::keyRefused:
+      return ExitCode::keyRefused;
+    case EndpointError::Kind::foreignBackup:
+      return ExitCode::foreignBackup;
+    case EndpointError::Kind::unexpectedValue:
+    case EndpointError::Kind::registry:
+      break;
+  }
+  return ExitCode::ioFailure;
+}
+
+struct Device {
+  std::u16string keyName;  // "{guid}" under MMDevices\Audio\Capture
+  std::string id;
+  std::string name;
+  std::string state;
+  bool reported = false;  // by IMMDeviceEnumerator, not only by its registry key
+  bool attached = false;
+};
+
+std::string stateText(DWORD state) {
+  switch (state & 0xF) {
+    case kEndpointActive:
+      return "active";
+    case kEndpointDisabled:
+      return "disabled";
+    case kEndpointNotPresent:
+      return "not present";
+    case kEndpointUnplugged:
+      return "unplugged";
+  }
+  return "unknown";
+}
+
+// The endpoints Windows reports, in its order, then those only the registry knows (Windows
+// reports none while no audio driver or sound server runs; the registry keys are what
+// attaching changes).
+std::vector<Device> listDevices() {
+  std::vector<Device> devices;
+  std::vector<CaptureEndpoint> endpoints;
+  listCaptureEndpoints(endpoints);
+  for (const CaptureEndpoint& endpoint : endpoints) {
+    Device device;
+    device.id = endpointText(endpoint.id);
+    device.name = endpoint.friendlyName.empty() ? "(no name)" : endpointText(endpoint.friendlyName);
+    device.state = stateText(endpoint.state);
+    device.reported = true;
+    try {
+      device.keyName = endpointKeyName(device.id);
+    } catch (const EndpointError&) {
+    }
+    devices.push_back(device);
+  }
+  for (const std::u16string& key : captureEndpointKeys()) {
+    const bool known = std::any_of(devices.begin(), devices.end(), [&](const Device& d) {
+      return endpointText(d.keyName) == endpointText(key);
+    });
+    if (known) continue;
+    Device device;
+    device.keyName = key;
+    device.id = endpointText(kCapturePrefix + key);
+    device.name = "(not reported by Windows)";
+    std::vector<RegistryValue> values;
+    const std::u16string path = std::u16string(kCaptureEndpointsKey) + u'\\' + key;
+    device.state = "unknown";
+    if (readRegistryValues(path.c_str(), values) == ERROR_SUCCESS)
+      for (const RegistryValue& v : values)
+        if (v.name == kDeviceStateValue && v.type == REG_DWORD)
+          device.state = stateText(v.number());
+    devices.push_back(device);
+  }
+  for (Device& device : devices) {
+    if (device.keyName.empty()) continue;
+    try {
+      device.attached = endpointState(device.keyName).attached;
+    } catch (const EndpointError&) {
+    }
+  }
+  return devices;
+}
+
+// DEVICE as 'attach' and 'detach' take it: a number from 'devices', 'default', or an id.
+std::u16string resolveDevice(const std::string& device) {
+  if (device == "default") {
+    std::u16string id;
+    if (const DWORD error = defaultCaptureEndpoint(id))
+      throw CtlError(ExitCode::noSuchDevice,
+                     "Windows names no default microphone (error " + std::to_string(error) +
+                         "); 'vorlund-ctl devices' lists the endpoints to choose from");
+    return endpointKeyName(endpointText(id));
+  }
+  if (!device.empty() && device.size() <= 4 &&
+      std::all_of(device.begin(), device.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    const std::vector<Device> devices = listDevices();
+    const std::size_t number = std::stoul(device);
+    if (number == 0 || number > devices.size() || devices[number - 1].keyName.empty())
+      throw CtlError(ExitCode::noSuchDevice, "there is no microphone number " + device +
+                                                 " ('vorlund-ctl devices' lists " +
+                                                 std::to_string(devices.size()) + ")");
+    return devices[number - 1].keyName;
+  }
+  return endpointKeyName(device);
+}
+
+void applyNote(const CtlOptions& options) {
+  if (!options.restartAudio) {
+    std::cout << "the change applies when the microphone's streams restart (close and reopen "
+                 "the programs using it, or run again with --restart-audio)\n";
+    return;
+  }
+  std::cout << "restarting the Windows Audio service...\n";
+  if (const DWORD error = restartAudioService())
+    throw CtlError(
+        error == ERROR_ACCESS_DENIED ? ExitCode::needsAdministrator : ExitCode::ioFailure,
+        "the Windows Audio service could not be restarted (error " + std::to_string(error) +
+            "); the change applies when the microphone's streams restart");
+  std::cout << "the Windows Audio service restarted: the change applies now\n";
+}
+
+// The endpoint error as the command's error, keeping its message.
+template <typename Action>
+auto onEndpoint(Action action) {
+  try {
+    return action();
+  } catch (const EndpointError& error) {
+    throw CtlError(exitCodeOf(error.kind()), error.what());
+  }
+}
+
+// A file created at its full size where it is missing; an existing one is kept as it is.
+void createMissingFile(const Path& folder, std::string_view name, const std::string& content) {
+  Path path = folder;
+  path.append(name);
+  std::uint64_t size = 0;
+  if (queryFileSize(path, size)) {
+    std::cout << "kept     " << path.toUtf8() << " (" << size << " bytes)\n";
+    return;
+  }
+  std::ofstream out(toFilesystemPath(path), std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  out.close();
+  if (!out) throw CtlError(ExitCode::ioFailure, "cannot create " + path.toUtf8());
+  std::cout << "created  " << path.toUtf8() << " (" << content.size() << " bytes)\n";
+}
+
+}  // namespace
+
+ExitCode runDevices(const CtlOptions& options) {
+  requireWindows(options);
+  const std::vector<Device> devices = onEndpoint(listDevices);
+  if (options.json) {
+    JsonWriter json;
+    json.beginArray();
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+      const Device& d = devices[i];
+      json.beginObject();
+      json.key("number").integer(static_cast<std::int64_t>(i + 1));
+      json.key("name").string(d.name);
+      json.key("id").string(d.id);
+      json.key("state").string(d.state);
+      json.key("reportedByWindows").boolean(d.reported);
+      json.key("attached").boolean(d.attached);
+      json.endObject();
+    }
+    json.endArray();
+    std::cout << json.text() << "\n";
+    return ExitCode::ok;
+  }
+  if (devices.empty()) {
+    std::cout << "no capture endpoints: Windows reports no microphone\n";
+    return ExitCode::ok;
+  }
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    const Device& d = devices[i];
+    std::cout << (i + 1) << "  " << d.name << "  [" << d.state << "]"
+              << (d.attached ? "  Vorlund attached" : "") << "\n   " << d.id << "\n";
+  }
+  return ExitCode::ok;
+}
+
+ExitCode runAttach(const CtlOptions& options) {
+  requireWindows(options);
+  return onEndpoint([&] {
+    const std::u16string endpoint = resolveDevice(options.operands[0]);
+    const std::string text = endpointText(endpoint);
+    if (attachToEndpoint(endpoint, processIsElevated()) == AttachResult::alreadyAttached) {
+      std::cout << "Vorlund is already attached to " << text << ": nothing changed\n";
+      return ExitCode::ok;
+    }
+    std::cout << "attached Vorlund to " << text
+              << " (the previous effect values are backed up for 'detach')\n";
+    applyNote(options);
+    return ExitCode::ok;
+  });
+}
+
+ExitCode runDetach(const CtlOptions& options) {
+  requireWindows(options);
+  return onEndpoint([&] {
+    const bool elevated = processIsElevated();
+    std::vector<std::u16string> endpoints;
+    if (options.all) {
+      endpoints = backedUpEndpoints();
+      if (endpoints.empty()) {
+        std::cout << "Vorlund is attached to no endpoint: nothing changed\n";
+        return ExitCode::ok;
+      }
+    } else {
+      endpoints.push_back(resolveDevice(options.operands[0]));
+    }
+    bool changed = false;
+    for (const std::u16string& endpoint : endpoints) {
+      const std::string text = endpointText(endpoint);
+      try {
+        switch (detachFromEndpoint(endpoint, elevated)) {
+          case DetachResult::restored:
+            std::cout << "detached Vorlund from " << text << ": its effect values are restored\n";
+            changed = true;
+            break;
+          case DetachResult::removedKeepingOthers:
+            std::cout << "detached Vorlund from " << text
+                      << ": its effect values changed since attaching, so only Vorlund's entry "
+                         "was removed\n";
+            changed = true;
+            break;
+          case DetachResult::notAttached:
+            std::cout << "Vorlund was not attached to " << text << " by vorlund-ctl: nothing "
+                      << "changed\n";
+            break;
+        }
+      } catch (const EndpointError& error) {
+        // One endpoint gone does not keep the others attached; its backup stays.
+        if (!options.all || error.kind() != EndpointError::Kind::noSuchEndpoint) throw;
+        std::cerr << "vorlund-ctl: warning: " << error.what()
+                  << "; its backup stays for when it returns\n";
+      }
+    }
+    if (changed) applyNote(options);
+    return ExitCode::ok;
+  });
+}
+
+ExitCode runSetup(const Path& dataFolder) {
+  if (!VORLUND_WINDOWS)
+    throw CtlError(ExitCode::windowsOnly,
+                   "'setup' is for Windows only: on Linux the data folder is an ordinary folder "
+                   "(create it with mkdir)");
+  const DWORD error = createSecuredFolder(dataFolder, kDataFolderSddl);
+  if (error == ERROR_ACCESS_DENIED || error == ERROR_PRIVILEGE_NOT_HELD)
+    throw CtlError(ExitCode::needsAdministrator,
+                   "setting up " + dataFolder.toUtf8() +
+                       " needs administrator rights; run vorlund-ctl from a prompt opened with "
+                       "'Run as administrator'");
+  if (error == kErrorReparsePoint)
+    throw CtlError(ExitCode::ioFailure, dataFolder.toUtf8() +
+                                            " is a link (junction or symbolic link), not a folder; "
+                                            "remove the link and run setup again");
+  if (error != ERROR_SUCCESS)
+    throw CtlError(ExitCode::ioFailure, "cannot set up " + dataFolder.toUtf8() + " (error " +
+                                            std::to_string(error) + ")");
+  std::cout << "data folder " << dataFolder.toUtf8() << ": owner and access rules set\n";
+
+  ParameterBlock record;
+  setDefaults(record);
+  std::string shared(ParameterChannel::kSharedFileBytes, '\0');
+  SharedBlock block{};
+  initialiseBlock(block, record);
+  std::copy_n(reinterpret_cast<const char*>(&block), sizeof block, shared.begin());
+  createMissingFile(dataFolder, "shared.bin", shared);
+  createMissingFile(dataFolder, "params.bin",
+                    std::string(reinterpret_cast<const char*>(&record), sizeof record));
+  createMissingFile(dataFolder, "apo.log", std::string());
+  return ExitCode::ok;
+}
+
+}  // namespace vorlund

@@ -1,0 +1,21 @@
+// The commands that install the effect on Windows: 'devices', 'attach', 'detach' and 'setup'.
+// Elsewhere they say they are for Windows only.
+#pragma once
+
+#include "ctl_error.h"
+#include "ctl_options.h"
+#include "platform/path.h"
+
+namespace vorlund {
+
+ExitCode runDevices(const CtlOptions& options);
+ExitCode runAttach(const CtlOptions& options);
+ExitCode runDetach(const CtlOptions& options);
+ExitCode runSetup(const Path& dataFolder);
+
+// The data folder's security descriptor, as 'setup' gives it (the README explains each entry).
+inline constexpr char16_t kDataFolderSddl[] =
+    u"O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1301bb;;;LS)(A;OIIO;0x1301bf;;;LS)"
+    u"(A;;0x1200a9;;;IU)(A;OIIO;0x12008b;;;IU)";
+
+}  // namespace vorlund
