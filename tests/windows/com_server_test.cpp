@@ -131,10 +131,15 @@ TEST(ComServerTest, RegisteredServerIsCreatedByCom) {
   EXPECT_EQ(12u, apoValues.size());
   EXPECT_EQ(L"Vorlund", text(apoValues.at(L"FriendlyName")));
   EXPECT_FALSE(text(apoValues.at(L"Copyright")).empty());
-  const std::pair<const wchar_t*, DWORD> numbers[] = {
-      {L"MajorVersion", 1},         {L"MinorVersion", 1},          {L"Flags", 0xF},
-      {L"MinInputConnections", 1},  {L"MaxInputConnections", 1},   {L"MinOutputConnections", 1},
-      {L"MaxOutputConnections", 1}, {L"MaxInstances", 0xFFFFFFFF}, {L"NumAPOInterfaces", 1}};
+  const std::pair<const wchar_t*, DWORD> numbers[] = {{L"MajorVersion", VORLUND_VERSION_MAJOR},
+                                                      {L"MinorVersion", VORLUND_VERSION_MINOR},
+                                                      {L"Flags", 0xF},
+                                                      {L"MinInputConnections", 1},
+                                                      {L"MaxInputConnections", 1},
+                                                      {L"MinOutputConnections", 1},
+                                                      {L"MaxOutputConnections", 1},
+                                                      {L"MaxInstances", 0xFFFFFFFF},
+                                                      {L"NumAPOInterfaces", 1}};
   for (const auto& [name, value] : numbers) {
     ASSERT_EQ(1u, apoValues.count(name)) << ascii(name);
     EXPECT_EQ(value, number(apoValues.at(name)));
