@@ -53,7 +53,12 @@ export WINEPREFIX="$VORLUND_WINEPREFIX" WINEDEBUG=-all
 # and costs only the seconds it would save.
 wineserver=/usr/lib/wine/wineserver
 "$wineserver" -w || echo "wineserver -w failed"
-"$wineserver" -p || echo "wineserver -p failed: each Wine program waits for the server to exit"
+# Both detached from this script's output: CTest waits for the output of a test to close, and a
+# server or a service that a test program started would hold it open for good.
+"$wineserver" -p </dev/null >/dev/null 2>&1 ||
+  echo "wineserver -p failed: each Wine program waits for the server to exit"
+# Wine's background services start with the first program that needs them; start them here.
+/usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 || echo "wineboot failed"
 # A Wine process now and then dies at start-up before running any code; one retry of a
 # program that failed keeps that from failing the run, while a real failure fails twice.
 CTEST_EXTRA="--repeat until-pass:2" run_suite mingw-release
