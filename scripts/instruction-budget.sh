@@ -26,10 +26,10 @@ fi
 # Objects may be named once as "(id) name" and later by "(id)" alone; the line after a calls=
 # line is the call's inclusive cost, which the callee's own lines already hold.
 read -r count library < <(awk -v program="$(realpath "$program")" '
-  function objectName(spec,    id, rest) {
-    if (!match(spec, /^\([0-9]+\)/)) return spec
-    id = substr(spec, 1, RLENGTH)
-    rest = substr(spec, RLENGTH + 1)
+  function objectName(text,    id, rest) {
+    if (!match(text, /^\([0-9]+\)/)) return text
+    id = substr(text, 1, RLENGTH)
+    rest = substr(text, RLENGTH + 1)
     sub(/^ /, "", rest)
     if (rest != "") names[id] = rest
     return names[id]
