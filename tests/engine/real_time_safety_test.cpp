@@ -1,5 +1,5 @@
-// Counts every heap allocation of this test program through a replaced operator new, and can
-// make a chosen one fail, to show that the real-time path never allocates and that an
+// Counts every heap allocation of this test program (counting_allocator.h), and makes a chosen
+// one fail, to show that the real-time path never allocates and that an
 // allocation failure inside LockForProcess is survived.
 #include <gtest/gtest.h>
 
@@ -10,59 +10,16 @@
 #include <vector>
 
 #include "channel/parameter_channel.h"
+#include "counting_allocator.h"
 #include "engine/stream_helpers.h"
 #include "platform/system.h"
 
-namespace {
-
-std::atomic<long> allocationCount{0};
-// While positive, counts down on every allocation; the one that brings it to zero fails.
-std::atomic<long> failCountdown{0};
-std::atomic<bool> failureHappened{false};
-
-void* allocate(std::size_t size) {
-  allocationCount.fetch_add(1, std::memory_order_relaxed);
-  if (failCountdown.load() > 0 && failCountdown.fetch_sub(1) == 1) {
-    failureHappened = true;
-    return nullptr;
-  }
-  return std::malloc(size == 0 ? 1 : size);
-}
-
-void* allocateOrThrow(std::size_t size) {
-  if (void* p = allocate(size)) return p;
-  throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-  return allocateOrThrow(size);
-}
-void* operator new[](std::size_t size) {
-  return allocateOrThrow(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return allocate(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  return allocate(size);
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
-
 namespace vorlund {
 namespace {
+
+using test::allocationCount;
+using test::failCountdown;
+using test::failureHappened;
 
 // Verifies the real-time rules over 10,000 blocks that include record changes, reset
 // requests and relearn requests: no heap allocation at all and no read or write system call

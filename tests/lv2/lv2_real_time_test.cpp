@@ -1,7 +1,7 @@
 // Counts every heap allocation of the LV2 test program, the plugin's included (it calls this
-// program's replacement operator new), to show that run() never allocates or does file I/O
-// while blocks of any length, port changes, records from the shared block, relearn requests
-// and following switched on and off come and go.
+// program's replacement operator new, counting_allocator.h), to show that run() never allocates or
+// does file I/O while blocks of any length, port changes, records from the shared block, relearn
+// requests and following switched on and off come and go.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,45 +10,17 @@
 #include <vector>
 
 #include "channel/parameter_channel.h"
+#include "counting_allocator.h"
 #include "lv2_host.h"
 #include "platform/system.h"
 #include "port_layout.h"
 #include "signal_helpers.h"
 #include "temp_data_folder.h"
 
-namespace {
-
-std::atomic<long> allocationCount{0};
-
-void* allocateOrThrow(std::size_t size) {
-  allocationCount.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-  return allocateOrThrow(size);
-}
-void* operator new[](std::size_t size) {
-  return allocateOrThrow(size);
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
-
 namespace vorlund {
 namespace {
+
+using test::allocationCount;
 
 // Verifies that instantiate allocates (so the count reaches into the plugin) and that 4,000
 // runs with everything a host and vorlund-ctl can change meanwhile allocate nothing and make
