@@ -93,25 +93,45 @@ void BlockFrame::process(std::uint32_t numInputConnections,
 
   DenormalGuard denormals;
   const std::int64_t t0 = performanceCounter();
+  runChain(input->u32BufferFlags == BUFFER_SILENT ? nullptr
+                                                  : reinterpret_cast<const float*>(input->pBuffer),
+           count, channels);
+  writeOut(*output, count, channels);
+  output->u32ValidFrameCount = count;
+  output->u32BufferFlags = BUFFER_VALID;
+  finishBlock(t0, count);
+}
 
+std::uint32_t BlockFrame::processToMono(const float* in, std::uint32_t channels,
+                                        std::uint32_t count, float* mono) noexcept {
+  if (!locked_ || mono == nullptr || channels == 0) return 0;
+  count = std::min({count, format_.maxFrames, static_cast<std::uint32_t>(monoBuffer_.size())});
+  DenormalGuard denormals;
+  const std::int64_t t0 = performanceCounter();
+  runChain(in, count, channels);
+  std::copy(monoBuffer_.data(), monoBuffer_.data() + count, mono);
+  finishBlock(t0, count);
+  return count;
+}
+
+void BlockFrame::runChain(const float* in, std::uint32_t count, std::uint32_t channels) noexcept {
   if (resetRequested_.load(std::memory_order_relaxed) != 0) {
     resetRequested_.exchange(0);
     chain.reset();
   }
   if (SharedBlock* block = channel.activeBlock()) pickUpSharedBlock(*block);
 
-  foldToMono(*input, count, channels);
+  foldToMono(in, count, channels);
   chain.process(monoBuffer_.data(), static_cast<int>(count));
   FrameStatistics& s = statistics_;
   s.blockCount += 1;
   // Written as "greater than" so a NaN meter never replaces the stored peak.
   if (chain.meters.inputPeak > s.peakInput) s.peakInput = chain.meters.inputPeak;
   if (chain.meters.outputPeak > s.peakOutput) s.peakOutput = chain.meters.outputPeak;
+}
 
-  writeOut(*output, count, channels);
-  output->u32ValidFrameCount = count;
-  output->u32BufferFlags = BUFFER_VALID;
-
+void BlockFrame::finishBlock(std::int64_t t0, std::uint32_t count) noexcept {
+  FrameStatistics& s = statistics_;
   const std::int64_t t1 = performanceCounter();
   if (count != 0 && format_.sampleRate > 0.0f && counterFrequency_ > 0) {
     const float elapsed = static_cast<float>(t1 - t0) / static_cast<float>(counterFrequency_);
@@ -146,14 +166,12 @@ void BlockFrame::pickUpSharedBlock(SharedBlock& block) noexcept {
   if (loadChangeCounter(block) != lastAppliedCounter_) applyRecord(block);
 }
 
-void BlockFrame::foldToMono(const APO_CONNECTION_PROPERTY& input, std::uint32_t count,
-                            std::uint32_t channels) noexcept {
+void BlockFrame::foldToMono(const float* in, std::uint32_t count, std::uint32_t channels) noexcept {
   float* mono = monoBuffer_.data();
-  if (input.u32BufferFlags == BUFFER_SILENT) {
+  if (in == nullptr) {
     std::fill(mono, mono + count, 0.0f);
     return;
   }
-  const float* in = reinterpret_cast<const float*>(input.pBuffer);
   if (channels == 1) {
     for (std::uint32_t k = 0; k < count; ++k) mono[k] = limitSample(in[k]);
     return;

@@ -87,6 +87,12 @@ class BlockFrame {
   void process(std::uint32_t numInputConnections, APO_CONNECTION_PROPERTY** inputConnections,
                std::uint32_t numOutputConnections,
                APO_CONNECTION_PROPERTY** outputConnections) noexcept;
+  // Real-time thread, locked; never allocates, waits or fails. The same block for a host with
+  // its own buffers (the PipeWire microphone): folds `count` frames of `channels` interleaved
+  // samples (null: silence), runs the chain and writes the mono result to `mono`. Returns the
+  // frames written: no more than the largest block, 0 for no channels.
+  std::uint32_t processToMono(const float* in, std::uint32_t channels, std::uint32_t count,
+                              float* mono) noexcept;
 
   // Bytes held per instance: the frame with its chain, the mono buffer and the chain's buffers.
   std::size_t memoryBytes() const noexcept {
@@ -124,8 +130,11 @@ class BlockFrame {
   // it into the chain, updates a prepared chain and notes the counter. False (and nothing
   // changed) when the record is being written.
   bool applyRecord(SharedBlock& block) noexcept;
-  void foldToMono(const APO_CONNECTION_PROPERTY& input, std::uint32_t count,
-                  std::uint32_t channels) noexcept;
+  // Real-time thread: a pending reset, the shared block, the fold and the chain over the mono
+  // buffer; then, after the host wrote the result, the load figure and the meters.
+  void runChain(const float* in, std::uint32_t count, std::uint32_t channels) noexcept;
+  void finishBlock(std::int64_t t0, std::uint32_t count) noexcept;
+  void foldToMono(const float* in, std::uint32_t count, std::uint32_t channels) noexcept;
   void pickUpSharedBlock(SharedBlock& block) noexcept;
   void writeOut(APO_CONNECTION_PROPERTY& output, std::uint32_t count,
                 std::uint32_t channels) const noexcept;
