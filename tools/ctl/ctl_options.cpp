@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "channel/diagnostic_log.h"
 #include "common/nearest_name.h"
 #include "ctl_error.h"
 
@@ -311,8 +312,13 @@ std::string helpText(const CommandInfo* command) {
   }
   text +=
       "\noptions for every command:\n"
-      "  --data-dir DIR     the data folder; by default %ProgramData%\\Vorlund (on Linux\n"
-      "                     $ProgramData/Vorlund, else /var/lib/Vorlund), as the effect finds it\n"
+      "  --data-dir DIR     the data folder; by default the one the effect finds, here\n"
+      "                     " +
+      dataFolder().toUtf8() +
+      "\n"
+      "                     (Windows: %ProgramData%\\Vorlund; Linux: $ProgramData/Vorlund when\n"
+      "                     set, else /var/lib/Vorlund when it exists, else per user\n"
+      "                     $XDG_STATE_HOME/vorlund, by default ~/.local/state/vorlund)\n"
       "  --presets-dir DIR  take the shipped presets from DIR instead of those built in\n"
       "  --help             the command's help, with an example\n"
       "  --version          this program's version\n\n"
