@@ -253,6 +253,18 @@ TEST_F(Lv2PluginTest, BypassAndMute) {
   EXPECT_NEAR(rmsDb(back[0], kProcessBlock), rmsDb(first[0], kProcessBlock), 3.0);
 }
 
+// Verifies that the relearn port acts on its rising edge: a host that holds it at 1 restarts
+// the noise learning once, so the suppressor goes on to work exactly as if it had never been
+// touched (on a level, it would restart every block and never suppress).
+TEST_F(Lv2PluginTest, RelearnOnTheRisingEdge) {
+  const Channels in = speech(1);
+  auto held = instance(mono());
+  held->value("relearn") = 1.0f;
+  auto untouched = instance(mono());
+  EXPECT_TRUE(sameSamples(untouched->render(in, kProcessBlock).front(),
+                          held->render(in, kProcessBlock).front()));
+}
+
 // Verifies that every preset in the bundle, applied as a host applies it, gives what
 // vorlund-process gives for the text record of the same name.
 TEST_F(Lv2PluginTest, PresetsMatchTheTextRecords) {
