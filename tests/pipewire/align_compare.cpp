@@ -1,6 +1,9 @@
 // align_compare --split TAKE.wav IN.wav OUT.wav: a take recorded in one stream holds the
 // fake microphone's channels and then the Vorlund microphone's; writes the first ones as IN
 // and the last as OUT (float WAVs), so that IN is exactly what the microphone received.
+// align_compare --frames FILE.wav: prints its length in frames.
+// align_compare --join A.wav B.wav OUT.wav: B after A (the same channels), what a microphone
+// that heard A and then B received.
 // align_compare --right IN OUT.wav: writes IN's first channel as the right channel of a
 // two-channel float WAV whose left channel is silent.
 // align_compare EXPECTED.wav RECORDED.wav LAG: compares RECORDED[k + LAG] with EXPECTED[k]
@@ -66,6 +69,13 @@ int split(const char* take, const char* in, const char* out) {
                                                                                                : 2;
 }
 
+int join(const char* first, const char* second, const char* out) {
+  Sound a, b;
+  if (!read(first, a) || !read(second, b) || a.channels != b.channels) return 2;
+  a.frames.insert(a.frames.end(), b.frames.begin(), b.frames.end());
+  return write(out, a.frames, a.channels, a.rate) ? 0 : 2;
+}
+
 int rightOnly(const char* in, const char* out) {
   Sound sound;
   if (!read(in, sound) || sound.channels < 1) return 2;
@@ -82,11 +92,20 @@ int rightOnly(const char* in, const char* out) {
 
 int main(int argc, char** argv) {
   if (argc == 5 && std::string_view(argv[1]) == "--split") return split(argv[2], argv[3], argv[4]);
+  if (argc == 3 && std::string_view(argv[1]) == "--frames") {
+    Sound sound;
+    if (!read(argv[2], sound)) return 2;
+    std::printf("%zu\n", sound.frames.size() / static_cast<std::size_t>(sound.channels));
+    return 0;
+  }
+  if (argc == 5 && std::string_view(argv[1]) == "--join") return join(argv[2], argv[3], argv[4]);
   if (argc == 4 && std::string_view(argv[1]) == "--right") return rightOnly(argv[2], argv[3]);
   if (argc != 4) {
     std::fprintf(stderr,
                  "usage: align_compare EXPECTED.wav RECORDED.wav LAG\n"
                  "       align_compare --split TAKE.wav IN.wav OUT.wav\n"
+                 "       align_compare --frames FILE.wav\n"
+                 "       align_compare --join A.wav B.wav OUT.wav\n"
                  "       align_compare --right IN OUT.wav\n");
     return 2;
   }
@@ -112,7 +131,7 @@ int main(int argc, char** argv) {
     recordedPower += r * r;
     ++overlap;
   }
-  if (overlap < expected.frames.size() / 2 || power <= 0.0) {
+  if (overlap < static_cast<std::size_t>(expected.rate) || power <= 0.0) {
     std::fprintf(stderr, "align_compare: too little overlap (%zu samples)\n", overlap);
     return 2;
   }

@@ -57,6 +57,9 @@ const pw_stream_events kCaptureEvents = [] {
 const pw_stream_events kSourceEvents = [] {
   pw_stream_events events{};
   events.version = PW_VERSION_STREAM_EVENTS;
+  events.state_changed = [](void*, pw_stream_state, pw_stream_state state, const char* error) {
+    reportState("source", state, error);
+  };
   return events;
 }();
 
@@ -129,14 +132,6 @@ bool PipeWireMicrophone::run(std::string& error) {
   static const pw_stream_events sourceEvents = [] {
     pw_stream_events events = kSourceEvents;
     events.process = onSourceProcess;
-    // Nothing records while the source is paused: the next recording starts the chain afresh,
-    // as each stream of the effect does, with its own noise learning.
-    events.state_changed = [](void* data, pw_stream_state, pw_stream_state state,
-                              const char* message) {
-      reportState("source", state, message);
-      if (state == PW_STREAM_STATE_PAUSED)
-        static_cast<PipeWireMicrophone*>(data)->frame_.requestReset();
-    };
     return events;
   }();
   // One connection for both streams, so that both process in its one real-time data thread.
@@ -158,7 +153,13 @@ bool PipeWireMicrophone::run(std::string& error) {
   if (ok) {
     std::uint8_t buffer[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-    const spa_pod* captureParams[] = {captureFormat(builder)};
+    // Room for the input's blocks to wait while this client is late, so that none is lost:
+    // the chain takes every waiting block in order.
+    const spa_pod* captureParams[] = {
+        captureFormat(builder),
+        static_cast<const spa_pod*>(spa_pod_builder_add_object(
+            &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
+            SPA_POD_CHOICE_RANGE_Int(kCaptureBuffers, 2, kCaptureBuffers)))};
     // The source carries the chain's delay: as its own processing latency, and on its port,
     // so that pw-dump and latency-aware clients see it.
     const spa_pod* sourceParams[3] = {sourceFormat(builder), nullptr, nullptr};
@@ -171,7 +172,7 @@ bool PipeWireMicrophone::run(std::string& error) {
         spa_process_latency_build(&builder, SPA_PARAM_ProcessLatency, &processLatency);
     const auto flags = static_cast<pw_stream_flags>(
         PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
-    ok = pw_stream_connect(capture_, PW_DIRECTION_INPUT, PW_ID_ANY, flags, captureParams, 1) >= 0 &&
+    ok = pw_stream_connect(capture_, PW_DIRECTION_INPUT, PW_ID_ANY, flags, captureParams, 2) >= 0 &&
          pw_stream_connect(source_, PW_DIRECTION_OUTPUT, PW_ID_ANY,
                            static_cast<pw_stream_flags>(flags | PW_STREAM_FLAG_TRIGGER),
                            sourceParams, 3) >= 0;

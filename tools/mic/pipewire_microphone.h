@@ -29,6 +29,8 @@ class PipeWireMicrophone {
   static constexpr std::uint32_t kMaxFrames = 8192;
   // Widest input folded; more channels than this are refused by the capture's format.
   static constexpr std::uint32_t kMaxChannels = 64;
+  // Input blocks that may wait for a late real-time thread.
+  static constexpr int kCaptureBuffers = 16;
 
   // Main thread; may allocate, block and log. Prepares the engine and opens the data folder
   // when it exists (`note` then says so when it does not).
