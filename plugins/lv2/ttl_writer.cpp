@@ -121,7 +121,8 @@ void writeOwnControlPorts(PortWriter& ports, const PortLayout& layout) {
   ports.begin(kInput, layout.control + kEnabledPort, "enabled", "Enabled");
   ports.line("lv2:designation", "lv2:enabled");
   ports.line("lv2:portProperty", "lv2:toggled");
-  ports.line("rdfs:comment", quoted("On (1) processes the voice; off (0) is the record's bypass."));
+  ports.line("rdfs:comment", quoted("On (1) processes the voice; off (0) passes the input through, "
+                                    "delayed by the reported latency, crossfading over 10 ms."));
   ports.range(1, 0, 1);
   ports.end();
   ports.begin(kInput, layout.control + kFollowPort, "follow", "Follow data folder");

@@ -15,9 +15,6 @@
 namespace vorlund::lv2 {
 namespace {
 
-// The chain counts samples in an int; longer host blocks run in pieces of this size.
-constexpr std::uint32_t kMaxPiece = 1u << 20;
-
 bool sameBits(float a, float b) noexcept {
   return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
 }
@@ -53,6 +50,7 @@ std::unique_ptr<VoicePlugin> VoicePlugin::create(PluginKind kind, double sampleR
 VoicePlugin::VoicePlugin(PluginKind kind, double sampleRate)
     : kind_(kind), layout_(portLayout(kind)), sampleRate_(sampleRate) {
   chain_.prepare(sampleRate);
+  bypass_.prepare(sampleRate, chain_.latencySamples());
   ports_.assign(layout_.total, nullptr);
   defaults_.assign(layout_.total, 0.0f);
   sink_.assign(layout_.total, 0.0f);
@@ -84,6 +82,7 @@ void VoicePlugin::connectPort(std::uint32_t port, void* data) noexcept {
 
 void VoicePlugin::activate() noexcept {
   chain_.reset();
+  bypass_.reset();
 }
 
 void VoicePlugin::deactivate() noexcept {
@@ -130,9 +129,17 @@ void VoicePlugin::run(std::uint32_t count) noexcept {
 
   float* mono = ports_[layout_.audioOut];
   foldInput(mono, count);
-  for (std::uint32_t done = 0; done < count; done += kMaxPiece) {
-    chain_.process(mono + done, static_cast<int>(std::min(kMaxPiece, count - done)));
+  // The chain runs while bypassed too, so that switching back finds it settled; the fade
+  // around it does the bypass, latency kept.
+  const Bool32 bypass = chain_.params.bypass;
+  chain_.params.bypass = 0;
+  for (std::uint32_t done = 0; done < count; done += BypassFade::kMaxPiece) {
+    const std::uint32_t piece = std::min(BypassFade::kMaxPiece, count - done);
+    bypass_.pushDry(mono + done, piece);
+    chain_.process(mono + done, static_cast<int>(piece));
+    bypass_.mix(mono + done, piece, bypass != 0);
   }
+  chain_.params.bypass = bypass;
   if (kind_ == PluginKind::stereo && ports_[layout_.audioOut + 1] != mono)
     std::copy(mono, mono + count, ports_[layout_.audioOut + 1]);
 

@@ -12,6 +12,7 @@
 #include "chain/voice_chain.h"
 #include "channel/parameter_channel.h"
 #include "engine/block_frame.h"
+#include "engine/bypass_fade.h"
 #include "engine/parameter_block.h"
 #include "engine/shared_block.h"
 #include "port_layout.h"
@@ -59,6 +60,7 @@ class VoicePlugin {
   PortLayout layout_;
   double sampleRate_;
   VoiceChain chain_;
+  BypassFade bypass_;
   ParameterChannel channel_;
   // Ports; unconnected control inputs read their defaults from `defaults_`, unconnected
   // outputs write to `sink_`.

@@ -237,9 +237,15 @@ TEST_F(Lv2PluginTest, AnyBlockLengthAndInPlace) {
 // fades to exact silence within 10 ms and comes back.
 TEST_F(Lv2PluginTest, BypassAndMute) {
   const Channels in = speech(1);
+  // Bypassed from the start: the input delayed by the latency the plugin reports.
   auto bypassed = instance(mono());
   bypassed->value("enabled") = 0.0f;
-  EXPECT_TRUE(sameSamples(in.front(), bypassed->render(in, 64).front()));
+  const std::vector<float> out = bypassed->render(in, 64).front();
+  const auto latency = static_cast<std::size_t>(bypassed->value("latency"));
+  ASSERT_GT(latency, 0u);
+  std::vector<float> delayed(latency, 0.0f);
+  delayed.insert(delayed.end(), in.front().begin(), in.front().end() - static_cast<long>(latency));
+  EXPECT_TRUE(sameSamples(delayed, out));
   EXPECT_NE(0.0f, bypassed->value("inputPeakDb"));
 
   auto muted = instance(mono());
@@ -251,6 +257,42 @@ TEST_F(Lv2PluginTest, BypassAndMute) {
   muted->value("mute") = 0.0f;
   const Channels back = muted->render(in, kProcessBlock);
   EXPECT_NEAR(rmsDb(back[0], kProcessBlock), rmsDb(first[0], kProcessBlock), 3.0);
+}
+
+// Verifies that switching lv2:enabled off and on in the middle of a -20 dBFS tone never steps
+// by more than twice the tone's own largest step, and that while off the output is the input
+// delayed by the reported latency.
+TEST_F(Lv2PluginTest, BypassIsClickFreeAndKeepsTheLatency) {
+  constexpr double kPi = 3.14159265358979323846;
+  const std::size_t length = static_cast<std::size_t>(kRate);
+  Channels tone(1, std::vector<float>(length));
+  for (std::size_t k = 0; k < length; ++k)
+    tone[0][k] =
+        static_cast<float>(0.1 * std::sin(2.0 * kPi * 440.0 * static_cast<double>(k) / kRate));
+  auto plugin = instance(mono());
+  std::vector<float> out;
+  const std::size_t off = 30 * kProcessBlock, on = 70 * kProcessBlock;
+  for (std::size_t start = 0; start < length; start += kProcessBlock) {
+    plugin->value("enabled") = start >= off && start < on ? 0.0f : 1.0f;
+    Channels block(1,
+                   std::vector<float>(tone[0].begin() + static_cast<long>(start),
+                                      tone[0].begin() + static_cast<long>(start + kProcessBlock)));
+    const Channels rendered = plugin->render(block, kProcessBlock);
+    out.insert(out.end(), rendered[0].begin(), rendered[0].end());
+  }
+  const auto largestStep = [](const std::vector<float>& x, std::size_t from, std::size_t to) {
+    float step = 0.0f;
+    for (std::size_t k = from + 1; k < to; ++k) step = std::max(step, std::fabs(x[k] - x[k - 1]));
+    return step;
+  };
+  // The tone's own step, as it enters and as the chain gives it back before the switch.
+  const float own = std::max(largestStep(tone[0], 0, length), largestStep(out, off / 2, off));
+  EXPECT_LE(largestStep(out, off / 2, length), 2.0f * own);
+  // Once the fade is over, the delayed input bit for bit.
+  const auto latency = static_cast<std::size_t>(plugin->value("latency"));
+  ASSERT_GT(latency, 0u);
+  const std::size_t fade = static_cast<std::size_t>(0.011 * kRate);
+  for (std::size_t k = off + fade; k < on; ++k) ASSERT_EQ(tone[0][k - latency], out[k]) << k;
 }
 
 // Verifies that the relearn port acts on its rising edge: a host that holds it at 1 restarts
