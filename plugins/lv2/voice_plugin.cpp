@@ -131,24 +131,13 @@ void VoicePlugin::run(std::uint32_t count) noexcept {
   foldInput(mono, count);
   // The chain runs while bypassed too, so that switching back finds it settled; the fade
   // around it does the bypass, latency kept.
-  const Bool32 bypass = chain_.params.bypass;
-  chain_.params.bypass = 0;
-  for (std::uint32_t done = 0; done < count; done += BypassFade::kMaxPiece) {
-    const std::uint32_t piece = std::min(BypassFade::kMaxPiece, count - done);
-    bypass_.pushDry(mono + done, piece);
-    chain_.process(mono + done, static_cast<int>(piece));
-    bypass_.mix(mono + done, piece, bypass != 0);
-  }
-  chain_.params.bypass = bypass;
+  processWithFade(chain_, bypass_, mono, count);
   if (kind_ == PluginKind::stereo && ports_[layout_.audioOut + 1] != mono)
     std::copy(mono, mono + count, ports_[layout_.audioOut + 1]);
 
   const std::int64_t t1 = performanceCounter();
-  if (counterFrequency_ > 0) {
-    const double elapsed = static_cast<double>(t1 - t0) / static_cast<double>(counterFrequency_);
-    const auto ratio = static_cast<float>(elapsed * sampleRate_ / count);
-    processingLoad_ += (ratio - processingLoad_) * BlockFrame::kLoadSmoothing;
-  }
+  processingLoad_ = BlockFrame::smoothLoad(processingLoad_, t1 - t0, counterFrequency_, count,
+                                           static_cast<float>(sampleRate_));
   writeMeters(processingLoad_);
 }
 

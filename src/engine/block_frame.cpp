@@ -95,7 +95,7 @@ void BlockFrame::process(std::uint32_t numInputConnections,
   const std::int64_t t0 = performanceCounter();
   runChain(input->u32BufferFlags == BUFFER_SILENT ? nullptr
                                                   : reinterpret_cast<const float*>(input->pBuffer),
-           count, channels);
+           count, channels, nullptr);
   writeOut(*output, count, channels);
   output->u32ValidFrameCount = count;
   output->u32BufferFlags = BUFFER_VALID;
@@ -103,18 +103,20 @@ void BlockFrame::process(std::uint32_t numInputConnections,
 }
 
 std::uint32_t BlockFrame::processToMono(const float* in, std::uint32_t channels,
-                                        std::uint32_t count, float* mono) noexcept {
+                                        std::uint32_t count, float* mono,
+                                        BypassFade* fade) noexcept {
   if (!locked_ || mono == nullptr || channels == 0) return 0;
   count = std::min({count, format_.maxFrames, static_cast<std::uint32_t>(monoBuffer_.size())});
   DenormalGuard denormals;
   const std::int64_t t0 = performanceCounter();
-  runChain(in, count, channels);
+  runChain(in, count, channels, fade);
   std::copy(monoBuffer_.data(), monoBuffer_.data() + count, mono);
   finishBlock(t0, count);
   return count;
 }
 
-void BlockFrame::runChain(const float* in, std::uint32_t count, std::uint32_t channels) noexcept {
+void BlockFrame::runChain(const float* in, std::uint32_t count, std::uint32_t channels,
+                          BypassFade* fade) noexcept {
   if (resetRequested_.load(std::memory_order_relaxed) != 0) {
     resetRequested_.exchange(0);
     chain.reset();
@@ -122,7 +124,11 @@ void BlockFrame::runChain(const float* in, std::uint32_t count, std::uint32_t ch
   if (SharedBlock* block = channel.activeBlock()) pickUpSharedBlock(*block);
 
   foldToMono(in, count, channels);
-  chain.process(monoBuffer_.data(), static_cast<int>(count));
+  if (fade != nullptr) {
+    processWithFade(chain, *fade, monoBuffer_.data(), count);
+  } else {
+    chain.process(monoBuffer_.data(), static_cast<int>(count));
+  }
   FrameStatistics& s = statistics_;
   s.blockCount += 1;
   // Written as "greater than" so a NaN meter never replaces the stored peak.
@@ -133,12 +139,8 @@ void BlockFrame::runChain(const float* in, std::uint32_t count, std::uint32_t ch
 void BlockFrame::finishBlock(std::int64_t t0, std::uint32_t count) noexcept {
   FrameStatistics& s = statistics_;
   const std::int64_t t1 = performanceCounter();
-  if (count != 0 && format_.sampleRate > 0.0f && counterFrequency_ > 0) {
-    const float elapsed = static_cast<float>(t1 - t0) / static_cast<float>(counterFrequency_);
-    const float duration = static_cast<float>(count) / format_.sampleRate;
-    const float ratio = elapsed / duration;
-    s.processingLoad = s.processingLoad + (ratio - s.processingLoad) * kLoadSmoothing;
-  }
+  s.processingLoad =
+      smoothLoad(s.processingLoad, t1 - t0, counterFrequency_, count, format_.sampleRate);
   // Outside the measured span: the load figure covers the processing, not its publishing.
   if (SharedBlock* block = channel.activeBlock())
     publishMeters(*block, chain.meters, chain.params.bypass, s.processingLoad);

@@ -13,6 +13,7 @@
 #include "chain/buffers.h"
 #include "chain/voice_chain.h"
 #include "channel/parameter_channel.h"
+#include "engine/bypass_fade.h"
 #include "engine/parameter_block.h"
 #include "engine/shared_block.h"
 #include "platform/com/apo_types.h"
@@ -72,6 +73,17 @@ class BlockFrame {
     return x > 0.0f ? kSampleLimit : -kSampleLimit;
   }
 
+  // Any thread: `load` moved toward the share of real time that `ticks` of a counter running at
+  // `frequency` took for `count` frames at `sampleRate`; unchanged when any of them is 0.
+  static float smoothLoad(float load, std::int64_t ticks, std::int64_t frequency,
+                          std::uint32_t count, float sampleRate) noexcept {
+    if (count == 0 || sampleRate <= 0.0f || frequency <= 0) return load;
+    const float elapsed = static_cast<float>(ticks) / static_cast<float>(frequency);
+    const float duration = static_cast<float>(count) / sampleRate;
+    const float ratio = elapsed / duration;
+    return load + (ratio - load) * kLoadSmoothing;
+  }
+
   // Configuration thread, unlocked; may allocate and throws std::bad_alloc (leaving the frame
   // unlocked). Starts a processing period: notes the format, sizes the mono buffer (in 64
   // bits), prepares the chain for the rate, applies the record of the channel's active block
@@ -89,10 +101,11 @@ class BlockFrame {
                APO_CONNECTION_PROPERTY** outputConnections) noexcept;
   // Real-time thread, locked; never allocates, waits or fails. The same block for a host with
   // its own buffers (the PipeWire microphone): folds `count` frames of `channels` interleaved
-  // samples (null: silence), runs the chain and writes the mono result to `mono`. Returns the
-  // frames written: no more than the largest block, 0 for no channels.
+  // samples (null: silence), runs the chain (with `fade` around it, which then does the
+  // record's bypass) and writes the mono result to `mono`. Returns the frames written: no
+  // more than the largest block, 0 for no channels.
   std::uint32_t processToMono(const float* in, std::uint32_t channels, std::uint32_t count,
-                              float* mono) noexcept;
+                              float* mono, BypassFade* fade = nullptr) noexcept;
 
   // Bytes held per instance: the frame with its chain, the mono buffer and the chain's buffers.
   std::size_t memoryBytes() const noexcept {
@@ -132,7 +145,8 @@ class BlockFrame {
   bool applyRecord(SharedBlock& block) noexcept;
   // Real-time thread: a pending reset, the shared block, the fold and the chain over the mono
   // buffer; then, after the host wrote the result, the load figure and the meters.
-  void runChain(const float* in, std::uint32_t count, std::uint32_t channels) noexcept;
+  void runChain(const float* in, std::uint32_t count, std::uint32_t channels,
+                BypassFade* fade) noexcept;
   void finishBlock(std::int64_t t0, std::uint32_t count) noexcept;
   void foldToMono(const float* in, std::uint32_t count, std::uint32_t channels) noexcept;
   void pickUpSharedBlock(SharedBlock& block) noexcept;

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "chain/voice_chain.h"
+
 namespace vorlund {
 
 class BypassFade {
@@ -37,5 +39,11 @@ class BypassFade {
   float step_ = 1.0f;
   bool started_ = false;
 };
+
+// Real-time thread, never allocates: runs `chain` over `samples` in place with `fade` around
+// it, in pieces the fade takes. The record's bypass drives the fade; the chain itself runs
+// as if not bypassed.
+void processWithFade(VoiceChain& chain, BypassFade& fade, float* samples,
+                     std::uint32_t count) noexcept;
 
 }  // namespace vorlund

@@ -81,6 +81,7 @@ PipeWireMicrophone::PipeWireMicrophone(std::string& note) {
   format.maxFrames = kMaxFrames;
   frame_.start(format);
   mono_.assign(kMaxFrames, 0.0f);
+  bypass_.prepare(format.sampleRate, frame_.chain.latencySamples());
   if (SharedBlock* block = frame_.channel.activeBlock())
     publishStreamStart(*block, format.sampleRate, format.channels, latencySamples());
 }
@@ -237,7 +238,7 @@ void PipeWireMicrophone::processCycle() noexcept {
       const std::uint32_t size = std::min(input.chunk->size, input.maxsize - offset);
       const std::uint32_t frames =
           frame_.processToMono(static_cast<const float*>(SPA_PTROFF(input.data, offset, void)),
-                               channels, size / (channels * sizeof(float)), mono_.data());
+                               channels, size / (channels * sizeof(float)), mono_.data(), &bypass_);
       const std::uint32_t kept = std::min(frames, room - written);
       if (target != nullptr) std::copy(mono_.data(), mono_.data() + kept, target + written);
       written += kept;

@@ -55,6 +55,8 @@ class PipeWireMicrophone {
   void processCycle() noexcept;
 
   BlockFrame frame_;
+  // The record's bypass: a crossfade to the input delayed by the reported latency.
+  BypassFade bypass_;
   pw_main_loop* loop_ = nullptr;
   pw_context* context_ = nullptr;
   pw_core* core_ = nullptr;
