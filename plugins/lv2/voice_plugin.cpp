@@ -107,8 +107,7 @@ void VoicePlugin::run(std::uint32_t count) noexcept {
   if (follow != following_) {
     following_ = follow;
     if (follow) {
-      lastAppliedCounter_ = BlockFrame::kNoRecordApplied;
-      lastRelearnCounter_ = loadRelearnCounter(*block);
+      follower_.start(block);
       publishStreamStart(*block, static_cast<float>(sampleRate_), channels,
                          chain_.latencySamples());
     } else {
@@ -117,7 +116,7 @@ void VoicePlugin::run(std::uint32_t count) noexcept {
     }
   }
   if (follow) {
-    followSharedBlock(*block);
+    follower_.follow(*block, chain_);
   } else {
     takeRecordPorts();
   }
@@ -180,23 +179,6 @@ void VoicePlugin::takeRecordPorts() noexcept {
   chain_.params = staging_;
   chain_.update();
   portsPending_ = false;
-}
-
-// As the effect's block frame does: a relearn request or a new record in the shared block is
-// taken at the start of the block; a record being written is tried again next block.
-void VoicePlugin::followSharedBlock(SharedBlock& block) noexcept {
-  const std::uint32_t relearn = loadRelearnCounter(block);
-  if (relearn != lastRelearnCounter_) {
-    lastRelearnCounter_ = relearn;
-    chain_.relearnNoise();
-  }
-  if (loadChangeCounter(block) == lastAppliedCounter_) return;
-  std::uint32_t counter = 0;
-  if (!readSnapshot(block, staging_, counter)) return;
-  sanitise(staging_);
-  chain_.params = staging_;
-  chain_.update();
-  lastAppliedCounter_ = counter;
 }
 
 // The input as the effect folds it: mono as it stands, stereo as the mean of its channels,

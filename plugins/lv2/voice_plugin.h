@@ -14,6 +14,7 @@
 #include "engine/block_frame.h"
 #include "engine/bypass_fade.h"
 #include "engine/parameter_block.h"
+#include "engine/record_follower.h"
 #include "engine/shared_block.h"
 #include "port_layout.h"
 
@@ -52,7 +53,6 @@ class VoicePlugin {
   VoicePlugin(PluginKind kind, double sampleRate);
 
   void takeRecordPorts() noexcept;
-  void followSharedBlock(SharedBlock& block) noexcept;
   void foldInput(float* mono, std::uint32_t count) const noexcept;
   void writeMeters(float processingLoad) noexcept;
 
@@ -72,8 +72,7 @@ class VoicePlugin {
   bool portsPending_ = true;
   bool following_ = false;
   float lastRelearn_ = 0.0f;
-  std::uint32_t lastAppliedCounter_ = BlockFrame::kNoRecordApplied;
-  std::uint32_t lastRelearnCounter_ = 0;
+  RecordFollower follower_;
   ParameterBlock staging_{};
   // The meters as the shared block would hold them, for the output ports.
   SharedBlock meterBlock_{};

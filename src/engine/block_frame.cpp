@@ -63,11 +63,12 @@ void BlockFrame::start(const FrameFormat& format) {
   chain.prepare(static_cast<double>(format.sampleRate));
   SharedBlock* block = channel.activeBlock();
   // Read whatever the counter says: a record written while unlocked is taken now.
-  if (block != nullptr && !applyRecord(*block)) lastAppliedCounter_ = kNoRecordApplied;
+  follower_.start(block);
+  if (block != nullptr && follower_.apply(*block, chain))
+    switches_.store(effectSwitches(chain.params), std::memory_order_relaxed);
   // prepare() set the mute ramp from the record before this one: start from the new record's
   // mute, so a stream locked muted is silent from its first sample.
   chain.reset();
-  lastRelearnCounter_ = block != nullptr ? loadRelearnCounter(*block) : 0;
   counterFrequency_ = performanceFrequency();
   statistics_ = FrameStatistics{};
   resetRequested_.store(0, std::memory_order_relaxed);
@@ -121,7 +122,9 @@ void BlockFrame::runChain(const float* in, std::uint32_t count, std::uint32_t ch
     resetRequested_.exchange(0);
     chain.reset();
   }
-  if (SharedBlock* block = channel.activeBlock()) pickUpSharedBlock(*block);
+  SharedBlock* block = channel.activeBlock();
+  if (block != nullptr && follower_.follow(*block, chain))
+    switches_.store(effectSwitches(chain.params), std::memory_order_relaxed);
 
   foldToMono(in, count, channels);
   if (fade != nullptr) {
@@ -144,28 +147,6 @@ void BlockFrame::finishBlock(std::int64_t t0, std::uint32_t count) noexcept {
   // Outside the measured span: the load figure covers the processing, not its publishing.
   if (SharedBlock* block = channel.activeBlock())
     publishMeters(*block, chain.meters, chain.params.bypass, s.processingLoad);
-}
-
-bool BlockFrame::applyRecord(SharedBlock& block) noexcept {
-  std::uint32_t counter = 0;
-  if (!readSnapshot(block, stagingRecord_, counter)) return false;
-  sanitise(stagingRecord_);
-  chain.params = stagingRecord_;
-  switches_.store(effectSwitches(chain.params), std::memory_order_relaxed);
-  if (chain.prepared) chain.update();
-  lastAppliedCounter_ = counter;
-  return true;
-}
-
-// Only a change of either counter matters, not its direction; a failed snapshot is tried
-// again at the next block.
-void BlockFrame::pickUpSharedBlock(SharedBlock& block) noexcept {
-  const std::uint32_t relearn = loadRelearnCounter(block);
-  if (relearn != lastRelearnCounter_) {
-    lastRelearnCounter_ = relearn;
-    chain.relearnNoise();
-  }
-  if (loadChangeCounter(block) != lastAppliedCounter_) applyRecord(block);
 }
 
 void BlockFrame::foldToMono(const float* in, std::uint32_t count, std::uint32_t channels) noexcept {

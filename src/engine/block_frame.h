@@ -15,6 +15,7 @@
 #include "channel/parameter_channel.h"
 #include "engine/bypass_fade.h"
 #include "engine/parameter_block.h"
+#include "engine/record_follower.h"
 #include "engine/shared_block.h"
 #include "platform/com/apo_types.h"
 
@@ -62,7 +63,7 @@ class BlockFrame {
   // Weight of each new block in the smoothed processing load.
   static constexpr float kLoadSmoothing = 0.05f;
   // lastAppliedCounter while no record from the shared block has been applied.
-  static constexpr std::uint32_t kNoRecordApplied = 0xFFFFFFFFu;
+  static constexpr std::uint32_t kNoRecordApplied = RecordFollower::kNoRecordApplied;
 
   // Any thread. One bad sample (NaN, infinity, or a huge value from a broken driver) would
   // otherwise poison every filter state for good. Finite samples within the limit pass bit
@@ -126,8 +127,8 @@ class BlockFrame {
   std::size_t monoCapacity() const noexcept { return monoBuffer_.size(); }
   // The change counter of the record last applied from the shared block (kNoRecordApplied
   // before the first), and the relearn counter last seen.
-  std::uint32_t lastAppliedCounter() const noexcept { return lastAppliedCounter_; }
-  std::uint32_t lastRelearnCounter() const noexcept { return lastRelearnCounter_; }
+  std::uint32_t lastAppliedCounter() const noexcept { return follower_.lastAppliedCounter(); }
+  std::uint32_t lastRelearnCounter() const noexcept { return follower_.lastRelearnCounter(); }
   // Any thread: effectSwitches() of the record in force, stored whenever it is replaced.
   std::uint32_t switchesInForce() const noexcept {
     return switches_.load(std::memory_order_relaxed);
@@ -139,17 +140,12 @@ class BlockFrame {
   ParameterChannel channel;
 
  private:
-  // Real-time thread, or start: takes a consistent snapshot of the block's record, sanitises
-  // it into the chain, updates a prepared chain and notes the counter. False (and nothing
-  // changed) when the record is being written.
-  bool applyRecord(SharedBlock& block) noexcept;
   // Real-time thread: a pending reset, the shared block, the fold and the chain over the mono
   // buffer; then, after the host wrote the result, the load figure and the meters.
   void runChain(const float* in, std::uint32_t count, std::uint32_t channels,
                 BypassFade* fade) noexcept;
   void finishBlock(std::int64_t t0, std::uint32_t count) noexcept;
   void foldToMono(const float* in, std::uint32_t count, std::uint32_t channels) noexcept;
-  void pickUpSharedBlock(SharedBlock& block) noexcept;
   void writeOut(APO_CONNECTION_PROPERTY& output, std::uint32_t count,
                 std::uint32_t channels) const noexcept;
 
@@ -158,10 +154,8 @@ class BlockFrame {
   FrameStatistics statistics_{};
   std::atomic<std::int32_t> resetRequested_{0};
   std::atomic<std::uint32_t> switches_{0};
-  std::uint32_t lastAppliedCounter_ = kNoRecordApplied;
-  std::uint32_t lastRelearnCounter_ = 0;
+  RecordFollower follower_;
   std::int64_t counterFrequency_ = 0;
-  ParameterBlock stagingRecord_{};
   std::vector<float> monoBuffer_;
 };
 
