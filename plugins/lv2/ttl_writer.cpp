@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "vorlund_version.h"
+
 namespace vorlund::lv2 {
 namespace {
 
@@ -181,6 +183,9 @@ void writeFieldPorts(PortWriter& ports, const PortLayout& layout) {
     }
     if (const std::string_view unit = unitOf(field.unit); !unit.empty())
       ports.line("units:unit", unit);
+    // Frequencies are heard on a logarithmic scale; hosts then draw their controls so.
+    if (field.unit == "Hz" && field.minimum > 0.0f)
+      ports.line("lv2:portProperty", "pprops:logarithmic");
     ports.range(field.defaultValue, field.minimum, field.maximum);
     ports.end();
   }
@@ -224,6 +229,8 @@ std::string pluginTtl() {
                        : "Vorlund's voice chain on the mean of two channels; the processed "
                          "voice goes to both outputs.")
         << " ;\n"
+        << "    lv2:minorVersion " << VORLUND_VERSION_MINOR << " ;\n"
+        << "    lv2:microVersion " << VORLUND_VERSION_PATCH << " ;\n"
         << "    lv2:optionalFeature lv2:hardRTCapable , urid:map , log:log ;\n"
         << "    lv2:extensionData state:interface ;\n";
     const PortLayout layout = portLayout(kind);

@@ -22,6 +22,7 @@
 #include "port_layout.h"
 #include "signal_helpers.h"
 #include "temp_data_folder.h"
+#include "vorlund_version.h"
 
 namespace vorlund {
 namespace {
@@ -144,6 +145,8 @@ TEST_F(Lv2PluginTest, DescriptionFollowsTheTables) {
   LilvNode* input = world_.uri(LILV_URI_INPUT_PORT);
   LilvNode* enabled = world_.uri(LV2_CORE__enabled);
   LilvNode* presetClass = world_.uri(LV2_PRESETS__Preset);
+  LilvNode* logarithmic = world_.uri(LV2_PORT_PROPS__logarithmic);
+  LilvNode* minorVersion = world_.uri(LV2_CORE__minorVersion);
   const std::size_t presetCount = listPresets(VORLUND_PRESETS_DIR).size();
   ASSERT_GE(presetCount, 5u);
   for (const lv2::PluginKind kind : {lv2::PluginKind::mono, lv2::PluginKind::stereo}) {
@@ -167,6 +170,9 @@ TEST_F(Lv2PluginTest, DescriptionFollowsTheTables) {
       EXPECT_EQ(field.kind == FieldKind::Flag, lilv_port_has_property(plugin, port, toggled));
       EXPECT_EQ(field.kind == FieldKind::Int, lilv_port_has_property(plugin, port, integer));
       EXPECT_EQ(!field.labels.empty(), lilv_port_has_property(plugin, port, enumeration));
+      EXPECT_EQ(field.unit == std::string_view("Hz"),
+                lilv_port_has_property(plugin, port, logarithmic))
+          << field.name;
       LilvScalePoints* points = lilv_port_get_scale_points(plugin, port);
       EXPECT_EQ(field.labels.size(), points != nullptr ? lilv_scale_points_size(points) : 0u);
       lilv_scale_points_free(points);
@@ -176,6 +182,10 @@ TEST_F(Lv2PluginTest, DescriptionFollowsTheTables) {
       EXPECT_TRUE(lilv_port_is_a(plugin, port, output));
       EXPECT_EQ(kMeterFields[i].key, lilv_node_as_string(lilv_port_get_symbol(plugin, port)));
     }
+    LilvNodes* minor = lilv_plugin_get_value(plugin, minorVersion);
+    ASSERT_NE(nullptr, minor);
+    EXPECT_EQ(VORLUND_VERSION_MINOR, lilv_node_as_int(lilv_nodes_get_first(minor)));
+    lilv_nodes_free(minor);
     EXPECT_TRUE(lilv_plugin_has_latency(plugin));
     EXPECT_EQ(layout.control + lv2::kLatencyPort, lilv_plugin_get_latency_port_index(plugin));
     const LilvPort* enabledPort = lilv_plugin_get_port_by_designation(plugin, input, enabled);
@@ -186,7 +196,8 @@ TEST_F(Lv2PluginTest, DescriptionFollowsTheTables) {
     EXPECT_EQ(presetCount, lilv_nodes_size(presets));
     lilv_nodes_free(presets);
   }
-  for (LilvNode* node : {toggled, integer, enumeration, output, input, enabled, presetClass})
+  for (LilvNode* node : {toggled, integer, enumeration, output, input, enabled, presetClass,
+                         logarithmic, minorVersion})
     lilv_node_free(node);
 }
 
