@@ -1,4 +1,4 @@
-#include "process/desk_noise.h"
+#include "desk_noise.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,9 +6,7 @@
 #include <numbers>
 #include <utility>
 
-#include "common/recording_figures.h"
-
-namespace vorlund {
+namespace vorlund::bench {
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
@@ -33,13 +31,6 @@ double rms(const std::vector<float>& samples) {
   double sum = 0.0;
   for (float x : samples) sum += static_cast<double>(x) * x;
   return std::sqrt(sum / static_cast<double>(std::max<std::size_t>(1, samples.size())));
-}
-
-// RMS of the example's voice frames, the level each noise is set against.
-double voiceRms(const std::vector<float>& base, double rate) {
-  FrameFigures figures(rate, 1, {});
-  figures.add(base.data(), base.size());
-  return std::pow(10.0, figures.levelDb(findSections(figures).voice) / 20.0);
 }
 
 // A second-order high-pass (audio-EQ cookbook, Q 0.707): takes the fan and hum out of the
@@ -176,32 +167,26 @@ std::vector<float> hum(std::size_t length, double rate) {
 
 }  // namespace
 
-std::vector<DeskCondition> makeDeskSet(const std::vector<float>& example, double sampleRate) {
-  std::vector<float> base;
-  for (int r = 0; r < kDeskRepeats; ++r) base.insert(base.end(), example.begin(), example.end());
-  const double voice = voiceRms(base, sampleRate);
-  // The talkers speak the example's sentence without its lead-in and tail of noise alone.
-  const auto lead = static_cast<std::ptrdiff_t>(1.0 * sampleRate);
-  const auto tail = static_cast<std::ptrdiff_t>(0.5 * sampleRate);
-  const std::vector<float> speech = highPassed(
-      std::vector<float>(example.begin() + lead, example.end() - tail), sampleRate, 200.0);
-
+std::vector<DeskNoise> deskNoises(std::size_t length, double sampleRate,
+                                  const std::vector<float>& speech) {
+  // The other talkers without the rumble and hum their recording may carry.
+  const std::vector<float> talkers = highPassed(speech, sampleRate, 200.0);
   Random random(20261207);
-  std::vector<std::pair<std::string, std::pair<std::vector<float>, double>>> noises;
-  noises.push_back({"typing", {typing(base.size(), sampleRate, random), 10.0}});
-  noises.push_back({"chatter", {chatter(base.size(), speech, random), 10.0}});
-  noises.push_back({"television", {television(base.size(), sampleRate, speech, random), 5.0}});
-  noises.push_back({"hum", {hum(base.size(), sampleRate), 10.0}});
-
-  std::vector<DeskCondition> set{{"fan", base}};
-  for (auto& [name, noise] : noises) {
-    const double gain = voice * std::pow(10.0, -noise.second / 20.0) / rms(noise.first);
-    std::vector<float> mixed = base;
-    for (std::size_t n = 0; n < mixed.size(); ++n)
-      mixed[n] += static_cast<float>(gain * noise.first[n]);
-    set.push_back({name, std::move(mixed)});
-  }
-  return set;
+  std::vector<DeskNoise> noises;
+  noises.push_back({"typing", typing(length, sampleRate, random), 10.0});
+  noises.push_back({"chatter", chatter(length, talkers, random), 10.0});
+  noises.push_back({"television", television(length, sampleRate, talkers, random), 5.0});
+  noises.push_back({"hum", hum(length, sampleRate), 10.0});
+  return noises;
 }
 
-}  // namespace vorlund
+std::vector<float> withNoise(const std::vector<float>& base, const DeskNoise& noise,
+                             double voiceRms) {
+  const double gain = voiceRms * std::pow(10.0, -noise.belowVoiceDb / 20.0) / rms(noise.samples);
+  std::vector<float> mixed = base;
+  for (std::size_t n = 0; n < mixed.size() && n < noise.samples.size(); ++n)
+    mixed[n] += static_cast<float>(gain * noise.samples[n]);
+  return mixed;
+}
+
+}  // namespace vorlund::bench
