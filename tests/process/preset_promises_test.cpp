@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -93,11 +94,11 @@ struct DeskStatement {
 
 const DeskStatement kDeskStatements[] = {
     {"default", "typing", 1.0},         {"default", "chatter", -2.0},
-    {"default", "television", -0.5},    {"podcast", "typing", 5.5},
-    {"podcast", "chatter", 5.0},        {"podcast", "television", 5.0},
-    {"meeting", "typing", 3.5},         {"meeting", "chatter", 0.0},
-    {"meeting", "television", 1.5},     {"streaming-fan", "typing", 0.0},
-    {"streaming-fan", "chatter", -4.5}, {"streaming-fan", "television", -1.5},
+    {"default", "television", -0.5},    {"podcast", "typing", 6.0},
+    {"podcast", "chatter", 5.5},        {"podcast", "television", 5.0},
+    {"meeting", "typing", 4.0},         {"meeting", "chatter", 1.0},
+    {"meeting", "television", 2.5},     {"streaming-fan", "typing", -0.5},
+    {"streaming-fan", "chatter", -5.0}, {"streaming-fan", "television", -2.0},
 };
 
 // `promise` as it stands under the desk's `condition`, with what its row states there.
@@ -158,16 +159,19 @@ std::ostream& operator<<(std::ostream& stream, const Figures& f) {
                 << " dB down against 1 kHz, peak " << f.peakOut << " dBFS";
 }
 
-// The figures of `out` against `in` (which it lines up with), on the voice and pauses of
-// `reference` (of `in` when empty).
-Figures measure(const Sound& in, const Sound& out, const std::vector<float>& reference) {
+// The figures of `out` against `in` (which it lines up with) from frame `from` on, on the voice
+// and pauses of `reference` (of `in` when empty).
+Figures measure(const Sound& in, const Sound& out, const std::vector<float>& reference,
+                std::size_t from) {
   const std::vector<double> lines = measuredLines();
   FrameFigures input(in.info.samplerate, in.info.channels, lines);
   FrameFigures output(out.info.samplerate, out.info.channels, lines);
-  input.add(in.samples.data(), static_cast<std::size_t>(in.info.frames));
-  output.add(out.samples.data(), static_cast<std::size_t>(out.info.frames));
+  input.add(in.samples.data() + from * in.info.channels,
+            static_cast<std::size_t>(in.info.frames) - from);
+  output.add(out.samples.data() + from * out.info.channels,
+             static_cast<std::size_t>(out.info.frames) - from);
   FrameFigures sectioned(in.info.samplerate, 1, {});
-  sectioned.add(reference.data(), reference.size());
+  if (!reference.empty()) sectioned.add(reference.data() + from, reference.size() - from);
   const Sections sections = findSections(reference.empty() ? input : sectioned);
   Figures f;
   f.distanceChange = output.levelDb(sections.voice) - output.levelDb(sections.pauses) -
@@ -201,7 +205,8 @@ Figures measure(const Sound& in, const Sound& out, const std::vector<float>& ref
   f.bandDown150 = bandGain(1) - bandGain(0);
   f.bandDown6k = bandGain(1) - bandGain(2);
   double peak = 0.0;
-  for (float x : out.samples) peak = std::max(peak, static_cast<double>(std::fabs(x)));
+  for (float x : std::span(out.samples).subspan(from * out.info.channels))
+    peak = std::max(peak, static_cast<double>(std::fabs(x)));
   f.peakOut = 20.0 * std::log10(peak);
   return f;
 }
@@ -244,10 +249,10 @@ void checkPromise(const Promise& promise, const Figures& f) {
   }
 }
 
-// The desk set: the example twice over (time for the slow stages to settle and drift), alone
+// The desk set: the example three times over (time for the slow stages to settle), alone
 // (its fan and hum) and under each desk noise, set against the example's voice frames. The
 // other talkers speak the example's sentence without its lead-in and tail of noise alone.
-constexpr int kDeskRepeats = 2;
+constexpr int kDeskRepeats = 3;
 constexpr double kLeadSeconds = 1.0, kTailSeconds = 0.5;
 
 std::vector<std::pair<std::string, std::vector<float>>> deskSet(const std::vector<float>& base,
@@ -267,17 +272,17 @@ std::vector<std::pair<std::string, std::vector<float>>> deskSet(const std::vecto
 
 class PresetPromisesTest : public ProcessTest {
  protected:
-  // Runs `preset` over `input` and measures it, on the sections of `reference` (the input
-  // itself when empty).
+  // Runs `preset` over `input` and measures it from frame `from` on, on the sections of
+  // `reference` (the input itself when empty).
   Figures runPreset(const char* preset, const fs::path& input, const Sound& in,
-                    const std::vector<float>& reference) {
+                    const std::vector<float>& reference = {}, std::size_t from = 0) {
     const fs::path out = file(std::string(preset) + ".wav");
     std::vector<std::string> arguments = files(input, out);
     arguments.insert(arguments.end(),
                      {"--preset", preset, "--align", "--quiet", "--format", "wavf"});
     const ToolRun result = run(arguments);
     EXPECT_EQ(0, result.exitCode) << result;
-    return measure(in, readSound(out), reference);
+    return measure(in, readSound(out), reference, from);
   }
 };
 
@@ -287,14 +292,15 @@ TEST_F(PresetPromisesTest, EveryPresetKeepsItsPromisesOnTheExample) {
   const Sound in = readSound(input);
   for (const Promise& promise : kPromises) {
     SCOPED_TRACE(promise.preset);
-    checkPromise(promise, runPreset(promise.preset, input, in, {}));
+    checkPromise(promise, runPreset(promise.preset, input, in));
   }
 }
 
-// Verifies the promises at a desk: the example twice over (time for the slow stages to settle
-// and drift), alone and under typing, chatter, a television and mains hum. Voice and pauses are
-// the frames of the example's own, so typing in a pause still counts as pause; the noise must
-// not come up against the voice, as the automatic gain and make-up would lift it.
+// Verifies the promises at a desk: the example three times over, alone and under typing,
+// chatter, a television and mains hum, measured after its first time through, once the
+// automatic gain and the noise tracking have heard speech and noise. Voice and pauses are the
+// frames of the example's own, so typing in a pause still counts as pause; the noise must not
+// come up against the voice, as the automatic gain and make-up would lift it.
 TEST_F(PresetPromisesTest, EveryPresetKeepsItsPromisesAtADesk) {
   const Sound example = readSound(fs::path(VORLUND_EXAMPLES_DIR) / "noisy-voice.flac");
   ASSERT_EQ(1, example.info.channels);
@@ -309,7 +315,7 @@ TEST_F(PresetPromisesTest, EveryPresetKeepsItsPromisesAtADesk) {
     for (const Promise& promise : kPromises) {
       if (!promise.atDesk) continue;
       SCOPED_TRACE(promise.preset);
-      const Figures f = runPreset(promise.preset, input, in, reference);
+      const Figures f = runPreset(promise.preset, input, in, reference, example.samples.size());
       checkPromise(promiseAt(promise, name), f);
     }
   }
