@@ -77,14 +77,17 @@ void addClick(std::vector<float>& out, std::size_t at, double rate, double gain,
   const auto burst = static_cast<std::size_t>(0.0015 * rate);
   for (const Resonance& r : resonances) {
     const double pole = std::exp(-1.0 / (r.decaySeconds * rate));
-    const double a1 = 2.0 * pole * std::cos(kTwoPi * r.hz / rate), a2 = -pole * pole;
+    const double w = kTwoPi * r.hz / rate;
+    const double a1 = 2.0 * pole * std::cos(w), a2 = -pole * pole;
+    // The resonator's gain at its own frequency taken out, so `mix` is each ring's share.
+    const double peakGain = 1.0 / ((1.0 - pole) * 2.0 * std::sin(w));
     const auto length = static_cast<std::size_t>(6.0 * r.decaySeconds * rate);
     double y1 = 0.0, y2 = 0.0;
     for (std::size_t n = 0; n < length && at + n < out.size(); ++n) {
       const double x = n < burst ? random.uniform(-1.0, 1.0) : 0.0;
       const double y = x + a1 * y1 + a2 * y2;
       y2 = y1, y1 = y;
-      out[at + n] += static_cast<float>(gain * r.mix * y * (1.0 - pole));
+      out[at + n] += static_cast<float>(gain * r.mix * y / peakGain);
     }
   }
 }

@@ -85,20 +85,22 @@ const Promise kPromises[] = {
 };
 
 // Where a row states what a preset reaches at a desk instead of its pause promise: the pause
-// noise at most `pauseRiseDb` above the input's (below it, when negative).
+// noise at most `pauseRiseDb` above the input's (below it, when negative), and where set, the
+// voice-to-pause distance at most `distanceDropDb` below the input's.
 struct DeskStatement {
   const char* preset;
   const char* condition;
   double pauseRiseDb;
+  double distanceDropDb = kUnset;
 };
 
 const DeskStatement kDeskStatements[] = {
-    {"default", "typing", 1.0},         {"default", "chatter", -2.0},
-    {"default", "television", -0.5},    {"podcast", "typing", 6.0},
-    {"podcast", "chatter", 5.5},        {"podcast", "television", 5.0},
-    {"meeting", "typing", 4.0},         {"meeting", "chatter", 1.0},
-    {"meeting", "television", 2.5},     {"streaming-fan", "typing", -0.5},
-    {"streaming-fan", "chatter", -5.0}, {"streaming-fan", "television", -2.0},
+    {"default", "typing", 2.0, 2.0},    {"default", "chatter", -2.0},
+    {"default", "television", -0.5},    {"podcast", "typing", 7.0},
+    {"podcast", "chatter", 5.0},        {"podcast", "television", 5.5},
+    {"meeting", "typing", 3.0},         {"meeting", "chatter", 0.0},
+    {"meeting", "television", 2.0},     {"streaming-fan", "typing", -0.5},
+    {"streaming-fan", "chatter", -4.5}, {"streaming-fan", "television", -1.5},
 };
 
 // `promise` as it stands under the desk's `condition`, with what its row states there.
@@ -109,6 +111,7 @@ Promise promiseAt(Promise promise, std::string_view condition) {
     promise.quieterPauses = false;
     promise.pauseDropDb = kUnset;
     promise.pauseRiseDb = statement.pauseRiseDb;
+    if (!std::isnan(statement.distanceDropDb)) promise.distanceDropDb = statement.distanceDropDb;
   }
   return promise;
 }
