@@ -125,6 +125,11 @@ fi
 input=$work/input.flac
 cp "$source_dir/examples/noisy-voice.flac" "$input"
 
+# pw-record and pw-play move the audio on their main threads. Held up past a cycle by a busy
+# machine, they miss it, and the effect then sees a cycle the recording lacks or a different
+# one: where the system allows it, they run at a real-time priority below PipeWire's own.
+realtime=()
+chrt -f 60 true 2>/dev/null && realtime=(chrt -f 60)
 bytes() { stat -c %s "$1" 2>/dev/null || echo 0; }
 grown() { [ "$(bytes "$1")" -gt "$2" ]; }
 not_running() { [[ $(pw-dump "$mic" 2>/dev/null) != *'"state": "running"'* ]]; }
@@ -133,11 +138,11 @@ not_running() { [[ $(pw-dump "$mic" 2>/dev/null) != *'"state": "running"'* ]]; }
 take() {
   local out=$1 recorder player
   "$ctl" set bypass=1 >/dev/null
-  pw-record --target 0 -P '{ node.name = vorlund_take }' --rate 48000 --channels 2 \
+  "${realtime[@]}" pw-record --target 0 -P '{ node.name = vorlund_take }' --rate 48000 --channels 2 \
     --channel-map FL,FR --format f32 "$out" &
   recorder=$!
   pids+=("$recorder")
-  pw-play --target 0 -P '{ node.name = vorlund_player }' "$input" &
+  "${realtime[@]}" pw-play --target 0 -P '{ node.name = vorlund_player }' "$input" &
   player=$!
   pids+=("$player")
   wait_for 10 has_port -i vorlund_take:input_FR && wait_for 10 has_port -o vorlund_player: ||
