@@ -105,6 +105,7 @@ PanelResponse tablesResponse() {
   for (const RecordField& field : recordFields()) {
     json.beginObject();
     json.key("name").string(field.name);
+    json.key("label").string(field.label);
     json.key("offset").integer(static_cast<std::int64_t>(field.offset));
     json.key("kind").string(kindName(field.kind));
     json.key("unit").string(field.unit);
