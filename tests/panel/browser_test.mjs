@@ -6,6 +6,7 @@
 // test loads it and changes a field (no stream: the change lands in params.bin).
 // Usage: node browser_test.mjs --ctl PROGRAM [--stream PROGRAM] [--screenshot FILE] [--wine WRAPPER]
 import fs from 'node:fs';
+import http from 'node:http';
 import path from 'node:path';
 import { parseArgs } from 'node:util';
 import { Browser, check, eventually, readField, sleep, start, startPanel, tempFolder } from './harness.mjs';
@@ -25,7 +26,7 @@ let browser;
 let stream;
 let panel;
 try {
-  const env = { ProgramData: programData, XDG_CONFIG_HOME: userConfig };
+  const env = { ProgramData: programData, XDG_CONFIG_HOME: userConfig, XDG_STATE_HOME: path.join(root, 'state') };
   if (options.stream) {
     stream = start(options.stream, [], { env });
     await eventually(() => stream.lines.includes('ready'), 'the stream');
@@ -37,7 +38,7 @@ try {
   await browser.go(panel.url);
 
   // The page: one box per stage of the field table, one control per field.
-  const tables = await browser.wait("return (await fetch('/api/fields')).json();");
+  const tables = await browser.wait("return window.vorlundPanel.call('/api/fields');");
   const field = (name) => tables.fields.find((f) => f.name === name);
   await eventually(() => browser.run('return document.querySelectorAll("[data-field]").length'), 'the controls');
   const built = await browser.run(`return { stages: document.querySelectorAll('#stages .stage').length,
@@ -45,7 +46,7 @@ try {
                                             address: location.href }`);
   check(built.stages === new Set(tables.fields.map((f) => f.stage)).size, `a box per stage (${built.stages})`);
   check(built.controls === tables.fields.length, `a control per field (${built.controls})`);
-  check(!built.address.includes('token'), 'the token left the address bar');
+  check(!built.address.includes(panel.token), 'the key left the address bar');
 
   if (options.wine) {
     await browser.click('#field-gateEnabled');
@@ -76,7 +77,7 @@ try {
     await eventually(() => readField(sharedBin, field('gateEnabled')) === 1, 'gateEnabled = 1 in shared.bin');
     check(true, 'the switch put gateEnabled = on into shared.bin');
     // A value beyond the range comes back clamped, and the control shows the clamped one.
-    await browser.wait("await fetch('/api/set', { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify({ changes: { 'eqBands[1].q': 1000 } }) });");
+    await browser.wait("await window.vorlundPanel.call('/api/set', { changes: { 'eqBands[1].q': 1000 } });");
     await browser.run('location.reload()');
     await eventually(() => browser.run("return document.getElementById('field-eqBands[1].q')?.value"), 'the reloaded page');
     const q = await browser.run("return Number(document.getElementById('field-eqBands[1].q').value)");
@@ -90,7 +91,7 @@ try {
     await eventually(() => readField(sharedBin, field('eqBands[2].freqHz')) === 700, 'the band in shared.bin');
     await sleep(300);
     const plot = await browser.wait(`
-      const state = await (await fetch('/api/state')).json();
+      const state = await window.vorlundPanel.call('/api/state');
       const svg = document.getElementById('eq-plot');
       const d = document.getElementById('eq-curve').getAttribute('d');
       return { points: state.response.points, range: Number(svg.dataset.range), d };`);
@@ -121,7 +122,7 @@ try {
       await eventually(() => browser.run("return document.querySelector('#preset-preview .sub') !== null"), `${key} in force`);
     };
     await applyPreset('shipped:podcast');
-    const podcast = await browser.wait("return (await fetch('/api/preview?name=podcast')).json();");
+    const podcast = await browser.wait("return window.vorlundPanel.call('/api/preview?name=podcast');");
     check(podcast.changes.length === 0, 'the podcast preset is the record in force');
     await browser.keys('#field-outputGainDb', '\uE010');  // End
     await eventually(() => readField(sharedBin, field('outputGainDb')) === 20, 'outputGainDb = 20');
@@ -166,6 +167,23 @@ try {
       check(true, `screenshot written to ${options.screenshot}`);
     }
   }
+
+  // Another server on the loopback address: the browser that holds the panel's key sends it
+  // nothing of it, neither by cookie nor otherwise, and its page finds none.
+  const seen = [];
+  const other = http.createServer((req, res) => {
+    seen.push(JSON.stringify([req.url, req.headers]));
+    res.setHeader('Content-Type', 'text/html');
+    res.end('<!doctype html><title>elsewhere</title>');
+  });
+  await new Promise((resolve) => other.listen(0, '127.0.0.1', resolve));
+  await browser.go(`http://127.0.0.1:${other.address().port}/`);
+  const found = await browser.wait(`
+    const answer = await fetch('http://127.0.0.1:${panel.port}/api/state', { credentials: 'include' }).catch(() => null);
+    return document.cookie + JSON.stringify(sessionStorage) + (answer ? answer.status : 'refused');`);
+  other.close();
+  check(seen.length > 0 && !seen.some((r) => r.includes(panel.token)) && !found.includes(panel.token),
+        `a page on another local port receives no key (${seen.length} requests seen, panel answers it: ${found.slice(-8)})`);
 } finally {
   if (browser) await browser.quit();
   panel?.child.kill('SIGKILL');

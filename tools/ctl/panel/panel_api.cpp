@@ -48,7 +48,7 @@ PanelResponse jsonResponse(const JsonWriter& json) {
   return response;
 }
 
-std::optional<PanelResponse> asset(const PanelRequest& request, const PanelIdentity& identity) {
+std::optional<PanelResponse> asset(const PanelRequest& request) {
   for (const Asset& a : kAssets) {
     if (request.path() != a.path) continue;
     for (const EmbeddedFile& file : embeddedFiles()) {
@@ -56,10 +56,6 @@ std::optional<PanelResponse> asset(const PanelRequest& request, const PanelIdent
       PanelResponse response;
       response.contentType = std::string(a.contentType);
       response.body = std::string(file.bytes);
-      // The page keeps the token as a cookie, so that its requests need not carry it.
-      if (a.path == "/")
-        response.headers.emplace_back("Set-Cookie", identity.cookieName() + "=" + identity.token +
-                                                        "; Path=/; HttpOnly; SameSite=Strict");
       return response;
     }
   }
@@ -181,7 +177,7 @@ PanelResponse PanelApi::handle(const PanelRequest& request) {
 PanelResponse PanelApi::route(const PanelRequest& request) {
   const std::string_view path = request.path();
   if (request.method == "GET") {
-    if (std::optional<PanelResponse> page = asset(request, identity_)) return *page;
+    if (std::optional<PanelResponse> page = asset(request)) return *page;
     if (path == "/api/fields") return tablesResponse();
     if (path == "/api/state") return stateResponse({});
     if (path == "/api/preview") return previewPreset(request);

@@ -24,13 +24,66 @@ function element(tag, attributes = {}, ...children) {
   return node;
 }
 
+// ---------- the panel's key
+// vorlund-ctl hands the key over once in the address's fragment, which no browser sends to any
+// server; the tab keeps it in sessionStorage (this origin only, port included) and sends it in a
+// header with every API call. No cookie carries it: cookies ignore ports, so another local
+// server would receive it.
+
+const keyHeader = 'X-Vorlund-Key';
+
+function panelKey() {
+  const given = /[#&]key=([0-9a-f]+)/.exec(location.hash);
+  if (given) {
+    sessionStorage.setItem('vorlundKey', given[1]);
+    history.replaceState(null, '', location.pathname);
+  }
+  return sessionStorage.getItem('vorlundKey') || '';
+}
+
+function keyedFetch(path, options = {}) {
+  return fetch(path, { ...options, cache: 'no-store',
+                       headers: { ...options.headers, [keyHeader]: panelKey() } });
+}
+
+// A GET, or a POST of `body` as JSON; resolves with the parsed answer, rejects with the
+// server's reason.
 async function call(path, body) {
   const options = body === undefined ? {} : {
     method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body) };
-  const response = await fetch(path, options);
+  const response = await keyedFetch(path, options);
   const text = await response.text();
   if (!response.ok) throw new Error(text.trim() || response.statusText);
   return JSON.parse(text);
+}
+panel.call = call;
+
+// Server-sent events read through fetch, since EventSource cannot send the key's header. Calls
+// onEvent with each event's parsed data; onLost when the stream ends or cannot start, then
+// tries again every two seconds.
+async function keyedEvents(path, onEvent, onLost) {
+  for (;;) {
+    try {
+      const response = await keyedFetch(path);
+      if (!response.ok) throw new Error(response.statusText);
+      const reader = response.body.pipeThrough(new TextDecoderStream()).getReader();
+      let rest = '';
+      for (;;) {
+        const { value, done } = await reader.read();
+        if (done) break;
+        rest += value;
+        let end;
+        while ((end = rest.indexOf('\n\n')) >= 0) {
+          const data = rest.slice(0, end).split('\n').filter((l) => l.startsWith('data:'))
+                           .map((l) => l.slice(5)).join('\n');
+          rest = rest.slice(end + 2);
+          if (data) onEvent(JSON.parse(data));
+        }
+      }
+    } catch { /* reported below */ }
+    onLost();
+    await new Promise((resolve) => setTimeout(resolve, 2000));
+  }
 }
 
 let noticeTimer = 0;
@@ -296,13 +349,11 @@ function showStream(stream) {
 }
 
 function startMeters() {
-  const source = new EventSource('/api/meters');
-  source.onmessage = (message) => showMeters(JSON.parse(message.data));
-  source.onerror = () => {
+  keyedEvents('/api/meters', showMeters, () => {
     $('stream-pill').textContent = 'offline';
     $('stream-pill').className = 'pill stopped';
     $('stream-sentence').textContent = 'lost vorlund-ctl; is the panel still running?';
-  };
+  });
 }
 
 // ---------- equaliser plot
@@ -410,8 +461,7 @@ async function refresh() {
 }
 
 async function start() {
-  // The address held the key; the cookie now does, so it leaves the address bar.
-  if (location.search.includes('token=')) history.replaceState(null, '', '/');
+  panelKey();  // takes the key out of the address bar before anything else
   try {
     const tables = await call('/api/fields');
     panel.fields = tables.fields;
