@@ -10,6 +10,7 @@
 // loads it and changes a field (no stream: the change lands in params.bin).
 // Usage: node browser_test.mjs --ctl PROGRAM [--stream PROGRAM] [--pictures DIR] [--wine WRAPPER]
 import fs from 'node:fs';
+import http from 'node:http';
 import path from 'node:path';
 import { parseArgs } from 'node:util';
 import { Browser, axeSource, check, eventually, readField, sleep, start, startPanel, tempFolder } from './harness.mjs';
@@ -29,7 +30,7 @@ let browser;
 let stream;
 let panel;
 try {
-  const env = { ProgramData: programData, XDG_CONFIG_HOME: userConfig };
+  const env = { ProgramData: programData, XDG_CONFIG_HOME: userConfig, XDG_STATE_HOME: path.join(root, 'state') };
   if (options.stream) {
     stream = start(options.stream, [], { env });
     await eventually(() => stream.lines.includes('ready'), 'the stream');
@@ -41,7 +42,7 @@ try {
   await browser.go(panel.url);
 
   // The page: one box per stage of the field table, one control per field.
-  const tables = await browser.wait("return (await fetch('/api/fields')).json();");
+  const tables = await browser.wait("return window.vorlundPanel.call('/api/fields');");
   const field = (name) => tables.fields.find((f) => f.name === name);
   await eventually(() => browser.run('return document.querySelectorAll("[data-field]").length'), 'the controls');
   const built = await browser.run(`return { stages: document.querySelectorAll('#stages .stage').length,
@@ -49,7 +50,7 @@ try {
                                             address: location.href }`);
   check(built.stages === new Set(tables.fields.map((f) => f.stage)).size, `a box per stage (${built.stages})`);
   check(built.controls === tables.fields.length, `a control per field (${built.controls})`);
-  check(!built.address.includes('token'), 'the token left the address bar');
+  check(!built.address.includes(panel.token), 'the key left the address bar');
 
   if (options.wine) {
     await browser.click('#field-gateEnabled');
@@ -80,7 +81,7 @@ try {
     await eventually(() => readField(sharedBin, field('gateEnabled')) === 1, 'gateEnabled = 1 in shared.bin');
     check(true, 'the switch put gateEnabled = on into shared.bin');
     // A value beyond the range comes back clamped, and the control shows the clamped one.
-    await browser.wait("await fetch('/api/set', { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify({ changes: { 'eqBands[1].q': 1000 } }) });");
+    await browser.wait("await window.vorlundPanel.call('/api/set', { changes: { 'eqBands[1].q': 1000 } });");
     await browser.run('location.reload()');
     await eventually(() => browser.run("return document.getElementById('field-eqBands[1].q')?.value"), 'the reloaded page');
     const q = await browser.run("return Number(document.getElementById('field-eqBands[1].q').value)");
@@ -94,7 +95,7 @@ try {
     await eventually(() => readField(sharedBin, field('eqBands[2].freqHz')) === 700, 'the band in shared.bin');
     await sleep(300);
     const plot = await browser.wait(`
-      const state = await (await fetch('/api/state')).json();
+      const state = await window.vorlundPanel.call('/api/state');
       const svg = document.getElementById('eq-plot');
       const d = document.getElementById('eq-curve').getAttribute('d');
       return { points: state.response.points, range: Number(svg.dataset.range), d };`);
@@ -125,7 +126,7 @@ try {
       await eventually(() => browser.run("return document.querySelector('#preset-preview .sub') !== null"), `${key} in force`);
     };
     await applyPreset('shipped:podcast');
-    const podcast = await browser.wait("return (await fetch('/api/preview?name=podcast')).json();");
+    const podcast = await browser.wait("return window.vorlundPanel.call('/api/preview?name=podcast');");
     check(podcast.changes.length === 0, 'the podcast preset is the record in force');
     await browser.keys('#field-outputGainDb', '\uE010');  // End
     await eventually(() => readField(sharedBin, field('outputGainDb')) === 20, 'outputGainDb = 20');
@@ -155,8 +156,7 @@ try {
     check(true, 'relearn restarts the stream\'s noise learning');
 
     // Numbers of 1000 and more, as the controls show them, are the values in force.
-    await browser.wait(`await fetch('/api/set', { method: 'POST', headers: { 'Content-Type': 'application/json' },
-      body: JSON.stringify({ changes: { gateHoldMs: 1000, compReleaseMs: 1500, 'eqBands[4].freqHz': 12000 } }) });`);
+    await browser.wait("await window.vorlundPanel.call('/api/set', { changes: { gateHoldMs: 1000, compReleaseMs: 1500, 'eqBands[4].freqHz': 12000 } });");
     await browser.run('location.reload()');
     await eventually(() => browser.run("return window.vorlundPanel?.state?.record?.gateHoldMs === 1000 && document.querySelectorAll('[data-field]').length"), 'the reloaded page');
     const big = await browser.run(`const p = window.vorlundPanel; const wrong = []; let count = 0;
@@ -252,13 +252,32 @@ try {
         && banner.height > 0 && banner.top >= 0 && banner.bottom <= innerHeight;`);
     await eventually(offline, 'the page disabled', 3000);
     check(true, `every control disabled, the banner in view, ${Date.now() - lostAt} ms after the panel ended`);
-    panel = await startPanel(options.ctl, ['--data-dir', data, '--port', String(panel.port)], env);
+    const port = panel.port;
+    panel = await startPanel(options.ctl, ['--data-dir', data], env);
+    check(panel.port === port, `the panel restarted on its port ${port}`);
     await eventually(() => browser.run(`return document.getElementById('offline').hidden
       && ![...document.querySelectorAll('[data-field]')].some((e) => e.disabled)`), 'the page back', 10000);
     await browser.keys('#field-inputGainDb', '\uE010');  // End
     await eventually(() => readField(sharedBin, field('inputGainDb')) === 30, 'inputGainDb = 30 after the restart');
     check(true, 'the page came back by itself and changes the record again');
   }
+
+  // Another server on the loopback address: the browser that holds the panel's key sends it
+  // nothing of it, neither by cookie nor otherwise, and its page finds none.
+  const seen = [];
+  const other = http.createServer((req, res) => {
+    seen.push(JSON.stringify([req.url, req.headers]));
+    res.setHeader('Content-Type', 'text/html');
+    res.end('<!doctype html><title>elsewhere</title>');
+  });
+  await new Promise((resolve) => other.listen(0, '127.0.0.1', resolve));
+  await browser.go(`http://127.0.0.1:${other.address().port}/`);
+  const found = await browser.wait(`
+    const answer = await fetch('http://127.0.0.1:${panel.port}/api/state', { credentials: 'include' }).catch(() => null);
+    return document.cookie + JSON.stringify(sessionStorage) + (answer ? answer.status : 'refused');`);
+  other.close();
+  check(seen.length > 0 && !seen.some((r) => r.includes(panel.token)) && !found.includes(panel.token),
+        `a page on another local port receives no key (${seen.length} requests seen, panel answers it: ${found.slice(-8)})`);
 } finally {
   if (browser) await browser.quit();
   panel?.child.kill('SIGKILL');

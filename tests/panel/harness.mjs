@@ -74,7 +74,7 @@ export async function startPanel(command, args, env = {}) {
     return child.lines.find((l) => l.includes('http://127.0.0.1:'));
   }, 'the panel address', 60000);
   const url = new URL(line.slice(line.indexOf('http://')).trim());
-  return { child, url: url.href, port: Number(url.port), token: url.searchParams.get('token') };
+  return { child, url: url.href, port: Number(url.port), token: new URLSearchParams(url.hash.slice(1)).get('key') };
 }
 
 // One request with exactly these headers (Host included); resolves with status, headers, body.

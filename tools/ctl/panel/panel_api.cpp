@@ -50,7 +50,7 @@ PanelResponse jsonResponse(const JsonWriter& json) {
   return response;
 }
 
-std::optional<PanelResponse> asset(const PanelRequest& request, const PanelIdentity& identity) {
+std::optional<PanelResponse> asset(const PanelRequest& request) {
   const std::string_view path = request.path();
   const std::string_view wanted = path == "/" ? "index.html" : path.substr(1);
   if (!path.starts_with("/") || wanted.find('/') != std::string_view::npos) return std::nullopt;
@@ -59,10 +59,6 @@ std::optional<PanelResponse> asset(const PanelRequest& request, const PanelIdent
     PanelResponse response;
     response.contentType = std::string(contentType(file.name));
     response.body = std::string(file.bytes);
-    // The page keeps the token as a cookie, so that its requests need not carry it.
-    if (path == "/")
-      response.headers.emplace_back("Set-Cookie", identity.cookieName() + "=" + identity.token +
-                                                      "; Path=/; HttpOnly; SameSite=Strict");
     return response;
   }
   return std::nullopt;
@@ -184,7 +180,7 @@ PanelResponse PanelApi::handle(const PanelRequest& request) {
 PanelResponse PanelApi::route(const PanelRequest& request) {
   const std::string_view path = request.path();
   if (request.method == "GET") {
-    if (std::optional<PanelResponse> page = asset(request, identity_)) return *page;
+    if (std::optional<PanelResponse> page = asset(request)) return *page;
     if (path == "/api/fields") return tablesResponse();
     if (path == "/api/state") return stateResponse({});
     if (path == "/api/preview") return previewPreset(request);

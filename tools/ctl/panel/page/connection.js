@@ -1,7 +1,7 @@
 // The link to vorlund-ctl. When the panel's program is gone, every control is disabled and a
 // banner in view says so; the page asks again every second and comes back by itself, as the
 // restarted program keeps its address and key.
-import { call } from './api.js';
+import { call, keyedEvents } from './api.js';
 import { $ } from './dom.js';
 import { applyState, onLost, panel } from './store.js';
 
@@ -26,29 +26,17 @@ function setOnline(online) {
   if (!online) $('stream-pill').className = 'pill stopped';
 }
 
-let meterSource = null;
 let lastEvent = 0;
 let checking = false;
 
-function startMeters(onMeters) {
-  meterSource?.close();
-  meterSource = new EventSource('/api/meters');
-  meterSource.onmessage = (message) => {
-    lastEvent = Date.now();
-    onMeters(JSON.parse(message.data));
-  };
-  meterSource.onerror = () => check(onMeters);
-}
-
 // Asks for the state: an answer means connected, none means the program is gone.
-async function check(onMeters) {
+async function check() {
   if (checking) return;
   checking = true;
   try {
     const state = await call('/api/state');
     if (!panel.online) {
       setOnline(true);
-      startMeters(onMeters);
       applyState(state);
     }
   } catch {
@@ -59,10 +47,13 @@ async function check(onMeters) {
 }
 
 export function connect(onMeters) {
-  startMeters(onMeters);
-  onLost(() => check(onMeters));
+  keyedEvents('/api/meters', (event) => {
+    lastEvent = Date.now();
+    onMeters(event);
+  }, check);
+  onLost(check);
   setInterval(() => {
     // Meters come 20 times a second; a silence or a lost link means asking.
-    if (!panel.online || Date.now() - lastEvent > 1500) check(onMeters);
+    if (!panel.online || Date.now() - lastEvent > 1500) check();
   }, 1000);
 }

@@ -2,7 +2,7 @@
 // meter tables (/api/fields), the record in force with the stream, the equaliser curve and the
 // presets (/api/state, and the answer to every change), and the meters as server-sent events
 // (/api/meters). Each module here has one job; this one puts them together.
-import { call } from './api.js';
+import { call, panelKey } from './api.js';
 import { connect } from './connection.js';
 import { buildStages, showRecord } from './controls.js';
 import { $, notice } from './dom.js';
@@ -28,8 +28,8 @@ onState((state) => {
 });
 
 async function start() {
-  // The address held the key; the cookie now does, so it leaves the address bar.
-  if (location.search.includes('token=')) history.replaceState(null, '', '/');
+  panelKey();  // takes the key out of the address bar before anything else
+  panel.call = call;  // for the browser's console and the page's tests
   try {
     const tables = await call('/api/fields');
     panel.fields = tables.fields;
