@@ -220,14 +220,15 @@ try {
     check(background.dark !== background.light, `the light scheme differs (${background.dark} / ${background.light})`);
 
     if (options.pictures) {
-      // A lively state with a shaped curve, the preview showing, some stages folded as they start.
+      // A lively state: the podcast preset with a shaped curve, another preset's preview
+      // showing, the stages folded as they start.
+      await applyPreset('shipped:podcast');
+      await browser.wait("await window.vorlundPanel.call('/api/set', { changes: { 'eqBands[2].gainDb': -4, 'eqBands[6].gainDb': 3 } });");
+      await browser.run('location.reload()');
+      await eventually(() => browser.run("return window.vorlundPanel?.state?.record['eqBands[6].gainDb'] === 3"), 'the shaped curve');
       await browser.wait(`
-        const set = (id, v) => { const e = document.getElementById(id); e.value = v; e.dispatchEvent(new Event('change')); };
-        set('field-eqBands[2].gainDb', '-4');
-        await new Promise((r) => setTimeout(r, 300));
-        const list = document.getElementById('preset-list'); list.value = 'shipped:podcast';
+        const list = document.getElementById('preset-list'); list.value = 'shipped:meeting';
         list.dispatchEvent(new Event('change'));
-        for (const d of document.querySelectorAll('#stage-cleanUp, #stage-deEsser, #stage-plosive, #stage-limiter, #stage-voiceEffect')) d.open = false;
         await new Promise((r) => setTimeout(r, 600));`);
       fs.mkdirSync(options.pictures, { recursive: true });
       for (const [name, scheme, phone] of [['control-panel', 'dark', false], ['control-panel-light', 'light', false],

@@ -8,8 +8,9 @@ export function showStream(stream) {
   const state = stream.stream || 'none';
   pill.textContent = words[state] ?? state;
   pill.className = 'pill ' + state;
-  $('stream-sentence').textContent = stream.sentence || '';
-  $('stream-sentence').title = stream.sentence || '';
+  // The long sentence only when something is wrong; a live stream says enough in its facts.
+  $('stream-sentence').textContent = state === 'live' ? '' : stream.sentence || '';
+  pill.title = stream.sentence || '';
   const facts = [];
   if (stream.sampleRate > 0) {
     const channels = stream.channels === 1 ? 'mono' : stream.channels === 2 ? 'stereo' : `${stream.channels} channels`;
