@@ -170,6 +170,17 @@ try {
       return { count, wrong };`);
     check(big.count >= 8 && big.wrong.length === 0, `${big.count} values of 1000 and more shown as in force ${big.wrong.join('; ')}`);
 
+    // Every number over its whole range: the text shown reads back as the value in force.
+    const unread = await browser.wait(`const n = await import('/numbers.js'); const bad = [];
+      for (const f of window.vorlundPanel.fields.filter((f) => f.kind !== 'flag' && !f.labels.length)) {
+        for (let i = 0; i <= 400; ++i) {
+          const inForce = Math.fround(n.snap(f, f.minimum + (f.maximum - f.minimum) * i / 400));
+          if (Math.fround(n.parse(f, n.display(f, inForce))) !== inForce) bad.push(f.name + ' ' + inForce);
+        }
+      }
+      return bad;`);
+    check(Array.isArray(unread) && unread.length === 0, `every shown number reads back as the value in force ${unread.slice(0, 5)}`);
+
     // Every slider: ArrowRight then ArrowLeft change the value in force and bring it back.
     await browser.run("for (const d of document.querySelectorAll('details')) d.open = true;");
     const sliders = tables.fields.filter((f) => f.kind !== 'flag' && !f.labels.length && !f.name.startsWith('eqBands['));
@@ -184,6 +195,9 @@ try {
       if (!await moved(there, (v) => v !== before) || !await moved(back, (v) => v === before)) stuck.push(f.name);
     }
     check(sliders.length >= 29 && stuck.length === 0, `${sliders.length} sliders step by arrow key and back ${stuck.join(' ')}`);
+    await browser.keys('#field-eqBands\\[4\\]\\.freqHz', '\uE013');  // ArrowUp in band 5's frequency box
+    await eventually(() => readField(sharedBin, field('eqBands[4].freqHz')) > 12000, 'band 5 one step above 12000 Hz');
+    check(true, `ArrowUp in band 5's box: ${readField(sharedBin, field('eqBands[4].freqHz'))} Hz in force`);
 
     // A band's handle on the curve, dragged right and up, moves that band's frequency and gain.
     const band = await browser.run("return Number(document.querySelector('#eq-plot .handle').dataset.band)");
