@@ -3,11 +3,12 @@
 // one arrow key makes. Every place that shows or reads a field's value goes through here, so
 // the text shown always parses back to the value in force.
 
-// Fields whose range spans decades move by a ratio (frequencies, times, Q), others by a fixed
-// amount.
+// Frequencies, and times and ratios whose range spans decades, move by a ratio; others by a
+// fixed amount.
 function isLogarithmic(field) {
-  return field.kind === 'float' && field.minimum > 0 && field.maximum / field.minimum >= 10 &&
-         (field.unit === 'Hz' || field.unit === 'ms' || field.unit === '');
+  if (field.kind !== 'float' || field.minimum <= 0) return false;
+  return field.unit === 'Hz' ||
+         ((field.unit === 'ms' || field.unit === '') && field.maximum / field.minimum >= 10);
 }
 
 // The finest difference worth showing at this value.
