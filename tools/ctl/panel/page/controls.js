@@ -2,7 +2,7 @@
 // A control never takes the server's echo while the user is moving it, by pointer or keys;
 // the value in force shows once they stop.
 import { $, element } from './dom.js';
-import { display, numberText, parse, sliderScale, snap, stepFrom } from './numbers.js';
+import { choiceText, display, numberText, parse, sliderScale, snap, stepFrom } from './numbers.js';
 import { change, panel } from './store.js';
 
 // Noise suppression and the equaliser first; the groups few people need start folded.
@@ -49,7 +49,7 @@ function makeControl(field, compact) {
     set = (v) => { input.checked = !!v; };
   } else if (field.labels.length) {
     input = element('select');
-    for (const label of field.labels) input.append(element('option', { value: label.name, text: label.name }));
+    for (const label of field.labels) input.append(element('option', { value: label.name, text: choiceText(label.name) }));
     input.addEventListener('change', () => change(field.name, input.value));
     set = (v) => {
       const label = field.labels.find((l) => l.value === v);

@@ -39,18 +39,25 @@ export function numberText(field, value) {
   return trimmed === '-0' ? '0' : trimmed;
 }
 
-// The value as shown beside a control: "6500 Hz", "on", "peaking".
+// A choice's name in words: "lowShelf" as "low shelf", "12dBPerOctave" as "12 dB per octave".
+export function choiceText(name) {
+  return name.replace(/(\d)([A-Za-z])/g, '$1 $2').replace(/([A-Za-z])(?=[A-Z][a-z])/g, '$1 ')
+             .split(' ').map((w) => (w === 'dB' || w === 'Hz' ? w : w.toLowerCase())).join(' ');
+}
+
+// The value as shown beside a control: "6500 Hz", "on", "low shelf".
 export function display(field, value) {
   if (field.kind === 'flag') return value ? 'on' : 'off';
   const label = field.labels.find((l) => l.value === value);
-  if (label) return label.name;
+  if (label) return choiceText(label.name);
   return numberText(field, value) + (field.unit ? ' ' + field.unit : '');
 }
 
 // Typed or shown text back to a value (unit and spaces allowed), or null when it is no number.
 export function parse(field, text) {
   if (field.kind === 'flag') return /^(on|1|true)$/i.test(text.trim()) ? 1 : 0;
-  const label = field.labels.find((l) => l.name.toLowerCase() === text.trim().toLowerCase());
+  const typed = text.trim().toLowerCase();
+  const label = field.labels.find((l) => l.name.toLowerCase() === typed || choiceText(l.name).toLowerCase() === typed);
   if (label) return label.value;
   const value = Number.parseFloat(String(text).replace(',', '.'));
   return Number.isFinite(value) ? value : null;
