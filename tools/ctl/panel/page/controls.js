@@ -57,7 +57,7 @@ function makeControl(field, compact) {
     };
   } else if (compact) {
     input = element('input', { type: 'text', inputmode: 'decimal', className: 'number' });
-    const guard = userGuard(input, () => set(panel.record[field.name]));
+    const guard = userGuard(input, () => control.set(panel.record[field.name]));
     input.addEventListener('change', () => {
       const value = parse(field, input.value);
       if (value !== null) change(field.name, snap(field, value));
@@ -81,7 +81,7 @@ function makeControl(field, compact) {
   } else {
     const scale = sliderScale(field);
     input = element('input', { type: 'range', min: 0, max: 1000, step: 1 });
-    const guard = userGuard(input, () => set(panel.record[field.name]));
+    const guard = userGuard(input, () => control.set(panel.record[field.name]));
     const send = (value) => {
       shown.textContent = display(field, value);
       panel.record[field.name] = value;
