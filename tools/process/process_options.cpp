@@ -131,7 +131,9 @@ std::string processUsage() {
          "  --spectrograms FILE.png  the report's spectrograms as a picture of their own\n"
          "  --meters-interval MS the meters' interval, 1 to 60000 (default 100)\n"
          "  --quiet              no progress bar and no summary\n"
-         "  --version            this program's version\n\n"
+         "  --version            this program's version and the vector path it runs (SSE2, or\n"
+         "                       AVX2 where the processor has it; VORLUND_SIMD=sse2 forces "
+         "SSE2)\n\n"
          "formats (--format, or OUT's extension):\n" +
          wrapped(SoundFile::formatNames(), 2, 78) +
          "\n\n"
