@@ -1,6 +1,7 @@
 #include "panel_api.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "channel/parameter_channel.h"
 #include "common/equaliser_response.h"
@@ -28,18 +29,19 @@ constexpr double kPlotHighHz = 20000.0;
 constexpr int kPlotPoints = 241;
 constexpr double kDefaultRate = 48000.0;
 
-struct Asset {
-  std::string_view path;
-  std::string_view file;
-  std::string_view contentType;
-};
-
-constexpr Asset kAssets[] = {
-    {"/", "index.html", "text/html; charset=utf-8"},
-    {"/panel.css", "panel.css", "text/css; charset=utf-8"},
-    {"/panel.js", "panel.js", "text/javascript; charset=utf-8"},
-    {"/favicon.svg", "favicon.svg", "image/svg+xml"},
-};
+// The page's files by their ending; "/" is index.html.
+std::string_view contentType(std::string_view file) {
+  constexpr std::pair<std::string_view, std::string_view> kTypes[] = {
+      {".html", "text/html; charset=utf-8"},
+      {".css", "text/css; charset=utf-8"},
+      {".js", "text/javascript; charset=utf-8"},
+      {".svg", "image/svg+xml"},
+  };
+  for (const auto& [ending, type] : kTypes) {
+    if (file.ends_with(ending)) return type;
+  }
+  return "application/octet-stream";
+}
 
 PanelResponse jsonResponse(const JsonWriter& json) {
   PanelResponse response;
@@ -48,20 +50,16 @@ PanelResponse jsonResponse(const JsonWriter& json) {
   return response;
 }
 
-std::optional<PanelResponse> asset(const PanelRequest& request, const PanelIdentity& identity) {
-  for (const Asset& a : kAssets) {
-    if (request.path() != a.path) continue;
-    for (const EmbeddedFile& file : embeddedFiles()) {
-      if (file.name != a.file) continue;
-      PanelResponse response;
-      response.contentType = std::string(a.contentType);
-      response.body = std::string(file.bytes);
-      // The page keeps the token as a cookie, so that its requests need not carry it.
-      if (a.path == "/")
-        response.headers.emplace_back("Set-Cookie", identity.cookieName() + "=" + identity.token +
-                                                        "; Path=/; HttpOnly; SameSite=Strict");
-      return response;
-    }
+std::optional<PanelResponse> asset(const PanelRequest& request) {
+  const std::string_view path = request.path();
+  const std::string_view wanted = path == "/" ? "index.html" : path.substr(1);
+  if (!path.starts_with("/") || wanted.find('/') != std::string_view::npos) return std::nullopt;
+  for (const EmbeddedFile& file : embeddedFiles()) {
+    if (file.name != wanted) continue;
+    PanelResponse response;
+    response.contentType = std::string(contentType(file.name));
+    response.body = std::string(file.bytes);
+    return response;
   }
   return std::nullopt;
 }
@@ -105,6 +103,7 @@ PanelResponse tablesResponse() {
   for (const RecordField& field : recordFields()) {
     json.beginObject();
     json.key("name").string(field.name);
+    json.key("label").string(field.label);
     json.key("offset").integer(static_cast<std::int64_t>(field.offset));
     json.key("kind").string(kindName(field.kind));
     json.key("unit").string(field.unit);
@@ -181,7 +180,7 @@ PanelResponse PanelApi::handle(const PanelRequest& request) {
 PanelResponse PanelApi::route(const PanelRequest& request) {
   const std::string_view path = request.path();
   if (request.method == "GET") {
-    if (std::optional<PanelResponse> page = asset(request, identity_)) return *page;
+    if (std::optional<PanelResponse> page = asset(request)) return *page;
     if (path == "/api/fields") return tablesResponse();
     if (path == "/api/state") return stateResponse({});
     if (path == "/api/preview") return previewPreset(request);

@@ -34,20 +34,6 @@ std::string percentDecoded(std::string_view text) {
   return out;
 }
 
-// The value of cookie `name` in a Cookie header ("a=1; b=2").
-std::optional<std::string_view> cookieValue(std::string_view header, std::string_view name) {
-  while (!header.empty()) {
-    const std::size_t end = header.find(';');
-    std::string_view pair = header.substr(0, end);
-    header = end == std::string_view::npos ? std::string_view() : header.substr(end + 1);
-    while (!pair.empty() && pair.front() == ' ') pair.remove_prefix(1);
-    const std::size_t equals = pair.find('=');
-    if (equals != std::string_view::npos && pair.substr(0, equals) == name)
-      return pair.substr(equals + 1);
-  }
-  return std::nullopt;
-}
-
 // Compares without stopping at the first difference, so timing tells nothing of the token.
 bool sameSecret(std::string_view given, std::string_view secret) noexcept {
   unsigned difference = given.size() == secret.size() ? 0u : 1u;
@@ -120,12 +106,8 @@ PanelResponse refusal(int status, std::string reason) {
   return response;
 }
 
-std::string PanelIdentity::cookieName() const {
-  return "vorlund_panel_" + std::to_string(port);
-}
-
 std::string PanelIdentity::url() const {
-  return "http://127.0.0.1:" + std::to_string(port) + "/?token=" + token;
+  return "http://127.0.0.1:" + std::to_string(port) + "/#key=" + token;
 }
 
 std::string makePanelToken() {
@@ -144,12 +126,8 @@ std::optional<PanelResponse> gateRequest(const PanelRequest& request,
   if (!isLoopbackAuthority(request.host, identity.port))
     return refusal(403,
                    "forbidden: the Host header must be 127.0.0.1:" + std::to_string(identity.port));
-  const std::optional<std::string> queryToken = request.query("token");
-  const std::optional<std::string_view> cookieToken =
-      cookieValue(request.cookie, identity.cookieName());
-  const bool tokenGood = (queryToken && sameSecret(*queryToken, identity.token)) ||
-                         (cookieToken && sameSecret(*cookieToken, identity.token));
-  if (!tokenGood)
+  if (request.method == "GET" && !request.path().starts_with("/api/")) return std::nullopt;
+  if (!sameSecret(request.key, identity.token))
     return refusal(403, "forbidden: open the panel with the address vorlund-ctl printed");
   if (request.method == "GET") return std::nullopt;
   if (request.method != "POST") return refusal(405, "method not allowed: only GET and POST");

@@ -25,7 +25,7 @@ struct PanelRequest {
   std::string target;  // "/api/state?x=1"
   std::string host;
   std::optional<std::string> origin;
-  std::string cookie;
+  std::string key;  // the X-Vorlund-Key header
   std::string contentType;
   std::string body;
 
@@ -49,19 +49,21 @@ struct PanelIdentity {
   std::uint16_t port = 0;
   std::string token;
 
-  // "vorlund_panel_<port>": one cookie per panel, as cookies ignore ports.
-  std::string cookieName() const;
-  // "http://127.0.0.1:<port>/?token=<token>"
+  // "http://127.0.0.1:<port>/#key=<token>": the fragment stays in the browser, which sends
+  // the key only in the header the page adds.
   std::string url() const;
 };
 
 // A fresh token of 32 hexadecimal digits from the system's random source.
 std::string makePanelToken();
 
-// Whether the request may go on: none when it may, else the refusal. The token must come as
-// the query parameter "token" or the panel's cookie; the Host must name the loopback address
-// and the port (a name that rebinds to it does not); only GET and POST exist, a POST must
-// carry the panel's own Origin and a JSON body.
+// The header that carries the token; no cookie does, as cookies ignore ports.
+inline constexpr std::string_view kKeyHeader = "X-Vorlund-Key";
+
+// Whether the request may go on: none when it may, else the refusal. The Host must name the
+// loopback address and the port (a name that rebinds to it does not); the page itself (a GET
+// outside /api/) holds nothing secret, everything else needs the token in kKeyHeader; only
+// GET and POST exist, a POST must carry the panel's own Origin and a JSON body.
 std::optional<PanelResponse> gateRequest(const PanelRequest& request,
                                          const PanelIdentity& identity);
 

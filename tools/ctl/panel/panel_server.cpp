@@ -85,6 +85,11 @@ PanelServer::PanelServer(std::uint16_t port) : listener_(std::make_unique<Listen
   beast::error_code error;
   tcp::acceptor& acceptor = listener_->acceptor;
   acceptor.open(endpoint.protocol(), error);
+#ifndef _WIN32
+  // A restarted panel takes its port back while the last one's connections linger in
+  // TIME_WAIT. (Windows allows that as it is; its SO_REUSEADDR would let others share the port.)
+  if (!error) acceptor.set_option(tcp::acceptor::reuse_address(true), error);
+#endif
   if (!error) acceptor.bind(endpoint, error);
   if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
   if (error)
