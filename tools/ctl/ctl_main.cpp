@@ -3,7 +3,7 @@
 // the effect's data folder. 'vorlund-ctl --help' tells the rest.
 #include "commands.h"
 #include "common/tool_main.h"
-#include "ctl_error.h"
+#include "common/ctl_error.h"
 #include "ctl_options.h"
 
 int main(int argc, char** argv) {

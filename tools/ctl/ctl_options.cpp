@@ -4,7 +4,7 @@
 #include <charconv>
 
 #include "common/nearest_name.h"
-#include "ctl_error.h"
+#include "common/ctl_error.h"
 
 namespace vorlund {
 namespace {
@@ -323,7 +323,8 @@ std::string helpText(const CommandInfo* command) {
       "  3  no data folder                      7  a Windows-only command elsewhere\n"
       "  8  no such microphone                  9  needs administrator rights\n"
       "  10 the endpoint's key refuses writes even to administrators\n"
-      "  11 a backup written by another version of Vorlund\n\n"
+      "  11 a backup written by another version of Vorlund\n"
+      "  12 another writer kept the writers' lock (ctl.lock) too long\n\n"
       "examples:\n"
       "  vorlund-ctl status\n"
       "  vorlund-ctl set inputGainDb=6 compRatio=4\n"

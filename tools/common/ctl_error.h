@@ -21,6 +21,7 @@ enum class ExitCode : int {
   needsAdministrator = 9,  // a registry or data-folder write refused to a non-elevated user
   keyRefused = 10,         // an endpoint's key refuses writes even to an administrator
   foreignBackup = 11,      // a backup under Vorlund's key written by another version
+  writersBusy = 12,        // another writer kept the writers' lock (ctl.lock) too long
 };
 
 class CtlError : public ToolError {
