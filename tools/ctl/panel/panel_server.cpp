@@ -36,7 +36,16 @@ constexpr std::uint32_t kReaperIntervalMs = 200;
 
 // One accepted connection, seen by its own thread and by the table that may close it.
 struct Connection {
-  explicit Connection(tcp::socket s) : socket(std::move(s)) {}
+  explicit Connection(tcp::socket s) : socket(std::move(s)) {
+#if VORLUND_WINDOWS
+    // A blocked recv on Windows may not wake when the socket is shut down; the socket's own
+    // timeouts end each call instead.
+    const DWORD ms = kIoTimeoutMs;
+    const char* value = reinterpret_cast<const char*>(&ms);
+    setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO, value, sizeof ms);
+    setsockopt(socket.native_handle(), SOL_SOCKET, SO_SNDTIMEO, value, sizeof ms);
+#endif
+  }
 
   tcp::socket socket;
   // While the thread waits on the network: when to give up; 0 while it works on a request.
@@ -51,7 +60,9 @@ struct Connection {
     if (!closed.exchange(true))
       ::shutdown(socket.native_handle(), static_cast<int>(asio::socket_base::shutdown_both));
   }
-  void expectWithin(std::uint64_t ms) noexcept { deadline = tickCount64() + ms; }
+  void expectWithin(std::uint64_t ms) noexcept {
+    deadline = tickCount64() + ms;
+  }
 };
 
 class ConnectionTable {
