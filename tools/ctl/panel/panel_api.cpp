@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 #include "channel/parameter_channel.h"
 #include "common/ctl_error.h"
@@ -31,18 +32,19 @@ constexpr double kPlotHighHz = 20000.0;
 constexpr int kPlotPoints = 241;
 constexpr double kDefaultRate = 48000.0;
 
-struct Asset {
-  std::string_view path;
-  std::string_view file;
-  std::string_view contentType;
-};
-
-constexpr Asset kAssets[] = {
-    {"/", "index.html", "text/html; charset=utf-8"},
-    {"/panel.css", "panel.css", "text/css; charset=utf-8"},
-    {"/panel.js", "panel.js", "text/javascript; charset=utf-8"},
-    {"/favicon.svg", "favicon.svg", "image/svg+xml"},
-};
+// The page's files by their ending; "/" is index.html.
+std::string_view contentType(std::string_view file) {
+  constexpr std::pair<std::string_view, std::string_view> kTypes[] = {
+      {".html", "text/html; charset=utf-8"},
+      {".css", "text/css; charset=utf-8"},
+      {".js", "text/javascript; charset=utf-8"},
+      {".svg", "image/svg+xml"},
+  };
+  for (const auto& [ending, type] : kTypes) {
+    if (file.ends_with(ending)) return type;
+  }
+  return "application/octet-stream";
+}
 
 // Text that is not UTF-8 (a file name, a preset's description) is answered with U+FFFD.
 std::string jsonText(const Json& json) {
@@ -77,15 +79,15 @@ void addStream(Json& json, const StreamObservation& observation) {
 }
 
 std::optional<PanelResponse> asset(const PanelRequest& request) {
-  for (const Asset& a : kAssets) {
-    if (request.path() != a.path) continue;
-    for (const EmbeddedFile& file : embeddedFiles()) {
-      if (file.name != a.file) continue;
-      PanelResponse response;
-      response.contentType = std::string(a.contentType);
-      response.body = std::string(file.bytes);
-      return response;
-    }
+  const std::string_view path = request.path();
+  const std::string_view wanted = path == "/" ? "index.html" : path.substr(1);
+  if (!path.starts_with("/") || wanted.find('/') != std::string_view::npos) return std::nullopt;
+  for (const EmbeddedFile& file : embeddedFiles()) {
+    if (file.name != wanted) continue;
+    PanelResponse response;
+    response.contentType = std::string(contentType(file.name));
+    response.body = std::string(file.bytes);
+    return response;
   }
   return std::nullopt;
 }
