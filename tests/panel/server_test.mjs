@@ -91,7 +91,7 @@ try {
     const ctlStart = Date.now();
     const ctlBusy = spawnSync(ctl, ['--data-dir', data, 'set', 'outputGainDb=5'], { encoding: 'utf8', timeout: 20000 });
     const ctlMs = Date.now() - ctlStart;
-    check(ctlBusy.status === 12 && ctlMs < 10000 && ctlBusy.stderr.includes('ctl.lock'),
+    check(ctlBusy.status === 16 && ctlMs < 10000 && ctlBusy.stderr.includes('ctl.lock'),
           `vorlund-ctl set gives up after ${ctlMs} ms with exit ${ctlBusy.status}: ${ctlBusy.stderr.trim()}`);
   } finally {
     holder.kill('SIGKILL');

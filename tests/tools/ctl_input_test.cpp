@@ -88,6 +88,8 @@ TEST(CtlInputTest, RecordInputIsCheckedBeforeAnythingIsWritten) {
       {{"show", "--dry-run"}, "--dry-run does not apply to 'show'"},
       {{"meters", "--interval", "5"}, "--interval takes a whole number from 10"},
       {{"status", "--jsn"}, "did you mean '--json'?"},
+      {{"--no-such-option", "show"},
+       "unknown option '--no-such-option' (see 'vorlund-ctl --help')"},
   };
   for (const auto& [arguments, message] : refusals) {
     const CtlResult result = runCtl(temp, arguments);

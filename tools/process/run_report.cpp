@@ -129,7 +129,7 @@ void save(const std::string& file, const void* data, std::size_t size) {
   std::ofstream out(pathFromUtf8(file), std::ios::binary | std::ios::trunc);
   out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
   out.close();
-  if (!out) throw ProcessError(ProcessExit::inputFile, "cannot write " + file);
+  if (!out) throw ProcessError(ExitCode::inputFile, "cannot write " + file);
 }
 
 }  // namespace
@@ -211,7 +211,7 @@ std::vector<unsigned char> spectrogramPng(const Spectrogram& input, const Spectr
   png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
   if (png == nullptr || info == nullptr || setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
-    throw ProcessError(ProcessExit::inputFile, "cannot make the spectrogram picture");
+    throw ProcessError(ExitCode::inputFile, "cannot make the spectrogram picture");
   }
   png_set_write_fn(png, &bytes, writePng, nullptr);
   png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
