@@ -146,7 +146,7 @@ void serveConnection(Connection& connection, ConnectionTable& table, PanelApi& a
     connection.waitingForRequest = false;
     connection.deadline = 0;
     if (connection.closed || error == http::error::end_of_stream || error == asio::error::eof ||
-        error == asio::error::connection_reset)
+        error == asio::error::connection_reset || error == asio::error::timed_out)
       break;
     if (isOversize(error)) {
       sendRefusal(connection, 413, "payload too large");
