@@ -30,7 +30,8 @@ ExitCode runPanel(const ControlSession& session, const CtlOptions& options) {
     std::cerr << "vorlund-ctl: warning: cannot keep the panel's port and key for the next start"
               << std::endl;
   const std::string url = identity.url();
-  const std::optional<std::filesystem::path> launchPage = writeLaunchPage(identity);
+  const std::optional<std::filesystem::path> launchPage =
+      options.noBrowser ? std::nullopt : writeLaunchPage(identity);
   std::optional<std::filesystem::path> presets;
   if (options.presetsDir) presets = pathFromUtf8(*options.presetsDir);
   PanelApi api(session.dataFolder(), {presets, userPresetsFolder()}, std::move(identity));
