@@ -39,6 +39,7 @@ try {
     ['the key without its last digit', await state({ 'X-Vorlund-Key': panel.token.slice(0, -1) })],
     ['the key as a cookie', await state({ Cookie: `vorlund_panel_${panel.port}=${panel.token}` })],
     ['the key in the query', await state({}, `/api/state?token=${panel.token}&key=${panel.token}`)],
+    ['an event stream without the key', await state({}, '/api/meters')],
     ['a rebinding Host name', await state({ ...keyed, Host: `evil.example:${panel.port}` })],
     ['a Host with another port', await state({ ...keyed, Host: '127.0.0.1:1' })],
     ['a cross-origin POST', await post({ ...keyed, Origin: 'http://evil.example' })],
