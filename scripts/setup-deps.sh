@@ -6,7 +6,8 @@ packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmar
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
           wine64 libsndfile1-dev libpng-dev clang-format clang libclang-rt-dev valgrind
           lv2-dev liblilv-dev lilv-utils sordi pipewire pipewire-bin wireplumber dbus-daemon
-          libwebrtc-audio-processing-dev libspeexdsp-dev libboost-dev libcli11-dev libebur128-dev chromium chromium-driver nsis)
+          libwebrtc-audio-processing-dev libspeexdsp-dev libboost-dev nlohmann-json3-dev
+          libcli11-dev libebur128-dev chromium chromium-driver nsis)
 # The control panel's tests drive chromium from node; a node installed otherwise will do.
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)

@@ -67,8 +67,8 @@ export function start(command, args, options = {}) {
 }
 
 // vorlund-ctl panel (`command` may be a wrapper such as Wine); resolves with its address.
-export async function startPanel(command, args, env = {}) {
-  const child = start(command, [...args, 'panel', '--no-browser'], { env, echo: true });
+export async function startPanel(command, args, env = {}, panelArgs = ['--no-browser']) {
+  const child = start(command, [...args, 'panel', ...panelArgs], { env, echo: true });
   const line = await eventually(() => {
     if (child.exitCode !== null) throw new Error(`vorlund-ctl panel ended with ${child.exitCode}`);
     return child.lines.find((l) => l.includes('http://127.0.0.1:'));

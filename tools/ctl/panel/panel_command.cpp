@@ -30,13 +30,15 @@ ExitCode runPanel(const ControlSession& session, const CtlOptions& options) {
     std::cerr << "vorlund-ctl: warning: cannot keep the panel's port and key for the next start"
               << std::endl;
   const std::string url = identity.url();
-  const std::optional<std::filesystem::path> launchPage = writeLaunchPage(identity);
+  const std::optional<std::filesystem::path> launchPage =
+      options.noBrowser ? std::nullopt : writeLaunchPage(identity);
   std::optional<std::filesystem::path> presets;
   if (options.presetsDir) presets = pathFromUtf8(*options.presetsDir);
   PanelApi api(session.dataFolder(), {presets, userPresetsFolder()}, std::move(identity));
   std::cout << "Vorlund control panel for " << session.dataFolder().toUtf8() << "\n"
             << "open " << url << "\n"
-            << "(the address holds this session's key; Ctrl+C ends the panel)" << std::endl;
+            << "(the address holds the panel's key: keep it to yourself; Ctrl+C ends the panel)"
+            << std::endl;
   // The browser opens the private launch page, so the key is on no command line.
   if (!options.noBrowser && (!launchPage || !openInBrowser(displayPath(*launchPage))))
     std::cerr << "vorlund-ctl: warning: could not start a browser; open the address by hand"

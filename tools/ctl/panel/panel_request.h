@@ -12,9 +12,17 @@
 #include <utility>
 #include <vector>
 
-#include "panel_json.h"
+#include <nlohmann/json.hpp>
+
+#include "common/record_text.h"
 
 namespace vorlund {
+
+// The panel's JSON, read and written by nlohmann-json; objects keep their members' order.
+using Json = nlohmann::ordered_json;
+
+// Bodies nested deeper than this are refused.
+inline constexpr int kMaxJsonDepth = 8;
 
 // Requests larger than these are refused with 413 before their body is read.
 inline constexpr std::size_t kMaxHeaderBytes = 8 * 1024;
@@ -60,6 +68,9 @@ std::string makePanelToken();
 // The header that carries the token; no cookie does, as cookies ignore ports.
 inline constexpr std::string_view kKeyHeader = "X-Vorlund-Key";
 
+// Whether the request carries the panel's token.
+bool carriesKey(const PanelRequest& request, const PanelIdentity& identity) noexcept;
+
 // Whether the request may go on: none when it may, else the refusal. The Host must name the
 // loopback address and the port (a name that rebinds to it does not); the page itself (a GET
 // outside /api/) holds nothing secret, everything else needs the token in kKeyHeader; only
@@ -67,17 +78,21 @@ inline constexpr std::string_view kKeyHeader = "X-Vorlund-Key";
 std::optional<PanelResponse> gateRequest(const PanelRequest& request,
                                          const PanelIdentity& identity);
 
-// The body of a POST as a JSON object, or the refusal (400).
+// The body of a POST as a JSON object (RFC 8259, at most kMaxJsonDepth deep), or the
+// refusal (400).
 struct BodyObject {
-  std::optional<JsonValue> value;
+  std::optional<Json> value;
   std::optional<PanelResponse> refused;
 };
 BodyObject bodyObject(const PanelRequest& request);
 
-// {"changes": {"name": value, ...}}: each change as a "name=value" setting in the text form
-// (true/false for switches, a number, or a choice's label). None when the body is malformed,
-// with `error` saying why; unknown names and bad values are for the text form to judge.
-std::optional<std::vector<std::string>> changeSettings(const JsonValue& body, std::string& error);
+// The string member `name` of an object, or empty.
+std::string stringMember(const Json& body, std::string_view name);
+
+// {"changes": {"name": value, ...}}: each change as a typed value (a boolean, a number, or a
+// choice's label). None when the body is malformed, with `error` saying why; unknown names
+// and values that do not fit a field are for applyRecordValues to judge.
+std::optional<std::vector<FieldValue>> changeValues(const Json& body, std::string& error);
 
 // A name for a new user preset: as the presets folder allows it, at most 64 bytes.
 bool isNewPresetName(std::string_view name) noexcept;
