@@ -16,6 +16,7 @@
 namespace vorlund {
 namespace {
 
+namespace fs = std::filesystem;
 using test::kPatienceMs;
 
 std::wstring wideText(const std::string& text) {
@@ -54,10 +55,10 @@ void screenshot(const char* name) {
 class RunningTray {
  public:
   // `findWindow` false: a second tray, which must not be taken for the first.
-  explicit RunningTray(bool findWindow = true) {
+  explicit RunningTray(bool findWindow = true, const std::string& program = VORLUND_TRAY) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    std::wstring line = L"\"" + wideText(VORLUND_TRAY) + L"\"";
+    std::wstring line = L"\"" + wideText(program) + L"\"";
     EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &process_));
     for (const std::uint64_t deadline = tickCount64() + kPatienceMs;
@@ -169,6 +170,47 @@ TEST(TrayTest, OffersToAttachAgainWhereVorlundVanished) {
   detachFromEndpoint(endpoint, true);
   deleteRegistryTree(key.c_str());
 }
+
+#ifdef VORLUND_INSTALLER
+bool runKeyHoldsTray() {
+  return RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                      L"Vorlund tray", RRF_RT_REG_SZ, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+// Verifies that the installed tray runs from the install folder and that a silent uninstall
+// ends it while it runs, removes its file and its sign-in entry.
+TEST(TrayTest, UninstallEndsTheRunningTray) {
+  // The machine's own data folder, as an installer sees it (the tests before moved it).
+  setEnvironmentVariable("ProgramData", "C:\\ProgramData");
+  const fs::path scratch = fs::temp_directory_path() / "vorlund-tray-install";
+  fs::create_directories(scratch);
+  const auto run = [&](const std::string& program) {
+    const std::vector<std::string> arguments{program, "/S"};
+    return runProcess(arguments, Path::fromNative((scratch / "out").c_str()),
+                      Path::fromNative((scratch / "err").c_str()));
+  };
+  ASSERT_EQ(0, run(VORLUND_INSTALLER))
+      << test::readBytes(scratch / "out") << test::readBytes(scratch / "err");
+  const std::string folder = "C:\\Program Files\\Vorlund";
+  ASSERT_TRUE(fs::exists(folder + "\\vorlund-tray.exe"));
+  RunningTray tray(true, folder + "\\vorlund-tray.exe");
+  ASSERT_NE(nullptr, tray.window());
+  tray.click(tray::kStartWithWindows);
+  EXPECT_TRUE(runKeyHoldsTray());
+
+  // The uninstaller runs a copy of itself and returns at once: its work shows later.
+  ASSERT_EQ(0, run(folder + "\\uninstall.exe")) << test::readBytes(scratch / "err");
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(tray.process(), 120000));
+  for (const std::uint64_t deadline = tickCount64() + 120000;
+       fs::exists(folder) && tickCount64() < deadline;)
+    sleepMilliseconds(200);
+  EXPECT_FALSE(fs::exists(folder + "\\vorlund-tray.exe"));
+  EXPECT_FALSE(runKeyHoldsTray());
+  // The uninstaller's copy of itself may still hold the output files open.
+  std::error_code ignored;
+  fs::remove_all(scratch, ignored);
+}
+#endif
 
 }  // namespace
 }  // namespace vorlund
