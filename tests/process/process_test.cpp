@@ -337,8 +337,10 @@ TEST_F(ProcessTest, MetersFileCarriesEveryMeterInPlainNumbers) {
   EXPECT_NE(std::string::npos, rows.find(",1\n")) << "bypass column: " << rows;
 }
 
-// Verifies the report: one page holding the spectrograms as an embedded PNG, a plot per
-// meter and the summary; and the spectrograms' own PNG, whose frequency axis puts a 1 kHz
+// Verifies the report: one page holding the input and output to play (embedded WAV files of
+// the whole recording), the spectrograms as an embedded PNG with their axes, plots only of
+// the meters of stages that acted (in bypass none did; the automatic gain is off by default)
+// and the summary; and the spectrograms' own PNG, whose frequency axis puts a 1 kHz
 // tone (passed through in bypass) on the row the logarithmic scale from 50 Hz gives it, in
 // the input's half and the output's alike.
 TEST_F(ProcessTest, ReportShowsSpectrogramsMetersAndSummary) {
@@ -351,11 +353,25 @@ TEST_F(ProcessTest, ReportShowsSpectrogramsMetersAndSummary) {
   const ToolRun result = run(arguments);
   ASSERT_EQ(0, result.exitCode) << result;
   const std::string html = test::readBytes(page);
-  EXPECT_NE(std::string::npos, html.find("src=\"data:image/png;base64,iVBORw0KGgo"));
+  EXPECT_NE(std::string::npos, html.find("href=\"data:image/png;base64,iVBORw0KGgo"));
+  std::vector<std::string> players;
+  const std::string wav = "src=\"data:audio/wav;base64,";
+  for (std::size_t at = html.find(wav); at != std::string::npos; at = html.find(wav, at + 1))
+    players.push_back(
+        html.substr(at + wav.size(), html.find('"', at + wav.size()) - at - wav.size()));
+  ASSERT_EQ(2u, players.size());
+  for (const std::string& player : players) {
+    EXPECT_EQ(0u, player.find("UklGR")) << "a RIFF file";
+    // 44 header bytes and two bytes a sample, in base64's four characters per three bytes.
+    EXPECT_EQ((44u + 2u * kRate + 2u) / 3u * 4u, player.size());
+  }
   std::size_t plots = 0;
   for (std::size_t at = html.find("<svg"); at != std::string::npos; at = html.find("<svg", at + 1))
     ++plots;
-  EXPECT_EQ(7u, plots);
+  EXPECT_EQ(3u, plots) << "the spectrograms, the background and voice activity";
+  for (const char* text : {">1 kHz<", ">time (s)<", ">dBFS<", "compression: no action",
+                           "limiting: no action", "AGC gain: off"})
+    EXPECT_NE(std::string::npos, html.find(text)) << text;
   EXPECT_NE(std::string::npos, html.find("pause noise")) << "the summary";
 
   const std::string bytes = test::readBytes(picture);

@@ -428,7 +428,7 @@ void ProcessRun::writeReports(const std::string& summary) const {
   if (options_.reportFile) {
     writeReport(*options_.reportFile,
                 {options_.input + " -> " + options_.output, summary, &*inPicture_, &*outPicture_,
-                 log_.samples()},
+                 log_.samples(), &record_},
                 options_.spectrogramsFile.value_or(""));
   } else if (options_.spectrogramsFile) {
     writeSpectrograms(*options_.spectrogramsFile, *inPicture_, *outPicture_);
