@@ -420,11 +420,19 @@ TEST_F(ProcessTest, OutputNeverDestroysTheInput) {
   fs::create_symlink(in, file("link.wav"), linkError);
   if (!linkError) sameFile.push_back(file("link.wav"));
   for (const fs::path& target : sameFile) {
-    const ToolRun result = run(files(in, target));
+    ToolRun result = run(files(in, target));
     EXPECT_EQ(2, result.exitCode) << result;
     EXPECT_NE(std::string::npos, result.err.find("is the input file itself")) << result;
     EXPECT_EQ(original, test::readBytes(in));
+    // Nor may any other file a run writes be the input, or the output.
+    for (const char* option : {"--meters", "--report", "--spectrograms"}) {
+      result = run({in.string(), out.string(), option, target.string()});
+      EXPECT_EQ(2, result.exitCode) << option << result;
+      EXPECT_EQ(original, test::readBytes(in)) << option;
+    }
   }
+  EXPECT_EQ(2, run({in.string(), out.string(), "--report", out.string()}).exitCode);
+  EXPECT_FALSE(fs::exists(out));
   test::writeBytes(out, "precious", 8);
   EXPECT_EQ(2, run({in.string(), out.string(), "--set", "nosuchField=1"}).exitCode);
   EXPECT_EQ("precious", test::readBytes(out));
@@ -452,10 +460,14 @@ TEST_F(ProcessTest, InterruptedOrFailedRunsLeaveNothing) {
             presets.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
-    // Until the run is writing its output, then the signal.
-    const fs::path partial = file((".out.wav.vorlund-" + std::to_string(child) + ".tmp").c_str());
-    for (int waited = 0; waited < 20000 && !fs::exists(partial); ++waited) usleep(500);
-    EXPECT_TRUE(fs::exists(partial));
+    // Until the run is writing its output (under a name of its own choice), then the signal.
+    const auto writing = [&] {
+      for (const fs::directory_entry& entry : fs::directory_iterator(temp_.programData()))
+        if (entry.path().filename().string().starts_with(".out.wav.vorlund-")) return true;
+      return false;
+    };
+    for (int waited = 0; waited < 20000 && !writing(); ++waited) usleep(500);
+    EXPECT_TRUE(writing());
     kill(child, signal);
     int status = 0;
     ASSERT_EQ(child, waitpid(child, &status, 0));
