@@ -105,7 +105,7 @@ void writeFloats(const std::string& path, const std::vector<float>& samples) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(samples.data()),
             static_cast<std::streamsize>(samples.size() * sizeof(float)));
-  if (!out) throw ProcessError(ProcessExit::inputFile, "cannot write " + path);
+  if (!out) throw ProcessError(ExitCode::inputFile, "cannot write " + path);
 }
 
 #ifdef VORLUND_HAVE_SNDFILE
@@ -114,7 +114,7 @@ int decode(const std::string& path, double seconds, const std::string& output) {
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
   if (!file || info.samplerate != static_cast<int>(kRate))
-    throw ProcessError(ProcessExit::inputFile, path + ": no 48 kHz recording");
+    throw ProcessError(ExitCode::inputFile, path + ": no 48 kHz recording");
   std::vector<float> frames(static_cast<std::size_t>(info.frames * info.channels));
   sf_readf_float(file, frames.data(), info.frames);
   sf_close(file);
@@ -128,7 +128,7 @@ int decode(const std::string& path, double seconds, const std::string& output) {
 
 int render(const std::string& library, const std::string& input, const std::string& prefix) {
   const std::vector<float> speech = readFloats(input);
-  if (speech.empty()) throw ProcessError(ProcessExit::inputFile, "no samples in " + input);
+  if (speech.empty()) throw ProcessError(ExitCode::inputFile, "no samples in " + input);
   for (const NamedRecord& r : records()) {
     std::vector<float> signal = speech;
     runThrough(library, r.record, signal);
