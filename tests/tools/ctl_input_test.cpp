@@ -13,8 +13,8 @@
 namespace vorlund {
 namespace {
 
-using test::CtlResult;
 using test::runCtl;
+using test::ToolRun;
 using ::testing::HasSubstr;
 
 using Arguments = std::vector<std::string>;
@@ -27,19 +27,19 @@ TEST(CtlInputTest, DataFolderProblemsHaveTheirExitCodes) {
   test::TempDataFolder temp(false);
   for (const Arguments& arguments :
        {Arguments{"status"}, Arguments{"set", "inputGainDb=1"}, Arguments{"show"}}) {
-    const CtlResult result = runCtl(temp, arguments);
+    const ToolRun result = runCtl(temp, arguments);
     EXPECT_EQ(3, result.exitCode) << result;
     EXPECT_THAT(result.err, HasSubstr("does not exist"));
   }
 
   temp.create();
   for (const char* command : {"relearn", "meters"}) {
-    const CtlResult result = runCtl(temp, {command, "--data-dir", temp.dataFolder().string()});
+    const ToolRun result = runCtl(temp, {command, "--data-dir", temp.dataFolder().string()});
     EXPECT_EQ(4, result.exitCode) << result;
     EXPECT_THAT(result.err, HasSubstr("shared.bin does not exist"));
   }
   // Before any stream has run: no stream is live, which is what status says.
-  CtlResult result = runCtl(temp, {"status"});
+  ToolRun result = runCtl(temp, {"status"});
   EXPECT_EQ(1, result.exitCode) << result;
   EXPECT_THAT(result.out, HasSubstr("stream       stopped"));
   result = runCtl(temp, {"show"});
@@ -92,11 +92,11 @@ TEST(CtlInputTest, RecordInputIsCheckedBeforeAnythingIsWritten) {
        "unknown option '--no-such-option' (see 'vorlund-ctl --help')"},
   };
   for (const auto& [arguments, message] : refusals) {
-    const CtlResult result = runCtl(temp, arguments);
+    const ToolRun result = runCtl(temp, arguments);
     EXPECT_EQ(2, result.exitCode) << result;
     EXPECT_THAT(result.err, HasSubstr(message));
   }
-  CtlResult result = runCtl(temp, {"set", "--dry-run", "inputGainDb=3"});
+  ToolRun result = runCtl(temp, {"set", "--dry-run", "inputGainDb=3"});
   EXPECT_EQ(0, result.exitCode) << result;
   EXPECT_THAT(result.out, HasSubstr("inputGainDb  0 -> 3"));
   EXPECT_THAT(result.out, HasSubstr("dry run: nothing written"));
@@ -162,7 +162,7 @@ TEST(CtlInputTest, ForeignSharedFilesAreLeftAlone) {
   for (const auto& [bytes, message] : cases) {
     SCOPED_TRACE(message);
     test::writeBytes(temp.file("shared.bin"), bytes.data(), bytes.size());
-    CtlResult result = runCtl(temp, {"status"});
+    ToolRun result = runCtl(temp, {"status"});
     EXPECT_EQ(4, result.exitCode) << result;
     EXPECT_THAT(result.err, HasSubstr("is not a Vorlund shared block: " + message));
     result = runCtl(temp, {"set", "inputGainDb=1"});
@@ -183,13 +183,13 @@ TEST(CtlInputTest, EveryCommandHasHelpWithAnExample) {
   const char* commands[] = {"status",         "show",    "set",    "load",
                             "preset",         "presets", "mute",   "bypass",
                             "reset-defaults", "relearn", "meters", "help"};
-  CtlResult overview = runCtl(temp, {"--help"});
+  ToolRun overview = runCtl(temp, {"--help"});
   EXPECT_EQ(0, overview.exitCode) << overview;
   EXPECT_THAT(overview.out, HasSubstr("exit codes:"));
   for (const char* command : commands) {
     SCOPED_TRACE(command);
     EXPECT_THAT(overview.out, HasSubstr(std::string("\n  ") + command + " "));
-    const CtlResult help = runCtl(temp, {command, "--help"});
+    const ToolRun help = runCtl(temp, {command, "--help"});
     EXPECT_EQ(0, help.exitCode) << help;
     EXPECT_THAT(help.out, HasSubstr(std::string("usage: vorlund-ctl ") + command));
     EXPECT_THAT(help.out, HasSubstr(std::string("example:")));
