@@ -47,8 +47,8 @@ TEST(FormatNegotiationTest, AcceptsFloatFormatsInRange) {
 }
 
 // Verifies suggestions: 16-bit PCM gets its float32 version (rate, channels and mask kept)
-// with a matching WAVEFORMATEXTENSIBLE; a request that differs from the opposite side gets
-// the opposite side's float version; a fractional rate is truncated in the
+// with a matching WAVEFORMATEXTENSIBLE; a request that differs from the opposite side in
+// channels or rate gets the opposite side's float version; a fractional rate is truncated in the
 // wave format; a failing opposite side is ignored.
 TEST(FormatNegotiationTest, SuggestsTheFloatVersion) {
   CountedMediaType pcm(pcm16Format(2, 48000.0f, 0x3));
@@ -82,6 +82,12 @@ TEST(FormatNegotiationTest, SuggestsTheFloatVersion) {
   ASSERT_EQ(S_FALSE, checkFormat(&stereo, &mono, out.put()));
   EXPECT_EQ(2u, formatOf(out.get()).dwSamplesPerFrame);
   EXPECT_EQ(0x3u, formatOf(out.get()).dwChannelMask);
+  CountedMediaType slower(floatFormat(1, 44100.0f));
+  ASSERT_EQ(S_FALSE, checkFormat(&mono, &slower, out.put()));
+  EXPECT_EQ(48000.0f, formatOf(out.get()).fFramesPerSecond);
+  EXPECT_EQ(48000u, out->GetAudioFormat()->nSamplesPerSec);
+  EXPECT_EQ(1u, formatOf(out.get()).dwSamplesPerFrame);
+  EXPECT_EQ(0, slower.extraReferences());
 
   CountedMediaType fractional(pcm16Format(1, 44100.7f));
   ASSERT_EQ(S_FALSE, checkFormat(nullptr, &fractional, out.put()));
