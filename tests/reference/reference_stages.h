@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "chain/biquad.h"
+#include "chain/compressor.h"
 #include "chain/gain.h"
 
 namespace vorlund::reference {
@@ -23,8 +24,9 @@ class ReferenceCompressor {
     sampleRate_ = sampleRate;
     reset();
   }
-  void configure(bool enabled, float thresholdDb, float ratio, float attackMs, float releaseMs,
-                 float kneeDb, float makeupDb, bool autoMakeup) {
+  void configure(const Compressor::Settings& settings) {
+    const auto [enabled, thresholdDb, ratio, attackMs, releaseMs, kneeDb, makeupDb, autoMakeup] =
+        settings;
     enabled_ = enabled;
     thresholdDb_ = thresholdDb;
     kneeDb_ = std::max(0.0f, kneeDb);
