@@ -176,8 +176,8 @@ TEST(CtlInputTest, ForeignSharedFilesAreLeftAlone) {
   }
 }
 
-// Verifies that every command has its help with an example, and that the overview lists every
-// command and the exit codes.
+// Verifies that every command has its help with an example (also as 'help COMMAND'), and that
+// the overview lists every command and the exit codes.
 TEST(CtlInputTest, EveryCommandHasHelpWithAnExample) {
   test::TempDataFolder temp;
   const char* commands[] = {"status",         "show",    "set",    "load",
@@ -195,6 +195,8 @@ TEST(CtlInputTest, EveryCommandHasHelpWithAnExample) {
     EXPECT_THAT(help.out, HasSubstr(std::string("example:")));
     EXPECT_THAT(help.out, HasSubstr(std::string("  vorlund-ctl ") + command));
   }
+  const ToolRun viaHelp = runCtl(temp, {"help", "meters"});
+  EXPECT_THAT(viaHelp.out, HasSubstr("usage: vorlund-ctl meters")) << viaHelp;
   overview = runCtl(temp, {});
   EXPECT_EQ(2, overview.exitCode) << overview;
   EXPECT_THAT(overview.err, HasSubstr("no command given"));
