@@ -21,6 +21,7 @@
 
 #include "apo_host.h"
 #include "bench_support.h"
+#include "chain/vector_path.h"
 #include "common/record_file.h"
 #include "platform/environment.h"
 #include "platform/system.h"
@@ -51,6 +52,23 @@ std::vector<NamedRecord> records() {
           {"ring-modulator", effectRecord(1)},
           {"narrow-saturation", effectRecord(3)},
           {"pitch-shift", effectRecord(4)}};
+}
+
+// What `render` writes: the timed records, and besides them noise suppression alone and every
+// stage on with each voice effect mode, the outputs on which the builds and the vector paths
+// must agree.
+std::vector<NamedRecord> identityRecords() {
+  static const char* const kModeNames[] = {
+      "every-stage-off",   "every-stage-robot", "every-stage-radio", "every-stage-telephone",
+      "every-stage-pitch", "every-stage-echo",  "every-stage-reverb"};
+  static_assert(std::size(kModeNames) == static_cast<std::size_t>(kLastVoiceEffectMode) + 1);
+  std::vector<NamedRecord> named = records();
+  named.push_back({"suppressor-only", suppressorOnlyRecord()});
+  for (int mode = 0; mode < static_cast<int>(std::size(kModeNames)); ++mode) {
+    if (mode == kCostliestEffectMode) continue;  // the every-stage record above
+    named.push_back({kModeNames[mode], everyStageRecord(mode)});
+  }
+  return named;
 }
 
 // A ProgramData of the run's own holding the record, made the process's %ProgramData%.
@@ -129,7 +147,9 @@ int decode(const std::string& path, double seconds, const std::string& output) {
 int render(const std::string& library, const std::string& input, const std::string& prefix) {
   const std::vector<float> speech = readFloats(input);
   if (speech.empty()) throw ProcessError(ExitCode::inputFile, "no samples in " + input);
-  for (const NamedRecord& r : records()) {
+  // The library decides the same way in this process.
+  std::printf("vector path %s\n", vectorPathName(chosenVectorPath()));
+  for (const NamedRecord& r : identityRecords()) {
     std::vector<float> signal = speech;
     runThrough(library, r.record, signal);
     writeFloats(prefix + r.name + ".f32", signal);

@@ -4,7 +4,9 @@
 // runs, medians. Our chain runs through the block frame, exactly as APOProcess drives it. The
 // peers are the system's WebRTC audio processing module and SpeexDSP preprocessor, driven
 // through their public interfaces as any application would. Then the noise-suppression quality
-// of our records on the same signal, and the memory each instance holds.
+// of our records on the same signal, and the memory each instance holds. Our chain runs on
+// each vector path the processor has (SSE2, and AVX2 where present), chosen as VORLUND_SIMD
+// would choose it.
 //
 //   vorlund-compare [runs] [seconds]
 #include <time.h>
@@ -23,6 +25,7 @@
 #include <memory>
 
 #include "bench_support.h"
+#include "chain/vector_path.h"
 #include "engine/block_frame.h"
 #include "plain_anchor.h"
 #include "quality_measures.h"
@@ -82,9 +85,42 @@ double median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-double chainRun(const ParameterBlock& record, const std::vector<float>& signal) {
-  LockedFrame locked(record, kRate, 1);
-  return cpuMsPerSecond(signal, [&](float* b, std::uint32_t n) { locked.process(b, n); });
+// VORLUND_SIMD set to `path` while the stages are prepared, then as it was.
+class PathForced {
+ public:
+  explicit PathForced(VectorPath path) {
+    if (const char* value = std::getenv(kName)) before_ = value;
+    setenv(kName, path == VectorPath::Avx2 ? "avx2" : "sse2", 1);
+  }
+  ~PathForced() {
+    if (before_.empty()) {
+      unsetenv(kName);
+    } else {
+      setenv(kName, before_.c_str(), 1);
+    }
+  }
+  PathForced(const PathForced&) = delete;
+  PathForced& operator=(const PathForced&) = delete;
+
+ private:
+  static constexpr const char* kName = "VORLUND_SIMD";
+  std::string before_;
+};
+
+// The vector paths this processor runs.
+std::vector<VectorPath> runnablePaths() {
+  std::vector<VectorPath> paths = {VectorPath::Sse2};
+  if (avx2Supported()) paths.push_back(VectorPath::Avx2);
+  return paths;
+}
+
+double chainRun(const ParameterBlock& record, VectorPath path, const std::vector<float>& signal) {
+  std::unique_ptr<LockedFrame> locked;
+  {
+    PathForced forced(path);
+    locked = std::make_unique<LockedFrame>(record, kRate, 1);
+  }
+  return cpuMsPerSecond(signal, [&](float* b, std::uint32_t n) { locked->process(b, n); });
 }
 
 // WebRTC audio processing on float blocks: high-pass and noise suppression at kHigh, with the
@@ -127,11 +163,17 @@ double speexRun(const std::vector<float>& signal) {
 }
 
 // Every stage at 384 kHz with 64 interleaved channels: seconds of audio per CPU second.
-double realTimeFactor384(const std::vector<float>& mono) {
+double realTimeFactor384(const std::vector<float>& mono, VectorPath path) {
   constexpr double kHighRate = 384000.0;
   constexpr std::uint32_t kChannels = 64;
   constexpr auto kFrames = static_cast<std::uint32_t>(kHighRate / 100.0);
-  LockedFrame locked(everyStageRecord(kCostliestEffectMode), kHighRate, kChannels);
+  std::unique_ptr<LockedFrame> prepared;
+  {
+    PathForced forced(path);
+    prepared =
+        std::make_unique<LockedFrame>(everyStageRecord(kCostliestEffectMode), kHighRate, kChannels);
+  }
+  LockedFrame& locked = *prepared;
   std::vector<float> buffer(static_cast<std::size_t>(kFrames) * kChannels);
   double spent = 0.0;
   std::size_t blocks = 0;
@@ -200,17 +242,6 @@ int run(int argc, char** argv) {
          return ms;
        },
        {}},
-      {"Vorlund, default record",
-       [](const std::vector<float>& s) { return chainRun(defaultRecord(), s); },
-       {}},
-      {"Vorlund, noise suppressor only",
-       [](const std::vector<float>& s) { return chainRun(suppressorOnlyRecord(), s); },
-       {}},
-      {"Vorlund, every stage on",
-       [](const std::vector<float>& s) {
-         return chainRun(everyStageRecord(kCostliestEffectMode), s);
-       },
-       {}},
       {"WebRTC audio processing: high-pass + NS kHigh + adaptive digital AGC",
        [](const std::vector<float>& s) { return webRtcRun(true, s); },
        {}},
@@ -221,6 +252,22 @@ int run(int argc, char** argv) {
        [](const std::vector<float>& s) { return speexRun(s); },
        {}},
   };
+  // Ours on each path, after the anchor: default record, suppressor only, every stage.
+  const std::vector<VectorPath> paths = runnablePaths();
+  const std::size_t ours = contestants.size();
+  for (VectorPath path : paths) {
+    const std::string suffix = std::string(" (") + vectorPathName(path) + ")";
+    const std::pair<std::string, ParameterBlock> records[] = {
+        {"Vorlund, default record", defaultRecord()},
+        {"Vorlund, noise suppressor only", suppressorOnlyRecord()},
+        {"Vorlund, every stage on", everyStageRecord(kCostliestEffectMode)}};
+    for (const auto& [name, record] : records) {
+      contestants.push_back(
+          {name + suffix,
+           [record, path](const std::vector<float>& s) { return chainRun(record, path, s); },
+           {}});
+    }
+  }
   for (int r = 0; r < runs; ++r)
     for (Contestant& c : contestants) c.results.push_back(c.run(signal.mix));
 
@@ -238,22 +285,32 @@ int run(int argc, char** argv) {
                 *hi, median(c.results) / anchor);
   }
 
-  const double full = median(contestants[1].results);
-  const double nsOnly = median(contestants[2].results);
-  const double webRtcFull = median(contestants[4].results);
-  const double webRtcNs = median(contestants[5].results);
-  const double speex = median(contestants[6].results);
+  const double webRtcFull = median(contestants[1].results);
+  const double webRtcNs = median(contestants[2].results);
+  const double speex = median(contestants[3].results);
   std::printf("\nOurs against the peers, same run\n| ours | peer | ours / peer |\n|---|---|---|\n");
-  std::printf("| default record | WebRTC high-pass + NS kHigh + AGC | %.3f |\n", full / webRtcFull);
-  std::printf("| noise suppressor only | WebRTC high-pass + NS kHigh | %.3f |\n",
-              nsOnly / webRtcNs);
-  std::printf("| default record | SpeexDSP denoise + AGC | %.3f |\n", full / speex);
+  for (std::size_t p = 0; p < paths.size(); ++p) {
+    const std::size_t first = ours + 3 * p;
+    const double full = median(contestants[first].results);
+    const double nsOnly = median(contestants[first + 1].results);
+    const double every = median(contestants[first + 2].results);
+    const char* name = vectorPathName(paths[p]);
+    std::printf("| default record, %s | WebRTC high-pass + NS kHigh + AGC | %.3f |\n", name,
+                full / webRtcFull);
+    std::printf("| noise suppressor only, %s | WebRTC high-pass + NS kHigh | %.3f |\n", name,
+                nsOnly / webRtcNs);
+    std::printf("| every stage on, %s | WebRTC high-pass + NS kHigh + AGC | %.3f |\n", name,
+                every / webRtcFull);
+    std::printf("| default record, %s | SpeexDSP denoise + AGC | %.3f |\n", name, full / speex);
+  }
 
   const SpeechSignal high = speechLikeSignal(384000.0, std::min(seconds, 5.0));
-  std::printf(
-      "\nEvery stage on, 384 kHz, 64 channels through the block frame: %.1f x faster "
-      "than real time\n",
-      realTimeFactor384(high.mix));
+  for (VectorPath path : paths) {
+    std::printf(
+        "\nEvery stage on, 384 kHz, 64 channels through the block frame, %s: %.1f x faster "
+        "than real time\n",
+        vectorPathName(path), realTimeFactor384(high.mix, path));
+  }
 
   printQuality(signal);
   printMemory();

@@ -31,6 +31,7 @@ TEST(FieldTableTest, DefaultsRangesAndChoicesMatchTheRecordRules) {
   for (const RecordField& field : recordFields()) {
     SCOPED_TRACE(std::string(field.name));
     EXPECT_FALSE(field.meaning.empty());
+    EXPECT_TRUE(!field.label.empty() && field.label.size() <= 24) << field.label;
     EXPECT_EQ(field.defaultValue, fieldNumber(fieldBits(factory, field), field.kind));
     if (field.kind == FieldKind::Flag) {
       EXPECT_EQ(1.0f, sanitised(field, 2));
@@ -72,6 +73,8 @@ TEST(FieldTableTest, NamesAndLabelsResolve) {
   EXPECT_EQ(std::optional<float>(2), labelValue(*type, "highshelf"));
   EXPECT_FALSE(labelValue(*type, "shelf"));
   EXPECT_EQ("bandPass", labelName(*type, 6));
+  EXPECT_EQ("Band 10 width (Q)", findRecordField("eqBands[9].q")->label);
+  EXPECT_EQ("Band 1 gain", findRecordField("eqBands[0].gainDb")->label);
   EXPECT_EQ(nullptr, findRecordField("eqBands[10].type"));
   EXPECT_EQ(nullptr, findRecordField("magic"));
   const RecordField* mains = findRecordField("humBaseHz");

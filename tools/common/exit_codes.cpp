@@ -20,6 +20,7 @@ constexpr ExitCodeInfo kExitCodes[] = {
     {ExitCode::missingLibrary, kProcessTool, "effect library missing or incomplete"},
     {ExitCode::refusedFormat, kProcessTool, "the effect refuses the file's rate or channel count"},
     {ExitCode::apoFailure, kProcessTool, "the effect failed"},
+    {ExitCode::writersBusy, kCtlTool, "another writer kept the writers' lock too long"},
 };
 
 }  // namespace

@@ -26,6 +26,7 @@ enum class ExitCode : int {
   missingLibrary = 13,     // process: the APO library or one of its exports
   refusedFormat = 14,      // process: the APO does not take the file's rate or channel count
   apoFailure = 15,         // process: the APO failed a call it should have served
+  writersBusy = 16,        // ctl: another writer kept the writers' lock (ctl.lock) too long
 };
 
 // The tools a row of the table applies to, as bits.

@@ -6,7 +6,7 @@
 #include "common/command_line.h"
 #include "common/exit_codes.h"
 #include "common/nearest_name.h"
-#include "ctl_error.h"
+#include "common/ctl_error.h"
 
 namespace vorlund {
 namespace {
@@ -102,9 +102,10 @@ constexpr CommandInfo kCommands[] = {
      "browser: the stream's state and live meters, every field of the record by stage with\n"
      "its meaning, the equaliser and tone curve, presets (preview, apply, save your own,\n"
      "delete them) and mute, bypass and relearn. Changes go the way 'set' puts them in\n"
-     "force. The printed address holds a key for this session; other pages and programs\n"
-     "cannot use the panel without it. --port N listens on port N (default: a free one),\n"
-     "--no-browser only prints the address. Runs until Ctrl+C.",
+     "force. The printed address holds the panel's key; other pages and programs cannot\n"
+     "use the panel without it. Port and key are kept for the data folder, so a reopened\n"
+     "panel serves a page still open. --port N listens on port N (default: the last one,\n"
+     "else a free one), --no-browser only prints the address. Runs until Ctrl+C.",
      "vorlund-ctl panel --port 8765 --no-browser", kOptionPort | kOptionNoBrowser, 0, 0},
     {"devices", "devices [--json]", "the microphones (capture endpoints) and where Vorlund is on",
      "Lists the capture endpoints Windows knows, each with a number, its name, its endpoint\n"

@@ -2,7 +2,7 @@
 // Elsewhere they say they are for Windows only.
 #pragma once
 
-#include "ctl_error.h"
+#include "common/ctl_error.h"
 #include "ctl_options.h"
 #include "platform/path.h"
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "apo_host.h"
+#include "chain/vector_path.h"
 #include "channel/parameter_channel.h"
 #include "common/number_text.h"
 #include "common/preset_library.h"
@@ -460,7 +461,9 @@ int main(int argc, char** argv) {
                        return 0;
                      }
                      if (options.version) {
-                       std::cout << versionLine() << "\n";
+                       // The library decides the same way in this process.
+                       std::cout << versionLine() << " (vector path "
+                                 << vectorPathName(chosenVectorPath()) << ")\n";
                        return 0;
                      }
                      return run(options);
