@@ -143,7 +143,9 @@ void BM_LoudnessAgc(benchmark::State& state) {
   const ParameterBlock& r = record();
   LoudnessAgc stage;
   stage.prepare(rateOf(state));
-  stage.configure(true, r.agcTargetDb, r.agcMaxGainDb, r.agcSpeed);
+  LoudnessAgc::Settings settings = agcSettings(r);
+  settings.enabled = true;
+  stage.configure(settings);
   runStage(state, stage,
            [](LoudnessAgc& s, float* samples, int count) { s.process(samples, count, true); });
 }

@@ -101,7 +101,7 @@ void VoiceChain::update() noexcept {
   gate_.configure(gateSettings(params));
   equalizer_.configure(params.eqBands, params.toneLow, params.tonePresence, params.toneAir);
   deEsser_.configure(params.deEsserEnabled != 0, params.deEsserHz, params.deEsserAmount);
-  agc_.configure(params.agcEnabled != 0, params.agcTargetDb, params.agcMaxGainDb, params.agcSpeed);
+  agc_.configure(agcSettings(params));
   compressor_.configure(compressorSettings(params));
   voiceEffect_.configure(static_cast<VoiceEffectMode>(params.effectMode), params.effectMix,
                          params.effectParam);

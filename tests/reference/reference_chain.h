@@ -64,7 +64,7 @@ class ReferenceChain {
     gate_.configure(gateSettings(p));
     equalizer_.configure(p.eqBands, p.toneLow, p.tonePresence, p.toneAir);
     deEsser_.configure(p.deEsserEnabled != 0, p.deEsserHz, p.deEsserAmount);
-    agc_.configure(p.agcEnabled != 0, p.agcTargetDb, p.agcMaxGainDb, p.agcSpeed);
+    agc_.configure(agcSettings(p));
     compressor_.configure(compressorSettings(p));
     voiceEffect_.configure(p.effectMode, p.effectMix, p.effectParam);
     limiter_.configure(p.limiterEnabled != 0, p.limiterCeilingDb);

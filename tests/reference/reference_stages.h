@@ -15,6 +15,7 @@
 #include "chain/biquad.h"
 #include "chain/compressor.h"
 #include "chain/gain.h"
+#include "chain/loudness_agc.h"
 
 namespace vorlund::reference {
 
@@ -138,7 +139,8 @@ class ReferenceLoudnessAgc {
     coefficient_ = smoothingCoefficient(400.0, sampleRate);
     reset();
   }
-  void configure(bool enabled, float targetDb, float maxGainDb, float speed) {
+  void configure(const LoudnessAgc::Settings& settings) {
+    const auto [enabled, targetDb, maxGainDb, speed] = settings;
     enabled_ = enabled;
     targetLoudness_ = targetDb;
     maxGainDb_ = maxGainDb;
