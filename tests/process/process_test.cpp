@@ -27,31 +27,7 @@ namespace vorlund {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Speech-like: a harmonic tone whose pitch glides irregularly around 140 Hz (so that no
-// delay but the true one lines it up again) and whose level moves like syllables, over quiet
-// noise; channel c carries it at level (1 - 0.2 c), or all alike when `sameChannels`.
-std::vector<float> voiceLike(int rate, int channels, double seconds, double level = 0.15,
-                             bool sameChannels = false) {
-  const int frames = static_cast<int>(rate * seconds);
-  const std::vector<float> noise = test::whiteNoise(frames, 5, 0.003f);
-  std::vector<float> out(static_cast<std::size_t>(frames) * channels);
-  double phase = 0.0;
-  for (int i = 0; i < frames; ++i) {
-    const double t = static_cast<double>(i) / rate;
-    const double pitch =
-        140.0 + 40.0 * std::sin(kTwoPi * 0.7 * t) + 20.0 * std::sin(kTwoPi * 1.9 * t);
-    phase += kTwoPi * pitch / rate;
-    const double envelope = 0.5 + 0.5 * std::sin(kTwoPi * 3.0 * t);
-    double tone = 0.0;
-    for (int h = 1; h <= 6 && 200.0 * h < rate / 2.0; ++h) tone += std::sin(h * phase) / h;
-    for (int c = 0; c < channels; ++c)
-      out[static_cast<std::size_t>(i) * channels + c] =
-          static_cast<float>(level * envelope * tone * (sameChannels ? 1.0 : 1.0 - 0.2 * c)) +
-          noise[i];
-  }
-  return out;
-}
+using test::voiceLike;
 
 // Every few frames are enough for a correlation of a long voice recording.
 constexpr int kCorrelationStride = 3;
