@@ -167,7 +167,7 @@ void writeFieldPorts(PortWriter& ports, const PortLayout& layout) {
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const RecordField& field = fields[i];
     ports.begin("lv2:ControlPort , lv2:InputPort", layout.field + static_cast<std::uint32_t>(i),
-                portSymbol(field.name), field.name);
+                portSymbol(field.name), field.label);
     ports.line("rdfs:comment", quoted(field.meaning));
     if (field.kind == FieldKind::Flag) ports.line("lv2:portProperty", "lv2:toggled");
     if (field.kind == FieldKind::Int) ports.line("lv2:portProperty", "lv2:integer");

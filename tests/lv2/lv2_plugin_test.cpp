@@ -164,6 +164,12 @@ TEST_F(Lv2PluginTest, DescriptionFollowsTheTables) {
       const LilvPort* port = lilv_plugin_get_port_by_index(plugin, index);
       EXPECT_EQ(lv2::portSymbol(field.name),
                 lilv_node_as_string(lilv_port_get_symbol(plugin, port)));
+      // Hosts show the name: the label a person reads, never a code name with an index.
+      LilvNode* name = lilv_port_get_name(plugin, port);
+      ASSERT_NE(nullptr, name);
+      EXPECT_EQ(field.label, lilv_node_as_string(name));
+      EXPECT_EQ(std::string_view::npos, field.label.find('['));
+      lilv_node_free(name);
       EXPECT_EQ(field.minimum, low[index]);
       EXPECT_EQ(field.maximum, high[index]);
       EXPECT_EQ(field.defaultValue, standard[index]);
