@@ -4,6 +4,9 @@
 // align_compare --frames FILE.wav: prints its length in frames.
 // align_compare --join A.wav B.wav OUT.wav: B after A (the same channels), what a microphone
 // that heard A and then B received.
+// align_compare --delayed IN.wav OUT.wav LAG FROM: counts the samples of OUT from FROM on
+// that differ from the mean of IN's channels LAG samples earlier (a bypass that keeps the
+// latency), prints the count and fails when there are any.
 // align_compare --right IN OUT.wav: writes IN's first channel as the right channel of a
 // two-channel float WAV whose left channel is silent.
 // align_compare EXPECTED.wav RECORDED.wav LAG: compares RECORDED[k + LAG] with EXPECTED[k]
@@ -76,6 +79,24 @@ int join(const char* first, const char* second, const char* out) {
   return write(out, a.frames, a.channels, a.rate) ? 0 : 2;
 }
 
+int delayed(const char* in, const char* out, long lag, std::size_t from) {
+  Sound input, output;
+  if (!read(in, input) || !read(out, output) || output.channels != 1) return 2;
+  const auto c = static_cast<std::size_t>(input.channels);
+  std::size_t differ = 0, checked = 0;
+  for (std::size_t k = from; k < output.frames.size(); ++k) {
+    const long j = static_cast<long>(k) - lag;
+    if (j < 0 || static_cast<std::size_t>(j + 1) * c > input.frames.size()) continue;
+    // The fold of the effect: the channels summed in order, times the reciprocal.
+    float sum = 0.0f;
+    for (std::size_t i = 0; i < c; ++i) sum += input.frames[static_cast<std::size_t>(j) * c + i];
+    if (output.frames[k] != sum * (1.0f / static_cast<float>(c))) ++differ;
+    ++checked;
+  }
+  std::printf("differing %zu of %zu\n", differ, checked);
+  return differ == 0 && checked > 0 ? 0 : 1;
+}
+
 int rightOnly(const char* in, const char* out) {
   Sound sound;
   if (!read(in, sound) || sound.channels < 1) return 2;
@@ -99,6 +120,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 5 && std::string_view(argv[1]) == "--join") return join(argv[2], argv[3], argv[4]);
+  if (argc == 6 && std::string_view(argv[1]) == "--delayed")
+    return delayed(argv[2], argv[3], std::atol(argv[4]),
+                   static_cast<std::size_t>(std::atol(argv[5])));
   if (argc == 4 && std::string_view(argv[1]) == "--right") return rightOnly(argv[2], argv[3]);
   if (argc != 4) {
     std::fprintf(stderr,
@@ -106,6 +130,7 @@ int main(int argc, char** argv) {
                  "       align_compare --split TAKE.wav IN.wav OUT.wav\n"
                  "       align_compare --frames FILE.wav\n"
                  "       align_compare --join A.wav B.wav OUT.wav\n"
+                 "       align_compare --delayed IN.wav OUT.wav LAG FROM\n"
                  "       align_compare --right IN OUT.wav\n");
     return 2;
   }

@@ -7,7 +7,7 @@
 # exactly what the microphone received, and vorlund-process over it must give the recorded
 # output. Speech on the right channel only must come through as vorlund-process folds it.
 # Then the reported latency, `vorlund-ctl set outputGainDb=-6` through the data folder, the
-# input going away and coming back, and SIGTERM. Every wait is bounded and condition-based.
+# input going away and coming back, the bypass (the input delayed by that latency) and SIGTERM. Every wait is bounded and condition-based.
 # Exits 77 (skipped) where the machine cannot run a session.
 # usage: pipewire_test.sh SOURCE_DIR VORLUND_MIC VORLUND_PROCESS VORLUND_CTL ALIGN_COMPARE
 set -euo pipefail
@@ -200,11 +200,18 @@ if [ -z "${ProgramData:-}" ] && ! grep -q "data folder  $data (per-user)" <<<"$s
   status=1
 fi
 
+# Bypassed, the microphone gives its folded input delayed by the latency it reports, bit for
+# bit once the 10 ms crossfade into it is over (checked from a tenth of a second on).
+"$ctl" set bypass=1 >/dev/null
+take take3 "$work/right.wav"
+"$compare" --delayed "$work/take3.in.wav" "$work/take3.out.wav" "$latency" 4800 ||
+  { echo "FAILED: bypassed, the microphone is not its input delayed by $latency samples"; status=1; }
+
 kill -TERM "$mic_pid"
 mic_status=0
 timeout 10 tail --pid="$mic_pid" -f /dev/null || fail "vorlund-mic did not end within 10 s of SIGTERM"
 wait "$mic_pid" || mic_status=$?
 [ "$mic_status" -eq 0 ] || { echo "FAILED: vorlund-mic ended with $mic_status on SIGTERM"; status=1; }
 [ "$status" -eq 0 ] &&
-  echo "PASSED: the Vorlund microphone reports $latency samples, matches vorlund-process on a right-only input, follows vorlund-ctl, survives its input going away and ends on SIGTERM"
+  echo "PASSED: the Vorlund microphone reports $latency samples, matches vorlund-process on a right-only input, follows vorlund-ctl, survives its input going away, bypasses with its latency and ends on SIGTERM"
 exit "$status"
