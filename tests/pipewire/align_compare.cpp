@@ -6,7 +6,9 @@
 // that heard A and then B received.
 // align_compare --delayed IN.wav OUT.wav LAG FROM: counts the samples of OUT from FROM on
 // that differ from the mean of IN's channels LAG samples earlier (a bypass that keeps the
-// latency), prints the count and fails when there are any.
+// latency), prints the count and fails when more than one in a hundred differ: a graph cycle
+// that a busy machine drops spoils the latency's worth of samples after it, a bypass without
+// the delay or the fold spoils nearly all.
 // align_compare --right IN OUT.wav: writes IN's first channel as the right channel of a
 // two-channel float WAV whose left channel is silent.
 // align_compare EXPECTED.wav RECORDED.wav LAG: compares RECORDED[k + LAG] with EXPECTED[k]
@@ -94,7 +96,7 @@ int delayed(const char* in, const char* out, long lag, std::size_t from) {
     ++checked;
   }
   std::printf("differing %zu of %zu\n", differ, checked);
-  return differ == 0 && checked > 0 ? 0 : 1;
+  return checked > 0 && differ * 100 <= checked ? 0 : 1;
 }
 
 int rightOnly(const char* in, const char* out) {

@@ -201,7 +201,8 @@ if [ -z "${ProgramData:-}" ] && ! grep -q "data folder  $data (per-user)" <<<"$s
 fi
 
 # Bypassed, the microphone gives its folded input delayed by the latency it reports, bit for
-# bit once the 10 ms crossfade into it is over (checked from a tenth of a second on).
+# bit once the 10 ms crossfade into it is over (checked from a tenth of a second on, where
+# a cycle dropped by a busy machine may spoil no more than one sample in a hundred).
 "$ctl" set bypass=1 >/dev/null
 take take3 "$work/right.wav"
 "$compare" --delayed "$work/take3.in.wav" "$work/take3.out.wav" "$latency" 4800 ||
