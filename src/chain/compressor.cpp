@@ -17,7 +17,7 @@ constexpr float kAutoMakeupMaxDb = 15.0f;
 
 void Compressor::prepare(double sampleRate) noexcept {
   sampleRate_ = sampleRate;
-  kernels_ = &compressorKernels(chosenVectorPath());
+  kernels_ = &laneKernels(chosenVectorPath());
   reset();
 }
 

@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "chain/compressor_kernels.h"
+#include "chain/lane_kernels.h"
 
 namespace vorlund {
 
@@ -41,7 +41,7 @@ class Compressor {
   }
 
   double sampleRate_ = 48000.0;
-  const CompressorKernels* kernels_ = &sse2::compressorKernels();
+  const LaneKernels* kernels_ = &sse2::laneKernels();
   bool enabled_ = false;
   float thresholdDb_ = 0.0f;
   // 1/ratio - 1: 0 at ratio 1, -2/3 at ratio 3.

@@ -1,6 +1,6 @@
 // Built twice: as it stands (four lanes, SSE2) and with VORLUND_WIDE_LANES (eight lanes, AVX2,
 // no contraction into fused multiply-adds), see src/CMakeLists.txt; as the suppressor's kernels.
-#include "chain/compressor_kernels.h"
+#include "chain/lane_kernels.h"
 
 #include "chain/fast_math.h"
 #include "chain/gain.h"
@@ -40,19 +40,26 @@ void applyGains(float* x, const float* db, int count) noexcept {
   for (; i < count; ++i) x[i] *= gainOf(db[i]);
 }
 
-constexpr CompressorKernels kKernels{levels, applyGains};
+void saturate(float* x, int count, float drive, float norm, float wetGain) noexcept {
+  int i = 0;
+  for (; i + kLaneCount <= count; i += kLaneCount)
+    store(x + i, fastTanh(load<Lanes>(x + i) * drive) * norm * wetGain);
+  for (; i < count; ++i) x[i] = fastTanh(x[i] * drive) * norm * wetGain;
+}
+
+constexpr LaneKernels kKernels{levels, applyGains, saturate};
 
 }  // namespace
 
-const CompressorKernels& compressorKernels() noexcept {
+const LaneKernels& laneKernels() noexcept {
   return kKernels;
 }
 
 }  // namespace VORLUND_LANE_SET
 
 #if !defined(VORLUND_WIDE_LANES)
-const CompressorKernels& compressorKernels(VectorPath path) noexcept {
-  return path == VectorPath::Avx2 ? avx2::compressorKernels() : sse2::compressorKernels();
+const LaneKernels& laneKernels(VectorPath path) noexcept {
+  return path == VectorPath::Avx2 ? avx2::laneKernels() : sse2::laneKernels();
 }
 #endif
 
