@@ -2,6 +2,7 @@
 // no contraction into fused multiply-adds), see src/CMakeLists.txt; as the suppressor's kernels.
 #include "chain/lane_kernels.h"
 
+#include "chain/biquad_cascade.h"
 #include "chain/fast_math.h"
 #include "chain/gain.h"
 #include "chain/lanes.h"
@@ -47,7 +48,12 @@ void saturate(float* x, int count, float drive, float norm, float wetGain) noexc
   for (; i < count; ++i) x[i] = fastTanh(x[i] * drive) * norm * wetGain;
 }
 
-constexpr LaneKernels kKernels{levels, applyGains, saturate};
+void cascade(BiquadSection* const* sections, int sectionCount, float* samples, int count) noexcept {
+  withLocalCascade<kMaxKernelCascade>(sections, sectionCount,
+                                      [&](auto& c) { c.processBlock(samples, count); });
+}
+
+constexpr LaneKernels kKernels{levels, applyGains, saturate, cascade};
 
 }  // namespace
 
