@@ -35,6 +35,10 @@ Var KeepDataBox
 !insertmacro MUI_PAGE_DIRECTORY
 Page custom AttachPage AttachPageLeave
 !insertmacro MUI_PAGE_INSTFILES
+; The tray starts as the signed-in user, not elevated like the installer: through Explorer.
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_TEXT "Start the tray icon"
+!define MUI_FINISHPAGE_RUN_FUNCTION StartTray
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 UninstPage custom un.KeepDataPage un.KeepDataPageLeave
@@ -85,12 +89,36 @@ Function AttachPageLeave
   ${EndIf}
 FunctionEnd
 
+; Ends every vorlund-tray before its file is replaced or deleted: the user's own by closing
+; its window (as Exit in its menu does), those of other signed-in users by taskkill.
+!macro StopTray
+  StrCpy $1 0
+  ${Do}
+    FindWindow $0 "VorlundTray"
+    ${If} $0 = 0
+    ${OrIf} $1 >= 10
+      ${Break}
+    ${EndIf}
+    SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=2000
+    IntOp $1 $1 + 1
+  ${Loop}
+  nsExec::Exec '"$SYSDIR\taskkill.exe" /f /im vorlund-tray.exe'
+  Pop $0
+  Sleep 500
+!macroend
+
+Function StartTray
+  Exec '"$WINDIR\explorer.exe" "$INSTDIR\vorlund-tray.exe"'
+FunctionEnd
+
 Section "Vorlund"
   SetRegView 64
   SetShellVarContext all
   SetOutPath "$INSTDIR"
   File "/oname=VorlundApo.dll" "${APO}"
   File "/oname=vorlund-ctl.exe" "${CTL}"
+  !insertmacro StopTray
+  File "/oname=vorlund-tray.exe" "${TRAY}"
   File "/oname=README.md" "${SOURCE}\README.md"
   SetOutPath "$INSTDIR\presets"
   File "${SOURCE}\presets\*.vrl"
@@ -165,6 +193,7 @@ FunctionEnd
 Section "Uninstall"
   SetRegView 64
   SetShellVarContext all
+  !insertmacro StopTray
   ; Detaching first: the effect leaves every microphone before its DLL goes.
   nsExec::ExecToLog '"$INSTDIR\vorlund-ctl.exe" detach --all'
   Pop $0
@@ -175,6 +204,10 @@ Section "Uninstall"
 
   Delete "$INSTDIR\VorlundApo.dll"
   Delete "$INSTDIR\vorlund-ctl.exe"
+  Delete "$INSTDIR\vorlund-tray.exe"
+  DeleteRegValue HKCU "Software\Microsoft\Windows\CurrentVersion\Run" "Vorlund tray"
+  DeleteRegKey HKCU "Software\Vorlund\Tray"
+  DeleteRegKey /ifempty HKCU "Software\Vorlund"
   Delete "$INSTDIR\README.md"
   Delete "$INSTDIR\presets\*.vrl"
   RMDir "$INSTDIR\presets"

@@ -228,7 +228,7 @@ TEST(WindowsCommandsTest, SayTheyAreForWindowsOnly) {
                                                     {"attach", "default"},
                                                     {"detach", "--all"},
                                                     {"setup"}}) {
-    const test::CtlResult result = test::runCtl(temp, arguments);
+    const test::ToolRun result = test::runCtl(temp, arguments);
     EXPECT_EQ(7, result.exitCode) << result;
     EXPECT_NE(std::string::npos, result.err.find("Windows only")) << result;
   }
