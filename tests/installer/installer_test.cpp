@@ -3,7 +3,8 @@
 // security descriptor in place; the installed vorlund-ctl attaches to and detaches from a
 // fake capture endpoint that holds another vendor's effects, and refuses bad input; a silent
 // uninstall leaves the registry keys it touched and the file system as they were before.
-// Built for Windows only.
+// Links at the data folder lead neither the installer, the effect nor the uninstaller
+// elsewhere. Built for Windows only.
 #include <windows.h>
 
 #include <sddl.h>
@@ -18,9 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "channel/diagnostic_log.h"
+#include "channel/parameter_channel.h"
 #include "common/endpoint_effects.h"
+#include "common/system_path.h"
 #include "ctl/windows_commands.h"
+#include "platform/environment.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/secured_folder.h"
 #include "platform/system.h"
 
@@ -138,6 +144,18 @@ std::string endpointKey() {
   return endpointText(kCaptureEndpointsKey) + "\\" + kEndpoint;
 }
 
+bool sameText(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+// The Start-menu folder of all users.
+std::string startMenu() {
+  return environment(L"ProgramData") + "\\Microsoft\\Windows\\Start Menu\\Programs\\Vorlund";
+}
+
 // The state the uninstaller must return to.
 struct Trace {
   std::vector<std::string> keys;
@@ -153,7 +171,8 @@ Trace trace() {
        {endpointKey(), endpointText(kVorlundKey),
         std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorlund"),
         "Software\\Classes\\CLSID\\" + clsid,
-        "Software\\Classes\\AudioEngine\\AudioProcessingObjects\\" + clsid})
+        "Software\\Classes\\AudioEngine\\AudioProcessingObjects\\" + clsid,
+        endpointText(kSystemEnvironmentKey)})
     t.keys.push_back(exportKey(key));
   t.programFiles = listing(installDir());
   t.programData = listing(dataDir());
@@ -211,6 +230,58 @@ bool keyExists(const std::string& key) {
     return false;
   RegCloseKey(handle);
   return true;
+}
+
+// The uninstaller runs a copy of itself and returns at once: its work shows when its
+// Add/Remove Programs entry, removed last, is gone.
+void waitForUninstall() {
+  for (const std::uint64_t end = tickCount64() + kUninstallPatienceMs;
+       tickCount64() < end &&
+       keyExists("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorlund");)
+    sleepMilliseconds(200);
+  sleepMilliseconds(500);
+}
+
+// The host's path of a path on C: in this Wine prefix.
+std::string hostPath(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return environment(L"WINEPREFIX") + "/drive_c/" + path.substr(3);
+}
+
+// Runs a host program (Wine does not wait for one) and waits until `path` shows the
+// attributes asked for.
+void runOnHost(std::vector<std::string> arguments, const std::string& path, bool present) {
+  run(std::move(arguments));
+  const std::wstring name = fs::path(path).wstring();
+  for (const std::uint64_t end = tickCount64() + 10000;
+       tickCount64() < end &&
+       (GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES) == present;)
+    sleepMilliseconds(50);
+}
+
+// A directory link at `link` to `target` (both on C:). Wine 8 makes none through
+// CreateSymbolicLinkW, so there it is a symbolic link of the host, which Wine reports as a
+// reparse point.
+void makeLink(const std::string& link, const std::string& target) {
+  const std::wstring name = fs::path(link).wstring();
+  if (runningUnderWine())
+    runOnHost({"Z:\\bin\\ln", "-s", hostPath(target), hostPath(link)}, link, true);
+  else
+    CreateSymbolicLinkW(name.c_str(), fs::path(target).wstring().c_str(),
+                        SYMBOLIC_LINK_FLAG_DIRECTORY);
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  ASSERT_TRUE(attributes != INVALID_FILE_ATTRIBUTES &&
+              (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+      << link;
+}
+
+void removeLink(const std::string& link) {
+  const std::wstring name = fs::path(link).wstring();
+  if (runningUnderWine())
+    runOnHost({"Z:\\bin\\rm", hostPath(link)}, link, false);
+  else
+    RemoveDirectoryW(name.c_str());
+  ASSERT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(name.c_str())) << link;
 }
 
 // Verifies the data folder's policy as Windows reads it: owned by Administrators, not
@@ -303,6 +374,23 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
     EXPECT_EQ(canonicalSddl(kDataFolderSddl), stored);
   }
   EXPECT_EQ(0, ctl({"show"}).exitCode) << "the pre-created shared.bin holds a usable block";
+  EXPECT_TRUE(fs::is_regular_file(startMenu() + "\\Vorlund control panel.lnk"));
+  EXPECT_TRUE(fs::is_regular_file(startMenu() + "\\Uninstall Vorlund.lnk"));
+  {
+    // A new prompt takes PATH from the registry.
+    std::vector<RegistryValue> values;
+    ASSERT_EQ(0u, readRegistryValues(kSystemEnvironmentKey, values));
+    for (const RegistryValue& value : values)
+      if (sameText(endpointText(value.name), "Path")) {
+        wchar_t expanded[4096];
+        ExpandEnvironmentStringsW(reinterpret_cast<const wchar_t*>(value.text().c_str()), expanded,
+                                  4096);
+        SetEnvironmentVariableW(L"PATH", expanded);
+      }
+    const RunResult byName = run({systemProgram("cmd.exe"), "/c", "vorlund-ctl", "--version"});
+    EXPECT_EQ(0, byName.exitCode) << byName.err;
+    EXPECT_NE(std::string::npos, byName.out.find(VORLUND_VERSION)) << byName.out;
+  }
 
   // Attach keeps the other vendor's effects; a second attach changes nothing; detach restores
   // the endpoint byte for byte.
@@ -359,18 +447,77 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   // at once, so wait for its work to show.
   ASSERT_EQ(0, ctl({"attach", "1"}).exitCode) << "the fake endpoint is the only one";
   ASSERT_EQ(0, run({installDir() + "\\uninstall.exe", "/S"}).exitCode);
-  for (const std::uint64_t end = tickCount64() + kUninstallPatienceMs;
-       tickCount64() < end &&
-       (fs::exists(installDir()) || fs::exists(dataDir()) ||
-        keyExists("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorlund"));)
-    sleepMilliseconds(200);
-  sleepMilliseconds(500);
+  waitForUninstall();
   const Trace after = trace();
+  EXPECT_FALSE(fs::exists(startMenu()));
   EXPECT_EQ(before.programFiles, after.programFiles);
   EXPECT_EQ(before.programData, after.programData);
   ASSERT_EQ(before.keys.size(), after.keys.size());
   for (std::size_t i = 0; i < before.keys.size(); ++i)
     EXPECT_TRUE(before.keys[i] == after.keys[i]) << "key " << i << " differs after uninstalling";
+}
+
+// Verifies that a link at the data folder, or in it, to a folder of someone else's never
+// leads Vorlund there: the install refuses such a data folder (non-zero, nothing installed);
+// the effect falls back and says why; the uninstaller, run with a link in the folder and with
+// the folder itself a link, deletes only its own files and leaves the other folder as it was.
+TEST(InstallerTest, LinksAtTheDataFolderAreNeverFollowed) {
+  const std::string outside = environment(L"SystemDrive") + "\\unrelated";
+  fs::create_directories(outside);
+  { std::ofstream(outside + "\\keep.txt") << "someone's"; }
+  const std::string untouched = "keep.txt 9\n";
+  const std::string inner = dataDir() + "\\inner";
+  const auto uninstall = [] {
+    ASSERT_EQ(0, run({installDir() + "\\uninstall.exe", "/S"}).exitCode);
+    waitForUninstall();
+  };
+
+  fs::create_directories(dataDir());
+  makeLink(inner, outside);
+  EXPECT_NE(0, run({VORLUND_INSTALLER, "/S"}).exitCode) << "a link in the data folder";
+  EXPECT_EQ("absent", listing(installDir()));
+  removeLink(inner);
+  fs::remove(dataDir());
+  makeLink(dataDir(), outside);
+  EXPECT_NE(0, run({VORLUND_INSTALLER, "/S"}).exitCode) << "the data folder a link";
+  EXPECT_EQ("absent", listing(installDir()));
+  EXPECT_EQ(untouched, listing(outside));
+
+  // The effect, with the data folder a link: its channel and its log stay out of it.
+  {
+    ParameterChannel channel;
+    channel.open();
+    ASSERT_NE(nullptr, channel.activeBlock());
+    EXPECT_FALSE(channel.isShared());
+  }
+  EXPECT_EQ(untouched, listing(outside));
+  EXPECT_NE(std::string::npos,
+            readFile(fs::path(logTempFolder().c_str()) / "apo.log")
+                .find("shared.bin refused: its folder is a link or reparse point"));
+  removeLink(dataDir());
+
+  // Uninstalling with a link in the data folder: Vorlund's files go, the link and what it
+  // leads to stay.
+  ASSERT_EQ(0, run({VORLUND_INSTALLER, "/S"}).exitCode);
+  makeLink(inner, outside);
+  uninstall();
+  EXPECT_EQ("absent", listing(installDir()));
+  for (const char* file : {"shared.bin", "params.bin", "apo.log"})
+    EXPECT_FALSE(fs::exists(dataDir() + "\\" + file)) << file;
+  EXPECT_EQ(untouched, listing(outside));
+  removeLink(inner);
+  fs::remove(dataDir());
+
+  // Uninstalling with the data folder itself a link: nothing happens through it.
+  ASSERT_EQ(0, run({VORLUND_INSTALLER, "/S"}).exitCode);
+  fs::rename(dataDir(), dataDir() + ".moved");
+  makeLink(dataDir(), outside);
+  uninstall();
+  EXPECT_EQ("absent", listing(installDir()));
+  EXPECT_EQ(untouched, listing(outside));
+  removeLink(dataDir());
+  fs::remove_all(dataDir() + ".moved");
+  fs::remove_all(outside);
 }
 
 }  // namespace

@@ -405,6 +405,7 @@ ExitCode runCommand(const CtlOptions& options) {
   if (name == "attach") return runAttach(options);
   if (name == "detach") return runDetach(options);
   if (name == "setup") return runSetup(resolveDataFolder(options));
+  if (name == "path") return runPath(options);
   ControlSession session(resolveDataFolder(options));
   if (name == "status") return runStatus(session, options);
   if (name == "show") return runShow(session, options);

@@ -130,8 +130,16 @@ constexpr CommandInfo kCommands[] = {
      "folders, and signed-in users may read everything and write into the existing files,\n"
      "but not add, replace, delete or link files or folders. Then creates shared.bin (65,536\n"
      "bytes, holding the factory record), params.bin (the factory record) and apo.log where\n"
-     "they are missing. The installer runs it. Needs administrator rights. Windows only.",
+     "they are missing. A folder that is a link (junction or symbolic link), or that holds\n"
+     "a link or a file with a second name, is refused: the effect would write through it.\n"
+     "The installer runs it. Needs administrator rights. Windows only.",
      "vorlund-ctl setup", 0, 0, 0},
+    {"path", "path add | remove", "put this program's folder on the system PATH, or take it off",
+     "'add' appends the folder that holds vorlund-ctl to the system PATH, unless an entry\n"
+     "names it already; 'remove' takes that entry out again, so that PATH is as it was\n"
+     "before, byte for byte. Programs started afterwards see the change. The installer and\n"
+     "the uninstaller run it. Needs administrator rights. Windows only.",
+     "vorlund-ctl path add", 0, 1, 1},
     {"help", "help [COMMAND | fields]", "this overview, a command's help, or every field",
      "Shows the overview, or the help of COMMAND ('vorlund-ctl COMMAND --help' does too).\n"
      "'vorlund-ctl help fields' lists every field of the record by stage: what it does,\n"

@@ -9,8 +9,11 @@
 #include "common/endpoint_effects.h"
 #include "common/json_writer.h"
 #include "common/record_file.h"
+#include "common/system_path.h"
 #include "platform/audio_system.h"
+#include "platform/environment.h"
 #include "platform/file.h"
+#include "platform/module.h"
 #include "platform/registry.h"
 #include "platform/secured_folder.h"
 
@@ -283,16 +286,27 @@ ExitCode runSetup(const Path& dataFolder) {
     throw CtlError(ExitCode::windowsOnly,
                    "'setup' is for Windows only: on Linux the data folder is an ordinary folder "
                    "(create it with mkdir)");
-  const DWORD error = createSecuredFolder(dataFolder, kDataFolderSddl);
+  Path refused;
+  const DWORD error = createSecuredFolder(dataFolder, kDataFolderSddl, refused);
   if (error == ERROR_ACCESS_DENIED || error == ERROR_PRIVILEGE_NOT_HELD)
     throw CtlError(ExitCode::needsAdministrator,
                    "setting up " + dataFolder.toUtf8() +
                        " needs administrator rights; run vorlund-ctl from a prompt opened with "
                        "'Run as administrator'");
-  if (error == kErrorReparsePoint)
-    throw CtlError(ExitCode::ioFailure, dataFolder.toUtf8() +
+  // The effect and the uninstaller, both with rights the person placing a link may lack, would
+  // act on whatever it leads to: such a folder is never used.
+  const std::string where = refused.toUtf8();
+  if (error == kErrorReparsePoint && where == dataFolder.toUtf8())
+    throw CtlError(ExitCode::ioFailure, where +
                                             " is a link (junction or symbolic link), not a folder; "
                                             "remove the link and run setup again");
+  if (error == kErrorReparsePoint || error == ERROR_TOO_MANY_LINKS)
+    throw CtlError(ExitCode::ioFailure,
+                   dataFolder.toUtf8() + " holds " + where +
+                       (error == ERROR_TOO_MANY_LINKS ? ", a file with another name elsewhere"
+                                                      : ", a link (junction or symbolic link)") +
+                       ", which Vorlund did not make; remove it, or the whole folder, and run "
+                       "setup again");
   if (error != ERROR_SUCCESS)
     throw CtlError(ExitCode::ioFailure, "cannot set up " + dataFolder.toUtf8() + " (error " +
                                             std::to_string(error) + ")");
@@ -308,6 +322,42 @@ ExitCode runSetup(const Path& dataFolder) {
   createMissingFile(dataFolder, "params.bin",
                     std::string(reinterpret_cast<const char*>(&record), sizeof record));
   createMissingFile(dataFolder, "apo.log", std::string());
+  return ExitCode::ok;
+}
+
+ExitCode runPath(const CtlOptions& options) {
+  requireWindows(options);
+  const std::string& action = options.operands[0];
+  if (action != "add" && action != "remove")
+    throw CtlError(ExitCode::usage, "'path' takes 'add' or 'remove', not '" + action + "'");
+  char16_t program[Path::kCapacity];
+  DWORD error = ERROR_SUCCESS;
+  const std::uint32_t n = moduleFileName(program, Path::kCapacity, error);
+  if (n == 0 || n >= Path::kCapacity)
+    throw CtlError(ExitCode::ioFailure,
+                   "cannot tell where vorlund-ctl is (error " + std::to_string(error) + ")");
+  std::u16string folder(program, n);
+  folder.erase(std::min(folder.size(), folder.find_last_of(u'\\')));
+  bool changed = false;
+  error =
+      action == "add" ? addToSystemPath(folder, changed) : removeFromSystemPath(folder, changed);
+  if (error == ERROR_ACCESS_DENIED)
+    throw CtlError(ExitCode::needsAdministrator,
+                   "changing the system PATH needs administrator rights; run vorlund-ctl from "
+                   "a prompt opened with 'Run as administrator'");
+  if (error != ERROR_SUCCESS)
+    throw CtlError(ExitCode::ioFailure,
+                   "cannot change the system PATH (error " + std::to_string(error) + ")");
+  const std::string text = endpointText(folder);
+  if (!changed) {
+    std::cout << text << (action == "add" ? " is on" : " is not on")
+              << " the system PATH: nothing changed\n";
+    return ExitCode::ok;
+  }
+  announceEnvironmentChange();
+  std::cout << (action == "add" ? "added " : "removed ") << text
+            << (action == "add" ? " to" : " from")
+            << " the system PATH (programs started from now on see it)\n";
   return ExitCode::ok;
 }
 

@@ -1,4 +1,5 @@
-// The commands that install the effect on Windows: 'devices', 'attach', 'detach' and 'setup'.
+// The commands that install the effect on Windows: 'devices', 'attach', 'detach', 'setup' and
+// 'path'.
 // Elsewhere they say they are for Windows only.
 #pragma once
 
@@ -12,6 +13,8 @@ ExitCode runDevices(const CtlOptions& options);
 ExitCode runAttach(const CtlOptions& options);
 ExitCode runDetach(const CtlOptions& options);
 ExitCode runSetup(const Path& dataFolder);
+// 'path add' or 'path remove': vorlund-ctl's own folder on the system PATH, or off it.
+ExitCode runPath(const CtlOptions& options);
 
 // The data folder's security descriptor, as 'setup' gives it (the README explains each entry).
 inline constexpr char16_t kDataFolderSddl[] =
