@@ -346,6 +346,14 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   ASSERT_EQ(0, run({reg, "add", fx, "/v", endpointText(kStreamEffectValue), "/t", "REG_SZ", "/d",
                     kOtherSingle, "/f"})
                    .exitCode);
+  // Two microphones with names, the second's key in lower case, as some software writes it.
+  const std::string second = "{5ec0f00d-0000-4000-8000-0000000000e2}";
+  for (const auto& [key, name] :
+       {std::pair{endpointKey(), "USB Headset Mic"},
+        {endpointText(kCaptureEndpointsKey) + "\\" + second, "Webcam Mic"}})
+    ASSERT_EQ(0, run({reg, "add", "HKLM\\" + key + "\\Properties", "/v",
+                      "{a45c254e-df1c-4efd-8020-67d146a850e0},2", "/t", "REG_SZ", "/d", name, "/f"})
+                     .exitCode);
   const Trace before = trace();
   ASSERT_EQ("absent", before.programFiles) << "the prefix is not fresh";
   ASSERT_EQ("absent", before.programData);
@@ -395,7 +403,17 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   // Attach keeps the other vendor's effects; a second attach changes nothing; detach restores
   // the endpoint byte for byte.
   const std::string pristine = exportKey(endpointKey());
-  ASSERT_EQ(0, ctl({"attach", kEndpoint}).exitCode);
+  const RunResult devices = ctl({"devices"});
+  EXPECT_EQ(devices.out, ctl({"devices"}).out) << "the same numbers every time";
+  EXPECT_NE(std::string::npos, devices.out.find("2  Webcam Mic")) << devices.out;
+  EXPECT_LT(devices.out.find("1  USB Headset Mic"), devices.out.find("2  Webcam Mic"))
+      << devices.out;
+  const RunResult attach = ctl({"attach", kEndpoint});
+  ASSERT_EQ(0, attach.exitCode);
+  EXPECT_NE(std::string::npos,
+            attach.out.find("attached Vorlund to USB Headset Mic ({0.0.1.00000000}." +
+                            std::string(kEndpoint) + ")"))
+      << attach.out;
   const std::string attached = exportKey(endpointKey());
   EXPECT_NE(pristine, attached);
   const RunResult list = run({reg, "query", fx, "/v", endpointText(kCompositeStreamEffectValue)});
@@ -404,6 +422,8 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
       << list.out;
   EXPECT_NE(std::string::npos,
             run({reg, "query", fx, "/v", endpointText(kStreamEffectValue)}).out.find(kOtherSingle));
+  EXPECT_NE(std::string::npos, run({reg, "query", fx, "/v", endpointText(kStreamModesValue)})
+                                   .out.find(endpointText(kCommunicationsModeGuid)));
   EXPECT_EQ(0, ctl({"attach", std::string("{0.0.1.00000000}.") + kEndpoint}).exitCode);
   EXPECT_EQ(attached, exportKey(endpointKey()));
   EXPECT_EQ(0, ctl({"detach", kEndpoint}).exitCode);
@@ -423,6 +443,7 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
       {{"attach", "{DEADBEEF-0000-4000-8000-000000000000}"}, 8, "there is no capture endpoint"},
       {{"detach", "99"}, 8, "there is no microphone number 99"},
       {{"detach"}, 2, "usage"},
+      {{"attach", second}, 10, "has no effect properties"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments[0] + " " + (c.arguments.size() > 1 ? c.arguments[1] : ""));
@@ -431,6 +452,7 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
     EXPECT_NE(std::string::npos, result.err.find(c.message)) << result.err;
   }
   EXPECT_EQ(pristine, exportKey(endpointKey()));
+  EXPECT_FALSE(keyExists(endpointText(kCaptureEndpointsKey) + "\\" + second + "\\FxProperties"));
   ASSERT_EQ(0,
             run({reg, "add", backup, "/v", "Format", "/t", "REG_DWORD", "/d", "9", "/f"}).exitCode);
   const std::string foreign = exportKey(endpointText(kVorlundKey));
@@ -445,7 +467,7 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
 
   // Uninstall while attached: the uninstaller detaches. It runs a copy of itself and returns
   // at once, so wait for its work to show.
-  ASSERT_EQ(0, ctl({"attach", "1"}).exitCode) << "the fake endpoint is the only one";
+  ASSERT_EQ(0, ctl({"attach", "1"}).exitCode) << "the first by name";
   ASSERT_EQ(0, run({installDir() + "\\uninstall.exe", "/S"}).exitCode);
   waitForUninstall();
   const Trace after = trace();

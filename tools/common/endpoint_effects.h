@@ -2,7 +2,9 @@
 // endpoint's effect properties under MMDevices\Audio\Capture\{endpoint}\FxProperties name
 // the stream effects the audio engine loads. Attaching appends Vorlund's class id to the
 // composite stream-effect list (never dropping another vendor's entry) and sets the single
-// stream-effect value only where it is absent, after backing up the previous values (type and
+// stream-effect value only where it is absent (in an FxProperties key that must exist: the
+// endpoint keys belong to the audio service, which lets administrators set values but not
+// create keys), after backing up the previous values (type and
 // bytes, or their absence) once under Vorlund's own key. Detaching restores them byte for
 // byte and removes the backup. Every refusal is decided before the first write, and a write
 // that fails undoes the ones before it. Configuration code: allocates and blocks.
@@ -26,6 +28,12 @@ inline constexpr char16_t kEndpointBackupsKey[] = u"SOFTWARE\\Vorlund\\EndpointB
 inline constexpr char16_t kStreamEffectValue[] = u"{D04E05A6-594B-4fb6-A80D-01AF5EED7D1D},5";
 inline constexpr char16_t kCompositeStreamEffectValue[] =
     u"{D04E05A6-594B-4fb6-A80D-01AF5EED7D1D},13";
+// PKEY_SFX_ProcessingModes_Supported_For_Streaming (REG_MULTI_SZ): the signal-processing
+// modes in which the stream effect runs. Written beside the effect where the endpoint has none:
+// the default and the communications mode.
+inline constexpr char16_t kStreamModesValue[] = u"{D3993A3F-99C2-4402-B5EC-A92A0367664B},5";
+inline constexpr char16_t kDefaultModeGuid[] = u"{C18E2F7E-933D-4965-B7D1-1EEF228D2AF3}";
+inline constexpr char16_t kCommunicationsModeGuid[] = u"{98951333-B9CD-48B1-A0A3-FF40682D73F7}";
 // The layout of a backup this version writes and reads; another number is another version's.
 inline constexpr unsigned kBackupFormat = 1;
 
@@ -36,6 +44,7 @@ class EndpointError : public std::runtime_error {
     noSuchEndpoint,      // no key for it under MMDevices\Audio\Capture
     needsAdministrator,  // a write was refused to a process without administrator rights
     keyRefused,          // a write was refused although the process is elevated
+    noEffectProperties,  // the endpoint has no FxProperties key, which Vorlund never creates
     foreignBackup,       // the backup was written by another version (or is damaged)
     unexpectedValue,     // an effect value of a type Vorlund does not know how to extend
     registry,            // any other registry failure

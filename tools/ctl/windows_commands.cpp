@@ -1,6 +1,7 @@
 #include "windows_commands.h"
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <iostream>
 #include <vector>
@@ -21,6 +22,8 @@ namespace vorlund {
 namespace {
 
 constexpr char16_t kDeviceStateValue[] = u"DeviceState";
+// PKEY_Device_FriendlyName, in the endpoint key's Properties subkey.
+constexpr char16_t kFriendlyNameValue[] = u"{a45c254e-df1c-4efd-8020-67d146a850e0},2";
 constexpr char16_t kCapturePrefix[] = u"{0.0.1.00000000}.";
 
 void requireWindows(const CtlOptions& options) {
@@ -40,6 +43,7 @@ ExitCode exitCodeOf(EndpointError::Kind kind) {
     case EndpointError::Kind::needsAdministrator:
       return ExitCode::needsAdministrator;
     case EndpointError::Kind::keyRefused:
+    case EndpointError::Kind::noEffectProperties:
       return ExitCode::keyRefused;
     case EndpointError::Kind::foreignBackup:
       return ExitCode::foreignBackup;
@@ -73,9 +77,29 @@ std::string stateText(DWORD state) {
   return "unknown";
 }
 
-// The endpoints Windows reports, in its order, then those only the registry knows (Windows
-// reports none while no audio driver or sound server runs; the registry keys are what
-// attaching changes).
+// Registry key names and endpoint ids compare as Windows compares key names: without case.
+bool sameName(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::toupper(static_cast<unsigned char>(x)) ==
+           std::toupper(static_cast<unsigned char>(y));
+  });
+}
+
+std::string upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The value `name` of the key, compared without case; null when absent.
+const RegistryValue* findValue(const std::vector<RegistryValue>& values, std::u16string_view name) {
+  for (const RegistryValue& v : values)
+    if (sameName(endpointText(v.name), endpointText(name))) return &v;
+  return nullptr;
+}
+
+// The endpoints Windows reports and those only the registry knows (Windows reports none
+// while no audio driver or sound server runs; the registry keys are what attaching changes),
+// each once, by name and then id, so that numbers stay as they were between two runs.
 std::vector<Device> listDevices() {
   std::vector<Device> devices;
   std::vector<CaptureEndpoint> endpoints;
@@ -94,7 +118,7 @@ std::vector<Device> listDevices() {
   }
   for (const std::u16string& key : captureEndpointKeys()) {
     const bool known = std::any_of(devices.begin(), devices.end(), [&](const Device& d) {
-      return endpointText(d.keyName) == endpointText(key);
+      return sameName(endpointText(d.keyName), endpointText(key));
     });
     if (known) continue;
     Device device;
@@ -105,11 +129,19 @@ std::vector<Device> listDevices() {
     const std::u16string path = std::u16string(kCaptureEndpointsKey) + u'\\' + key;
     device.state = "unknown";
     if (readRegistryValues(path.c_str(), values) == ERROR_SUCCESS)
-      for (const RegistryValue& v : values)
-        if (v.name == kDeviceStateValue && v.type == REG_DWORD)
-          device.state = stateText(v.number());
+      if (const RegistryValue* v = findValue(values, kDeviceStateValue); v && v->type == REG_DWORD)
+        device.state = stateText(v->number());
+    values.clear();
+    if (readRegistryValues((path + u"\\Properties").c_str(), values) == ERROR_SUCCESS)
+      if (const RegistryValue* v = findValue(values, kFriendlyNameValue);
+          v && v->type == REG_SZ && !v->text().empty())
+        device.name = endpointText(v->text());
     devices.push_back(device);
   }
+  std::stable_sort(devices.begin(), devices.end(), [](const Device& a, const Device& b) {
+    const std::string x = upper(a.name), y = upper(b.name);
+    return x != y ? x < y : upper(a.id) < upper(b.id);
+  });
   for (Device& device : devices) {
     if (device.keyName.empty()) continue;
     try {
@@ -141,6 +173,14 @@ std::u16string resolveDevice(const std::string& device) {
     return devices[number - 1].keyName;
   }
   return endpointKeyName(device);
+}
+
+// The device as messages name it: "USB Headset Mic ({0.0.1.00000000}.{...})".
+std::string deviceLabel(std::u16string_view keyName) {
+  const std::string key = endpointText(keyName);
+  for (const Device& d : listDevices())
+    if (sameName(endpointText(d.keyName), key)) return d.name + " (" + d.id + ")";
+  return key;
 }
 
 void applyNote(const CtlOptions& options) {
@@ -223,7 +263,7 @@ ExitCode runAttach(const CtlOptions& options) {
   requireWindows(options);
   return onEndpoint([&] {
     const std::u16string endpoint = resolveDevice(options.operands[0]);
-    const std::string text = endpointText(endpoint);
+    const std::string text = deviceLabel(endpoint);
     if (attachToEndpoint(endpoint, processIsElevated()) == AttachResult::alreadyAttached) {
       std::cout << "Vorlund is already attached to " << text << ": nothing changed\n";
       return ExitCode::ok;
@@ -251,7 +291,7 @@ ExitCode runDetach(const CtlOptions& options) {
     }
     bool changed = false;
     for (const std::u16string& endpoint : endpoints) {
-      const std::string text = endpointText(endpoint);
+      const std::string text = deviceLabel(endpoint);
       try {
         switch (detachFromEndpoint(endpoint, elevated)) {
           case DetachResult::restored:
