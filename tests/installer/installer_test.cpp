@@ -428,6 +428,11 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   EXPECT_EQ(attached, exportKey(endpointKey()));
   EXPECT_EQ(0, ctl({"detach", kEndpoint}).exitCode);
   EXPECT_EQ(pristine, exportKey(endpointKey()));
+  ASSERT_EQ(0, ctl({"attach", kEndpoint, "--slot", "lfx"}).exitCode);
+  EXPECT_NE(std::string::npos, run({reg, "query", fx, "/v", endpointText(kLocalEffectValue)})
+                                   .out.find(endpointText(kVorlundClsid)));
+  EXPECT_EQ(0, ctl({"detach", kEndpoint}).exitCode);
+  EXPECT_EQ(pristine, exportKey(endpointKey()));
   EXPECT_EQ("absent", exportKey(endpointText(kVorlundKey)));
 
   // Bad input: its message, its exit code, nothing written.

@@ -90,7 +90,7 @@ class EndpointEffectsTest : public ::testing::Test {
 // changes nothing at all; detaching restores the endpoint byte for byte and leaves no backup.
 // On an endpoint whose effect properties hold no effect, attaching sets the single value too
 // and detaching removes it again. Where the list changed after attaching (a driver update added
-// an effect), detaching takes out only Vorlund's entry.
+// an effect), detaching takes out only Vorlund's entry. The local-effect slot round-trips too.
 TEST_F(EndpointEffectsTest, AttachKeepsOtherEffectsAndDetachRestoresBytes) {
   makeEndpoint(endpoint_, true);
   const Tree before = snapshot(endpoint_);
@@ -142,6 +142,24 @@ TEST_F(EndpointEffectsTest, AttachKeepsOtherEffectsAndDetachRestoresBytes) {
             valueOf(fx, kCompositeStreamEffectValue).strings());
   EXPECT_EQ(kOtherVendorA, valueOf(fx, kStreamEffectValue).text());
   EXPECT_FALSE(endpointState(endpoint_).backedUp);
+
+  // The local-effect slot: only its value is set, and detaching restores the bytes; an
+  // endpoint with a local effect of its own is refused.
+  makeEndpoint(endpoint_, true);
+  const Tree stream = snapshot(endpoint_);
+  ASSERT_EQ(AttachResult::attached, attachToEndpoint(endpoint_, true, EffectSlot::local));
+  EXPECT_EQ(kVorlundClsid, valueOf(fx, kLocalEffectValue).text());
+  EXPECT_EQ(2u, valueOf(fx, kCompositeStreamEffectValue).strings().size());
+  EXPECT_TRUE(endpointState(endpoint_).attached);
+  EXPECT_EQ(AttachResult::alreadyAttached, attachToEndpoint(endpoint_, true, EffectSlot::local));
+  EXPECT_EQ(DetachResult::restored, detachFromEndpoint(endpoint_, true));
+  EXPECT_EQ(stream, snapshot(endpoint_));
+  ASSERT_EQ(0u, key.open(fx.c_str()));
+  ASSERT_EQ(0u, key.setString(kLocalEffectValue, kLaterVendor));
+  key.close();
+  const Tree ownLocal = snapshot(endpoint_);
+  EXPECT_THROW(attachToEndpoint(endpoint_, true, EffectSlot::local), EndpointError);
+  EXPECT_EQ(ownLocal, snapshot(endpoint_));
 }
 
 // Verifies that every refusal comes with its kind and writes nothing: malformed ids (a render

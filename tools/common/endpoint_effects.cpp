@@ -14,6 +14,8 @@ constexpr char16_t kFormatValue[] = u"Format";
 constexpr char16_t kFxExistedValue[] = u"FxPropertiesExisted";
 // 1 where attaching wrote the mode list (a backup without it predates the list).
 constexpr char16_t kModesWrittenValue[] = u"ModesWritten";
+// 1 where attaching set the local effect (LFX).
+constexpr char16_t kLocalWrittenValue[] = u"LocalEffectWritten";
 constexpr std::u16string_view kCapturePrefix = u"{0.0.1.00000000}.";
 
 bool isHex(char16_t c) {
@@ -78,6 +80,7 @@ bool holdsVorlund(const std::optional<RegistryValue>& value) {
 struct Backup {
   bool fxExisted = false;
   bool modesWritten = false;
+  bool localWritten = false;
   std::optional<RegistryValue> single;
   std::optional<RegistryValue> composite;
 };
@@ -97,8 +100,11 @@ std::optional<Backup> readBackup(std::u16string_view name) {
                                                  : std::string("no format this version knows")) +
             ", this version writes " + std::to_string(kBackupFormat) +
             "); nothing was changed: use that version's vorlund-ctl to detach");
-  const std::optional<RegistryValue> modes = findValue(*values, kModesWrittenValue);
-  return Backup{existed->number() != 0, modes && modes->type == REG_DWORD && modes->number() == 1,
+  const auto flag = [&](const char16_t* flagName) {
+    const std::optional<RegistryValue> v = findValue(*values, flagName);
+    return v && v->type == REG_DWORD && v->number() == 1;
+  };
+  return Backup{existed->number() != 0, flag(kModesWrittenValue), flag(kLocalWrittenValue),
                 findValue(*values, kStreamEffectValue),
                 findValue(*values, kCompositeStreamEffectValue)};
 }
@@ -138,6 +144,7 @@ DWORD writeBackup(std::u16string_view name, const Backup& backup) {
   if (error == ERROR_SUCCESS) error = key.setDword(kFormatValue, kBackupFormat);
   if (error == ERROR_SUCCESS) error = key.setDword(kFxExistedValue, backup.fxExisted ? 1 : 0);
   if (error == ERROR_SUCCESS && backup.modesWritten) error = key.setDword(kModesWrittenValue, 1);
+  if (error == ERROR_SUCCESS && backup.localWritten) error = key.setDword(kLocalWrittenValue, 1);
   if (error == ERROR_SUCCESS && backup.single)
     error = key.setValue(kStreamEffectValue, backup.single->type, backup.single->data);
   if (error == ERROR_SUCCESS && backup.composite)
@@ -223,12 +230,13 @@ EndpointState endpointState(std::u16string_view keyName) {
   EndpointState state;
   if (const auto fx = readKey(fxKey(keyName)))
     state.attached = holdsVorlund(findValue(*fx, kStreamEffectValue)) ||
-                     holdsVorlund(findValue(*fx, kCompositeStreamEffectValue));
+                     holdsVorlund(findValue(*fx, kCompositeStreamEffectValue)) ||
+                     holdsVorlund(findValue(*fx, kLocalEffectValue));
   state.backedUp = readBackup(keyName).has_value();
   return state;
 }
 
-AttachResult attachToEndpoint(std::u16string_view keyName, bool elevated) {
+AttachResult attachToEndpoint(std::u16string_view keyName, bool elevated, EffectSlot slot) {
   const std::u16string name(keyName);
   endpointState(name);  // the endpoint exists, and any backup is this version's
   const std::optional<Backup> backup = readBackup(name);
@@ -245,11 +253,21 @@ AttachResult attachToEndpoint(std::u16string_view keyName, bool elevated) {
                         "the composite stream-effect value of endpoint " + endpointText(name) +
                             " has type " + std::to_string(before.composite->type) +
                             " where a list (REG_MULTI_SZ) belongs; nothing was changed");
-  const bool listed = holdsVorlund(before.composite);
-  const bool setSingle = !before.single.has_value();
-  const bool setModes = fxValues && !findValue(*fxValues, kStreamModesValue);
-  if (listed && !setSingle && !setModes) return AttachResult::alreadyAttached;
+  const bool stream = slot == EffectSlot::stream;
+  const bool listed = !stream || holdsVorlund(before.composite);
+  const bool setSingle = stream && !before.single.has_value();
+  const bool setModes = stream && fxValues && !findValue(*fxValues, kStreamModesValue);
+  const std::optional<RegistryValue> local =
+      fxValues ? findValue(*fxValues, kLocalEffectValue) : std::nullopt;
+  if (!stream && local && !holdsVorlund(local))
+    throw EndpointError(Kind::unexpectedValue,
+                        "endpoint " + endpointText(name) +
+                            " has a local effect (LFX) of its own, which Vorlund does not "
+                            "replace; nothing was changed: attach without --slot lfx");
+  const bool setLocal = !stream && !local;
+  if (listed && !setSingle && !setModes && !setLocal) return AttachResult::alreadyAttached;
   before.modesWritten = setModes;
+  before.localWritten = setLocal;
 
   if (!before.fxExisted)
     throw EndpointError(
@@ -271,16 +289,18 @@ AttachResult attachToEndpoint(std::u16string_view keyName, bool elevated) {
     putBack(key, kCompositeStreamEffectValue, before.composite);
     putBack(key, kStreamEffectValue, before.single);
     if (setModes) putBack(key, kStreamModesValue, std::nullopt);
+    if (setLocal) putBack(key, kLocalEffectValue, std::nullopt);
     key.close();
     if (newBackup) deleteRegistryTree(backupKey(name).c_str());
     if (!before.fxExisted) deleteRegistryTree(fx.c_str());
     pruneVorlundKeys();
   };
-  if (newBackup || setModes) {
-    // An earlier attach's backup learns that the list is now Vorlund's to remove.
+  if (newBackup || setModes || setLocal) {
+    // An earlier attach's backup learns what is now Vorlund's to remove.
     RegistryKey backupWriter;
     error = newBackup ? writeBackup(name, before) : backupWriter.create(backupKey(name).c_str());
-    if (error == ERROR_SUCCESS && !newBackup) error = backupWriter.setDword(kModesWrittenValue, 1);
+    if (error == ERROR_SUCCESS && !newBackup)
+      error = backupWriter.setDword(setModes ? kModesWrittenValue : kLocalWrittenValue, 1);
     if (error != ERROR_SUCCESS) {
       undo();
       refuse(error, elevated, backupKey(name), "; nothing was changed");
@@ -293,6 +313,8 @@ AttachResult attachToEndpoint(std::u16string_view keyName, bool elevated) {
     error = key.setValue(kStreamEffectValue, REG_SZ, stringData(kVorlundClsid));
   if (error == ERROR_SUCCESS && setModes)
     error = key.setValue(kStreamModesValue, REG_MULTI_SZ, vorlundModes());
+  if (error == ERROR_SUCCESS && setLocal)
+    error = key.setValue(kLocalEffectValue, REG_SZ, stringData(kVorlundClsid));
   if (error != ERROR_SUCCESS) {
     undo();
     refuse(error, elevated, fx, "; what was written is undone");
@@ -341,6 +363,9 @@ DetachResult detachFromEndpoint(std::u16string_view keyName, bool elevated) {
     if (error == ERROR_SUCCESS && backup->modesWritten && modes && modes->type == REG_MULTI_SZ &&
         modes->data == vorlundModes())
       error = putBack(key, kStreamModesValue, std::nullopt);
+    const std::optional<RegistryValue> local = findValue(*fxValues, kLocalEffectValue);
+    if (error == ERROR_SUCCESS && backup->localWritten && holdsVorlund(local))
+      error = putBack(key, kLocalEffectValue, std::nullopt);
     if (error != ERROR_SUCCESS)
       refuse(error, elevated, fx, "; the backup is kept, so 'detach' can be run again");
     key.close();

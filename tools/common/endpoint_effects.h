@@ -28,6 +28,9 @@ inline constexpr char16_t kEndpointBackupsKey[] = u"SOFTWARE\\Vorlund\\EndpointB
 inline constexpr char16_t kStreamEffectValue[] = u"{D04E05A6-594B-4fb6-A80D-01AF5EED7D1D},5";
 inline constexpr char16_t kCompositeStreamEffectValue[] =
     u"{D04E05A6-594B-4fb6-A80D-01AF5EED7D1D},13";
+// PKEY_FX_PreMixEffectClsid (REG_SZ): the legacy local effect (LFX), which the engine loads on
+// endpoints whose driver brings no effects of its own.
+inline constexpr char16_t kLocalEffectValue[] = u"{D04E05A6-594B-4fb6-A80D-01AF5EED7D1D},1";
 // PKEY_SFX_ProcessingModes_Supported_For_Streaming (REG_MULTI_SZ): the signal-processing
 // modes in which the stream effect runs. Written beside the effect where the endpoint has none:
 // the default and the communications mode.
@@ -83,7 +86,11 @@ enum class DetachResult {
 
 // `elevated` says whether this process holds administrator rights, which decides what an
 // access-denied write means. Both throw EndpointError.
-AttachResult attachToEndpoint(std::u16string_view keyName, bool elevated);
+// Where attaching puts Vorlund: the stream effect (with the composite list and the mode
+// list), or the local effect (LFX) where the endpoint has none.
+enum class EffectSlot { stream, local };
+AttachResult attachToEndpoint(std::u16string_view keyName, bool elevated,
+                              EffectSlot slot = EffectSlot::stream);
 DetachResult detachFromEndpoint(std::u16string_view keyName, bool elevated);
 
 }  // namespace vorlund

@@ -106,16 +106,19 @@ constexpr CommandInfo kCommands[] = {
      "Endpoints that have a key in the registry but that Windows does not report are listed\n"
      "too. Windows only.",
      "vorlund-ctl devices", kOptionJson, 0, 0},
-    {"attach", "attach DEVICE [--restart-audio]", "put Vorlund on a microphone (administrator)",
+    {"attach", "attach DEVICE [--slot sfx|lfx] [--restart-audio]",
+     "put Vorlund on a microphone (administrator)",
      "Adds Vorlund to the stream effects of the capture endpoint DEVICE: its number from\n"
      "'devices', its endpoint id, or 'default' for the default microphone. Vorlund's class id\n"
      "is appended to the endpoint's composite stream-effect list, keeping every other\n"
-     "effect, and set as its single stream effect only where it has none. The values found\n"
+     "effect, and set as its single stream effect only where it has none, with the modes it\n"
+     "runs in (default, communications). --slot lfx puts it in the local-effect slot (LFX)\n"
+     "instead, for microphones whose driver brings no effects. The values found\n"
      "before are backed up once under HKLM\\SOFTWARE\\Vorlund, for 'detach'. Attaching twice\n"
      "changes nothing. The change applies when the microphone's streams restart;\n"
      "--restart-audio restarts the Windows Audio service to apply it now (every sound stops\n"
      "for a moment). Needs administrator rights. Windows only.",
-     "vorlund-ctl attach default --restart-audio", kOptionRestartAudio, 1, 1},
+     "vorlund-ctl attach default --restart-audio", kOptionRestartAudio | kOptionSlot, 1, 1},
     {"detach", "detach DEVICE | --all [--restart-audio]",
      "take Vorlund off a microphone, or off every one (administrator)",
      "Restores the stream-effect values of the capture endpoint DEVICE (as for 'attach') as\n"
@@ -167,6 +170,7 @@ constexpr OptionInfo kOptions[] = {
     {"--no-browser", kOptionNoBrowser, false},
     {"--all", kOptionAll, false},
     {"--restart-audio", kOptionRestartAudio, false},
+    {"--slot", kOptionSlot, true},
 };
 
 [[noreturn]] void usageError(const std::string& message) {
@@ -219,6 +223,10 @@ void takeOption(const OptionInfo& option, std::string_view value, CtlOptions& op
     options.all = true;
   } else if (name == "--restart-audio") {
     options.restartAudio = true;
+  } else if (name == "--slot") {
+    if (value != "sfx" && value != "lfx")
+      usageError("--slot takes sfx or lfx, not '" + std::string(value) + "'");
+    options.localSlot = value == "lfx";
   }
 }
 

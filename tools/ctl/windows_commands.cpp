@@ -264,7 +264,8 @@ ExitCode runAttach(const CtlOptions& options) {
   return onEndpoint([&] {
     const std::u16string endpoint = resolveDevice(options.operands[0]);
     const std::string text = deviceLabel(endpoint);
-    if (attachToEndpoint(endpoint, processIsElevated()) == AttachResult::alreadyAttached) {
+    const EffectSlot slot = options.localSlot ? EffectSlot::local : EffectSlot::stream;
+    if (attachToEndpoint(endpoint, processIsElevated(), slot) == AttachResult::alreadyAttached) {
       std::cout << "Vorlund is already attached to " << text << ": nothing changed\n";
       return ExitCode::ok;
     }
