@@ -12,7 +12,8 @@
 ;   makensis -DVERSION=x.y.z -DAPO=... -DCTL=... -DSOURCE=<repository> -DPRESETS=<list.nsh>
 ;            -DOUTFILE=... vorlund.nsi
 ; PRESETS holds one '!insertmacro ${PRESET} "name.vrl"' line per shipped preset.
-; Silent use: Vorlund-Setup-x.y.z.exe /S [/ATTACH=default|NUMBER|ENDPOINT-ID]
+; Silent use: Vorlund-Setup-x.y.z.exe /S [/ATTACH=default|all|DEVICE[,DEVICE...]]
+;             (DEVICE: a number from 'vorlund-ctl devices' or an endpoint id)
 ;             uninstall.exe /S [/KEEPDATA]
 
 Unicode true

@@ -36,6 +36,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kEndpoint[] = "{5EC0F00D-0000-4000-8000-0000000000E1}";
+// A second microphone, its key in lower case, as some software writes it.
+constexpr char kSecondEndpoint[] = "{5ec0f00d-0000-4000-8000-0000000000e2}";
 constexpr char kOtherList[] =
     "{AAAAAAAA-1111-2222-3333-444444444444}\\0{BBBBBBBB-1111-2222-3333-444444444444}";
 constexpr char kOtherSingle[] = "{AAAAAAAA-1111-2222-3333-444444444444}";
@@ -142,6 +144,9 @@ std::string exported(std::string_view text) {
 
 std::string endpointKey() {
   return endpointText(kCaptureEndpointsKey) + "\\" + kEndpoint;
+}
+std::string secondEndpointKey() {
+  return endpointText(kCaptureEndpointsKey) + "\\" + kSecondEndpoint;
 }
 
 bool sameText(std::string_view a, std::string_view b) {
@@ -346,8 +351,8 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   ASSERT_EQ(0, run({reg, "add", fx, "/v", endpointText(kStreamEffectValue), "/t", "REG_SZ", "/d",
                     kOtherSingle, "/f"})
                    .exitCode);
-  // Two microphones with names, the second's key in lower case, as some software writes it.
-  const std::string second = "{5ec0f00d-0000-4000-8000-0000000000e2}";
+  // Two microphones with names; the second has no effect properties yet.
+  const std::string second = kSecondEndpoint;
   for (const auto& [key, name] :
        {std::pair{endpointKey(), "USB Headset Mic"},
         {endpointText(kCaptureEndpointsKey) + "\\" + second, "Webcam Mic"}})
@@ -457,7 +462,8 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
     EXPECT_NE(std::string::npos, result.err.find(c.message)) << result.err;
   }
   EXPECT_EQ(pristine, exportKey(endpointKey()));
-  EXPECT_FALSE(keyExists(endpointText(kCaptureEndpointsKey) + "\\" + second + "\\FxProperties"));
+  EXPECT_FALSE(keyExists(secondEndpointKey() + "\\FxProperties"));
+  ASSERT_EQ(0, run({reg, "add", "HKLM\\" + secondEndpointKey() + "\\FxProperties", "/f"}).exitCode);
   ASSERT_EQ(0,
             run({reg, "add", backup, "/v", "Format", "/t", "REG_DWORD", "/d", "9", "/f"}).exitCode);
   const std::string foreign = exportKey(endpointText(kVorlundKey));
@@ -535,13 +541,19 @@ TEST(InstallerTest, LinksAtTheDataFolderAreNeverFollowed) {
   removeLink(inner);
   fs::remove(dataDir());
 
-  // Uninstalling with the data folder itself a link: nothing happens through it.
-  ASSERT_EQ(0, run({VORLUND_INSTALLER, "/S"}).exitCode);
+  // Uninstalling with the data folder itself a link: nothing happens through it. Installed
+  // onto both microphones, which the uninstall gives back as they were.
+  const std::string endpoints = exportKey(endpointKey()) + exportKey(secondEndpointKey());
+  ASSERT_EQ(0, run({VORLUND_INSTALLER, "/S", "/ATTACH=all"}).exitCode);
+  const std::string listed = ctl({"devices"}).out;
+  EXPECT_EQ(2, std::count(listed.begin(), listed.end(), '\n') / 2) << listed;
+  EXPECT_EQ(std::string::npos, listed.find("]\n")) << "not attached: " << listed;
   fs::rename(dataDir(), dataDir() + ".moved");
   makeLink(dataDir(), outside);
   uninstall();
   EXPECT_EQ("absent", listing(installDir()));
   EXPECT_EQ(untouched, listing(outside));
+  EXPECT_EQ(endpoints, exportKey(endpointKey()) + exportKey(secondEndpointKey()));
   removeLink(dataDir());
   fs::remove_all(dataDir() + ".moved");
   fs::remove_all(outside);

@@ -106,10 +106,11 @@ constexpr CommandInfo kCommands[] = {
      "Endpoints that have a key in the registry but that Windows does not report are listed\n"
      "too. Windows only.",
      "vorlund-ctl devices", kOptionJson, 0, 0},
-    {"attach", "attach DEVICE [--slot sfx|lfx] [--restart-audio]",
+    {"attach", "attach DEVICE[,DEVICE...] | all [--slot sfx|lfx] [--restart-audio]",
      "put Vorlund on a microphone (administrator)",
      "Adds Vorlund to the stream effects of the capture endpoint DEVICE: its number from\n"
-     "'devices', its endpoint id, or 'default' for the default microphone. Vorlund's class id\n"
+     "'devices', its endpoint id, or 'default' for the default microphone; several separated\n"
+     "by commas, or 'all' for every one. Vorlund's class id\n"
      "is appended to the endpoint's composite stream-effect list, keeping every other\n"
      "effect, and set as its single stream effect only where it has none, with the modes it\n"
      "runs in (default, communications). --slot lfx puts it in the local-effect slot (LFX)\n"
@@ -118,7 +119,7 @@ constexpr CommandInfo kCommands[] = {
      "changes nothing. The change applies when the microphone's streams restart;\n"
      "--restart-audio restarts the Windows Audio service to apply it now (every sound stops\n"
      "for a moment). Needs administrator rights. Windows only.",
-     "vorlund-ctl attach default --restart-audio", kOptionRestartAudio | kOptionSlot, 1, 1},
+     "vorlund-ctl attach default --restart-audio", kOptionRestartAudio | kOptionSlot, 1, 8},
     {"detach", "detach DEVICE | --all [--restart-audio]",
      "take Vorlund off a microphone, or off every one (administrator)",
      "Restores the stream-effect values of the capture endpoint DEVICE (as for 'attach') as\n"

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <vector>
 
 #include "channel/parameter_channel.h"
@@ -261,19 +262,51 @@ ExitCode runDevices(const CtlOptions& options) {
 
 ExitCode runAttach(const CtlOptions& options) {
   requireWindows(options);
-  return onEndpoint([&] {
-    const std::u16string endpoint = resolveDevice(options.operands[0]);
-    const std::string text = deviceLabel(endpoint);
-    const EffectSlot slot = options.localSlot ? EffectSlot::local : EffectSlot::stream;
-    if (attachToEndpoint(endpoint, processIsElevated(), slot) == AttachResult::alreadyAttached) {
-      std::cout << "Vorlund is already attached to " << text << ": nothing changed\n";
-      return ExitCode::ok;
+  // DEVICE, or several separated by commas (the installer's /ATTACH=), or 'all'.
+  std::vector<std::string> names;
+  for (const std::string& operand : options.operands)
+    for (std::size_t start = 0; start <= operand.size();) {
+      const std::size_t end = std::min(operand.find(',', start), operand.size());
+      if (end > start) names.push_back(operand.substr(start, end - start));
+      start = end + 1;
     }
-    std::cout << "attached Vorlund to " << text
-              << " (the previous effect values are backed up for 'detach')\n";
-    applyNote(options);
-    return ExitCode::ok;
-  });
+  if (names.empty()) throw CtlError(ExitCode::usage, "attach: no microphone named");
+  std::vector<std::u16string> endpoints;
+  if (std::find(names.begin(), names.end(), "all") != names.end()) {
+    for (const Device& device : onEndpoint(listDevices))
+      if (!device.keyName.empty()) endpoints.push_back(device.keyName);
+  } else {
+    for (const std::string& name : names)
+      endpoints.push_back(onEndpoint([&] { return resolveDevice(name); }));
+  }
+  const EffectSlot slot = options.localSlot ? EffectSlot::local : EffectSlot::stream;
+  const bool elevated = processIsElevated();
+  std::optional<ExitCode> failure;
+  std::size_t failed = 0;
+  bool changed = false;
+  for (const std::u16string& endpoint : endpoints) {
+    const std::string text = deviceLabel(endpoint);
+    try {
+      if (attachToEndpoint(endpoint, elevated, slot) == AttachResult::alreadyAttached) {
+        std::cout << "Vorlund is already attached to " << text << ": nothing changed\n";
+        continue;
+      }
+      std::cout << "attached Vorlund to " << text
+                << " (the previous effect values are backed up for 'detach')\n";
+      changed = true;
+    } catch (const EndpointError& error) {
+      // One microphone refused does not keep the others from being attached.
+      if (endpoints.size() == 1) throw CtlError(exitCodeOf(error.kind()), error.what());
+      std::cerr << "vorlund-ctl: " << error.what() << "\n";
+      if (!failure) failure = exitCodeOf(error.kind());
+      ++failed;
+    }
+  }
+  if (changed) applyNote(options);
+  if (failure)
+    throw CtlError(*failure, std::to_string(failed) + " of " + std::to_string(endpoints.size()) +
+                                 " microphones could not be attached (see above)");
+  return ExitCode::ok;
 }
 
 ExitCode runDetach(const CtlOptions& options) {
