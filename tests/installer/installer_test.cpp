@@ -476,6 +476,23 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   EXPECT_EQ(foreign, exportKey(endpointText(kVorlundKey)));
   ASSERT_EQ(0, run({reg, "delete", "HKLM\\" + endpointText(kVorlundKey), "/f"}).exitCode);
 
+  // Vorlund taken off behind vorlund-ctl's back (a driver update), and enhancements off.
+  ASSERT_EQ(0, ctl({"attach", kEndpoint}).exitCode);
+  ASSERT_EQ(0, run({reg, "add", fx, "/v", endpointText(kCompositeStreamEffectValue), "/t",
+                    "REG_MULTI_SZ", "/d", kOtherList, "/f"})
+                   .exitCode);
+  ASSERT_EQ(0, run({reg, "add", fx, "/v", endpointText(kDisableSysFxValue), "/t", "REG_DWORD", "/d",
+                    "1", "/f"})
+                   .exitCode);
+  const std::string lost = ctl({"devices"}).out;
+  EXPECT_NE(std::string::npos, lost.find("USB Headset Mic  [active]  Vorlund detached by the "
+                                         "system (run 'vorlund-ctl attach' again)  enhancements "
+                                         "off"))
+      << lost;
+  ASSERT_EQ(0, run({reg, "delete", fx, "/v", endpointText(kDisableSysFxValue), "/f"}).exitCode);
+  ASSERT_EQ(0, ctl({"detach", kEndpoint}).exitCode);
+  EXPECT_EQ(pristine, exportKey(endpointKey()));
+
   // Uninstall while attached: the uninstaller detaches. It runs a copy of itself and returns
   // at once, so wait for its work to show.
   ASSERT_EQ(0, ctl({"attach", "1"}).exitCode) << "the first by name";

@@ -228,10 +228,13 @@ EndpointState endpointState(std::u16string_view keyName) {
                                                   endpointText(keyName) + " (no key under HKLM\\" +
                                                   endpointText(kCaptureEndpointsKey) + ")");
   EndpointState state;
-  if (const auto fx = readKey(fxKey(keyName)))
+  if (const auto fx = readKey(fxKey(keyName))) {
     state.attached = holdsVorlund(findValue(*fx, kStreamEffectValue)) ||
                      holdsVorlund(findValue(*fx, kCompositeStreamEffectValue)) ||
                      holdsVorlund(findValue(*fx, kLocalEffectValue));
+    const std::optional<RegistryValue> off = findValue(*fx, kDisableSysFxValue);
+    state.enhancementsOff = off && off->type == REG_DWORD && off->number() == 1;
+  }
   state.backedUp = readBackup(keyName).has_value();
   return state;
 }

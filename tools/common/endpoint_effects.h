@@ -65,9 +65,17 @@ std::u16string endpointKeyName(std::string_view id);
 // ASCII text of an endpoint key name or id, for messages.
 std::string endpointText(std::u16string_view name);
 
+// PKEY_AudioEndpoint_Disable_SysFx: 1 where "Audio enhancements" are off for the device, which
+// makes the engine pass its streams by every system effect, Vorlund's too.
+inline constexpr char16_t kDisableSysFxValue[] = u"{1da5d803-d492-4edd-8c23-e0c0ffee7f0e},5";
+
 struct EndpointState {
-  bool attached = false;  // Vorlund's class id is in one of the two stream-effect values
+  bool attached = false;  // Vorlund's class id is in one of the effect values
   bool backedUp = false;  // a backup of this version exists, so 'detach' can restore
+  bool enhancementsOff = false;
+  // Attached once, but Vorlund is gone from the values since (a driver or Windows update
+  // rewrote them).
+  bool detachedBySystem() const noexcept { return backedUp && !attached; }
 };
 
 // Throws EndpointError(noSuchEndpoint) when the endpoint's key does not exist.

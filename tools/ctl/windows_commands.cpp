@@ -61,7 +61,7 @@ struct Device {
   std::string name;
   std::string state;
   bool reported = false;  // by IMMDeviceEnumerator, not only by its registry key
-  bool attached = false;
+  EndpointState effects;
 };
 
 std::string stateText(DWORD state) {
@@ -146,7 +146,7 @@ std::vector<Device> listDevices() {
   for (Device& device : devices) {
     if (device.keyName.empty()) continue;
     try {
-      device.attached = endpointState(device.keyName).attached;
+      device.effects = endpointState(device.keyName);
     } catch (const EndpointError&) {
     }
   }
@@ -241,7 +241,9 @@ ExitCode runDevices(const CtlOptions& options) {
       json.key("id").string(d.id);
       json.key("state").string(d.state);
       json.key("reportedByWindows").boolean(d.reported);
-      json.key("attached").boolean(d.attached);
+      json.key("attached").boolean(d.effects.attached);
+      json.key("detachedBySystem").boolean(d.effects.detachedBySystem());
+      json.key("enhancementsOff").boolean(d.effects.enhancementsOff);
       json.endObject();
     }
     json.endArray();
@@ -255,7 +257,11 @@ ExitCode runDevices(const CtlOptions& options) {
   for (std::size_t i = 0; i < devices.size(); ++i) {
     const Device& d = devices[i];
     std::cout << (i + 1) << "  " << d.name << "  [" << d.state << "]"
-              << (d.attached ? "  Vorlund attached" : "") << "\n   " << d.id << "\n";
+              << (d.effects.attached ? "  Vorlund attached" : "")
+              << (d.effects.detachedBySystem()
+                      ? "  Vorlund detached by the system (run 'vorlund-ctl attach' again)"
+                      : "")
+              << (d.effects.enhancementsOff ? "  enhancements off" : "") << "\n   " << d.id << "\n";
   }
   return ExitCode::ok;
 }
@@ -293,6 +299,10 @@ ExitCode runAttach(const CtlOptions& options) {
       }
       std::cout << "attached Vorlund to " << text
                 << " (the previous effect values are backed up for 'detach')\n";
+      if (endpointState(endpoint).enhancementsOff)
+        std::cerr << "vorlund-ctl: warning: audio enhancements are off for " << text
+                  << ", so Windows passes its streams by Vorlund; switch them on in the "
+                     "microphone's properties (Sound settings)\n";
       changed = true;
     } catch (const EndpointError& error) {
       // One microphone refused does not keep the others from being attached.
