@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "apo_host.h"
 #include "channel/diagnostic_log.h"
 #include "channel/parameter_channel.h"
 #include "common/endpoint_effects.h"
@@ -489,6 +490,12 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
                                          "system (run 'vorlund-ctl attach' again)  enhancements "
                                          "off"))
       << lost;
+  const RunResult sick = ctl({"doctor"});
+  EXPECT_NE(std::string::npos,
+            sick.out.find("[problem] microphone USB Headset Mic ({0.0.1.00000000}." +
+                          std::string(kEndpoint) + "): detached by the system"))
+      << sick.out;
+  EXPECT_NE(std::string::npos, sick.out.find("): enhancements off")) << sick.out;
   ASSERT_EQ(0, run({reg, "delete", fx, "/v", endpointText(kDisableSysFxValue), "/f"}).exitCode);
   ASSERT_EQ(0, ctl({"detach", kEndpoint}).exitCode);
   EXPECT_EQ(pristine, exportKey(endpointKey()));
@@ -496,6 +503,21 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   // Uninstall while attached: the uninstaller detaches. It runs a copy of itself and returns
   // at once, so wait for its work to show.
   ASSERT_EQ(0, ctl({"attach", "1"}).exitCode) << "the first by name";
+  {
+    // A stream through the installed DLL, as the engine runs one: 'doctor' finds its trace.
+    ApoHost host(Path::fromUtf8(installDir() + "\\VorlundApo.dll"));
+    host.lock(1, 48000.0f, 480);
+    std::vector<float> block(480, 0.0f);
+    host.process(block.data(), 480);
+    host.unlock();
+  }
+  const RunResult healthy = ctl({"doctor"});
+  for (const char* verdict :
+       {"[ok]      DLL registered (64-bit view): ",
+        "[ok]      audio engine ran the effect: "
+        "last stream: ",
+        "] LockForProcess: 48000 Hz, 1 ch", "[ok]      microphone USB Headset Mic"})
+    EXPECT_NE(std::string::npos, healthy.out.find(verdict)) << verdict << "\n" << healthy.out;
   ASSERT_EQ(0, run({installDir() + "\\uninstall.exe", "/S"}).exitCode);
   waitForUninstall();
   const Trace after = trace();

@@ -253,7 +253,9 @@ TEST(WindowsCommandsTest, SayTheyAreForWindowsOnly) {
   for (const std::vector<std::string>& arguments : {std::vector<std::string>{"devices"},
                                                     {"attach", "default"},
                                                     {"detach", "--all"},
-                                                    {"setup"}}) {
+                                                    {"setup"},
+                                                    {"path", "add"},
+                                                    {"doctor"}}) {
     const test::CtlResult result = test::runCtl(temp, arguments);
     EXPECT_EQ(7, result.exitCode) << result;
     EXPECT_NE(std::string::npos, result.err.find("Windows only")) << result;

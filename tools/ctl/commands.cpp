@@ -21,6 +21,7 @@
 #include "common/stream_state.h"
 #include "common/tool_main.h"
 #include "control_session.h"
+#include "doctor.h"
 #include "meter_view.h"
 #include "panel/panel_command.h"
 #include "platform/console.h"
@@ -406,6 +407,7 @@ ExitCode runCommand(const CtlOptions& options) {
   if (name == "detach") return runDetach(options);
   if (name == "setup") return runSetup(resolveDataFolder(options));
   if (name == "path") return runPath(options);
+  if (name == "doctor") return runDoctor(options, resolveDataFolder(options));
   ControlSession session(resolveDataFolder(options));
   if (name == "status") return runStatus(session, options);
   if (name == "show") return runShow(session, options);

@@ -138,6 +138,14 @@ constexpr CommandInfo kCommands[] = {
      "a link or a file with a second name, is refused: the effect would write through it.\n"
      "The installer runs it. Needs administrator rights. Windows only.",
      "vorlund-ctl setup", 0, 0, 0},
+    {"doctor", "doctor [DEVICE]", "check why the effect may not work, with what to do",
+     "Checks, each with a verdict and what to do: the DLL's registration in the 64-bit\n"
+     "view, the data folder and its access rules, the last stream the audio engine ran\n"
+     "through Vorlund (the last LockForProcess line of apo.log), and for DEVICE, or else\n"
+     "every microphone Vorlund was attached to, its effect values (stream effect, composite\n"
+     "list, mode list, local effect), whether Windows took Vorlund off, and whether audio\n"
+     "enhancements are off. Windows only.",
+     "vorlund-ctl doctor", 0, 0, 1},
     {"path", "path add | remove", "put this program's folder on the system PATH, or take it off",
      "'add' appends the folder that holds vorlund-ctl to the system PATH, unless an entry\n"
      "names it already; 'remove' takes that entry out again, so that PATH is as it was\n"

@@ -445,4 +445,17 @@ ExitCode runPath(const CtlOptions& options) {
   return ExitCode::ok;
 }
 
+std::vector<DeviceSummary> deviceSummaries() {
+  std::vector<DeviceSummary> out;
+  for (const Device& d : onEndpoint(listDevices))
+    if (!d.keyName.empty())
+      out.push_back(
+          {d.keyName, d.name + " (" + d.id + ")", d.effects.attached || d.effects.backedUp});
+  return out;
+}
+
+std::u16string resolveDeviceKey(const std::string& device) {
+  return onEndpoint([&] { return resolveDevice(device); });
+}
+
 }  // namespace vorlund

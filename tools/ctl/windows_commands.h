@@ -7,6 +7,9 @@
 #include "ctl_options.h"
 #include "platform/path.h"
 
+#include <string>
+#include <vector>
+
 namespace vorlund {
 
 ExitCode runDevices(const CtlOptions& options);
@@ -15,6 +18,16 @@ ExitCode runDetach(const CtlOptions& options);
 ExitCode runSetup(const Path& dataFolder);
 // 'path add' or 'path remove': vorlund-ctl's own folder on the system PATH, or off it.
 ExitCode runPath(const CtlOptions& options);
+
+// A microphone as other commands name it.
+struct DeviceSummary {
+  std::u16string keyName;
+  std::string label;  // "USB Headset Mic ({0.0.1.00000000}.{...})"
+  bool touched;       // attached, or backed up by an attach
+};
+std::vector<DeviceSummary> deviceSummaries();
+// DEVICE as 'attach' takes it, as its key name; throws CtlError.
+std::u16string resolveDeviceKey(const std::string& device);
 
 // The data folder's security descriptor, as 'setup' gives it (the README explains each entry).
 inline constexpr char16_t kDataFolderSddl[] =
