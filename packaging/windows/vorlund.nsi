@@ -12,7 +12,7 @@
 ;   makensis -DVERSION=x.y.z -DAPO=... -DCTL=... -DSOURCE=<repository> -DPRESETS=<list.nsh>
 ;            -DOUTFILE=... vorlund.nsi
 ; PRESETS holds one '!insertmacro ${PRESET} "name.vrl"' line per shipped preset.
-; Silent use: Vorlund-Setup-x.y.z.exe /S [/ATTACH=default|all|DEVICE[,DEVICE...]]
+; Silent use: Vorlund-Setup-x.y.z.exe /S [/ATTACH=default|all|DEVICE[,DEVICE...]] [/RESTARTAUDIO]
 ;             (DEVICE: a number from 'vorlund-ctl devices' or an endpoint id)
 ;             uninstall.exe /S [/KEEPDATA]
 
@@ -43,10 +43,17 @@ Var Attach        ; the device to attach to, empty for none
 Var AttachBox
 Var KeepData      ; 1: the uninstaller leaves the data folder
 Var KeepDataBox
+Var RestartAudio  ; "--restart-audio" to apply an attach at once, else empty
+Var RestartBox
 
 !insertmacro MUI_PAGE_DIRECTORY
 Page custom AttachPage AttachPageLeave
 !insertmacro MUI_PAGE_INSTFILES
+; Finish offers to open the control panel (the panel in the default browser).
+!define MUI_FINISHPAGE_RUN "$INSTDIR\vorlund-ctl.exe"
+!define MUI_FINISHPAGE_RUN_PARAMETERS "panel"
+!define MUI_FINISHPAGE_RUN_TEXT "Open the control panel"
+!define MUI_FINISHPAGE_RUN_NOTCHECKED
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 UninstPage custom un.KeepDataPage un.KeepDataPageLeave
@@ -70,6 +77,12 @@ Function .onInit
   ${IfNot} ${Errors}
     StrCpy $Attach $R1
   ${EndIf}
+  StrCpy $RestartAudio ""
+  ClearErrors
+  ${GetOptions} $R0 "/RESTARTAUDIO" $R1
+  ${IfNot} ${Errors}
+    StrCpy $RestartAudio "--restart-audio"
+  ${EndIf}
 FunctionEnd
 
 Function AttachPage
@@ -83,6 +96,11 @@ Function AttachPage
   ${If} $Attach != ""
     ${NSD_Check} $AttachBox
   ${EndIf}
+  ${NSD_CreateCheckbox} 0 76u 100% 24u "&Restart the audio service now, so the effect starts at once (recordings in progress restart)"
+  Pop $RestartBox
+  ${If} $RestartAudio != ""
+    ${NSD_Check} $RestartBox
+  ${EndIf}
   nsDialogs::Show
 FunctionEnd
 
@@ -94,6 +112,12 @@ Function AttachPageLeave
     ${EndIf}
   ${Else}
     StrCpy $Attach ""
+  ${EndIf}
+  ${NSD_GetState} $RestartBox $R0
+  ${If} $R0 == ${BST_CHECKED}
+    StrCpy $RestartAudio "--restart-audio"
+  ${Else}
+    StrCpy $RestartAudio ""
   ${EndIf}
 FunctionEnd
 
@@ -226,7 +250,7 @@ Section "Vorlund"
   ${EndIf}
 
   ${If} $Attach != ""
-    nsExec::ExecToLog '"$INSTDIR\vorlund-ctl.exe" attach $Attach'
+    nsExec::ExecToLog '"$INSTDIR\vorlund-ctl.exe" attach $Attach $RestartAudio'
     Pop $0
     ${If} $0 != 0
       MessageBox MB_ICONEXCLAMATION|MB_OK "Vorlund could not be attached to the microphone (vorlund-ctl attach: exit code $0). Run 'vorlund-ctl devices' and 'vorlund-ctl attach' from an administrator prompt; the README explains the exit codes." /SD IDOK
@@ -313,4 +337,9 @@ Section "Uninstall"
     RMDir "$APPDATA\Vorlund"
   ${EndIf}
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ; Presets are each person's own and stay where they are.
+  DetailPrint "Your own presets stay in %APPDATA%\Vorlund\presets of each user who saved one; delete that folder to remove them."
+  ${IfNot} ${Silent}
+    MessageBox MB_ICONINFORMATION|MB_OK "Vorlund is removed. Your own presets stay in %APPDATA%\Vorlund\presets (for each user who saved one); delete that folder if you no longer want them."
+  ${EndIf}
 SectionEnd
