@@ -21,6 +21,7 @@
 
 #include "apo_host.h"
 #include "bench_support.h"
+#include "chain/vector_path.h"
 #include "common/record_file.h"
 #include "platform/environment.h"
 #include "platform/system.h"
@@ -51,6 +52,23 @@ std::vector<NamedRecord> records() {
           {"ring-modulator", effectRecord(1)},
           {"narrow-saturation", effectRecord(3)},
           {"pitch-shift", effectRecord(4)}};
+}
+
+// What `render` writes: the timed records, and besides them noise suppression alone and every
+// stage on with each voice effect mode, the outputs on which the builds and the vector paths
+// must agree.
+std::vector<NamedRecord> identityRecords() {
+  static const char* const kModeNames[] = {
+      "every-stage-off",   "every-stage-robot", "every-stage-radio", "every-stage-telephone",
+      "every-stage-pitch", "every-stage-echo",  "every-stage-reverb"};
+  static_assert(std::size(kModeNames) == static_cast<std::size_t>(kLastVoiceEffectMode) + 1);
+  std::vector<NamedRecord> named = records();
+  named.push_back({"suppressor-only", suppressorOnlyRecord()});
+  for (int mode = 0; mode < static_cast<int>(std::size(kModeNames)); ++mode) {
+    if (mode == kCostliestEffectMode) continue;  // the every-stage record above
+    named.push_back({kModeNames[mode], everyStageRecord(mode)});
+  }
+  return named;
 }
 
 // A ProgramData of the run's own holding the record, made the process's %ProgramData%.
@@ -105,7 +123,7 @@ void writeFloats(const std::string& path, const std::vector<float>& samples) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(samples.data()),
             static_cast<std::streamsize>(samples.size() * sizeof(float)));
-  if (!out) throw ProcessError(ProcessExit::inputFile, "cannot write " + path);
+  if (!out) throw ProcessError(ExitCode::inputFile, "cannot write " + path);
 }
 
 #ifdef VORLUND_HAVE_SNDFILE
@@ -114,7 +132,7 @@ int decode(const std::string& path, double seconds, const std::string& output) {
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
   if (!file || info.samplerate != static_cast<int>(kRate))
-    throw ProcessError(ProcessExit::inputFile, path + ": no 48 kHz recording");
+    throw ProcessError(ExitCode::inputFile, path + ": no 48 kHz recording");
   std::vector<float> frames(static_cast<std::size_t>(info.frames * info.channels));
   sf_readf_float(file, frames.data(), info.frames);
   sf_close(file);
@@ -128,8 +146,10 @@ int decode(const std::string& path, double seconds, const std::string& output) {
 
 int render(const std::string& library, const std::string& input, const std::string& prefix) {
   const std::vector<float> speech = readFloats(input);
-  if (speech.empty()) throw ProcessError(ProcessExit::inputFile, "no samples in " + input);
-  for (const NamedRecord& r : records()) {
+  if (speech.empty()) throw ProcessError(ExitCode::inputFile, "no samples in " + input);
+  // The library decides the same way in this process.
+  std::printf("vector path %s\n", vectorPathName(chosenVectorPath()));
+  for (const NamedRecord& r : identityRecords()) {
     std::vector<float> signal = speech;
     runThrough(library, r.record, signal);
     writeFloats(prefix + r.name + ".f32", signal);

@@ -9,6 +9,7 @@
 
 #include "bench_support.h"
 #include "chain/lanes.h"
+#include "chain/vector_path.h"
 
 namespace vorlund::bench {
 
@@ -24,7 +25,7 @@ inline const std::vector<float>& signalAt(double rate) {
 inline void countAudio(benchmark::State& state, double rate, int frames) {
   state.counters["x_realtime"] = benchmark::Counter(
       static_cast<double>(state.iterations()) * frames / rate, benchmark::Counter::kIsRate);
-  state.SetLabel(kVectorCodePath);
+  state.SetLabel(vectorPathName(chosenVectorPath()));
 }
 
 }  // namespace vorlund::bench

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "chain/vector_path.h"
 #include "engine/block_frame.h"
 
 namespace vorlund::bench {
@@ -74,8 +75,9 @@ int run(int argc, char** argv) {
   runBlocks(frame, interleaved, 0, warmUp, channels, block, buffer);
   countedAudio(frame, interleaved, warmUp, static_cast<std::size_t>(seconds * rate), channels,
                block, buffer);
-  std::printf("%s record, %.2f s at %.0f Hz, %u channel(s): output peak %.4f\n", record.c_str(),
-              seconds, rate, channels, static_cast<double>(frame.statistics().peakOutput));
+  std::printf("%s record, %.2f s at %.0f Hz, %u channel(s), vector path %s: output peak %.4f\n",
+              record.c_str(), seconds, rate, channels, vectorPathName(chosenVectorPath()),
+              static_cast<double>(frame.statistics().peakOutput));
   return 0;
 }
 

@@ -40,18 +40,24 @@ QualityFigures measureQuality(const SpeechSignal& signal, const std::vector<floa
   const double scale = outPower > 0.0 ? cross / outPower : 0.0;
 
   QualityFigures q;
-  double error = 0.0, pause = 0.0;
+  double error = 0.0, pause = 0.0, voice = 0.0;
   std::size_t pauseCount = 0;
   for (std::size_t t = first; t < end; ++t) {
     const double e = clean[t] - scale * out(t);
     error += e * e;
     if (signal.inPause[t]) {
-      pause += scale * scale * out(t) * out(t);
+      pause += out(t) * out(t);
       ++pauseCount;
+    } else {
+      voice += out(t) * out(t);
     }
   }
   q.sdrDb = db(cleanPower) - db(error);
-  q.pauseLevelDb = pauseCount > 0 ? db(pause / static_cast<double>(pauseCount)) : 0.0;
+  const auto perSample = [](double sum, std::size_t count) {
+    return db(sum / static_cast<double>(std::max<std::size_t>(count, 1)));
+  };
+  q.pauseLevelDb = pauseCount > 0 ? perSample(pause, pauseCount) + db(scale * scale) : 0.0;
+  q.voiceToPauseDb = perSample(voice, end - first - pauseCount) - perSample(pause, pauseCount);
 
   int n = 1;
   while (n < kFrameSeconds * rate) n *= 2;

@@ -18,6 +18,9 @@ struct QualityFigures {
   double sdrDb = 0.0;
   // Power of the scaled output in the pauses, dB re full scale.
   double pauseLevelDb = 0.0;
+  // The output's power around speech over its power in the pauses, dB, as it stands (neither
+  // scaled nor phase-matched to the speech): how far the noise lies under the voice.
+  double voiceToPauseDb = 0.0;
   // Mean over speech frames of the RMS difference of the log power spectra, 100 Hz to 8 kHz.
   double logSpectralDistanceDb = 0.0;
 };

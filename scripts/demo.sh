@@ -19,4 +19,5 @@ for record in default podcast streaming-fan; do
 done
 echo "Listen: examples/noisy-voice.flac (as recorded) and examples/out/noisy-voice-*.flac"
 echo "(default, podcast, streaming-fan); the meters per 100 ms are the .csv files beside them,"
-echo "and each run's report (spectrograms, meters over time, summary) the .html page."
+echo "and each run's report (input and output to play with an A/B switch, spectrograms, meters"
+echo "over time, summary) the .html page."

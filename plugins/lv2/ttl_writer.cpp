@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "vorlund_version.h"
+
 namespace vorlund::lv2 {
 namespace {
 
@@ -223,6 +225,8 @@ std::string pluginTtl() {
                        : "Vorlund's voice chain on the mean of two channels; the processed "
                          "voice goes to both outputs.")
         << " ;\n"
+        << "    lv2:minorVersion " << VORLUND_VERSION_MINOR << " ;\n"
+        << "    lv2:microVersion " << VORLUND_VERSION_PATCH << " ;\n"
         << "    lv2:optionalFeature lv2:hardRTCapable , urid:map , log:log ;\n"
         << "    lv2:extensionData state:interface ;\n";
     const PortLayout layout = portLayout(kind);

@@ -52,16 +52,17 @@ void DeEsser::design() noexcept {
   // The turned-down band starts a little below the detection band, Butterworth.
   constexpr double kSplitShare = 0.55;
   constexpr double kSplitQ = 0.7071;
-  designBiquad(sidechain_, FilterType::BandPass, sampleRate_, frequency_, 0.0, kSidechainQ);
-  designBiquad(split_, FilterType::HighPass, sampleRate_,
+  BiquadSection sidechain;
+  BiquadSection split;
+  designBiquad(sidechain, FilterType::BandPass, sampleRate_, frequency_, 0.0, kSidechainQ);
+  designBiquad(split, FilterType::HighPass, sampleRate_,
                kSplitShare * static_cast<double>(frequency_), 0.0, kSplitQ);
+  filters_.setCoefficients(sidechain, split);
 }
 
 void DeEsser::reset() noexcept {
-  sidechain_.reset();
-  split_.reset();
-  sideEnvelope_ = 0.0f;
-  fullEnvelope_ = 0.0f;
+  filters_.reset();
+  envelopes_ = FloatPair{};
   gain_ = 1.0f;
   blockMinGain_ = 1.0f;
 }

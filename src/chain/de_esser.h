@@ -8,6 +8,7 @@
 
 #include "chain/biquad.h"
 #include "chain/gain.h"
+#include "chain/section_pair.h"
 
 namespace vorlund {
 
@@ -21,20 +22,24 @@ class DeEsser {
   void configure(bool enabled, float frequencyHz, float amount) noexcept;
   // Real-time thread. Filters and envelopes run also while disabled; then the gain returns to 1.
   float process(float x) noexcept {
-    const float side = sidechain_.process(x);
-    sideEnvelope_ = envelopeCoefficients_.follow(sideEnvelope_, std::fabs(side));
-    fullEnvelope_ = envelopeCoefficients_.follow(fullEnvelope_, std::fabs(x));
+    // Lane 0 the sidechain band and its envelope, lane 1 the split's upper band and the
+    // full-band envelope.
+    const FloatPair filtered = filters_.process(FloatPair{x, x});
+    const FloatPair levels{filtered[0], x};
+    envelopes_ = followPair(envelopes_, absPair(levels), envelopeCoefficients_);
+    const float sideEnvelope = envelopes_[0];
+    const float fullEnvelope = envelopes_[1];
 
     float target = 1.0f;
-    if (enabled_ && sideEnvelope_ > detectorThreshold_ && fullEnvelope_ > kSilentFullBand) {
-      const float ratio = sideEnvelope_ / fullEnvelope_;
+    if (enabled_ && sideEnvelope > detectorThreshold_ && fullEnvelope > kSilentFullBand) {
+      const float ratio = sideEnvelope / fullEnvelope;
       // Below quietRatio_ the band is surely under the relative threshold: no cut.
       if (!(ratio < quietRatio_)) target = targetGain(ratio);
     }
     gain_ = follow(gain_, target, gain_ > target ? gainAttack_ : gainRelease_);
     if (gain_ < blockMinGain_) blockMinGain_ = gain_;
 
-    const float high = split_.process(x);
+    const float high = filtered[1];
     return x - high + gain_ * high;
   }
   // Real-time thread; clears signal state, keeps coefficients.
@@ -44,8 +49,9 @@ class DeEsser {
   float blockMinGain() const noexcept { return blockMinGain_; }
   void clearBlockMinGain() noexcept { blockMinGain_ = 1.0f; }
 
-  const BiquadSection& sidechain() const noexcept { return sidechain_; }
-  const BiquadSection& split() const noexcept { return split_; }
+  // The sidechain band-pass and the split's high-pass, coefficients and state.
+  BiquadSection sidechain() const noexcept { return filters_.section(0); }
+  BiquadSection split() const noexcept { return filters_.section(1); }
 
  private:
   static constexpr float kSilentFullBand = 1e-9f;
@@ -71,11 +77,9 @@ class DeEsser {
   float quietRatio_ = 0.0f;
   float deepestGain_ = 1.0f;
   float detectorThreshold_ = 0.0f;
-  BiquadSection sidechain_{};
-  BiquadSection split_{};
+  SectionPair filters_{};                 // the sidechain (lane 0) and the split (lane 1)
   AttackRelease envelopeCoefficients_{};  // shared by the sidechain and full-band envelopes
-  float sideEnvelope_ = 0.0f;
-  float fullEnvelope_ = 0.0f;
+  FloatPair envelopes_{};                 // sidechain, full band
   float gainAttack_ = 0.0f;
   float gainRelease_ = 0.0f;
   float gain_ = 1.0f;

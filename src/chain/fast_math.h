@@ -2,11 +2,11 @@
 // per-bin passes, and double exp, 10^x, sin and cos for the designers, all of the chain's own
 // making, so that every build runs the same operations and gives the same bits (the platforms'
 // libraries differ in their last bits and, on Windows, in speed by an order of magnitude). Each
-// float function takes a float or four floats (Lanes) and evaluates in double with plain SSE2
-// arithmetic, then rounds once to float: the result is within 1 ulp of the correctly rounded
-// one and almost always is it. No operation is fused or reassociated, so a lane gives exactly
-// the single-float result. Under denormals-are-zero, as the block runs, denormal arguments are
-// zero; log10 takes them as zero in any mode.
+// float function takes a float or a vector of them (Lanes: four, or eight in the AVX2 build)
+// and evaluates in double with plain vector arithmetic, then rounds once to float: the result is
+// within 1 ulp of the correctly rounded one and almost always is it. No operation is fused or
+// reassociated, so a lane gives exactly the single-float result. Under denormals-are-zero, as the
+// block runs, denormal arguments are zero; log10 takes them as zero in any mode.
 #pragma once
 
 #include <cstdint>
@@ -16,15 +16,21 @@
 #include "chain/lanes.h"
 
 namespace vorlund {
+// In the lane set's namespace, like the lanes themselves (chain/lanes.h).
+inline namespace VORLUND_LANE_SET {
 namespace fast_math_detail {
 
 using Doubles = double __attribute__((vector_size(16)));
 using Words = std::uint64_t __attribute__((vector_size(16)));
 using FloatPair = float __attribute__((vector_size(8)));
+// Four doubles at once, for the eight lanes of the AVX2 build.
+using Doubles4 = double __attribute__((vector_size(32)));
+using Words4 = std::uint64_t __attribute__((vector_size(32)));
 
-// Bits of a double or of two doubles, and back.
+// Bits of a double or of two or four doubles, and back.
 template <typename D>
-using BitsOf = std::conditional_t<sizeof(D) == sizeof(double), std::uint64_t, Words>;
+using BitsOf = std::conditional_t<sizeof(D) == sizeof(double), std::uint64_t,
+                                  std::conditional_t<sizeof(D) == 16, Words, Words4>>;
 
 template <typename To, typename From>
 inline To bitsAs(From v) noexcept {
@@ -38,8 +44,10 @@ template <typename D>
 inline D splat(double v) noexcept {
   if constexpr (sizeof(D) == sizeof(double)) {
     return v;
-  } else {
+  } else if constexpr (sizeof(D) == 16) {
     return D{v, v};
+  } else {
+    return D{v, v, v, v};
   }
 }
 
@@ -150,11 +158,19 @@ inline D sinD(D x) noexcept {
 }
 
 // Calls f on the argument in double and rounds the result to float; four floats go as two
-// pairs of doubles.
+// pairs of doubles, eight as two quadruples.
 template <typename T, typename F>
 inline T inDouble(T x, F f) noexcept {
   if constexpr (sizeof(T) == sizeof(float)) {
     return static_cast<float>(f(static_cast<double>(x)));
+  } else if constexpr (sizeof(T) == 32) {
+    const Doubles4 low =
+        f(__builtin_convertvector(__builtin_shufflevector(x, x, 0, 1, 2, 3), Doubles4));
+    const Doubles4 high =
+        f(__builtin_convertvector(__builtin_shufflevector(x, x, 4, 5, 6, 7), Doubles4));
+    const Quad a = __builtin_convertvector(low, Quad);
+    const Quad b = __builtin_convertvector(high, Quad);
+    return __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7);
   } else {
     const Doubles low = f(__builtin_convertvector(__builtin_shufflevector(x, x, 0, 1), Doubles));
     const Doubles high = f(__builtin_convertvector(__builtin_shufflevector(x, x, 2, 3), Doubles));
@@ -210,6 +226,7 @@ inline T fastLog10(T x) noexcept {
     if (!(x >= kSmallestNormal)) return x >= 0.0f ? -kInfinity : kNan;
     return y;
   } else {
+    static_assert(sizeof(T) == 16, "four lanes only");
     using Ints = std::int32_t __attribute__((vector_size(16)));
     using IntPair = std::int32_t __attribute__((vector_size(8)));
     using Words32 = std::uint32_t __attribute__((vector_size(16)));
@@ -234,6 +251,8 @@ inline T fastLog10(T x) noexcept {
     return x >= broadcast<T>(kSmallestNormal) ? y : edge;
   }
 }
+
+}  // namespace VORLUND_LANE_SET
 
 // The designers' double functions, within a few units in the last place of a double. sin and
 // cos reduce exactly for |x| < 2^19, far beyond any angle a designer forms.

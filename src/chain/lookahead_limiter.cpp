@@ -1,6 +1,7 @@
 #include "chain/lookahead_limiter.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "chain/gain.h"
 
@@ -34,6 +35,51 @@ void LookaheadLimiter::reset() noexcept {
   std::fill(averageRing_.begin(), averageRing_.end(), 1.0f);
   window_ = Window{};
   window_.runningSum = lookahead_;
+}
+
+bool LookaheadLimiter::staysAtRest(const float* samples, int count) const noexcept {
+  const float gain = window_.gain;
+  if (!(gain <= 1.0f) || follow(gain, 1.0f, releaseCoefficient_) != gain ||
+      static_cast<float>(window_.runningSum / lookahead_) != 1.0f)
+    return false;
+  // Counted rather than searched with an early exit, so the loops run on whole vectors.
+  int belowUnity = 0;
+  for (float value : averageRing_) belowUnity += value != 1.0f;
+  if (belowUnity != 0) return false;
+  if (!enabled_) return true;
+  int overCeiling = 0;
+  for (int i = 0; i < count; ++i) overCeiling += std::fabs(samples[i]) > ceiling_;
+  return overCeiling == 0;
+}
+
+void LookaheadLimiter::delayAtRest(float* samples, int count) noexcept {
+  Window& w = window_;
+  const int length = lookahead_;
+  const float gain = w.gain;
+  int writePos = w.writePos;
+  for (int i = 0; i < count; ++i) {
+    delay_[writePos] = samples[i];
+    writePos = writePos + 1 == length ? 0 : writePos + 1;
+    samples[i] = delay_[writePos];
+  }
+  if (gain != 1.0f) {
+    for (int i = 0; i < count; ++i) samples[i] *= gain;
+    if (gain < w.blockMinGain) w.blockMinGain = gain;
+  }
+  // A sample written while the limiter was off may lie above a ceiling set since.
+  if (enabled_) {
+    for (int i = 0; i < count; ++i) samples[i] = std::clamp(samples[i], -ceiling_, ceiling_);
+  }
+  w.writePos = writePos;
+  // Each step pushed a 1 that emptied the queue, so only the last push remains, at the front.
+  w.clock += static_cast<std::uint32_t>(count);
+  dequeValues_[w.dequeFront] = 1.0f;
+  dequeTimes_[w.dequeFront] = w.clock - 1;
+  w.dequeBack = w.dequeFront == length ? 0 : w.dequeFront + 1;
+  // A recomputation on the way sums a ring of ones: exactly L.
+  const long long counted = static_cast<long long>(w.recomputeCounter) + count;
+  w.recomputeCounter = static_cast<int>(counted % kRecomputeInterval);
+  if (counted >= kRecomputeInterval) w.runningSum = ringSum();
 }
 
 double LookaheadLimiter::ringSum() const noexcept {

@@ -28,6 +28,11 @@ class LookaheadLimiter {
   // Real-time thread; a block in place: each sample becomes the input of
   // lookaheadSamples() - 1 samples ago, limited.
   void process(float* samples, int count) noexcept {
+    if (count <= 0) return;
+    if (staysAtRest(samples, count)) {
+      delayAtRest(samples, count);
+      return;
+    }
     Window window = window_;
     for (int i = 0; i < count; ++i) samples[i] = step(window, samples[i]);
     window_ = window;
@@ -110,6 +115,14 @@ class LookaheadLimiter {
     if (enabled_) y = std::clamp(y, -ceiling_, ceiling_);
     return y;
   }
+  // True when the whole block leaves the window at its fixed point: every entry of the
+  // average ring 1, an average that reads exactly 1, a gain that following 1 does not move
+  // (1, or the value just below it where the release step rounds away), and no sample of the
+  // block needing a gain below 1. Each step would then only delay the sample and apply the gain.
+  bool staysAtRest(const float* samples, int count) const noexcept;
+  // The steps of a block at the fixed point, with the same bits and the same state: the delay
+  // line, the clock, the queue's one entry, the recomputation schedule, the block's minimum.
+  void delayAtRest(float* samples, int count) noexcept;
   // Sum of the average ring in double: removes the float error the running sum accumulates.
   double ringSum() const noexcept;
 

@@ -29,6 +29,27 @@ class NoiseGate {
 
   // Real-time thread.
   float process(float x) noexcept {
+    track(x);
+    const float target = enabled_ && !open_ ? closedGain_ : 1.0f;
+    gain_ = gainCoefficients_.follow(gain_, target);
+    return x * gain_;
+  }
+
+  // True while the gate is off at a gain of exactly 1: its gain then follows 1 from 1, which
+  // stays exactly 1, so processAtUnity() may stand in for process() for the whole block.
+  bool atUnity() const noexcept { return !enabled_ && gain_ == 1.0f; }
+  // Real-time thread: process() of a gate at unity, the envelope and state machine only.
+  float processAtUnity(float x) noexcept {
+    track(x);
+    return x;
+  }
+
+  // Smoothed gain after the last sample, 1 when open.
+  float gain() const noexcept { return gain_; }
+
+ private:
+  // The envelope and the state machine, which run whether or not the gate acts.
+  void track(float x) noexcept {
     envelope_ = envelopeCoefficients_.follow(envelope_, std::fabs(x));
     if (envelope_ > openThreshold_) {
       holdCounter_ = holdSamples_;
@@ -38,15 +59,7 @@ class NoiseGate {
     } else if (envelope_ < closeThreshold_) {
       open_ = false;
     }
-    const float target = enabled_ && !open_ ? closedGain_ : 1.0f;
-    gain_ = gainCoefficients_.follow(gain_, target);
-    return x * gain_;
   }
-
-  // Smoothed gain after the last sample, 1 when open.
-  float gain() const noexcept { return gain_; }
-
- private:
   void setThresholds(float openDb) noexcept;
 
   double sampleRate_ = 48000.0;

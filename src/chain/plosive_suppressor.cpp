@@ -18,10 +18,11 @@ void PlosiveSuppressor::prepare(double sampleRate) noexcept {
   constexpr double kGainAttackMs = 0.5;
   constexpr double kGainReleaseMs = 70.0;
 
-  for (BiquadSection& s : lowPass_)
-    designBiquad(s, FilterType::LowPass, sampleRate, kCrossoverHz, 0.0, kButterworthQ);
-  for (BiquadSection& s : highPass_)
-    designBiquad(s, FilterType::HighPass, sampleRate, kCrossoverHz, 0.0, kButterworthQ);
+  BiquadSection lowPass;
+  BiquadSection highPass;
+  designBiquad(lowPass, FilterType::LowPass, sampleRate, kCrossoverHz, 0.0, kButterworthQ);
+  designBiquad(highPass, FilterType::HighPass, sampleRate, kCrossoverHz, 0.0, kButterworthQ);
+  for (SectionPair& s : split_) s.setCoefficients(lowPass, highPass);
   envelopeCoefficients_.set(kEnvelopeAttackMs, kEnvelopeReleaseMs, sampleRate);
   threshold_ = dbToGain(kThresholdDb);
   gainAttack_ = smoothingCoefficient(kGainAttackMs, sampleRate);
@@ -41,10 +42,8 @@ void PlosiveSuppressor::configure(bool enabled, float strength) noexcept {
 }
 
 void PlosiveSuppressor::reset() noexcept {
-  for (BiquadSection& s : lowPass_) s.reset();
-  for (BiquadSection& s : highPass_) s.reset();
-  lowEnvelope_ = 0.0f;
-  highEnvelope_ = 0.0f;
+  for (SectionPair& s : split_) s.reset();
+  envelopes_ = FloatPair{};
   gain_ = 1.0f;
   blockMinGain_ = 1.0f;
 }

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "chain/biquad.h"
+#include "chain/section_pair.h"
 
 namespace vorlund {
 
@@ -23,18 +24,21 @@ class PlosiveSuppressor {
   // Real-time thread. The split and the envelopes run also while disabled, so switching on
   // starts from current state rather than stale state.
   float process(float x) noexcept {
-    const float low = lowPass_[1].process(lowPass_[0].process(x));
-    const float high = highPass_[1].process(highPass_[0].process(x));
-    lowEnvelope_ = envelopeCoefficients_.follow(lowEnvelope_, std::fabs(low));
-    highEnvelope_ = envelopeCoefficients_.follow(highEnvelope_, std::fabs(high));
+    // Lane 0 the low band, lane 1 the high band.
+    const FloatPair bands = split_[1].process(split_[0].process(FloatPair{x, x}));
+    envelopes_ = followPair(envelopes_, absPair(bands), envelopeCoefficients_);
     if (!enabled_) return x;
+    const float low = bands[0];
+    const float high = bands[1];
+    const float lowEnvelope = envelopes_[0];
+    const float highEnvelope = envelopes_[1];
 
     // The cut grows with the square of the excess over the trigger level, down to the floor.
     float target = 1.0f;
-    if (lowEnvelope_ > threshold_) {
-      const float limit = triggerRatio_ * highEnvelope_;
-      if (lowEnvelope_ > limit) {
-        const float ratio = limit / lowEnvelope_;
+    if (lowEnvelope > threshold_) {
+      const float limit = triggerRatio_ * highEnvelope;
+      if (lowEnvelope > limit) {
+        const float ratio = limit / lowEnvelope;
         target = std::max(ratio * ratio, minGain_);
       }
     }
@@ -51,11 +55,10 @@ class PlosiveSuppressor {
 
  private:
   bool enabled_ = false;
-  std::array<BiquadSection, 2> lowPass_{};
-  std::array<BiquadSection, 2> highPass_{};
+  // The low-pass (lane 0) and high-pass (lane 1) sections, first and second of each band.
+  std::array<SectionPair, 2> split_{};
   AttackRelease envelopeCoefficients_{};  // shared by both band envelopes
-  float lowEnvelope_ = 0.0f;
-  float highEnvelope_ = 0.0f;
+  FloatPair envelopes_{};                 // low band, high band
   float triggerRatio_ = 4.5f;
   float minGain_ = 1.0f;
   float threshold_ = 0.0f;

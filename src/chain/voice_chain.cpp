@@ -236,14 +236,20 @@ void VoiceChain::shapeVoice(float* samples, int count) noexcept {
     agc.measure(y);
     return y;
   };
-  if (sectionCount == 0) {
-    runSkewed(
-        samples, count, [&](float x) { return plosive.process(x); },
-        [&](float x) { return gate.process(x); }, finish);
+  auto run = [&](auto gateStep) {
+    if (sectionCount == 0) {
+      runSkewed(
+          samples, count, [&](float x) { return plosive.process(x); }, gateStep, finish);
+    } else {
+      for (int i = 0; i < count; ++i) samples[i] = gateStep(plosive.process(samples[i]));
+      runCascade(sections.data(), sectionCount, samples, count);
+      for (int i = 0; i < count; ++i) samples[i] = finish(samples[i]);
+    }
+  };
+  if (gate.atUnity()) {
+    run([&](float x) { return gate.processAtUnity(x); });
   } else {
-    for (int i = 0; i < count; ++i) samples[i] = gate.process(plosive.process(samples[i]));
-    runCascade(sections.data(), sectionCount, samples, count);
-    for (int i = 0; i < count; ++i) samples[i] = finish(samples[i]);
+    run([&](float x) { return gate.process(x); });
   }
   plosive_ = plosive;
   gate_ = gate;
@@ -273,15 +279,20 @@ void VoiceChain::runOutputStage(float* samples, int count) noexcept {
   const float muteStep = muteStep_;
   float muteGain = muteGain_;
   BlockMeasure out;
-  for (int i = 0; i < count; ++i) {
-    if (muteGain < muteTarget) {
-      muteGain = std::min(muteGain + muteStep, muteTarget);
-    } else if (muteGain > muteTarget) {
-      muteGain = std::max(muteGain - muteStep, muteTarget);
+  if (muteGain == 1.0f && muteTarget == 1.0f) {
+    // Unmuted at rest: the ramp stays at 1 and its multiply changes nothing.
+    for (int i = 0; i < count; ++i) out.add(samples[i]);
+  } else {
+    for (int i = 0; i < count; ++i) {
+      if (muteGain < muteTarget) {
+        muteGain = std::min(muteGain + muteStep, muteTarget);
+      } else if (muteGain > muteTarget) {
+        muteGain = std::max(muteGain - muteStep, muteTarget);
+      }
+      const float y = muteGain * samples[i];
+      samples[i] = y;
+      out.add(y);
     }
-    const float y = muteGain * samples[i];
-    samples[i] = y;
-    out.add(y);
   }
   muteGain_ = muteGain;
   meters.outputPeak = out.peak;

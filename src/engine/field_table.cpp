@@ -33,161 +33,172 @@ constexpr FieldLabel kHighPassOrders[] = {{2, "12dBPerOctave"}, {4, "24dBPerOcta
 constexpr FieldLabel kMainsFrequencies[] = {{50, "50Hz"}, {60, "60Hz"}};
 constexpr std::span<const FieldLabel> kNoLabels;
 
-constexpr RecordField flag(std::string_view name, std::size_t offset, bool on, S stage,
-                           std::string_view meaning) {
-  return {name, offset, K::Flag, "", on ? 1.0f : 0.0f, 0, 1, kNoLabels, stage, meaning};
+constexpr RecordField flag(std::string_view name, std::string_view label, std::size_t offset,
+                           bool on, S stage, std::string_view meaning) {
+  return {name, label, offset, K::Flag, "", on ? 1.0f : 0.0f, 0, 1, kNoLabels, stage, meaning};
 }
 
-constexpr RecordField number(std::string_view name, std::size_t offset, std::string_view unit,
-                             float defaultValue, float minimum, float maximum, S stage,
-                             std::string_view meaning) {
-  return {name, offset, K::Float, unit, defaultValue, minimum, maximum, kNoLabels, stage, meaning};
+constexpr RecordField number(std::string_view name, std::string_view label, std::size_t offset,
+                             std::string_view unit, float defaultValue, float minimum,
+                             float maximum, S stage, std::string_view meaning) {
+  return {name,    label,   offset,    K::Float, unit,   defaultValue,
+          minimum, maximum, kNoLabels, stage,    meaning};
 }
 
-constexpr RecordField whole(std::string_view name, std::size_t offset, float defaultValue,
-                            float minimum, float maximum, S stage, std::string_view meaning) {
-  return {name, offset, K::Int, "", defaultValue, minimum, maximum, kNoLabels, stage, meaning};
+constexpr RecordField whole(std::string_view name, std::string_view label, std::size_t offset,
+                            float defaultValue, float minimum, float maximum, S stage,
+                            std::string_view meaning) {
+  return {name,    label,   offset,    K::Int, "",     defaultValue,
+          minimum, maximum, kNoLabels, stage,  meaning};
 }
 
-constexpr RecordField choice(std::string_view name, std::size_t offset, K kind,
-                             std::string_view unit, float defaultValue,
+constexpr RecordField choice(std::string_view name, std::string_view label, std::size_t offset,
+                             K kind, std::string_view unit, float defaultValue,
                              std::span<const FieldLabel> labels, S stage,
                              std::string_view meaning) {
-  return {name,   offset, kind,   unit, defaultValue, labels.front().value, labels.back().value,
-          labels, stage,  meaning};
+  return {
+      name,   label, offset, kind, unit, defaultValue, labels.front().value, labels.back().value,
+      labels, stage, meaning};
 }
 
 // The fields ahead of the equaliser bands.
 constexpr RecordField kLeadingFields[] = {
-    flag("bypass", offsetof(P, bypass), false, S::levels,
+    flag("bypass", "Bypass", offsetof(P, bypass), false, S::levels,
          "Passes the audio through untouched; the meters keep measuring."),
-    flag("mute", offsetof(P, mute), false, S::levels,
+    flag("mute", "Mute", offsetof(P, mute), false, S::levels,
          "Fades the output to silence over 10 ms, and back when cleared."),
-    number("inputGainDb", offsetof(P, inputGainDb), "dB", 0, -20, 30, S::levels,
+    number("inputGainDb", "Input gain", offsetof(P, inputGainDb), "dB", 0, -20, 30, S::levels,
            "Gain applied to the microphone signal before anything else."),
-    number("outputGainDb", offsetof(P, outputGainDb), "dB", 0, -20, 20, S::levels,
+    number("outputGainDb", "Output gain", offsetof(P, outputGainDb), "dB", 0, -20, 20, S::levels,
            "Gain applied at the end, ahead of the limiter."),
-    flag("highPassEnabled", offsetof(P, highPassEnabled), true, S::cleanUp,
+    flag("highPassEnabled", "High-pass filter", offsetof(P, highPassEnabled), true, S::cleanUp,
          "Removes rumble below the high-pass frequency."),
-    number("highPassHz", offsetof(P, highPassHz), "Hz", 80, 20, 300, S::cleanUp,
-           "Corner frequency of the high-pass filter."),
-    choice("highPassOrder", offsetof(P, highPassOrder), K::Int, "", 2, kHighPassOrders, S::cleanUp,
-           "Steepness of the high-pass: 12 or 24 dB per octave."),
-    flag("humFilterEnabled", offsetof(P, humFilterEnabled), false, S::cleanUp,
+    number("highPassHz", "High-pass frequency", offsetof(P, highPassHz), "Hz", 80, 20, 300,
+           S::cleanUp, "Corner frequency of the high-pass filter."),
+    choice("highPassOrder", "High-pass slope", offsetof(P, highPassOrder), K::Int, "", 2,
+           kHighPassOrders, S::cleanUp, "Steepness of the high-pass: 12 or 24 dB per octave."),
+    flag("humFilterEnabled", "Hum filter", offsetof(P, humFilterEnabled), false, S::cleanUp,
          "Notches out mains hum and its harmonics."),
-    choice("humBaseHz", offsetof(P, humBaseHz), K::Float, "Hz", 50, kMainsFrequencies, S::cleanUp,
+    choice("humBaseHz", "Mains frequency", offsetof(P, humBaseHz), K::Float, "Hz", 50,
+           kMainsFrequencies, S::cleanUp,
            "Mains frequency where you live: 50 Hz (Europe, Asia) or 60 Hz (Americas)."),
-    whole("humHarmonics", offsetof(P, humHarmonics), 4, 1, 8, S::cleanUp,
+    whole("humHarmonics", "Hum notches", offsetof(P, humHarmonics), 4, 1, 8, S::cleanUp,
           "Number of hum notches: the mains frequency and its multiples."),
-    flag("nsEnabled", offsetof(P, nsEnabled), true, S::noiseSuppressor,
+    flag("nsEnabled", "Noise suppression", offsetof(P, nsEnabled), true, S::noiseSuppressor,
          "Suppresses steady background noise such as fans and hiss."),
-    number("nsReductionDb", offsetof(P, nsReductionDb), "dB", 18, 3, 40, S::noiseSuppressor,
-           "Deepest cut the noise suppressor may make."),
-    number("nsStrength", offsetof(P, nsStrength), "", 0.5f, 0, 1, S::noiseSuppressor,
-           "How eagerly noise is suppressed: 0 gentle, 1 strongest."),
-    flag("plosiveEnabled", offsetof(P, plosiveEnabled), true, S::plosive,
+    number("nsReductionDb", "Noise reduction", offsetof(P, nsReductionDb), "dB", 18, 3, 40,
+           S::noiseSuppressor, "Deepest cut the noise suppressor may make."),
+    number("nsStrength", "Suppression strength", offsetof(P, nsStrength), "", 0.5f, 0, 1,
+           S::noiseSuppressor, "How eagerly noise is suppressed: 0 gentle, 1 strongest."),
+    flag("plosiveEnabled", "Plosive filter", offsetof(P, plosiveEnabled), true, S::plosive,
          "Tames the low thumps of 'p' and 'b' sounds."),
-    number("plosiveStrength", offsetof(P, plosiveStrength), "", 0.5f, 0, 1, S::plosive,
-           "How strongly plosive thumps are reduced: 0 lightly, 1 most."),
-    flag("gateEnabled", offsetof(P, gateEnabled), false, S::gate,
+    number("plosiveStrength", "Plosive reduction", offsetof(P, plosiveStrength), "", 0.5f, 0, 1,
+           S::plosive, "How strongly plosive thumps are reduced: 0 lightly, 1 most."),
+    flag("gateEnabled", "Noise gate", offsetof(P, gateEnabled), false, S::gate,
          "Turns the signal down between phrases."),
-    flag("gateAuto", offsetof(P, gateAuto), true, S::gate,
+    flag("gateAuto", "Automatic threshold", offsetof(P, gateAuto), true, S::gate,
          "The gate's threshold follows the measured background instead of gateThresholdDb."),
-    number("gateThresholdDb", offsetof(P, gateThresholdDb), "dBFS", -50, -80, -10, S::gate,
-           "Level above which the gate opens (when not automatic)."),
-    number("gateRangeDb", offsetof(P, gateRangeDb), "dB", 18, 3, 80, S::gate,
+    number("gateThresholdDb", "Gate threshold", offsetof(P, gateThresholdDb), "dBFS", -50, -80, -10,
+           S::gate, "Level above which the gate opens (when not automatic)."),
+    number("gateRangeDb", "Gate depth", offsetof(P, gateRangeDb), "dB", 18, 3, 80, S::gate,
            "How far the closed gate turns the signal down."),
-    number("gateAttackMs", offsetof(P, gateAttackMs), "ms", 2, 0.1f, 50, S::gate,
+    number("gateAttackMs", "Gate attack", offsetof(P, gateAttackMs), "ms", 2, 0.1f, 50, S::gate,
            "How fast the gate opens."),
-    number("gateHoldMs", offsetof(P, gateHoldMs), "ms", 150, 0, 1000, S::gate,
+    number("gateHoldMs", "Gate hold", offsetof(P, gateHoldMs), "ms", 150, 0, 1000, S::gate,
            "How long the gate stays open after the voice falls silent."),
-    number("gateReleaseMs", offsetof(P, gateReleaseMs), "ms", 180, 10, 2000, S::gate,
-           "How slowly the gate closes."),
-    flag("eqEnabled", offsetof(P, eqEnabled), true, S::equaliser,
+    number("gateReleaseMs", "Gate release", offsetof(P, gateReleaseMs), "ms", 180, 10, 2000,
+           S::gate, "How slowly the gate closes."),
+    flag("eqEnabled", "Equaliser", offsetof(P, eqEnabled), true, S::equaliser,
          "Switches the ten equaliser bands and the three tone controls together."),
-    number("toneLow", offsetof(P, toneLow), "", 0, -1, 1, S::equaliser,
+    number("toneLow", "Warmth", offsetof(P, toneLow), "", 0, -1, 1, S::equaliser,
            "Warmth: low shelf at 220 Hz, -1 is -6 dB, +1 is +6 dB."),
-    number("tonePresence", offsetof(P, tonePresence), "", 0, -1, 1, S::equaliser,
+    number("tonePresence", "Presence", offsetof(P, tonePresence), "", 0, -1, 1, S::equaliser,
            "Presence: peak at 3200 Hz, -1 is -5 dB, +1 is +5 dB."),
-    number("toneAir", offsetof(P, toneAir), "", 0, -1, 1, S::equaliser,
+    number("toneAir", "Air", offsetof(P, toneAir), "", 0, -1, 1, S::equaliser,
            "Air: high shelf at 10 kHz, -1 is -6 dB, +1 is +6 dB."),
 };
 
 // The fields after the equaliser bands.
 constexpr RecordField kTrailingFields[] = {
-    flag("deEsserEnabled", offsetof(P, deEsserEnabled), true, S::deEsser,
+    flag("deEsserEnabled", "De-esser", offsetof(P, deEsserEnabled), true, S::deEsser,
          "Softens harsh 's' and 'sh' sounds."),
-    number("deEsserHz", offsetof(P, deEsserHz), "Hz", 6500, 3000, 10000, S::deEsser,
-           "Centre of the band where sibilance is detected."),
-    number("deEsserAmount", offsetof(P, deEsserAmount), "", 0.35f, 0, 1, S::deEsser,
-           "How much sibilance is reduced: 0 lightly, 1 most."),
-    flag("agcEnabled", offsetof(P, agcEnabled), false, S::agc,
+    number("deEsserHz", "De-esser frequency", offsetof(P, deEsserHz), "Hz", 6500, 3000, 10000,
+           S::deEsser, "Centre of the band where sibilance is detected."),
+    number("deEsserAmount", "De-esser amount", offsetof(P, deEsserAmount), "", 0.35f, 0, 1,
+           S::deEsser, "How much sibilance is reduced: 0 lightly, 1 most."),
+    flag("agcEnabled", "Automatic gain", offsetof(P, agcEnabled), false, S::agc,
          "Automatic gain: keeps the voice at a steady loudness."),
-    number("agcTargetDb", offsetof(P, agcTargetDb), "dB", -18, -30, -10, S::agc,
+    number("agcTargetDb", "Target loudness", offsetof(P, agcTargetDb), "dB", -18, -30, -10, S::agc,
            "Loudness the automatic gain aims for (K-weighted, as LUFS)."),
-    number("agcMaxGainDb", offsetof(P, agcMaxGainDb), "dB", 12, 0, 30, S::agc,
+    number("agcMaxGainDb", "Maximum gain", offsetof(P, agcMaxGainDb), "dB", 12, 0, 30, S::agc,
            "Most gain the automatic gain may add."),
-    number("agcSpeed", offsetof(P, agcSpeed), "", 0.4f, 0, 1, S::agc,
+    number("agcSpeed", "Adapt speed", offsetof(P, agcSpeed), "", 0.4f, 0, 1, S::agc,
            "How fast the automatic gain adapts: 0 slowest, 1 fastest."),
-    flag("compEnabled", offsetof(P, compEnabled), true, S::compressor,
+    flag("compEnabled", "Compressor", offsetof(P, compEnabled), true, S::compressor,
          "Evens out loud and quiet syllables."),
-    number("compThresholdDb", offsetof(P, compThresholdDb), "dBFS", -22, -60, 0, S::compressor,
-           "Level above which the compressor turns the signal down."),
-    number("compRatio", offsetof(P, compRatio), "", 3, 1, 20, S::compressor,
+    number("compThresholdDb", "Compressor threshold", offsetof(P, compThresholdDb), "dBFS", -22,
+           -60, 0, S::compressor, "Level above which the compressor turns the signal down."),
+    number("compRatio", "Compression ratio", offsetof(P, compRatio), "", 3, 1, 20, S::compressor,
            "Compression ratio: 3 means 3 dB in above the threshold give 1 dB out."),
-    number("compAttackMs", offsetof(P, compAttackMs), "ms", 5, 0.1f, 200, S::compressor,
-           "How fast the compressor reacts to a louder signal."),
-    number("compReleaseMs", offsetof(P, compReleaseMs), "ms", 120, 10, 2000, S::compressor,
-           "How fast the compressor lets go when the signal gets quieter."),
-    number("compKneeDb", offsetof(P, compKneeDb), "dB", 6, 0, 24, S::compressor,
+    number("compAttackMs", "Compressor attack", offsetof(P, compAttackMs), "ms", 5, 0.1f, 200,
+           S::compressor, "How fast the compressor reacts to a louder signal."),
+    number("compReleaseMs", "Compressor release", offsetof(P, compReleaseMs), "ms", 120, 10, 2000,
+           S::compressor, "How fast the compressor lets go when the signal gets quieter."),
+    number("compKneeDb", "Knee width", offsetof(P, compKneeDb), "dB", 6, 0, 24, S::compressor,
            "Width of the soft knee around the threshold."),
-    number("compMakeupDb", offsetof(P, compMakeupDb), "dB", 0, -12, 24, S::compressor,
-           "Gain added after compression."),
-    flag("compAutoMakeup", offsetof(P, compAutoMakeup), true, S::compressor,
+    number("compMakeupDb", "Make-up gain", offsetof(P, compMakeupDb), "dB", 0, -12, 24,
+           S::compressor, "Gain added after compression."),
+    flag("compAutoMakeup", "Automatic make-up", offsetof(P, compAutoMakeup), true, S::compressor,
          "Adds a make-up gain worked out from threshold and ratio."),
-    choice("effectMode", offsetof(P, effectMode), K::Int, "", 0, kEffectModes, S::voiceEffect,
-           "Voice character: off, robot, radio, telephone, pitch, echo or reverb."),
-    number("effectMix", offsetof(P, effectMix), "", 0.5f, 0, 1, S::voiceEffect,
+    choice("effectMode", "Voice effect", offsetof(P, effectMode), K::Int, "", 0, kEffectModes,
+           S::voiceEffect, "Voice character: off, robot, radio, telephone, pitch, echo or reverb."),
+    number("effectMix", "Effect mix", offsetof(P, effectMix), "", 0.5f, 0, 1, S::voiceEffect,
            "Share of the effect in the output; 0 switches it off."),
-    number("effectParam", offsetof(P, effectParam), "", 0.5f, 0, 1, S::voiceEffect,
-           "The effect's one control: rate, drive, pitch, delay or room size."),
-    flag("limiterEnabled", offsetof(P, limiterEnabled), true, S::limiter,
+    number("effectParam", "Effect setting", offsetof(P, effectParam), "", 0.5f, 0, 1,
+           S::voiceEffect, "The effect's one control: rate, drive, pitch, delay or room size."),
+    flag("limiterEnabled", "Limiter", offsetof(P, limiterEnabled), true, S::limiter,
          "Keeps peaks under the ceiling without clipping."),
-    number("limiterCeilingDb", offsetof(P, limiterCeilingDb), "dBFS", -1, -12, 0, S::limiter,
-           "Highest level the output may reach."),
+    number("limiterCeilingDb", "Limiter ceiling", offsetof(P, limiterCeilingDb), "dBFS", -1, -12, 0,
+           S::limiter, "Highest level the output may reach."),
 };
 
 constexpr std::size_t kBandFieldCount = 5;
 constexpr std::size_t kFieldCount = std::size(kLeadingFields) + std::size(kTrailingFields) +
                                     ParameterBlock::kBandCount * kBandFieldCount;
 
-// "eqBands[N].member" names, built at compile time so the table is constant data.
+// "eqBands[N].member" names and "Band N+1 member" labels (people count bands from one), built
+// at compile time so the table is constant data.
 constexpr std::size_t kBandNameLength = 24;
 using BandName = std::array<char, kBandNameLength>;
 
-constexpr BandName bandName(int band, std::string_view member) {
+constexpr BandName bandText(std::string_view before, int number, std::string_view after) {
   BandName text{};
   std::size_t at = 0;
-  for (char c : std::string_view("eqBands[")) text[at++] = c;
-  text[at++] = static_cast<char>('0' + band);
-  for (char c : std::string_view("].")) text[at++] = c;
-  for (char c : member) text[at++] = c;
+  for (char c : before) text[at++] = c;
+  if (number >= 10) text[at++] = static_cast<char>('0' + number / 10);
+  text[at++] = static_cast<char>('0' + number % 10);
+  for (char c : after) text[at++] = c;
   return text;
 }
 
-constexpr std::string_view kBandMembers[kBandFieldCount] = {"enabled", "type", "freqHz", "gainDb",
-                                                            "q"};
+constexpr std::string_view kBandMembers[kBandFieldCount] = {"].enabled", "].type", "].freqHz",
+                                                            "].gainDb", "].q"};
+constexpr std::string_view kBandLabels[kBandFieldCount] = {" on", " shape", " frequency", " gain",
+                                                           " width (Q)"};
 static_assert(ParameterBlock::kBandCount <= 10, "band names carry a single digit");
 
-constexpr auto kBandNames = [] {
-  std::array<BandName, ParameterBlock::kBandCount * kBandFieldCount> names{};
+constexpr auto bandTexts(std::string_view before, int first,
+                         const std::string_view (&after)[kBandFieldCount]) {
+  std::array<BandName, ParameterBlock::kBandCount * kBandFieldCount> texts{};
   for (int band = 0; band < ParameterBlock::kBandCount; ++band) {
     for (std::size_t member = 0; member < kBandFieldCount; ++member) {
-      names[band * kBandFieldCount + member] = bandName(band, kBandMembers[member]);
+      texts[band * kBandFieldCount + member] = bandText(before, band + first, after[member]);
     }
   }
-  return names;
-}();
+  return texts;
+}
+constexpr auto kBandNames = bandTexts("eqBands[", 0, kBandMembers);
+constexpr auto kBandLabelTexts = bandTexts("Band ", 1, kBandLabels);
 
 constexpr std::string_view nameOf(const BandName& text) {
   std::size_t length = 0;
@@ -205,17 +216,20 @@ constexpr auto kFields = [] {
     auto name = [&](std::size_t member) {
       return nameOf(kBandNames[band * kBandFieldCount + member]);
     };
-    fields[at++] = flag(name(0), base + offsetof(EqBand, enabled), start.enabled != 0, S::equaliser,
-                        "Equaliser band on.");
-    fields[at++] =
-        choice(name(1), base + offsetof(EqBand, type), K::Int, "", static_cast<float>(start.type),
-               kBandTypes, S::equaliser, "Band shape: peaking, shelf, pass, notch or band-pass.");
-    fields[at++] = number(name(2), base + offsetof(EqBand, freqHz), "Hz", start.freqHz, 20, 20000,
-                          S::equaliser, "Centre or corner frequency of the band.");
-    fields[at++] = number(name(3), base + offsetof(EqBand, gainDb), "dB", start.gainDb, -24, 24,
-                          S::equaliser, "Boost or cut of a peaking or shelf band.");
-    fields[at++] = number(name(4), base + offsetof(EqBand, q), "", start.q, 0.1f, 18, S::equaliser,
-                          "Width of the band: higher is narrower.");
+    auto label = [&](std::size_t member) {
+      return nameOf(kBandLabelTexts[band * kBandFieldCount + member]);
+    };
+    fields[at++] = flag(name(0), label(0), base + offsetof(EqBand, enabled), start.enabled != 0,
+                        S::equaliser, "Equaliser band on.");
+    fields[at++] = choice(name(1), label(1), base + offsetof(EqBand, type), K::Int, "",
+                          static_cast<float>(start.type), kBandTypes, S::equaliser,
+                          "Band shape: peaking, shelf, pass, notch or band-pass.");
+    fields[at++] = number(name(2), label(2), base + offsetof(EqBand, freqHz), "Hz", start.freqHz,
+                          20, 20000, S::equaliser, "Centre or corner frequency of the band.");
+    fields[at++] = number(name(3), label(3), base + offsetof(EqBand, gainDb), "dB", start.gainDb,
+                          -24, 24, S::equaliser, "Boost or cut of a peaking or shelf band.");
+    fields[at++] = number(name(4), label(4), base + offsetof(EqBand, q), "", start.q, 0.1f, 18,
+                          S::equaliser, "Width of the band: higher is narrower.");
   }
   for (const RecordField& field : kTrailingFields) fields[at++] = field;
   return fields;

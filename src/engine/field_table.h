@@ -1,9 +1,10 @@
-// The one description of the parameter record's user fields: for each, its text name, offset,
-// kind, unit, factory default, the range sanitise() enforces, the labels of a choice, the stage
-// it sets and a line a user understands. The tools' text and JSON forms, the parameter
-// reference in docs/, the LV2 ports and the control panel all walk this table, so a field is
-// described in exactly one place. The header (magic, version, size) and the reserved tail are
-// not user fields and are absent. Plain constant data: no allocation, no OS calls.
+// The one description of the parameter record's user fields: for each, its text name, a short
+// label a person reads, offset, kind, unit, factory default, the range sanitise() enforces, the
+// labels of a choice, the stage it sets and a line a user understands. The tools' text and JSON
+// forms, the parameter reference in docs/, the LV2 ports and the control panel all walk this
+// table, so a field is described in exactly one place. The header (magic, version, size) and
+// the reserved tail are not user fields and are absent. Plain constant data: no allocation, no
+// OS calls.
 #pragma once
 
 #include <cstddef>
@@ -40,8 +41,9 @@ struct FieldLabel {
 };
 
 struct RecordField {
-  std::string_view name;  // "inputGainDb", "eqBands[3].gainDb", ...
-  std::size_t offset;     // bytes from the start of ParameterBlock; every field is 4 bytes
+  std::string_view name;   // "inputGainDb", "eqBands[3].gainDb", ...
+  std::string_view label;  // a short plain phrase: "Noise reduction", "Band 4 gain"
+  std::size_t offset;      // bytes from the start of ParameterBlock; every field is 4 bytes
   FieldKind kind;
   std::string_view unit;  // "dB", "dBFS", "Hz", "ms", or empty for switches and 0..1 amounts
   float defaultValue;     // as setDefaults writes it

@@ -4,13 +4,17 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/field_table.h"
+
 namespace vorlund {
 namespace {
 
 constexpr char kMagicText[4] = {'V', 'R', 'L', 'D'};
 
-void flag(Bool32& value) {
-  value = value != 0 ? 1 : 0;
+void writeHeader(ParameterBlock& r) {
+  std::memcpy(r.magic, kMagicText, sizeof kMagicText);
+  r.version = ParameterBlock::kVersion;
+  r.size = ParameterBlock::kSize;
 }
 
 // A subnormal value counts as 0, tested on its bits: the real-time thread compares with
@@ -41,112 +45,55 @@ void clamp(std::int32_t& value, std::int32_t lower, std::int32_t upper) {
   }
 }
 
+// A flag becomes 0 or 1; a number is clamped to the field's range (a choice's to its first and
+// last value).
+void clampToRange(ParameterBlock& r, const RecordField& field) {
+  const std::uint32_t bits = fieldBits(r, field);
+  if (field.kind == FieldKind::Float) {
+    float value = std::bit_cast<float>(bits);
+    clamp(value, field.minimum, field.maximum);
+    setFieldBits(r, field, std::bit_cast<std::uint32_t>(value));
+    return;
+  }
+  std::int32_t value = std::bit_cast<std::int32_t>(bits);
+  if (field.kind == FieldKind::Flag) {
+    value = value != 0 ? 1 : 0;
+  } else {
+    clamp(value, static_cast<std::int32_t>(field.minimum),
+          static_cast<std::int32_t>(field.maximum));
+  }
+  setFieldBits(r, field, std::bit_cast<std::uint32_t>(value));
+}
+
+// The high-pass is of order 2 or 4: anything from 4 up is 4, anything else 2.
+void snapHighPassOrder(std::int32_t& order) {
+  order = order >= 4 ? 4 : 2;
+}
+
+// The mains run at 50 or 60 Hz: above the middle is 60.
+void snapMainsFrequency(float& hz) {
+  hz = hz > 55.0f ? 60.0f : 50.0f;
+}
+
 }  // namespace
 
 void setDefaults(ParameterBlock& r) noexcept {
   std::memset(&r, 0, sizeof r);
-  std::memcpy(r.magic, kMagicText, sizeof kMagicText);
-  r.version = ParameterBlock::kVersion;
-  r.size = ParameterBlock::kSize;
-  r.highPassEnabled = 1;
-  r.highPassHz = 80.0f;
-  r.highPassOrder = 2;
-  r.humBaseHz = 50.0f;
-  r.humHarmonics = 4;
-  r.nsEnabled = 1;
-  r.nsReductionDb = 18.0f;
-  r.nsStrength = 0.5f;
-  r.plosiveEnabled = 1;
-  r.plosiveStrength = 0.5f;
-  r.gateAuto = 1;
-  r.gateThresholdDb = -50.0f;
-  r.gateRangeDb = 18.0f;
-  r.gateAttackMs = 2.0f;
-  r.gateHoldMs = 150.0f;
-  r.gateReleaseMs = 180.0f;
-  r.eqEnabled = 1;
-  for (int i = 0; i < ParameterBlock::kBandCount; ++i) r.eqBands[i] = kFactoryBands[i];
-  r.deEsserEnabled = 1;
-  r.deEsserHz = 6500.0f;
-  r.deEsserAmount = 0.35f;
-  r.agcTargetDb = -18.0f;
-  r.agcMaxGainDb = 12.0f;
-  r.agcSpeed = 0.4f;
-  r.compEnabled = 1;
-  r.compThresholdDb = -22.0f;
-  r.compRatio = 3.0f;
-  r.compAttackMs = 5.0f;
-  r.compReleaseMs = 120.0f;
-  r.compKneeDb = 6.0f;
-  r.compAutoMakeup = 1;
-  r.effectMix = 0.5f;
-  r.effectParam = 0.5f;
-  r.limiterEnabled = 1;
-  r.limiterCeilingDb = -1.0f;
+  writeHeader(r);
+  for (const RecordField& field : recordFields()) {
+    setFieldBits(r, field,
+                 field.kind == FieldKind::Float
+                     ? std::bit_cast<std::uint32_t>(field.defaultValue)
+                     : std::bit_cast<std::uint32_t>(static_cast<std::int32_t>(field.defaultValue)));
+  }
 }
 
+// Each field into the field table's range, then the rules of its own that a range cannot say.
 void sanitise(ParameterBlock& r) noexcept {
-  std::memcpy(r.magic, kMagicText, sizeof kMagicText);
-  r.version = ParameterBlock::kVersion;
-  r.size = ParameterBlock::kSize;
-  flag(r.bypass);
-  flag(r.mute);
-  clamp(r.inputGainDb, -20.0f, 30.0f);
-  clamp(r.outputGainDb, -20.0f, 20.0f);
-
-  flag(r.highPassEnabled);
-  clamp(r.highPassHz, 20.0f, 300.0f);
-  r.highPassOrder = r.highPassOrder >= 4 ? 4 : 2;
-  flag(r.humFilterEnabled);
-  r.humBaseHz = r.humBaseHz > 55.0f ? 60.0f : 50.0f;
-  clamp(r.humHarmonics, 1, 8);
-
-  flag(r.nsEnabled);
-  clamp(r.nsReductionDb, 3.0f, 40.0f);
-  clamp(r.nsStrength, 0.0f, 1.0f);
-  flag(r.plosiveEnabled);
-  clamp(r.plosiveStrength, 0.0f, 1.0f);
-
-  flag(r.gateEnabled);
-  flag(r.gateAuto);
-  clamp(r.gateThresholdDb, -80.0f, -10.0f);
-  clamp(r.gateRangeDb, 3.0f, 80.0f);
-  clamp(r.gateAttackMs, 0.1f, 50.0f);
-  clamp(r.gateHoldMs, 0.0f, 1000.0f);
-  clamp(r.gateReleaseMs, 10.0f, 2000.0f);
-
-  flag(r.eqEnabled);
-  clamp(r.toneLow, -1.0f, 1.0f);
-  clamp(r.tonePresence, -1.0f, 1.0f);
-  clamp(r.toneAir, -1.0f, 1.0f);
-  for (EqBand& band : r.eqBands) {
-    flag(band.enabled);
-    clamp(band.type, 0, 6);
-    clamp(band.freqHz, 20.0f, 20000.0f);
-    clamp(band.gainDb, -24.0f, 24.0f);
-    clamp(band.q, 0.1f, 18.0f);
-  }
-
-  flag(r.deEsserEnabled);
-  clamp(r.deEsserHz, 3000.0f, 10000.0f);
-  clamp(r.deEsserAmount, 0.0f, 1.0f);
-  flag(r.agcEnabled);
-  clamp(r.agcTargetDb, -30.0f, -10.0f);
-  clamp(r.agcMaxGainDb, 0.0f, 30.0f);
-  clamp(r.agcSpeed, 0.0f, 1.0f);
-  flag(r.compEnabled);
-  clamp(r.compThresholdDb, -60.0f, 0.0f);
-  clamp(r.compRatio, 1.0f, 20.0f);
-  clamp(r.compAttackMs, 0.1f, 200.0f);
-  clamp(r.compReleaseMs, 10.0f, 2000.0f);
-  clamp(r.compKneeDb, 0.0f, 24.0f);
-  clamp(r.compMakeupDb, -12.0f, 24.0f);
-  flag(r.compAutoMakeup);
-  clamp(r.effectMode, 0, static_cast<std::int32_t>(kLastVoiceEffectMode));
-  clamp(r.effectMix, 0.0f, 1.0f);
-  clamp(r.effectParam, 0.0f, 1.0f);
-  flag(r.limiterEnabled);
-  clamp(r.limiterCeilingDb, -12.0f, 0.0f);
+  writeHeader(r);
+  for (const RecordField& field : recordFields()) clampToRange(r, field);
+  snapHighPassOrder(r.highPassOrder);
+  snapMainsFrequency(r.humBaseHz);
 }
 
 bool isAcceptableFileRecord(const ParameterBlock& r, std::size_t bytesRead) noexcept {

@@ -48,9 +48,16 @@ class File {
   DWORD read(void* buffer, std::uint32_t size, std::uint32_t& bytesRead) noexcept;
   // One write call; a short write is not retried.
   DWORD write(const void* data, std::uint32_t size) noexcept;
-  // Waits for an exclusive advisory lock on the whole file (flock; LockFileEx), held until
-  // the file is closed. Only cooperating writers take it; the effect never does.
-  DWORD lockExclusive() noexcept;
+  // Takes an exclusive advisory lock on the whole file without waiting, held until the file
+  // is closed; ERROR_LOCK_VIOLATION while another handle holds one. On Linux an open file
+  // description's write lock, which only a handle open for writing may take, and which the
+  // file's mode then keeps from whoever may not write it (see restrictToWriters); LockFileEx
+  // on Windows. Only cooperating writers take it; the effect never does.
+  DWORD tryLockExclusive() noexcept;
+  // Drops every permission of users outside the owner and group from a file this user owns
+  // (0660), so that nobody who may not write it can open it to hold a lock; the folder's
+  // access list decides on Windows, where this does nothing.
+  void restrictToWriters() noexcept;
 
   NativeHandle handle() const noexcept { return handle_; }
 

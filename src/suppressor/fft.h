@@ -3,20 +3,25 @@
 // samples goes forward through an N/2-point complex transform of its even and odd samples plus
 // a split pass, and a conjugate-symmetric spectrum comes back the same way, at half the work of
 // the complex transform. The forward direction is unscaled, the inverse scales by 1/N.
-// setup() builds every table; the transforms only read them, so they are real-time safe.
+// setup() builds every table and picks the vector path; the transforms only read them, so they
+// are real-time safe. Their passes live in spectrum_kernels.cpp.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "chain/buffers.h"
+#include "chain/vector_path.h"
+#include "suppressor/spectrum_kernels.h"
 
 namespace vorlund {
 
 class Fft {
  public:
-  // Configuration thread; may allocate. `n` is a power of two.
+  // Configuration thread; may allocate. `n` is a power of two. The vector path is the chosen
+  // one (chain/vector_path.h) unless given.
   void setup(int n);
+  void setup(int n, VectorPath path);
   // Real-time thread; transforms re[k] + i im[k], k < size(), in place. Never allocates.
   void transform(float* re, float* im, bool inverse) const noexcept;
   // Real-time thread; re holds size() real samples. Leaves bins 0..N/2 of their spectrum in
@@ -29,6 +34,9 @@ class Fft {
   void inverseReal(float* re, float* im) const noexcept;
 
   int size() const noexcept { return size_; }
+  VectorPath vectorPath() const noexcept { return path_; }
+  // The passes of the chosen path, which the noise suppressor's estimator shares.
+  const SpectrumKernels& kernels() const noexcept { return *kernels_; }
   // Index j with its lowest log2(size) bits reversed.
   std::int32_t bitReverse(int j) const noexcept { return bitReverse_[j]; }
   // Bytes of the twiddle and bit-reversal tables.
@@ -37,7 +45,13 @@ class Fft {
   }
 
  private:
+  FftTables tables() const noexcept {
+    return {size_, cosTable_.data(), sinTable_.data(), bitReverse_.data()};
+  }
+
   int size_ = 0;
+  VectorPath path_ = VectorPath::Sse2;
+  const SpectrumKernels* kernels_ = &sse2::spectrumKernels();
   // Entry j = cos(-2 pi j / N) and sin(-2 pi j / N), j < N/2. A stage of half-length h reads
   // every N/(2h)-th entry, and so does the N/2-point transform inside the real-input pair.
   std::vector<float> cosTable_;

@@ -16,7 +16,7 @@ namespace vorlund {
 
 class NoiseSuppressor {
  public:
-  static constexpr int kRingSlots = 8;
+  static constexpr int kRingSlots = BinPass::kRingSlots;
   static constexpr std::int32_t kMaxFrameCount = std::numeric_limits<std::int32_t>::max();
 
   // N by rate band: 256 up to 25 kHz, doubling per band up to 2048 above 100 kHz.
@@ -49,6 +49,8 @@ class NoiseSuppressor {
   // capacity of the largest size prepared so far (the transform resizes them in place).
   std::size_t bufferBytes() const noexcept;
   std::size_t transformBytes() const noexcept { return fft_.bufferBytes(); }
+  // The vector path the frame's passes take, chosen in prepare().
+  VectorPath vectorPath() const noexcept { return fft_.vectorPath(); }
 
   int frameSize() const noexcept { return frameSize_; }
   int hop() const noexcept { return hop_; }
@@ -61,11 +63,8 @@ class NoiseSuppressor {
 
  private:
   void processFrame() noexcept;
-  struct BinPass;
   // Updates the noise estimate and gains from bins 0..N/2 of re_/im_ and applies the gains.
   void shapeSpectrum() noexcept;
-  template <typename T>
-  T smoothAndApply(int k, int left, int right, float floorGain, bool enabled) noexcept;
 
   int frameSize_ = 0;
   int hop_ = 0;

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "chain/gain.h"
+#include "reference/reference_stages.h"
 #include "signal_helpers.h"
 
 namespace vorlund {
@@ -122,6 +126,50 @@ TEST(LookaheadLimiterTest, RecomputationKeepsAverageExact) {
     ASSERT_EQ(0.01f * static_cast<float>(sum / length), out[175000 + k - 1]) << k;
   }
   EXPECT_EQ(ceiling, out[175000 + length - 1]);
+}
+
+// Verifies the blocks that pass at rest (a plain delay and gain) against the plain per-sample
+// limiter, bit for bit in samples and minimum gains: quiet stretches and peaks in blocks of every
+// length, the limiter switched off and on and its ceiling moved between blocks (a sample taken in
+// while it was off may lie above the new ceiling), past a recomputation of the running sum.
+TEST(LookaheadLimiterTest, RestingBlocksMatchPlainLimiter) {
+  LookaheadLimiter limiter;
+  reference::ReferenceLimiter plain;
+  limiter.prepare(48000.0);
+  plain.prepare(48000.0);
+  const std::vector<float> noise = test::whiteNoise(700000, 3, 0.5f);
+  const std::vector<float> choices = test::whiteNoise(4000, 11, 1.0f);
+  int restingBlocks = 0;
+  std::size_t at = 0;
+  for (int b = 0; at < noise.size(); ++b) {
+    // A cycle of 400 blocks: limiting early on, then a quiet stretch long enough for a
+    // recomputation of the sum and for the gain to settle at exactly 1, with the limiter off
+    // across a loud block late in it.
+    const int phase = b % 400;
+    const float pick = std::fabs(choices[static_cast<std::size_t>(b) % choices.size()]);
+    const bool enabled = phase < 350 || phase > 355;
+    const float ceilingDb = phase == 10 || phase == 370 ? -20.0f : -1.0f;
+    limiter.configure(enabled, ceilingDb);
+    plain.configure(enabled, ceilingDb);
+    const int count = std::min<int>(1 + static_cast<int>(pick * 900.0f), noise.size() - at);
+    std::vector<float> block(noise.begin() + at, noise.begin() + at + count);
+    if (phase == 0 || phase == 355) {
+      for (float& x : block) x *= 3.0f;  // above the ceiling throughout
+    } else if (phase == 20 || phase == 380) {
+      block[count / 2] = 1.5f;  // one peak inside a quiet block
+    }
+    const std::vector<float> out = run(limiter, block);
+    for (int i = 0; i < count; ++i) {
+      const float expected = plain.process(block[i]);
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(expected), std::bit_cast<std::uint32_t>(out[i]))
+          << "block " << b << " sample " << i;
+    }
+    const float minimum = limiter.takeBlockMinGain();
+    ASSERT_EQ(plain.takeBlockMinGain(), minimum) << b;
+    restingBlocks += minimum > 0.9999f;
+    at += static_cast<std::size_t>(count);
+  }
+  EXPECT_GT(restingBlocks, 200);
 }
 
 }  // namespace

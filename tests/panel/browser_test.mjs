@@ -1,17 +1,22 @@
 // The control panel in Debian's headless chromium, against a stream running in real time:
 // the page builds itself, the meters move, a slider and a switch change the record in
 // shared.bin, the plotted equaliser curve is the server's, presets apply, a user preset saves
-// and comes back, mute and relearn act on the stream. A screenshot of the result is written
-// where the README shows it. With --wine, vorlund-ctl.exe serves the page under Wine and the
-// test loads it and changes a field (no stream: the change lands in params.bin).
-// Usage: node browser_test.mjs --ctl PROGRAM [--stream PROGRAM] [--screenshot FILE] [--wine WRAPPER]
+// and comes back, mute and relearn act on the stream; numbers of 1000 and more show as they
+// are, every slider steps by arrow key and back, a band handle drags, the phone layout fits,
+// axe-core finds nothing serious in either colour scheme, and the page goes disabled when the
+// panel's program ends and comes back when it restarts. Pictures of the page (desktop and
+// phone, dark and light) go to --pictures (the build tree; the README's come from the
+// readme-pictures target). With --wine, vorlund-ctl.exe serves the page under Wine, without a
+// stream: the checks that need none run the same, with changes landing in params.bin.
+// Usage: node browser_test.mjs --ctl PROGRAM [--stream PROGRAM] [--pictures DIR] [--wine WRAPPER]
 import fs from 'node:fs';
+import http from 'node:http';
 import path from 'node:path';
 import { parseArgs } from 'node:util';
-import { Browser, check, eventually, readField, sleep, start, startPanel, tempFolder } from './harness.mjs';
+import { Browser, axeSource, check, eventually, readField, sleep, start, startPanel, tempFolder } from './harness.mjs';
 
 const { values: options } = parseArgs({ options: {
-  ctl: { type: 'string' }, stream: { type: 'string' }, screenshot: { type: 'string' }, wine: { type: 'string' } } });
+  ctl: { type: 'string' }, stream: { type: 'string' }, pictures: { type: 'string' }, wine: { type: 'string' } } });
 
 const root = tempFolder();
 const programData = path.join(root, 'ProgramData');
@@ -25,19 +30,22 @@ let browser;
 let stream;
 let panel;
 try {
-  const env = { ProgramData: programData, XDG_CONFIG_HOME: userConfig };
+  const env = { ProgramData: programData, XDG_CONFIG_HOME: userConfig, XDG_STATE_HOME: path.join(root, 'state') };
   if (options.stream) {
     stream = start(options.stream, [], { env });
     await eventually(() => stream.lines.includes('ready'), 'the stream');
   }
-  panel = options.wine
-    ? await startPanel(options.wine, [options.ctl, '--data-dir', `Z:${data}`], env)
-    : await startPanel(options.ctl, ['--data-dir', data], env);
+  // Natively with a stream changes land in shared.bin; under Wine, without one, in params.bin.
+  const startAgain = () => (options.wine
+    ? startPanel(options.wine, [options.ctl, '--data-dir', `Z:${data}`], env)
+    : startPanel(options.ctl, ['--data-dir', data], env));
+  const inForce = options.wine ? paramsBin : sharedBin;
+  panel = await startAgain();
   browser = await Browser.launch(path.join(root, 'chromium'));
   await browser.go(panel.url);
 
   // The page: one box per stage of the field table, one control per field.
-  const tables = await browser.wait("return (await fetch('/api/fields')).json();");
+  const tables = await browser.wait("return window.vorlundPanel.call('/api/fields');");
   const field = (name) => tables.fields.find((f) => f.name === name);
   await eventually(() => browser.run('return document.querySelectorAll("[data-field]").length'), 'the controls');
   const built = await browser.run(`return { stages: document.querySelectorAll('#stages .stage').length,
@@ -45,14 +53,20 @@ try {
                                             address: location.href }`);
   check(built.stages === new Set(tables.fields.map((f) => f.stage)).size, `a box per stage (${built.stages})`);
   check(built.controls === tables.fields.length, `a control per field (${built.controls})`);
-  check(!built.address.includes('token'), 'the token left the address bar');
+  check(!built.address.includes(panel.token), 'the key left the address bar');
 
+  const applyPreset = async (key) => {
+    await browser.run(`const list = document.getElementById('preset-list'); list.value = arguments[0];
+                       list.dispatchEvent(new Event('change'));`, key);
+    await eventually(() => browser.run("return document.querySelectorAll('#preset-preview tr').length > 0"), 'a preview');
+    await browser.click('#preset-apply');
+    await eventually(() => browser.run("return document.querySelector('#preset-preview .sub') !== null"), `${key} in force`);
+  };
   if (options.wine) {
     await browser.click('#field-gateEnabled');
     await eventually(() => fs.existsSync(paramsBin) && readField(paramsBin, field('gateEnabled')) === 1,
                      'gateEnabled = 1 in params.bin');
     check(true, 'a switch flipped under Wine lands in params.bin');
-    process.exitCode = 0;
   } else {
     await eventually(() => browser.run("return window.vorlundPanel.lastMeters?.stream === 'live'"), 'a live stream');
 
@@ -76,7 +90,7 @@ try {
     await eventually(() => readField(sharedBin, field('gateEnabled')) === 1, 'gateEnabled = 1 in shared.bin');
     check(true, 'the switch put gateEnabled = on into shared.bin');
     // A value beyond the range comes back clamped, and the control shows the clamped one.
-    await browser.wait("await fetch('/api/set', { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify({ changes: { 'eqBands[1].q': 1000 } }) });");
+    await browser.wait("await window.vorlundPanel.call('/api/set', { changes: { 'eqBands[1].q': 1000 } });");
     await browser.run('location.reload()');
     await eventually(() => browser.run("return document.getElementById('field-eqBands[1].q')?.value"), 'the reloaded page');
     const q = await browser.run("return Number(document.getElementById('field-eqBands[1].q').value)");
@@ -90,7 +104,7 @@ try {
     await eventually(() => readField(sharedBin, field('eqBands[2].freqHz')) === 700, 'the band in shared.bin');
     await sleep(300);
     const plot = await browser.wait(`
-      const state = await (await fetch('/api/state')).json();
+      const state = await window.vorlundPanel.call('/api/state');
       const svg = document.getElementById('eq-plot');
       const d = document.getElementById('eq-curve').getAttribute('d');
       return { points: state.response.points, range: Number(svg.dataset.range), d };`);
@@ -113,15 +127,8 @@ try {
     check(Math.abs(at(plot.points, 700) - 9) < 0.3, 'the band peaks at +9 dB at 700 Hz');
 
     // Presets: preview, apply; then the record saved as a user preset, changed, and reloaded.
-    const applyPreset = async (key) => {
-      await browser.run(`const list = document.getElementById('preset-list'); list.value = arguments[0];
-                         list.dispatchEvent(new Event('change'));`, key);
-      await eventually(() => browser.run("return document.querySelectorAll('#preset-preview tr').length > 0"), 'a preview');
-      await browser.click('#preset-apply');
-      await eventually(() => browser.run("return document.querySelector('#preset-preview .sub') !== null"), `${key} in force`);
-    };
     await applyPreset('shipped:podcast');
-    const podcast = await browser.wait("return (await fetch('/api/preview?name=podcast')).json();");
+    const podcast = await browser.wait("return window.vorlundPanel.call('/api/preview?name=podcast');");
     check(podcast.changes.length === 0, 'the podcast preset is the record in force');
     await browser.keys('#field-outputGainDb', '\uE010');  // End
     await eventually(() => readField(sharedBin, field('outputGainDb')) === 20, 'outputGainDb = 20');
@@ -149,23 +156,146 @@ try {
     await browser.click('#action-relearn');
     await eventually(() => stream.lines.filter((l) => l.startsWith('relearn')).length > before, 'the stream to relearn');
     check(true, 'relearn restarts the stream\'s noise learning');
-
-    // The picture for the README: a lively state with a shaped curve, the preview showing.
-    if (options.screenshot) {
-      await browser.wait(`
-        const set = (id, v) => { const e = document.getElementById(id); e.value = v; e.dispatchEvent(new Event('change')); };
-        set('field-eqBands[2].gainDb', '-4');
-        await new Promise((r) => setTimeout(r, 300));
-        const list = document.getElementById('preset-list'); list.value = 'shipped:podcast';
-        list.dispatchEvent(new Event('change'));
-        await new Promise((r) => setTimeout(r, 600));`);
-      await browser.run("window.scrollTo(0, 0); document.getElementById('notice').hidden = true;");
-      await eventually(() => browser.run('return window.vorlundPanel.lastMeters.inputPeakDb > -15'), 'a loud phase');
-      fs.mkdirSync(path.dirname(options.screenshot), { recursive: true });
-      await browser.screenshot(options.screenshot);
-      check(true, `screenshot written to ${options.screenshot}`);
-    }
   }
+
+  // Numbers of 1000 and more, as the controls show them, are the values in force.
+  await browser.wait("await window.vorlundPanel.call('/api/set', { changes: { gateHoldMs: 1000, compReleaseMs: 1500, 'eqBands[4].freqHz': 12000 } });");
+  await browser.run('location.reload()');
+  await eventually(() => browser.run("return window.vorlundPanel?.state?.record?.gateHoldMs === 1000 && document.querySelectorAll('[data-field]').length"), 'the reloaded page');
+  const big = await browser.run(`const p = window.vorlundPanel; const wrong = []; let count = 0;
+    for (const [name, c] of p.controls) {
+      const v = p.record[name];
+      if (typeof v !== 'number' || Math.abs(v) < 1000) continue;
+      count += 1;
+      const text = c.input.type === 'range' ? c.shown.textContent : c.input.value;
+      if (parseFloat(text) !== v) wrong.push(name + ' shows ' + text + ' for ' + v);
+    }
+    return { count, wrong };`);
+  check(big.count >= 8 && big.wrong.length === 0, `${big.count} values of 1000 and more shown as in force ${big.wrong.join('; ')}`);
+
+  // Every number over its whole range: the text shown reads back as the value in force.
+  const unread = await browser.wait(`const n = await import('/numbers.js'); const bad = [];
+    for (const f of window.vorlundPanel.fields.filter((f) => f.kind !== 'flag' && !f.labels.length)) {
+      for (let i = 0; i <= 400; ++i) {
+        const held = Math.fround(n.snap(f, f.minimum + (f.maximum - f.minimum) * i / 400));
+        if (Math.fround(n.parse(f, n.display(f, held))) !== held) bad.push(f.name + ' ' + held);
+      }
+    }
+    return bad;`);
+  check(Array.isArray(unread) && unread.length === 0, `every shown number reads back as the value in force ${unread.slice(0, 5)}`);
+
+  // Every slider: ArrowRight then ArrowLeft change the value in force and bring it back.
+  await browser.run("for (const d of document.querySelectorAll('details')) d.open = true;");
+  const sliders = tables.fields.filter((f) => f.kind !== 'flag' && !f.labels.length && !f.name.startsWith('eqBands['));
+  const stuck = [];
+  for (const f of sliders) {
+    const before = readField(inForce, f);
+    const [there, back] = before >= f.maximum ? ['\uE012', '\uE014'] : ['\uE014', '\uE012'];
+    const moved = async (key, test) => {
+      await browser.keys(`#field-${f.name}`, key);
+      try { return await eventually(() => test(readField(inForce, f)), f.name, 3000); } catch { return false; }
+    };
+    if (!await moved(there, (v) => v !== before) || !await moved(back, (v) => v === before)) stuck.push(f.name);
+  }
+  check(sliders.length >= 29 && stuck.length === 0, `${sliders.length} sliders step by arrow key and back ${stuck.join(' ')}`);
+  await browser.keys('#field-eqBands\\[4\\]\\.freqHz', '\uE013');  // ArrowUp in band 5's frequency box
+  await eventually(() => readField(inForce, field('eqBands[4].freqHz')) > 12000, 'band 5 one step above 12000 Hz');
+  check(true, `ArrowUp in band 5's box: ${readField(inForce, field('eqBands[4].freqHz'))} Hz in force`);
+
+  // A band's handle on the curve, dragged right and up, moves that band's frequency and gain.
+  const band = await browser.run("return Number(document.querySelector('#eq-plot .handle').dataset.band)");
+  const freq = field(`eqBands[${band}].freqHz`);
+  const gain = field(`eqBands[${band}].gainDb`);
+  const [freq0, gain0] = [readField(inForce, freq), readField(inForce, gain)];
+  await browser.run("document.getElementById('eq-plot').scrollIntoView()");
+  await browser.drag(`#eq-plot .handle[data-band="${band}"]`, 60, -25);
+  await eventually(() => readField(inForce, freq) > freq0 && readField(inForce, gain) > gain0, 'the dragged band');
+  check(true, `dragging band ${band + 1} moved it from ${freq0.toFixed(0)} Hz ${gain0.toFixed(1)} dB to ${readField(inForce, freq).toFixed(0)} Hz ${readField(inForce, gain).toFixed(1)} dB`);
+
+  // Both colour schemes, desktop and phone: the layout fits, axe-core finds nothing serious.
+  const axe = axeSource();
+  const background = {};
+  for (const scheme of ['dark', 'light']) {
+    await browser.scheme(scheme);
+    background[scheme] = await browser.run('return getComputedStyle(document.body).backgroundColor');
+    await browser.run(`${axe}; return true;`);
+    const found = await browser.wait(`const r = await axe.run(document);
+      return { passed: r.passes.length, serious: r.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical')
+                         .map((v) => v.id + ' ' + v.nodes.length + ' ' + v.nodes[0].target.join(' ')) };`);
+    check(found.passed > 20 && found.serious?.length === 0,
+          `axe-core, ${scheme}: ${found.passed} rules pass, no serious or critical violation ${JSON.stringify(found.serious)}`);
+    await browser.phone(true);
+    await sleep(300);
+    const layout = await browser.run(`const boxes = [...document.querySelectorAll('.actions button, #stream-pill')]
+        .map((e) => e.getBoundingClientRect());
+      const overlaps = boxes.some((a, i) => boxes.some((b, j) => i < j && a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom));
+      const cut = boxes.some((b) => b.right > innerWidth || b.left < 0);
+      return { width: document.scrollingElement.scrollWidth, view: innerWidth, overlaps, cut };`);
+    check(layout.width <= layout.view && !layout.overlaps && !layout.cut,
+          `phone, ${scheme}: ${layout.width} px wide in a ${layout.view} px view, header buttons apart and whole`);
+    await browser.phone(false);
+  }
+  check(background.dark !== background.light, `the light scheme differs (${background.dark} / ${background.light})`);
+
+  if (options.pictures && !options.wine) {
+    // A lively state: the podcast preset with a shaped curve, another preset's preview
+    // showing, the stages folded as they start.
+    await applyPreset('shipped:podcast');
+    await browser.wait("await window.vorlundPanel.call('/api/set', { changes: { 'eqBands[2].gainDb': -4, 'eqBands[6].gainDb': 3 } });");
+    await browser.run('location.reload()');
+    await eventually(() => browser.run("return window.vorlundPanel?.state?.record['eqBands[6].gainDb'] === 3"), 'the shaped curve');
+    await browser.wait(`
+      const list = document.getElementById('preset-list'); list.value = 'shipped:meeting';
+      list.dispatchEvent(new Event('change'));
+      await new Promise((r) => setTimeout(r, 600));`);
+    fs.mkdirSync(options.pictures, { recursive: true });
+    for (const [name, scheme, phone] of [['control-panel', 'dark', false], ['control-panel-light', 'light', false],
+                                         ['control-panel-phone', 'dark', true], ['control-panel-phone-light', 'light', true]]) {
+      await browser.scheme(scheme);
+      await browser.phone(phone);
+      await browser.run("window.scrollTo(0, 0); document.getElementById('notice').hidden = true; document.activeElement?.blur();");
+      await eventually(() => browser.run('return window.vorlundPanel.lastMeters.inputPeakDb > -15'), 'a loud phase');
+      await browser.screenshot(path.join(options.pictures, `${name}.png`));
+    }
+    await browser.phone(false);
+    await browser.scheme('dark');
+    check(true, `pictures written to ${options.pictures}`);
+  }
+
+  // The panel's program ends: within 3 s every setting is disabled and a banner in view says
+  // so; started again on its port, the page comes back by itself.
+  panel.child.kill('SIGKILL');
+  const lostAt = Date.now();
+  const offline = () => browser.run(`const banner = document.getElementById('offline').getBoundingClientRect();
+    return [...document.querySelectorAll('[data-field]')].every((e) => e.disabled)
+      && banner.height > 0 && banner.top >= 0 && banner.bottom <= innerHeight;`);
+  await eventually(offline, 'the page disabled', 3000);
+  check(true, `every control disabled, the banner in view, ${Date.now() - lostAt} ms after the panel ended`);
+  const port = panel.port;
+  panel = await startAgain();
+  check(panel.port === port, `the panel restarted on its port ${port}`);
+  await eventually(() => browser.run(`return document.getElementById('offline').hidden
+    && ![...document.querySelectorAll('[data-field]')].some((e) => e.disabled)`), 'the page back', 10000);
+  await browser.keys('#field-inputGainDb', '\uE010');  // End
+  await eventually(() => readField(inForce, field('inputGainDb')) === 30, 'inputGainDb = 30 after the restart');
+  check(true, 'the page came back by itself and changes the record again');
+
+  // Another server on the loopback address: the browser that holds the panel's key sends it
+  // nothing of it, neither by cookie nor otherwise, and its page finds none.
+  const seen = [];
+  const other = http.createServer((req, res) => {
+    seen.push(JSON.stringify([req.url, req.headers]));
+    res.setHeader('Content-Type', 'text/html');
+    res.end('<!doctype html><title>elsewhere</title>');
+  });
+  await new Promise((resolve) => other.listen(0, '127.0.0.1', resolve));
+  await browser.go(`http://127.0.0.1:${other.address().port}/`);
+  const found = await browser.wait(`
+    const answer = await fetch('http://127.0.0.1:${panel.port}/api/state', { credentials: 'include' }).catch(() => null);
+    return document.cookie + JSON.stringify(sessionStorage) + (answer ? answer.status : 'refused');`);
+  other.close();
+  check(seen.length > 0 && !seen.some((r) => r.includes(panel.token)) && !found.includes(panel.token),
+        `a page on another local port receives no key (${seen.length} requests seen, panel answers it: ${found.slice(-8)})`);
 } finally {
   if (browser) await browser.quit();
   panel?.child.kill('SIGKILL');

@@ -67,14 +67,14 @@ export function start(command, args, options = {}) {
 }
 
 // vorlund-ctl panel (`command` may be a wrapper such as Wine); resolves with its address.
-export async function startPanel(command, args, env = {}) {
-  const child = start(command, [...args, 'panel', '--no-browser'], { env, echo: true });
+export async function startPanel(command, args, env = {}, panelArgs = ['--no-browser']) {
+  const child = start(command, [...args, 'panel', ...panelArgs], { env, echo: true });
   const line = await eventually(() => {
     if (child.exitCode !== null) throw new Error(`vorlund-ctl panel ended with ${child.exitCode}`);
     return child.lines.find((l) => l.includes('http://127.0.0.1:'));
   }, 'the panel address', 60000);
   const url = new URL(line.slice(line.indexOf('http://')).trim());
-  return { child, url: url.href, port: Number(url.port), token: url.searchParams.get('token') };
+  return { child, url: url.href, port: Number(url.port), token: new URLSearchParams(url.hash.slice(1)).get('key') };
 }
 
 // One request with exactly these headers (Host included); resolves with status, headers, body.
@@ -99,6 +99,14 @@ export function readField(file, field) {
   const at = base + field.offset;
   if (field.kind === 'float') return bytes.readFloatLE(at);
   return bytes.readInt32LE(at);
+}
+
+// axe-core's script, installed by scripts/setup-deps.sh with npm.
+export function axeSource() {
+  const root = spawnSync('npm', ['root', '-g'], { encoding: 'utf8' }).stdout?.trim();
+  const file = root && path.join(root, 'axe-core', 'axe.min.js');
+  if (!file || !fs.existsSync(file)) throw new Error('axe-core is missing: scripts/setup-deps.sh installs it');
+  return fs.readFileSync(file, 'utf8');
 }
 
 export function findProgram(name) {
@@ -166,6 +174,25 @@ export class Browser {
   }
   async keys(selector, text) {
     await this.call('POST', `${this.session}/element/${await this.element(selector)}/value`, { text });
+  }
+  // A Chrome DevTools command (device size, colour scheme).
+  cdp(cmd, params = {}) { return this.call('POST', `${this.session}/goog/cdp/execute`, { cmd, params }); }
+  // The page as a 390 x 844 phone, or the desktop window again.
+  async phone(on) {
+    if (on) await this.cdp('Emulation.setDeviceMetricsOverride', { width: 390, height: 844, deviceScaleFactor: 1, mobile: true });
+    else await this.cdp('Emulation.clearDeviceMetricsOverride');
+  }
+  scheme(value) {
+    return this.cdp('Emulation.setEmulatedMedia', { features: [{ name: 'prefers-color-scheme', value }] });
+  }
+  // Presses a pointer on the element's centre, moves it by (dx, dy) in steps, and lets go.
+  async drag(selector, dx, dy) {
+    const origin = { 'element-6066-11e4-a52e-4f735466cecf': await this.element(selector) };
+    const moves = Array.from({ length: 4 }, () => ({ type: 'pointerMove', duration: 50, origin: 'pointer',
+                                              x: Math.round(dx / 4), y: Math.round(dy / 4) }));
+    await this.call('POST', `${this.session}/actions`, { actions: [{ type: 'pointer', id: 'mouse',
+      parameters: { pointerType: 'mouse' }, actions: [{ type: 'pointerMove', duration: 0, origin, x: 0, y: 0 },
+        { type: 'pointerDown', button: 0 }, ...moves, { type: 'pointerUp', button: 0 }] }] });
   }
   async screenshot(file) {
     fs.writeFileSync(file, Buffer.from(await this.call('GET', `${this.session}/screenshot`), 'base64'));

@@ -3,17 +3,30 @@
 // level alternates between -10 and -40 dBFS every half second, so that the meters move. It
 // prints "relearn <frames>" when the noise suppressor's learning restarts, and "ready" once
 // the first block is through. Runs until it is killed.
+// With --hold-lock FILE it is instead a writer that keeps the writers' lock FILE: it prints
+// "held" once it has it, and holds it until it is killed.
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <string_view>
 #include <vector>
 
 #include "engine/processing_lifecycle.h"
 #include "engine/stream_connections.h"
+#include "platform/file.h"
 #include "platform/system.h"
 
-int main() {
+int main(int argc, char** argv) {
   using namespace vorlund;
+  if (argc == 3 && std::string_view(argv[1]) == "--hold-lock") {
+    File lock;
+    if (lock.open(Path::fromUtf8(argv[2]), FileAccess::readWriteAlways) != 0 ||
+        lock.tryLockExclusive() != 0)
+      return 1;
+    std::printf("held\n");
+    std::fflush(stdout);
+    for (;;) sleepMilliseconds(1000);
+  }
   constexpr double kRate = 48000.0;
   constexpr std::uint32_t kFrames = 480;
   test::StreamConnections connections(test::floatFormat(1, static_cast<float>(kRate)));

@@ -1,11 +1,13 @@
-// align_compare EXPECTED.wav RECORDED.wav: finds where the expected output lies in a live
-// recording (the recording starts earlier and ends later), then prints
-// "gainDb G residualDb R": the recording's level against the expected output over their
-// overlap (past the first two seconds, while the noise suppressor settles), and what remains
-// of their difference once that gain is taken out, relative to the expected output (the
-// median over half-second windows).
-// align_compare --pad SECONDS IN OUT.wav: writes IN after SECONDS of silence as a float WAV,
-// the input a live microphone that ran on silence before the take has really seen.
+// Reads a live take: a two-channel recording whose first channel is what the microphone under
+// test received and whose second is what it gave, both taken in the same graph cycles.
+//
+// align_compare input TAKE.wav OUT.wav: the microphone passes its input through unchanged
+// while bypassed, and starts processing, from its reset state, at the first block after the
+// bypass is lifted. Finds that sample (the first where the channels differ), writes the input
+// from there on to OUT.wav as a float WAV and prints "start N".
+// align_compare compare TAKE.wav START EXPECTED.wav: compares the second channel from START on
+// with EXPECTED sample by sample and prints "differing D of N gainDb G": how many samples are
+// not bit-identical, and the take's level against EXPECTED's over the same samples.
 #include <sndfile.h>
 
 #include <algorithm>
@@ -17,7 +19,12 @@
 
 namespace {
 
-std::vector<float> readMono(const char* path) {
+struct Take {
+  std::vector<float> input;
+  std::vector<float> output;
+};
+
+std::vector<float> readFrames(const char* path, int& channels) {
   SF_INFO info{};
   SNDFILE* file = sf_open(path, SFM_READ, &info);
   if (file == nullptr) {
@@ -25,134 +32,93 @@ std::vector<float> readMono(const char* path) {
     return {};
   }
   std::vector<float> frames(static_cast<std::size_t>(info.frames * info.channels));
-  sf_readf_float(file, frames.data(), info.frames);
+  frames.resize(static_cast<std::size_t>(sf_readf_float(file, frames.data(), info.frames)) *
+                static_cast<std::size_t>(info.channels));
   sf_close(file);
-  std::vector<float> mono(static_cast<std::size_t>(info.frames));
-  for (std::size_t k = 0; k < mono.size(); ++k) mono[k] = frames[k * info.channels];
-  return mono;
+  channels = info.channels;
+  return frames;
 }
 
-// Magnitude per stretch of `step` samples less its mean: a coarse picture for the first
-// search, in which loud overlaps do not outweigh matching ones.
-std::vector<double> envelope(const std::vector<float>& x, std::size_t step) {
-  std::vector<double> out(x.size() / step);
-  double sum = 0.0;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    for (std::size_t k = 0; k < step; ++k) out[i] += std::fabs(x[i * step + k]);
-    sum += out[i];
+bool readTake(const char* path, Take& take) {
+  int channels = 0;
+  const std::vector<float> frames = readFrames(path, channels);
+  if (channels != 2) {
+    std::fprintf(stderr, "align_compare: %s is not a two-channel take\n", path);
+    return false;
   }
-  for (double& value : out) value -= sum / static_cast<double>(out.size());
-  return out;
+  for (std::size_t k = 0; k + 1 < frames.size(); k += 2) {
+    take.input.push_back(frames[k]);
+    take.output.push_back(frames[k + 1]);
+  }
+  return true;
 }
 
-// The lag of `b` against `a` (b[k + lag] ~ a[k]) in [from, to] with the largest correlation.
-template <typename T>
-long bestLag(const std::vector<T>& a, const std::vector<T>& b, long from, long to) {
-  long best = from;
-  double bestScore = -1e300;
-  for (long lag = from; lag <= to; ++lag) {
-    double score = 0.0;
-    for (std::size_t k = 0; k < a.size(); ++k) {
-      const long j = static_cast<long>(k) + lag;
-      if (j >= 0 && j < static_cast<long>(b.size())) score += a[k] * b[static_cast<std::size_t>(j)];
-    }
-    if (score > bestScore) {
-      bestScore = score;
-      best = lag;
-    }
+int findStart(const char* takePath, const char* outPath) {
+  Take take;
+  if (!readTake(takePath, take)) return 2;
+  std::size_t start = 0;
+  std::size_t passed = 0;  // non-zero samples passed through unchanged before the start
+  while (start < take.input.size() && take.input[start] == take.output[start]) {
+    if (take.input[start] != 0.0f) ++passed;
+    ++start;
   }
-  return best;
+  // A tenth of a second of signal passed through shows the bypass and the recording were in
+  // place before processing began.
+  constexpr std::size_t kMinPassed = 4800;
+  if (start == take.input.size() || passed < kMinPassed) {
+    std::fprintf(stderr,
+                 "align_compare: no bypassed signal followed by processing in %s (%zu of %zu "
+                 "samples passed through, %zu of them non-zero)\n",
+                 takePath, start, take.input.size(), passed);
+    return 1;
+  }
+  SF_INFO info{};
+  info.samplerate = 48000;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  SNDFILE* out = sf_open(outPath, SFM_WRITE, &info);
+  if (out == nullptr) return 2;
+  const auto count = static_cast<sf_count_t>(take.input.size() - start);
+  const bool written = sf_writef_float(out, take.input.data() + start, count) == count;
+  sf_close(out);
+  if (!written) return 2;
+  std::printf("start %zu\n", start);
+  return 0;
+}
+
+int compare(const char* takePath, const char* startText, const char* expectedPath) {
+  Take take;
+  int channels = 0;
+  const std::vector<float> expected = readFrames(expectedPath, channels);
+  if (!readTake(takePath, take) || channels != 1) return 2;
+  const auto start = static_cast<std::size_t>(std::strtoull(startText, nullptr, 10));
+  if (start >= take.output.size()) return 2;
+  const std::size_t count = std::min(expected.size(), take.output.size() - start);
+  std::size_t differing = 0;
+  double takePower = 0.0, expectedPower = 0.0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const double live = take.output[start + k];
+    if (take.output[start + k] != expected[k]) ++differing;
+    takePower += live * live;
+    expectedPower += static_cast<double>(expected[k]) * expected[k];
+  }
+  if (count == 0 || takePower <= 0.0 || expectedPower <= 0.0) {
+    std::fprintf(stderr, "align_compare: nothing to compare\n");
+    return 2;
+  }
+  std::printf("differing %zu of %zu gainDb %.3f\n", differing, count,
+              10.0 * std::log10(takePower / expectedPower));
+  return 0;
 }
 
 }  // namespace
 
-int pad(const char* secondsText, const char* in, const char* out) {
-  SF_INFO info{};
-  SNDFILE* input = sf_open(in, SFM_READ, &info);
-  if (input == nullptr) return 2;
-  const auto lead = static_cast<std::size_t>(std::atof(secondsText) * info.samplerate);
-  std::vector<float> frames((lead + static_cast<std::size_t>(info.frames)) * info.channels);
-  sf_readf_float(input, frames.data() + lead * info.channels, info.frames);
-  sf_close(input);
-  SF_INFO outInfo{};
-  outInfo.samplerate = info.samplerate;
-  outInfo.channels = info.channels;
-  outInfo.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  SNDFILE* output = sf_open(out, SFM_WRITE, &outInfo);
-  if (output == nullptr) return 2;
-  sf_writef_float(output, frames.data(), static_cast<sf_count_t>(frames.size() / info.channels));
-  sf_close(output);
-  return 0;
-}
-
 int main(int argc, char** argv) {
-  if (argc == 5 && std::string_view(argv[1]) == "--pad") return pad(argv[2], argv[3], argv[4]);
-  if (argc != 3) {
-    std::fprintf(stderr,
-                 "usage: align_compare EXPECTED.wav RECORDED.wav\n"
-                 "       align_compare --pad SECONDS IN OUT.wav\n");
-    return 2;
-  }
-  const std::vector<float> expected = readMono(argv[1]);
-  const std::vector<float> recorded = readMono(argv[2]);
-  constexpr std::size_t kStep = 48;
-  constexpr std::size_t kSettle = 96000;
-  if (expected.size() <= kSettle || recorded.size() < kStep) {
-    std::fprintf(stderr, "align_compare: recordings too short\n");
-    return 2;
-  }
-  const std::vector<double> a = envelope(expected, kStep);
-  const std::vector<double> b = envelope(recorded, kStep);
-  const long coarse = bestLag(a, b, -static_cast<long>(a.size()) / 2, static_cast<long>(b.size()));
-  const long lag = bestLag(expected, recorded, coarse * static_cast<long>(kStep) - 4 * kStep,
-                           coarse * static_cast<long>(kStep) + 4 * kStep);
-  // Each half second is lined up on its own, near the overall lag: a live take may drop or
-  // repeat a few blocks when the machine is busy, which shifts what follows.
-  constexpr std::size_t kWindow = 24000;
-  constexpr long kDrift = 2048;
-  struct Window {
-    std::size_t start;
-    long lag;
-  };
-  std::vector<Window> windows;
-  double cross = 0.0, power = 0.0, recordedPower = 0.0;
-  for (std::size_t start = kSettle; start + kWindow <= expected.size(); start += kWindow) {
-    const long first = static_cast<long>(start) + lag - kDrift;
-    const long last = static_cast<long>(start + kWindow) + lag + kDrift;
-    if (first < 0 || last > static_cast<long>(recorded.size())) continue;
-    const std::vector<float> piece(expected.begin() + static_cast<long>(start),
-                                   expected.begin() + static_cast<long>(start + kWindow));
-    const long local = bestLag(piece, recorded, static_cast<long>(start) + lag - kDrift,
-                               static_cast<long>(start) + lag + kDrift) -
-                       static_cast<long>(start);
-    for (std::size_t k = start; k < start + kWindow; ++k) {
-      const double r = recorded[static_cast<std::size_t>(static_cast<long>(k) + local)];
-      cross += r * expected[k];
-      power += static_cast<double>(expected[k]) * expected[k];
-      recordedPower += r * r;
-    }
-    windows.push_back({start, local});
-  }
-  if (windows.size() < 4 || power <= 0.0) {
-    std::fprintf(stderr, "align_compare: too little overlap (lag %ld)\n", lag);
-    return 2;
-  }
-  // The residual of each window with the common gain taken out, and their median.
-  const double gain = cross / power;
-  std::vector<double> residuals;
-  for (const Window& window : windows) {
-    double difference = 0.0, reference = 0.0;
-    for (std::size_t k = window.start; k < window.start + kWindow; ++k) {
-      const double e = gain * expected[k];
-      const double d = recorded[static_cast<std::size_t>(static_cast<long>(k) + window.lag)] - e;
-      difference += d * d;
-      reference += e * e;
-    }
-    if (reference > 0.0) residuals.push_back(10.0 * std::log10(difference / reference));
-  }
-  std::nth_element(residuals.begin(), residuals.begin() + residuals.size() / 2, residuals.end());
-  std::printf("gainDb %.3f residualDb %.2f\n", 10.0 * std::log10(recordedPower / power),
-              residuals[residuals.size() / 2]);
-  std::fprintf(stderr, "align_compare: lag %ld samples, fitted gain %.4f\n", lag, gain);
-  return 0;
+  const std::string_view mode = argc > 1 ? argv[1] : "";
+  if (argc == 4 && mode == "input") return findStart(argv[2], argv[3]);
+  if (argc == 5 && mode == "compare") return compare(argv[2], argv[3], argv[4]);
+  std::fprintf(stderr,
+               "usage: align_compare input TAKE.wav OUT.wav\n"
+               "       align_compare compare TAKE.wav START EXPECTED.wav\n");
+  return 2;
 }

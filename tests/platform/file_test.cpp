@@ -93,5 +93,27 @@ TEST(FileTest, LinksAndSecondNamesAreRefused) {
   EXPECT_EQ("root", test::readBytes(target));
 }
 
+// Verifies the writers' lock: a second handle is refused at once while the first holds it and
+// takes it once that one is closed; on Linux a handle open for reading only never takes it,
+// so whoever may only read the file cannot hold up the writers.
+TEST(FileTest, ExclusiveLockIsTriedWithoutWaiting) {
+  test::TempDataFolder temp;
+  const Path path = Path::fromUtf8(temp.file("ctl.lock").string());
+  File first;
+  File second;
+  ASSERT_EQ(ERROR_SUCCESS, first.open(path, FileAccess::readWriteAlways));
+  ASSERT_EQ(ERROR_SUCCESS, second.open(path, FileAccess::readWriteAlways));
+  ASSERT_EQ(ERROR_SUCCESS, first.tryLockExclusive());
+  EXPECT_EQ(ERROR_LOCK_VIOLATION, second.tryLockExclusive());
+  first.close();
+  EXPECT_EQ(ERROR_SUCCESS, second.tryLockExclusive());
+  second.close();
+#if !VORLUND_WINDOWS
+  File reader;
+  ASSERT_EQ(ERROR_SUCCESS, reader.open(path, FileAccess::readExisting));
+  EXPECT_NE(ERROR_SUCCESS, reader.tryLockExclusive());
+#endif
+}
+
 }  // namespace
 }  // namespace vorlund

@@ -190,20 +190,21 @@ TEST_F(ProcessTest, FailuresGiveTheirMessageAndExitCode) {
     std::string message;
   };
   const Case cases[] = {
-      {{file("absent.wav").string(), out.string()}, 2, "cannot read"},
-      {{text.string(), out.string()}, 2, "cannot read"},
+      {{file("absent.wav").string(), out.string()}, 12, "cannot read"},
+      {{text.string(), out.string()}, 12, "cannot read"},
       {{slow.string(), out.string()},
-       5,
+       14,
        "4000 Hz; it accepts 32-bit float samples, 1 to 64 channels, 8000 to 384000 Hz"},
-      {{wide.string(), out.string()}, 5, "65 channel(s)"},
-      {{good.string(), out.string(), "--set", "nosuchField=1"}, 3, "nosuchField"},
-      {{good.string(), out.string(), "--set", "inputGainDb=loud"}, 3, "inputGainDb"},
-      {{good.string(), out.string(), "--params", badRecord.string()}, 3, "line 2"},
-      {{good.string(), out.string(), "--preset", "no-such-preset"}, 3, "no-such-preset"},
+      {{wide.string(), out.string()}, 14, "65 channel(s)"},
+      {{good.string(), out.string(), "--set", "nosuchField=1"}, 2, "nosuchField"},
+      {{good.string(), out.string(), "--set", "inputGainDb=loud"}, 2, "inputGainDb"},
+      {{good.string(), out.string(), "--params", badRecord.string()}, 2, "line 2"},
+      {{good.string(), out.string(), "--preset", "no-such-preset"}, 2, "no-such-preset"},
       {{good.string(), out.string(), "--library", file("absent.so").string()},
-       4,
+       13,
        "cannot load the effect library"},
-      {{good.string()}, 1, "one input and one output"},
+      {{good.string()}, 2, "one input and one output"},
+      {{good.string(), out.string(), "--no-such-option"}, 2, "unknown option '--no-such-option'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments.back());
@@ -271,7 +272,7 @@ TEST_F(ProcessTest, OutputContainerFollowsTheExtension) {
     EXPECT_EQ(c.extra.empty(), result.err.empty()) << result;
   }
   const ToolRun unknown = run(files(in, file("out.xyz")));
-  EXPECT_EQ(1, unknown.exitCode) << unknown;
+  EXPECT_EQ(2, unknown.exitCode) << unknown;
   EXPECT_NE(std::string::npos, unknown.err.find("unknown extension '.xyz'")) << unknown;
   EXPECT_NE(std::string::npos, unknown.err.find("flac")) << unknown;
   EXPECT_FALSE(fs::exists(file("out.xyz")));
@@ -311,7 +312,7 @@ TEST_F(ProcessTest, InputFaultsAreNamed) {
   for (const auto& [input, words] : {std::pair{file("folder.wav"), "folder"}, {empty, "empty"}}) {
     fs::create_directories(file("folder.wav"));
     result = run(files(input, out));
-    EXPECT_EQ(2, result.exitCode) << result;
+    EXPECT_EQ(12, result.exitCode) << result;
     EXPECT_NE(std::string::npos, result.err.find(words)) << result;
   }
 }
@@ -336,8 +337,10 @@ TEST_F(ProcessTest, MetersFileCarriesEveryMeterInPlainNumbers) {
   EXPECT_NE(std::string::npos, rows.find(",1\n")) << "bypass column: " << rows;
 }
 
-// Verifies the report: one page holding the spectrograms as an embedded PNG, a plot per
-// meter and the summary; and the spectrograms' own PNG, whose frequency axis puts a 1 kHz
+// Verifies the report: one page holding the input and output to play (embedded WAV files of
+// the whole recording), the spectrograms as an embedded PNG with their axes, plots only of
+// the meters of stages that acted (in bypass none did; the automatic gain is off by default)
+// and the summary; and the spectrograms' own PNG, whose frequency axis puts a 1 kHz
 // tone (passed through in bypass) on the row the logarithmic scale from 50 Hz gives it, in
 // the input's half and the output's alike.
 TEST_F(ProcessTest, ReportShowsSpectrogramsMetersAndSummary) {
@@ -350,11 +353,25 @@ TEST_F(ProcessTest, ReportShowsSpectrogramsMetersAndSummary) {
   const ToolRun result = run(arguments);
   ASSERT_EQ(0, result.exitCode) << result;
   const std::string html = test::readBytes(page);
-  EXPECT_NE(std::string::npos, html.find("src=\"data:image/png;base64,iVBORw0KGgo"));
+  EXPECT_NE(std::string::npos, html.find("href=\"data:image/png;base64,iVBORw0KGgo"));
+  std::vector<std::string> players;
+  const std::string wav = "src=\"data:audio/wav;base64,";
+  for (std::size_t at = html.find(wav); at != std::string::npos; at = html.find(wav, at + 1))
+    players.push_back(
+        html.substr(at + wav.size(), html.find('"', at + wav.size()) - at - wav.size()));
+  ASSERT_EQ(2u, players.size());
+  for (const std::string& player : players) {
+    EXPECT_EQ(0u, player.find("UklGR")) << "a RIFF file";
+    // 44 header bytes and two bytes a sample, in base64's four characters per three bytes.
+    EXPECT_EQ((44u + 2u * kRate + 2u) / 3u * 4u, player.size());
+  }
   std::size_t plots = 0;
   for (std::size_t at = html.find("<svg"); at != std::string::npos; at = html.find("<svg", at + 1))
     ++plots;
-  EXPECT_EQ(7u, plots);
+  EXPECT_EQ(3u, plots) << "the spectrograms, the background and voice activity";
+  for (const char* text : {">1 kHz<", ">time (s)<", ">dBFS<", "compression: no action",
+                           "limiting: no action", "AGC gain: off"})
+    EXPECT_NE(std::string::npos, html.find(text)) << text;
   EXPECT_NE(std::string::npos, html.find("pause noise")) << "the summary";
 
   const std::string bytes = test::readBytes(picture);
@@ -404,12 +421,12 @@ TEST_F(ProcessTest, OutputNeverDestroysTheInput) {
   if (!linkError) sameFile.push_back(file("link.wav"));
   for (const fs::path& target : sameFile) {
     const ToolRun result = run(files(in, target));
-    EXPECT_EQ(1, result.exitCode) << result;
+    EXPECT_EQ(2, result.exitCode) << result;
     EXPECT_NE(std::string::npos, result.err.find("is the input file itself")) << result;
     EXPECT_EQ(original, test::readBytes(in));
   }
   test::writeBytes(out, "precious", 8);
-  EXPECT_EQ(3, run({in.string(), out.string(), "--set", "nosuchField=1"}).exitCode);
+  EXPECT_EQ(2, run({in.string(), out.string(), "--set", "nosuchField=1"}).exitCode);
   EXPECT_EQ("precious", test::readBytes(out));
   EXPECT_EQ(0, run(files(in, out)).exitCode);
   EXPECT_EQ(16000 / 2, readSound(out).info.frames);
@@ -463,7 +480,7 @@ TEST_F(ProcessTest, InterruptedOrFailedRunsLeaveNothing) {
   if (mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k") != 0)
     GTEST_SKIP() << "cannot mount a small tmpfs";
   const ToolRun result = run(files(in, full / "out.wav"));
-  EXPECT_EQ(2, result.exitCode) << result;
+  EXPECT_EQ(12, result.exitCode) << result;
   EXPECT_EQ(std::vector<std::string>{}, leftovers(full, {}));
   EXPECT_EQ(0, umount(full.c_str()));
 }

@@ -106,7 +106,7 @@ TEST(CtlPresetsTest, MuteAndBypassTakeOnOffAndToggle) {
   const Step steps[] = {
       {{"mute", "on"}, "mute  0 -> 1"},         {{"mute", "toggle"}, "mute  1 -> 0"},
       {{"bypass", "toggle"}, "bypass  0 -> 1"}, {{"bypass", "off"}, "bypass  1 -> 0"},
-      {{"mute", "off"}, "no field changes"},
+      {{"mute", "off"}, "no change"},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.arguments[0] + " " + step.arguments[1]);

@@ -258,5 +258,33 @@ TEST(RecordTextTest, SettingsOverrideWithTheSameChecks) {
   EXPECT_EQ(0, std::memcmp(&before, &r, sizeof r));
 }
 
+// Verifies that typed values (as the panel sends them) follow the same rules without going
+// through text: a switch takes a boolean, a choice its label, numbers clamp with a warning;
+// a number for a choice must be whole, a switch takes no 2, a text is no number, and a float
+// beyond the float range is refused; one bad value refuses them all.
+TEST(RecordTextTest, TypedValuesFollowTheSameRules) {
+  ParameterBlock r = defaults();
+  const std::vector<FieldValue> values = {
+      {"bypass", true}, {"eqBands[0].type", std::string("lowShelf")}, {"compRatio", 50.0}};
+  const RecordReport report = applyRecordValues(values, r);
+  ASSERT_TRUE(report.ok()) << report.errors.front();
+  EXPECT_EQ(1, r.bypass);
+  EXPECT_EQ(1, r.eqBands[0].type);
+  EXPECT_EQ(std::vector<std::string>{"value of 'compRatio': compRatio = 50 clamped to 20"},
+            report.warnings);
+
+  const ParameterBlock before = r;
+  const std::vector<FieldValue> bad = {{"effectMode", 1.5},
+                                       {"mute", 2.0},
+                                       {"outputGainDb", std::string("3")},
+                                       {"inputGainDb", 1e300},
+                                       {"gateHoldMs", 5.0}};
+  const RecordReport refused = applyRecordValues(bad, r);
+  ASSERT_EQ(4u, refused.errors.size());
+  EXPECT_THAT(refused.errors[0], HasSubstr("effectMode: '1.5' is not a whole number"));
+  EXPECT_THAT(refused.errors[2], HasSubstr("outputGainDb: '3' is not a number"));
+  EXPECT_EQ(0, std::memcmp(&before, &r, sizeof r));
+}
+
 }  // namespace
 }  // namespace vorlund

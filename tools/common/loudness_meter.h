@@ -1,13 +1,15 @@
-// Integrated loudness of a whole recording as ITU-R BS.1770 measures it: K-weighting per
-// channel, mean square over 400 ms blocks stepped by 100 ms, an absolute gate at -70 LUFS and
-// a relative gate 10 LU below the loudness of the blocks that pass it. Every channel weighs
-// 1.0 (the weights of surround channels need a layout the files do not always carry).
+// Loudness of a recording as ITU-R BS.1770 measures it, by libebur128: the integrated loudness
+// (400 ms blocks stepped by 100 ms, an absolute gate at -70 LUFS and a relative gate 10 LU
+// below the blocks that pass it) and the K-weighted mean square of every 100 ms step. Every
+// channel weighs 1.0 (the weights of surround channels need a layout the files do not always
+// carry).
 #pragma once
 
-#include <cstddef>
-#include <vector>
+#include <ebur128.h>
 
-#include "chain/biquad.h"
+#include <cstddef>
+#include <memory>
+#include <vector>
 
 namespace vorlund {
 
@@ -16,6 +18,7 @@ class LoudnessMeter {
   // Shown when no block passes the absolute gate (silence, or less than 400 ms of sound).
   static constexpr double kNoLoudness = -1e9;
 
+  // Throws std::bad_alloc when libebur128 cannot make its state.
   LoudnessMeter(double sampleRate, int channels);
 
   // Interleaved frames, in order; any number per call.
@@ -30,18 +33,15 @@ class LoudnessMeter {
   static double lufsOf(double meanSquare);
 
  private:
-  struct ChannelFilter {
-    BiquadSection shelf;
-    BiquadSection highPass;
+  struct Release {
+    void operator()(ebur128_state* state) const;
   };
 
+  std::unique_ptr<ebur128_state, Release> state_;
   int channels_;
   std::size_t stepFrames_;  // 100 ms: a quarter of a gating block
-  std::vector<ChannelFilter> filters_;
-  double stepSum_ = 0.0;  // channel-summed squares of the running step
   std::size_t stepFill_ = 0;
-  std::vector<double> steps_;       // mean squares of completed steps
-  std::vector<double> blockPower_;  // mean squares of completed 400 ms blocks
+  std::vector<double> steps_;  // mean squares of completed steps
 };
 
 }  // namespace vorlund

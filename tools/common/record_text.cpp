@@ -109,6 +109,25 @@ std::optional<std::uint32_t> parseValue(std::string_view text, const RecordField
   return std::nullopt;
 }
 
+// A typed number as a field of this kind stores it: a flag 0 or 1, an int a whole number
+// within int32, a float a finite number within the float range; none otherwise.
+std::optional<std::uint32_t> numberValue(double number, FieldKind kind) {
+  switch (kind) {
+    case FieldKind::Flag:
+      if (number == 0.0 || number == 1.0) return static_cast<std::uint32_t>(number);
+      return std::nullopt;
+    case FieldKind::Int:
+      if (number != std::trunc(number) || std::abs(number) > 2147483647.0) return std::nullopt;
+      return static_cast<std::uint32_t>(static_cast<std::int32_t>(number));
+    case FieldKind::Float:
+      if (!std::isfinite(number) ||
+          std::abs(number) > static_cast<double>(std::numeric_limits<float>::max()))
+        return std::nullopt;
+      return std::bit_cast<std::uint32_t>(static_cast<float>(number));
+  }
+  return std::nullopt;
+}
+
 std::string expectedForm(const RecordField& field) {
   std::string form;
   switch (field.kind) {
@@ -161,20 +180,8 @@ class RecordEdit {
     }
     const std::string_view name = trim(statement.substr(0, equals));
     const std::string_view value = trim(statement.substr(equals + 1));
-    if (name.empty()) {
-      fail(where, "missing name before '='");
-      return;
-    }
-    const RecordField* field = findRecordField(name);
-    if (field == nullptr) {
-      fail(where, unknownNameMessage(name));
-      return;
-    }
-    Origin& origin = origins_[field - recordFields().data()];
-    if (!origin.where.empty()) {
-      fail(where, std::string(name) + " is already set on " + origin.where);
-      return;
-    }
+    const RecordField* field = claim(name, where);
+    if (field == nullptr) return;
     if (value.empty()) {
       fail(where, std::string(name) + " has no value");
       return;
@@ -190,8 +197,32 @@ class RecordEdit {
       fail(where, std::string(name) + ": '" + std::string(value) + "' is not a finite number");
       return;
     }
-    setFieldBits(record_, *field, *bits);
-    origin = {where, std::string(value), ++assignments_};
+    store(*field, *bits, where, std::string(value));
+  }
+
+  // Applies one typed value, with the same checks and messages as the text.
+  void assign(const FieldValue& given, const std::string& where) {
+    const RecordField* field = claim(given.name, where);
+    if (field == nullptr) return;
+    std::optional<std::uint32_t> bits;
+    std::string shown;
+    if (const bool* flag = std::get_if<bool>(&given.value)) {
+      shown = *flag ? "true" : "false";
+      if (field->kind == FieldKind::Flag) bits = *flag ? 1u : 0u;
+    } else if (const double* number = std::get_if<double>(&given.value)) {
+      shown = formatFieldValue(std::bit_cast<std::uint32_t>(static_cast<float>(*number)),
+                               FieldKind::Float);
+      bits = numberValue(*number, field->kind);
+    } else {
+      shown = std::get<std::string>(given.value);
+      if (const std::optional<float> labelled = labelValue(*field, shown))
+        bits = numberBits(*labelled, field->kind);
+    }
+    if (!bits) {
+      fail(where, given.name + ": '" + shown + "' is not " + expectedForm(*field));
+      return;
+    }
+    store(*field, *bits, where, shown);
   }
 
   // Sanitises and warns about every field that changed, quoting the value as written, in
@@ -222,6 +253,31 @@ class RecordEdit {
  private:
   void fail(const std::string& where, const std::string& message) {
     report_.errors.push_back(where + ": " + message);
+  }
+
+  // The field `name` names, once per edit; none after reporting why not.
+  const RecordField* claim(std::string_view name, const std::string& where) {
+    if (name.empty()) {
+      fail(where, "missing name before '='");
+      return nullptr;
+    }
+    const RecordField* field = findRecordField(name);
+    if (field == nullptr) {
+      fail(where, unknownNameMessage(name));
+      return nullptr;
+    }
+    const Origin& origin = origins_[field - recordFields().data()];
+    if (!origin.where.empty()) {
+      fail(where, std::string(name) + " is already set on " + origin.where);
+      return nullptr;
+    }
+    return field;
+  }
+
+  void store(const RecordField& field, std::uint32_t bits, const std::string& where,
+             std::string valueText) {
+    setFieldBits(record_, field, bits);
+    origins_[&field - recordFields().data()] = {where, std::move(valueText), ++assignments_};
   }
 
   ParameterBlock record_;
@@ -269,6 +325,12 @@ RecordReport applyRecordSettings(std::span<const std::string> settings, Paramete
   for (const std::string& setting : settings) {
     edit.assign(trim(setting), "setting '" + setting + "'", true);
   }
+  return finish(edit, record);
+}
+
+RecordReport applyRecordValues(std::span<const FieldValue> values, ParameterBlock& record) {
+  RecordEdit edit(record);
+  for (const FieldValue& value : values) edit.assign(value, "value of '" + value.name + "'");
   return finish(edit, record);
 }
 

@@ -17,6 +17,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "engine/parameter_block.h"
@@ -36,6 +37,18 @@ RecordReport parseRecordText(std::string_view text, ParameterBlock& record);
 // Applies "name=value" settings on top of `record`, with the same validation and reporting
 // as the text form, non-finite values refused; on success `record` holds the sanitised result.
 RecordReport applyRecordSettings(std::span<const std::string> settings, ParameterBlock& record);
+
+// One field's new value as a program hands it over: a switch as a boolean, a number, or a
+// choice's label.
+struct FieldValue {
+  std::string name;
+  std::variant<bool, double, std::string> value;
+};
+
+// Applies typed values on top of `record` with the rules of applyRecordSettings: a flag takes
+// a boolean (or 0 or 1), an int a whole number, a float a finite number, a choice also its
+// label; nothing is read back from text.
+RecordReport applyRecordValues(std::span<const FieldValue> values, ParameterBlock& record);
 
 // Every field, one line each, in offset order. Parsing the text of a sanitised record gives it
 // back bit for bit (the header as setDefaults writes it, the reserved bytes zero).

@@ -11,16 +11,17 @@
 
 #include "channel/diagnostic_log.h"
 #include "channel/parameter_channel.h"
+#include "common/control_session.h"
 #include "common/field_reference.h"
 #include "common/json_writer.h"
 #include "common/preset_library.h"
+#include "common/record_change.h"
 #include "common/record_fields.h"
 #include "common/record_file.h"
 #include "common/record_json.h"
 #include "common/record_text.h"
 #include "common/stream_state.h"
 #include "common/tool_main.h"
-#include "control_session.h"
 #include "doctor.h"
 #include "meter_view.h"
 #include "panel/panel_command.h"
@@ -33,9 +34,6 @@ namespace vorlund {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Builds the next record from the one in force; a report with errors changes nothing.
-using RecordBuilder = std::function<RecordReport(ParameterBlock& next)>;
 
 void warnIfInterrupted(const RecordInForce& inForce, const std::string& consequence) {
   if (!inForce.interruptedWriter) return;
@@ -93,10 +91,6 @@ std::string padded(std::string text, std::size_t width) {
 
 void printChanges(const ParameterBlock& before, const ParameterBlock& after) {
   const std::vector<FieldChange> changes = recordChanges(before, after);
-  if (changes.empty()) {
-    std::cout << "no field changes\n";
-    return;
-  }
   std::size_t width = 0;
   for (const FieldChange& change : changes) width = std::max(width, change.field->name.size());
   for (const FieldChange& change : changes) {
@@ -109,54 +103,38 @@ void printChanges(const ParameterBlock& before, const ParameterBlock& after) {
 // set, load, preset and reset-defaults: the next record, shown, saved and published.
 ExitCode putInForce(ControlSession& session, const CtlOptions& options,
                     const RecordBuilder& build) {
-  session.requireDataFolder();
-  // Taken before the record in force is read: another writer's change is then either
-  // complete and built upon, or not started.
-  if (!options.dryRun) {
-    if (const DWORD error = session.lockWriters(); error != ERROR_SUCCESS)
-      warn("cannot take the writers' lock in the data folder (error " + std::to_string(error) +
-           "); a concurrent writer may overwrite this change");
-  }
-  SharedFile& shared = session.sharedFile();
-  if (!shared.foreign()) session.requireUsableSharedFile();
-  const RecordInForce inForce = session.recordInForce();
-  warnIfInterrupted(
-      inForce, "building on " + inForce.describe() + " instead; publishing recovers the counter");
-
-  ParameterBlock next = inForce.record;
-  const RecordReport report = build(next);
-  for (const std::string& warning : report.warnings) warn(warning);
-  if (!report.ok()) {
-    for (const std::string& error : report.errors) reportError(error);
+  const RecordChange change = putRecordInForce(session, build, {.dryRun = options.dryRun});
+  warnIfInterrupted(change.before, "building on " + change.before.describe() +
+                                       " instead; publishing recovers the counter");
+  for (const std::string& warning : change.report.warnings) warn(warning);
+  if (!change.report.ok()) {
+    for (const std::string& error : change.report.errors) reportError(error);
     throw CtlError(ExitCode::usage, "nothing changed");
   }
 
-  std::cout << "record in force: " << inForce.describe() << "\n";
-  printChanges(inForce.record, next);
+  std::cout << "record in force: " << change.before.describe() << "\n";
+  if (!change.changed) {
+    std::cout << "no change: every field already has that value; nothing written\n";
+    return ExitCode::ok;
+  }
+  printChanges(change.before.record, change.after);
   if (options.dryRun) {
     std::cout << "dry run: nothing written\n";
     return ExitCode::ok;
   }
 
-  const Publication publication = session.commit(next);
+  const Publication& publication = change.publication;
   if (publication.published)
     std::cout << "published to shared.bin (change counter " << publication.counterBefore << " -> "
               << publication.counterAfter << "): a running stream applies it at its next block\n";
   if (publication.saved) std::cout << "saved " << session.parametersPath().toUtf8() << "\n";
-  if (shared.state() == SharedFile::State::missing && publication.saved)
+  if (session.sharedFile().state() == SharedFile::State::missing && publication.saved)
     std::cout << "no shared.bin: a stream in parameter-file mode takes params.bin up within "
                  "about a second; a stream that starts later starts with it\n";
   if (!publication.saved)
-    throw CtlError(ExitCode::ioFailure,
-                   publication.saveError + (publication.published
-                                                ? "; the change is live but will not survive a "
-                                                  "restart of the audio engine"
-                                                : "; nothing changed"));
-  if (shared.foreign())
-    throw CtlError(ExitCode::sharedFileUnusable,
-                   shared.problem() +
-                       "; it was left alone, so a running stream did not get the change (it is "
-                       "saved in params.bin)");
+    throw CtlError(ExitCode::ioFailure, publication.saveError +
+                                            "; the change is live but will not survive a "
+                                            "restart of the audio engine");
   return ExitCode::ok;
 }
 

@@ -2,7 +2,7 @@
 // CtlError carrying the message and the code.
 #pragma once
 
-#include "ctl_error.h"
+#include "common/ctl_error.h"
 #include "ctl_options.h"
 
 namespace vorlund {

@@ -2,8 +2,8 @@
 // writes parameter records, relearn requests and meters through shared.bin and params.bin in
 // the effect's data folder. 'vorlund-ctl --help' tells the rest.
 #include "commands.h"
+#include "common/ctl_error.h"
 #include "common/tool_main.h"
-#include "ctl_error.h"
 #include "ctl_options.h"
 
 int main(int argc, char** argv) {

@@ -3,14 +3,21 @@
 #include <algorithm>
 #include <charconv>
 
+#include "common/command_line.h"
+#include "common/ctl_error.h"
+#include "common/exit_codes.h"
 #include "common/nearest_name.h"
-#include "ctl_error.h"
 
 namespace vorlund {
 namespace {
 
 constexpr std::uint32_t kMinIntervalMs = 10;
 constexpr std::uint32_t kMaxIntervalMs = 60000;
+
+constexpr std::string_view kOverview =
+    "vorlund-ctl: settings, presets, noise relearning and live meters for the Vorlund\n"
+    "microphone effect, through shared.bin and params.bin in its data folder; on Windows\n"
+    "also putting it on microphones and taking it off again.";
 
 constexpr CommandInfo kCommands[] = {
     {"status", "status [--json]",
@@ -95,9 +102,10 @@ constexpr CommandInfo kCommands[] = {
      "browser: the stream's state and live meters, every field of the record by stage with\n"
      "its meaning, the equaliser and tone curve, presets (preview, apply, save your own,\n"
      "delete them) and mute, bypass and relearn. Changes go the way 'set' puts them in\n"
-     "force. The printed address holds a key for this session; other pages and programs\n"
-     "cannot use the panel without it. --port N listens on port N (default: a free one),\n"
-     "--no-browser only prints the address. Runs until Ctrl+C.",
+     "force. The printed address holds the panel's key; other pages and programs cannot\n"
+     "use the panel without it. Port and key are kept for the data folder, so a reopened\n"
+     "panel serves a page still open. --port N listens on port N (default: the last one,\n"
+     "else a free one), --no-browser only prints the address. Runs until Ctrl+C.",
      "vorlund-ctl panel --port 8765 --no-browser", kOptionPort | kOptionNoBrowser, 0, 0},
     {"devices", "devices [--json]", "the microphones (capture endpoints) and where Vorlund is on",
      "Lists the capture endpoints Windows knows, each with a number, its name, its endpoint\n"
@@ -161,26 +169,37 @@ constexpr CommandInfo kCommands[] = {
 
 struct OptionInfo {
   std::string_view name;
-  unsigned bit;  // 0: any command takes it
-  bool takesValue;
+  unsigned bit;            // 0: any command takes it
+  std::string_view value;  // the value's name in the help; empty for a flag
+  std::string_view help;
 };
 
+// -h/--help and --version come with every tool's command line.
 constexpr OptionInfo kOptions[] = {
-    {"--help", 0, false},
-    {"--version", 0, false},
-    {"--data-dir", 0, true},
-    {"--presets-dir", 0, true},
-    {"--json", kOptionJson, false},
-    {"--dry-run", kOptionDryRun, false},
-    {"--interval", kOptionInterval, true},
-    {"--once", kOptionOnce, false},
-    {"--count", kOptionCount, true},
-    {"--port", kOptionPort, true},
-    {"--no-browser", kOptionNoBrowser, false},
-    {"--all", kOptionAll, false},
-    {"--restart-audio", kOptionRestartAudio, false},
-    {"--slot", kOptionSlot, true},
+    {"--data-dir", 0, "DIR",
+     "the data folder; by default %ProgramData%\\Vorlund (on Linux $ProgramData/Vorlund, "
+     "else /var/lib/Vorlund), as the effect finds it"},
+    {"--presets-dir", 0, "DIR", "take the shipped presets from DIR instead of those built in"},
+    {"--json", kOptionJson, "", "print JSON instead of text"},
+    {"--dry-run", kOptionDryRun, "", "show the changes, write nothing"},
+    {"--interval", kOptionInterval, "MS", "read the meters every MS milliseconds (default 200)"},
+    {"--once", kOptionOnce, "", "one reading, then stop"},
+    {"--count", kOptionCount, "N", "stop after N readings"},
+    {"--port", kOptionPort, "N", "listen on port N (default: a free one)"},
+    {"--no-browser", kOptionNoBrowser, "", "only print the address"},
+    {"--all", kOptionAll, "", "every endpoint with a backup"},
+    {"--restart-audio", kOptionRestartAudio, "",
+     "restart the Windows Audio service to apply the change now"},
+    {"--slot", kOptionSlot, "sfx|lfx",
+     "the effect slot: the stream effect (default) or the local effect (LFX)"},
 };
+
+const OptionInfo* findOption(std::string_view name) {
+  for (const OptionInfo& option : kOptions) {
+    if (option.name == name) return &option;
+  }
+  return nullptr;
+}
 
 [[noreturn]] void usageError(const std::string& message) {
   throw CtlError(ExitCode::usage, message + " (see 'vorlund-ctl --help')");
@@ -202,15 +221,9 @@ std::uint32_t parseCount(std::string_view option, std::string_view text, std::ui
   return value;
 }
 
-void takeOption(const OptionInfo& option, std::string_view value, CtlOptions& options,
-                unsigned& given) {
-  given |= option.bit;
+void takeOption(const OptionInfo& option, std::string_view value, CtlOptions& options) {
   const std::string_view name = option.name;
-  if (name == "--help") {
-    options.help = true;
-  } else if (name == "--version") {
-    options.version = true;
-  } else if (name == "--data-dir") {
+  if (name == "--data-dir") {
     options.dataDir = std::string(value);
   } else if (name == "--presets-dir") {
     options.presetsDir = std::string(value);
@@ -239,6 +252,56 @@ void takeOption(const OptionInfo& option, std::string_view value, CtlOptions& op
   }
 }
 
+const OptionInfo* infoOf(const CLI::Option& option) {
+  return option.get_lnames().empty() ? nullptr : findOption("--" + option.get_lnames()[0]);
+}
+
+// The command line as CLI11 declarations from the tables above. Every option is declared on
+// the app, so that it may stand before the command or after it; a command's help lists those
+// it takes, the overview those every command takes.
+void declareCommandLine(CLI::App& app, std::vector<std::string>& operands) {
+  setUpToolApp(
+      app,
+      [](const CLI::App& a) {
+        const CommandInfo* command = findCommand(a.get_name());
+        return a.get_parent() == nullptr || command == nullptr
+                   ? std::string("vorlund-ctl [--data-dir DIR] COMMAND [OPTIONS] [ARGUMENTS]")
+                   : "vorlund-ctl " + std::string(command->synopsis);
+      },
+      [](const CLI::App& a, const CLI::Option& o) {
+        const OptionInfo* option = infoOf(o);
+        const CommandInfo* command = a.get_parent() ? findCommand(a.get_name()) : nullptr;
+        const unsigned bit = option ? option->bit : 0;
+        return command ? (bit & command->options) != 0 : bit == 0;
+      });
+  app.footer(exitCodeHelp(kCtlTool) +
+             "\nexamples:\n"
+             "  vorlund-ctl status\n"
+             "  vorlund-ctl set inputGainDb=6 compRatio=4\n"
+             "  vorlund-ctl preset podcast --dry-run\n"
+             "  vorlund-ctl meters\n"
+             "  vorlund-ctl attach default\n");
+  for (const OptionInfo& option : kOptions) {
+    const std::string help(option.help);
+    if (option.value.empty()) {
+      app.add_flag(std::string(option.name))->description(help)->disable_flag_override();
+    } else {
+      app.add_option(std::string(option.name), help)
+          ->type_name(std::string(option.value))
+          ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    }
+  }
+  for (const CommandInfo& c : kCommands) {
+    CLI::App* command = app.add_subcommand(std::string(c.name), std::string(c.summary));
+    command->fallthrough();
+    command->allow_extras();
+    command->add_option("operands", operands);
+    command->footer(std::string(c.details) + "\n\nexample:\n  " + std::string(c.example) +
+                    "\n\n--data-dir DIR works on another data folder; 'vorlund-ctl --help' "
+                    "lists exit codes.\n");
+  }
+}
+
 }  // namespace
 
 std::span<const CommandInfo> ctlCommands() {
@@ -254,41 +317,24 @@ const CommandInfo* findCommand(std::string_view name) {
 
 CtlOptions parseCommandLine(std::span<const std::string> arguments) {
   CtlOptions options;
+  CLI::App app(std::string(kOverview), "vorlund-ctl");
+  declareCommandLine(app, options.operands);
+  const std::vector<std::string> rest = parseArguments(app, arguments);
+  options.help = helpWanted(app);
+  options.version = versionWanted(app);
+  if (const auto chosen = app.get_subcommands(); !chosen.empty())
+    options.command = findCommand(chosen.front()->get_name());
   unsigned given = 0;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    if (argument == "-h") {
-      options.help = true;
-      continue;
-    }
-    if (argument.size() > 1 && argument[0] == '-') {
-      const std::size_t equals = argument.find('=');
-      const std::string_view name = std::string_view(argument).substr(0, equals);
-      const auto option = std::find_if(std::begin(kOptions), std::end(kOptions),
-                                       [&](const OptionInfo& o) { return o.name == name; });
-      if (option == std::end(kOptions))
-        usageError("unknown option '" + std::string(name) + "'; did you mean '" +
-                   nearestName(name, namesOf(kOptions)) + "'?");
-      std::string_view value;
-      if (equals != std::string::npos) {
-        if (!option->takesValue) usageError(std::string(name) + " takes no value");
-        value = std::string_view(argument).substr(equals + 1);
-      } else if (option->takesValue) {
-        if (i + 1 == arguments.size()) usageError(std::string(name) + " needs a value");
-        value = arguments[++i];
-      }
-      takeOption(*option, value, options, given);
-      continue;
-    }
-    if (options.command == nullptr) {
-      options.command = findCommand(argument);
-      if (options.command == nullptr)
-        usageError("unknown command '" + argument + "'; did you mean '" +
-                   nearestName(argument, namesOf(kCommands)) + "'?");
-      continue;
-    }
-    options.operands.push_back(argument);
+  for (const CLI::Option* option : app.get_options()) {
+    const OptionInfo* info = infoOf(*option);
+    if (info == nullptr || option->count() == 0) continue;
+    given |= info->bit;
+    takeOption(*info, info->value.empty() ? "" : option->as<std::string>(), options);
   }
+  // Every option is declared, so what is left is a word where a command should be.
+  if (!rest.empty())
+    usageError("unknown command '" + rest.front() + "'; did you mean '" +
+               nearestName(rest.front(), namesOf(kCommands)) + "'?");
   if (options.help || options.version) return options;
   const CommandInfo* command = options.command;
   if (command == nullptr) return options;
@@ -317,45 +363,10 @@ CtlOptions parseCommandLine(std::span<const std::string> arguments) {
 }
 
 std::string helpText(const CommandInfo* command) {
-  if (command != nullptr) {
-    std::string text = "usage: vorlund-ctl " + std::string(command->synopsis) + "\n\n";
-    text += std::string(command->summary) + ".\n\n" + std::string(command->details) + "\n\n";
-    text += "example:\n  " + std::string(command->example) + "\n\n";
-    text += "--data-dir DIR works on another data folder; 'vorlund-ctl --help' lists exit codes.\n";
-    return text;
-  }
-  std::string text =
-      "vorlund-ctl: settings, presets, noise relearning and live meters for the Vorlund\n"
-      "microphone effect, through shared.bin and params.bin in its data folder; on Windows\n"
-      "also putting it on microphones and taking it off again.\n\n"
-      "usage: vorlund-ctl [--data-dir DIR] COMMAND [OPTIONS] [ARGUMENTS]\n\ncommands:\n";
-  for (const CommandInfo& c : kCommands) {
-    std::string name(c.name);
-    name.resize(16, ' ');
-    text += "  " + name + std::string(c.summary) + "\n";
-  }
-  text +=
-      "\noptions for every command:\n"
-      "  --data-dir DIR     the data folder; by default %ProgramData%\\Vorlund (on Linux\n"
-      "                     $ProgramData/Vorlund, else /var/lib/Vorlund), as the effect finds it\n"
-      "  --presets-dir DIR  take the shipped presets from DIR instead of those built in\n"
-      "  --help             the command's help, with an example\n"
-      "  --version          this program's version\n\n"
-      "exit codes:\n"
-      "  0  done (status: a stream is live)     4  shared.bin missing where needed, or foreign\n"
-      "  1  status: no stream is live           5  no permission to use shared.bin\n"
-      "  2  bad command line or record input    6  any other file or registry error\n"
-      "  3  no data folder                      7  a Windows-only command elsewhere\n"
-      "  8  no such microphone                  9  needs administrator rights\n"
-      "  10 the endpoint's key refuses writes even to administrators\n"
-      "  11 a backup written by another version of Vorlund\n\n"
-      "examples:\n"
-      "  vorlund-ctl status\n"
-      "  vorlund-ctl set inputGainDb=6 compRatio=4\n"
-      "  vorlund-ctl preset podcast --dry-run\n"
-      "  vorlund-ctl meters\n"
-      "  vorlund-ctl attach default\n";
-  return text;
+  std::vector<std::string> operands;
+  CLI::App app(std::string(kOverview), "vorlund-ctl");
+  declareCommandLine(app, operands);
+  return command ? app.get_subcommand(std::string(command->name))->help() : app.help();
 }
 
 }  // namespace vorlund

@@ -2,7 +2,7 @@
 // with a verdict and what to do. Windows only.
 #pragma once
 
-#include "ctl_error.h"
+#include "common/ctl_error.h"
 #include "ctl_options.h"
 #include "platform/path.h"
 

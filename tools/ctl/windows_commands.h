@@ -1,14 +1,13 @@
 // The commands that install the effect on Windows: 'devices', 'attach', 'detach', 'setup' and
-// 'path'.
-// Elsewhere they say they are for Windows only.
+// 'path'. Elsewhere they say they are for Windows only.
 #pragma once
-
-#include "ctl_error.h"
-#include "ctl_options.h"
-#include "platform/path.h"
 
 #include <string>
 #include <vector>
+
+#include "common/ctl_error.h"
+#include "ctl_options.h"
+#include "platform/path.h"
 
 namespace vorlund {
 

@@ -21,7 +21,7 @@ std::string hex(HRESULT result) {
 
 void check(HRESULT result, const char* call) {
   if (FAILED(result))
-    throw ProcessError(ProcessExit::apoFailure,
+    throw ProcessError(ExitCode::apoFailure,
                        std::string("the effect failed ") + call + " (" + hex(result) + ")");
 }
 
@@ -42,14 +42,14 @@ bool accepted(HRESULT result, IAudioMediaType* offer) {
 
 ApoHost::ApoHost(const Path& library) {
   if (const DWORD error = library_.open(library); error != 0)
-    throw ProcessError(ProcessExit::missingLibrary,
+    throw ProcessError(ExitCode::missingLibrary,
                        "cannot load the effect library " + library.toUtf8() + ": " +
                            systemErrorText(error) +
                            "; build the VorlundApo target or name the library with --library");
   auto getClassObject =
       reinterpret_cast<GetClassObjectFunction>(library_.symbol("DllGetClassObject"));
   if (getClassObject == nullptr)
-    throw ProcessError(ProcessExit::missingLibrary,
+    throw ProcessError(ExitCode::missingLibrary,
                        library.toUtf8() + " does not export DllGetClassObject");
   void* object = nullptr;
   check(getClassObject(CLSID_VorlundApo, IID_IClassFactory, &object), "DllGetClassObject");
@@ -88,7 +88,7 @@ void ApoHost::lock(UINT32 channels, float sampleRate, UINT32 maxFrames) {
       inputOk &&
       accepted(apo_->IsOutputFormatSupported(format_.get(), format_.get(), &offer), offer);
   if (!inputOk || !outputOk)
-    throw ProcessError(ProcessExit::refusedFormat,
+    throw ProcessError(ExitCode::refusedFormat,
                        "the effect refuses " + std::to_string(channels) + " channel(s) at " +
                            std::to_string(static_cast<long>(sampleRate)) + " Hz; it accepts " +
                            kAcceptedFormats);
@@ -112,7 +112,7 @@ void ApoHost::process(float* samples, UINT32 frames) {
   if (out.u32BufferFlags == BUFFER_SILENT)
     std::fill(samples, samples + std::size_t{frames} * channels_, 0.0f);
   if (out.u32ValidFrameCount != frames)
-    throw ProcessError(ProcessExit::apoFailure,
+    throw ProcessError(ExitCode::apoFailure,
                        "the effect returned " + std::to_string(out.u32ValidFrameCount) +
                            " frames for a block of " + std::to_string(frames));
 }

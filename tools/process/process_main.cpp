@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "apo_host.h"
+#include "chain/vector_path.h"
 #include "channel/parameter_channel.h"
 #include "common/number_text.h"
 #include "common/preset_library.h"
@@ -76,7 +77,7 @@ void takeReport(const RecordReport& report) {
   if (report.ok()) return;
   std::string message = "bad record:";
   for (const std::string& error : report.errors) message += "\n  " + error;
-  throw ProcessError(ProcessExit::badRecord, message);
+  throw ProcessError(ExitCode::badRecord, message);
 }
 
 // The record the options describe, and a few words on where it came from.
@@ -85,7 +86,7 @@ ParameterBlock buildRecord(const ProcessOptions& options, std::string& origin) {
   setDefaults(record);
   origin = "defaults";
   if (options.paramsFile && options.preset)
-    throw ProcessError(ProcessExit::usage, "give --params or --preset, not both");
+    throw ProcessError(ExitCode::usage, "give --params or --preset, not both");
   if (options.paramsFile) {
     takeReport(readRecordFile(pathFromUtf8(*options.paramsFile), record));
     origin = "file " + *options.paramsFile;
@@ -148,12 +149,12 @@ class PrivateDataFolder {
       std::error_code error;
       if (fs::create_directory(root_, error)) break;
       if (attempt > 100)
-        throw ProcessError(ProcessExit::inputFile,
+        throw ProcessError(ExitCode::inputFile,
                            "cannot make a temporary folder in " + displayPath(base));
     }
     fs::create_directory(root_ / "Vorlund");
     if (!setEnvironmentVariable("ProgramData", root_.string().c_str()))
-      throw ProcessError(ProcessExit::inputFile, "cannot set ProgramData");
+      throw ProcessError(ExitCode::inputFile, "cannot set ProgramData");
     takeReport(writeRecordFile(root_ / "Vorlund" / "params.bin", record, RecordFileFormat::Binary));
   }
   ~PrivateDataFolder() {
@@ -176,7 +177,7 @@ class TemporaryOutput {
       : final_(pathFromUtf8(output)) {
     std::error_code error;
     if (fs::equivalent(pathFromUtf8(input), final_, error))
-      throw ProcessError(ProcessExit::usage,
+      throw ProcessError(ExitCode::usage,
                          "the output " + output + " is the input file itself; give another OUT");
     std::string name = ".";
     name.append(final_.filename().string()).append(".vorlund-");
@@ -196,7 +197,7 @@ class TemporaryOutput {
     std::error_code error;
     fs::rename(path_, final_, error);
     if (error)
-      throw ProcessError(ProcessExit::inputFile,
+      throw ProcessError(ExitCode::inputFile,
                          "cannot write " + displayPath(final_) + ": " + error.message());
     committed_ = true;
   }
@@ -218,7 +219,7 @@ class MeterLog {
     if (!options.metersFile) return;
     path_ = *options.metersFile;
     file_.open(pathFromUtf8(path_), std::ios::trunc);
-    if (!file_) throw ProcessError(ProcessExit::inputFile, "cannot write " + path_);
+    if (!file_) throw ProcessError(ExitCode::inputFile, "cannot write " + path_);
     file_ << "timeSeconds";
     for (const MeterField& meter : kMeterFields) file_ << "," << meter.key;
     file_ << ",voiceActive,bypassActive\n";
@@ -242,7 +243,7 @@ class MeterLog {
 
   void finish() {
     if (file_.is_open() && !file_.flush())
-      throw ProcessError(ProcessExit::inputFile, "cannot write " + path_);
+      throw ProcessError(ExitCode::inputFile, "cannot write " + path_);
   }
 
  private:
@@ -427,7 +428,7 @@ void ProcessRun::writeReports(const std::string& summary) const {
   if (options_.reportFile) {
     writeReport(*options_.reportFile,
                 {options_.input + " -> " + options_.output, summary, &*inPicture_, &*outPicture_,
-                 log_.samples()},
+                 log_.samples(), &record_},
                 options_.spectrogramsFile.value_or(""));
   } else if (options_.spectrogramsFile) {
     writeSpectrograms(*options_.spectrogramsFile, *inPicture_, *outPicture_);
@@ -452,7 +453,7 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, noteStopSignal);
   std::signal(SIGTERM, noteStopSignal);
   try {
-    return runTool("vorlund-process", static_cast<int>(ProcessExit::apoFailure), argc, argv,
+    return runTool("vorlund-process", static_cast<int>(ExitCode::apoFailure), argc, argv,
                    [](const std::vector<std::string>& arguments) {
                      const ProcessOptions options = parseProcessOptions(arguments);
                      if (options.help) {
@@ -460,7 +461,9 @@ int main(int argc, char** argv) {
                        return 0;
                      }
                      if (options.version) {
-                       std::cout << versionLine() << "\n";
+                       // The library decides the same way in this process.
+                       std::cout << versionLine() << " (vector path "
+                                 << vectorPathName(chosenVectorPath()) << ")\n";
                        return 0;
                      }
                      return run(options);

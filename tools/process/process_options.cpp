@@ -1,8 +1,8 @@
 #include "process_options.h"
 
 #include <cmath>
-#include <cstdlib>
 
+#include "common/command_line.h"
 #include "process_error.h"
 #include "sound_file.h"
 
@@ -14,135 +14,94 @@ constexpr double kMaxBlockMs = 100.0;
 constexpr double kMinMetersIntervalMs = 1.0;
 constexpr double kMaxMetersIntervalMs = 60000.0;
 
-[[noreturn]] void usageError(const std::string& message) {
-  throw ProcessError(ProcessExit::usage, message + "\n(try 'vorlund-process --help')");
-}
+constexpr const char* kDescription =
+    "Runs a recording through the Vorlund microphone effect as the audio engine would:\n"
+    "the library is loaded through its exports, the record handed over in a private data\n"
+    "folder, and the file fed block by block. Reads what libsndfile reads (WAV, FLAC,\n"
+    "Ogg, ...); writes OUT in the container its extension names (out.flac: FLAC), with\n"
+    "IN's sample format where the container holds it, unless --format says otherwise.\n"
+    "The effect is mono: a file of several channels is processed as their mean, and the\n"
+    "result written to every channel. OUT is written under a temporary name beside it and\n"
+    "renamed only when complete: a failure or Ctrl-C leaves an existing OUT as it was.\n"
+    "OUT may not be IN itself.";
 
-double positiveNumber(const std::string& option, const std::string& text, double low, double high) {
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(value) || value < low ||
-      value > high)
-    usageError(option + ": '" + text + "' is not a number from " + std::to_string(int(low)) +
-               " to " + std::to_string(int(high)));
-  return value;
-}
+// A number option's value, checked against its range after parsing.
+struct NumberOption {
+  CLI::Option* option;
+  double* value;
+  double low;
+  double high;
+};
 
-// `text` broken at spaces into lines of at most `width` characters, each indented.
-std::string wrapped(const std::string& text, std::size_t indent, std::size_t width) {
-  std::string result, line(indent, ' ');
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find(' ', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string word = text.substr(start, end - start);
-    if (line.size() > indent && line.size() + 1 + word.size() > width) {
-      result += line + "\n";
-      line.assign(indent, ' ');
-    }
-    line += (line.size() > indent ? " " : "") + word;
-    start = end + 1;
-  }
-  return result + line;
+void declareCommandLine(CLI::App& app, ProcessOptions& o, std::vector<NumberOption>& numbers) {
+  setUpToolApp(app,
+               [](const CLI::App&) { return std::string("vorlund-process [options] IN OUT"); });
+  app.footer("formats (--format, or OUT's extension):\n" +
+             wrapped(SoundFile::formatNames(), 2, 78) + "\n\n" + exitCodeHelp(kProcessTool));
+  const auto text = [&](const char* name, std::optional<std::string>& value, const char* type,
+                        const std::string& help) {
+    app.add_option(name, value, help)->type_name(type);
+  };
+  text("--params", o.paramsFile, "FILE", "a record file (text form, or a 524-byte params.bin)");
+  text("--preset", o.preset, "NAME", "a shipped or saved preset (see 'vorlund-ctl presets')");
+  text("--presets-dir", o.presetsDir, "DIR",
+       "take the shipped presets from DIR instead of those built in");
+  app.add_option("--set", o.settings, "one field on top of the above; repeatable")
+      ->type_name("NAME=VALUE")
+      ->allow_extra_args(false);
+  text("--library", o.library, "FILE",
+       "the effect library (default: beside this program, then the build tree)");
+  text("--format", o.format, "NAME", "output format, whatever OUT's name (see the formats below)");
+  const auto number = [&](const char* name, double& value, double low, double high,
+                          const std::string& help) {
+    numbers.push_back({app.add_option(name, value, help)->type_name("MS"), &value, low, high});
+  };
+  number("--block-ms", o.blockMs, kMinBlockMs, kMaxBlockMs, "block length, 1 to 100 (default 10)");
+  app.add_flag("--align", o.align, "remove the effect's latency so output lines up with input");
+  text("--meters", o.metersFile, "FILE.csv", "write the published meters once per interval");
+  text("--report", o.reportFile, "FILE.html",
+       "a page of the run: spectrograms of input and output, the meters over time as plots, "
+       "and the summary");
+  text("--spectrograms", o.spectrogramsFile, "FILE.png",
+       "the report's spectrograms as a picture of their own");
+  number("--meters-interval", o.metersIntervalMs, kMinMetersIntervalMs, kMaxMetersIntervalMs,
+         "the meters' interval, 1 to 60000 (default 100)");
+  app.add_flag("--quiet", o.quiet, "no progress bar and no summary");
+  app.get_option("--version")
+      ->description(
+          "this program's version and the vector path it runs (SSE2, or AVX2 where "
+          "the processor has it; VORLUND_SIMD=sse2 forces SSE2)");
 }
 
 }  // namespace
 
 ProcessOptions parseProcessOptions(const std::vector<std::string>& arguments) {
   ProcessOptions options;
-  std::vector<std::string> files;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    auto value = [&]() -> const std::string& {
-      if (i + 1 >= arguments.size()) usageError(argument + " needs a value");
-      return arguments[++i];
-    };
-    if (argument == "-h" || argument == "--help") {
-      options.help = true;
-    } else if (argument == "--version") {
-      options.version = true;
-    } else if (argument == "--params") {
-      options.paramsFile = value();
-    } else if (argument == "--preset") {
-      options.preset = value();
-    } else if (argument == "--presets-dir") {
-      options.presetsDir = value();
-    } else if (argument == "--set") {
-      options.settings.push_back(value());
-    } else if (argument == "--library") {
-      options.library = value();
-    } else if (argument == "--format") {
-      options.format = value();
-    } else if (argument == "--meters") {
-      options.metersFile = value();
-    } else if (argument == "--report") {
-      options.reportFile = value();
-    } else if (argument == "--spectrograms") {
-      options.spectrogramsFile = value();
-    } else if (argument == "--block-ms") {
-      options.blockMs = positiveNumber(argument, value(), kMinBlockMs, kMaxBlockMs);
-    } else if (argument == "--meters-interval") {
-      options.metersIntervalMs =
-          positiveNumber(argument, value(), kMinMetersIntervalMs, kMaxMetersIntervalMs);
-    } else if (argument == "--align") {
-      options.align = true;
-    } else if (argument == "--quiet") {
-      options.quiet = true;
-    } else if (argument.size() > 1 && argument[0] == '-') {
-      usageError("unknown option " + argument);
-    } else {
-      files.push_back(argument);
-    }
-  }
+  std::vector<NumberOption> numbers;
+  CLI::App app(kDescription, "vorlund-process");
+  declareCommandLine(app, options, numbers);
+  const std::vector<std::string> files = parseArguments(app, arguments);
+  options.help = helpWanted(app);
+  options.version = versionWanted(app);
   if (options.help || options.version) return options;
-  if (files.size() != 2) usageError("give exactly one input and one output file");
+  for (const NumberOption& n : numbers) {
+    if (!std::isfinite(*n.value) || *n.value < n.low || *n.value > n.high)
+      usageError(app, n.option->get_name() + ": '" + n.option->as<std::string>() +
+                          "' is not a number from " + std::to_string(int(n.low)) + " to " +
+                          std::to_string(int(n.high)));
+  }
+  if (files.size() != 2) usageError(app, "give exactly one input and one output file");
   options.input = files[0];
   options.output = files[1];
   return options;
 }
 
 std::string processUsage() {
-  return std::string() +
-         "usage: vorlund-process [options] IN OUT\n\n"
-         "Runs a recording through the Vorlund microphone effect as the audio engine would:\n"
-         "the library is loaded through its exports, the record handed over in a private data\n"
-         "folder, and the file fed block by block. Reads what libsndfile reads (WAV, FLAC,\n"
-         "Ogg, ...); writes OUT in the container its extension names (out.flac: FLAC), with\n"
-         "IN's sample format where the container holds it, unless --format says otherwise.\n"
-         "The effect is mono: a file of several channels is processed as their mean, and the\n"
-         "result written to every channel. OUT is written under a temporary name beside it and\n"
-         "renamed only when complete: a failure or Ctrl-C leaves an existing OUT as it was.\n"
-         "OUT may not be IN itself.\n\n"
-         "options:\n"
-         "  --params FILE        a record file (text form, or a 524-byte params.bin)\n"
-         "  --preset NAME        a shipped or saved preset (see 'vorlund-ctl presets')\n"
-         "  --presets-dir DIR    take the shipped presets from DIR instead of those built in\n"
-         "  --set NAME=VALUE     one field on top of the above; repeatable\n"
-         "  --library FILE       the effect library (default: beside this program, then the\n"
-         "                       build tree)\n"
-         "  --format NAME        output format, whatever OUT's name: " +
-         SoundFile::formatNames() +
-         "\n"
-         "  --block-ms MS        block length, 1 to 100 (default 10)\n"
-         "  --align              remove the effect's latency so output lines up with input\n"
-         "  --meters FILE.csv    write the published meters once per interval\n"
-         "  --report FILE.html   a page of the run: spectrograms of input and output, the\n"
-         "                       meters over time as plots, and the summary\n"
-         "  --spectrograms FILE.png  the report's spectrograms as a picture of their own\n"
-         "  --meters-interval MS the meters' interval, 1 to 60000 (default 100)\n"
-         "  --quiet              no progress bar and no summary\n"
-         "  --version            this program's version\n\n"
-         "formats (--format, or OUT's extension):\n" +
-         wrapped(SoundFile::formatNames(), 2, 78) +
-         "\n\n"
-         "exit codes:\n"
-         "  0  done\n"
-         "  1  bad command line (OUT the same file as IN, too)\n"
-         "  2  input unreadable or unsupported, or output not writable\n"
-         "  3  bad record (--params, --preset, --set)\n"
-         "  4  effect library missing or incomplete\n"
-         "  5  the effect refuses the file's rate or channel count\n"
-         "  6  the effect failed\n";
+  ProcessOptions options;
+  std::vector<NumberOption> numbers;
+  CLI::App app(kDescription, "vorlund-process");
+  declareCommandLine(app, options, numbers);
+  return app.help();
 }
 
 }  // namespace vorlund

@@ -1,6 +1,7 @@
 // vorlund-process --report: one self-contained HTML page of what the effect did to a
-// recording: spectrograms of the input and the output (a PNG, embedded), the meters over time
-// as SVG line plots, and the run's summary.
+// recording: players for the input and the output with an A/B switch, spectrograms of both (a
+// PNG, embedded, with time and frequency axes and a level scale), the meters over time of the
+// stages that acted as SVG line plots, and the run's summary.
 #pragma once
 
 #include <array>
@@ -9,15 +10,18 @@
 #include <vector>
 
 #include "common/stream_state.h"
+#include "engine/parameter_block.h"
 #include "suppressor/fft.h"
 
 namespace vorlund {
 
 // A spectrogram built while the samples stream past: a column every `hop` frames of the
-// channels' mean, each the power spectrum of a Hann-windowed frame.
+// channels' mean, each the power spectrum of a Hann-windowed frame. It keeps the mean's first
+// kListenSeconds too, for the page's player.
 class Spectrogram {
  public:
   static constexpr int kFftSize = 2048;
+  static constexpr double kListenSeconds = 60.0;
 
   // About `columns` columns over `expectedFrames`.
   Spectrogram(double sampleRate, int channels, std::size_t expectedFrames, std::size_t columns);
@@ -27,6 +31,12 @@ class Spectrogram {
   std::size_t columnCount() const noexcept { return columns_.size(); }
   // Power of bin `bin` (0 .. kFftSize / 2) in column `column`, as dBFS of a sine.
   float levelDb(std::size_t column, int bin) const;
+  // Seconds from the start to the middle of column `column` (fractions between columns).
+  double columnSeconds(double column) const noexcept;
+  // The kept start of the recording as a 16-bit mono WAV file (bytes).
+  std::vector<unsigned char> listeningWav() const;
+  // Seconds of the recording the player holds.
+  double listeningSeconds() const noexcept;
 
  private:
   void addColumn();
@@ -41,6 +51,7 @@ class Spectrogram {
   Fft fft_;
   std::vector<float> re_, im_;
   std::vector<std::vector<float>> columns_;
+  std::vector<float> listening_;
 };
 
 // The meters at one moment, for the plots.
@@ -55,6 +66,7 @@ struct ReportContent {
   const Spectrogram* input = nullptr;
   const Spectrogram* output = nullptr;
   std::vector<MeterSample> meters;
+  const ParameterBlock* record = nullptr;  // tells stages that are off from those that idled
 };
 
 // The spectrograms, input above output, as one PNG (bytes).

@@ -107,14 +107,14 @@ SoundFile SoundFile::openForReading(const std::string& path) {
   std::error_code error;
   const std::filesystem::path named(std::u8string(path.begin(), path.end()));
   if (std::filesystem::is_directory(named, error))
-    throw ProcessError(ProcessExit::inputFile, "cannot read " + path + ": it is a folder");
+    throw ProcessError(ExitCode::inputFile, "cannot read " + path + ": it is a folder");
   if (std::filesystem::is_regular_file(named, error) &&
       std::filesystem::file_size(named, error) == 0)
-    throw ProcessError(ProcessExit::inputFile, "cannot read " + path + ": the file is empty");
+    throw ProcessError(ExitCode::inputFile, "cannot read " + path + ": the file is empty");
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
   if (file == nullptr)
-    throw ProcessError(ProcessExit::inputFile, "cannot read " + path + ": " + sf_strerror(nullptr));
+    throw ProcessError(ExitCode::inputFile, "cannot read " + path + ": " + sf_strerror(nullptr));
   return SoundFile(file, info, path);
 }
 
@@ -125,12 +125,12 @@ SoundFile SoundFile::openForWriting(const std::string& path, int format, int cha
   info.channels = channels;
   info.samplerate = sampleRate;
   if (!sf_format_check(&info))
-    throw ProcessError(ProcessExit::inputFile, "cannot write " + describe(format) + " with " +
+    throw ProcessError(ExitCode::inputFile, "cannot write " + describe(format) + " with " +
                                                    std::to_string(channels) + " channel(s) at " +
                                                    std::to_string(sampleRate) + " Hz");
   SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
   if (file == nullptr)
-    throw ProcessError(ProcessExit::inputFile,
+    throw ProcessError(ExitCode::inputFile,
                        "cannot write " + path + ": " + sf_strerror(nullptr));
   // Integer formats clip rather than wrap what lies beyond full scale.
   sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
@@ -149,21 +149,21 @@ SoundFile::SoundFile(SoundFile&& other) noexcept
 std::size_t SoundFile::read(float* interleaved, std::size_t frames) {
   const sf_count_t got = sf_readf_float(file_, interleaved, static_cast<sf_count_t>(frames));
   if (sf_error(file_) != SF_ERR_NO_ERROR)
-    throw ProcessError(ProcessExit::inputFile, "cannot read " + path_ + ": " + sf_strerror(file_));
+    throw ProcessError(ExitCode::inputFile, "cannot read " + path_ + ": " + sf_strerror(file_));
   return got < 0 ? 0 : static_cast<std::size_t>(got);
 }
 
 void SoundFile::write(const float* interleaved, std::size_t frames) {
   if (sf_writef_float(file_, interleaved, static_cast<sf_count_t>(frames)) !=
       static_cast<sf_count_t>(frames))
-    throw ProcessError(ProcessExit::inputFile, "cannot write " + path_ + ": " + sf_strerror(file_));
+    throw ProcessError(ExitCode::inputFile, "cannot write " + path_ + ": " + sf_strerror(file_));
 }
 
 void SoundFile::close() {
   if (file_ == nullptr) return;
   const int result = sf_close(std::exchange(file_, nullptr));
   if (result != 0)
-    throw ProcessError(ProcessExit::inputFile,
+    throw ProcessError(ExitCode::inputFile,
                        "cannot finish " + path_ + ": " + sf_error_number(result));
 }
 
@@ -227,7 +227,7 @@ int SoundFile::chooseOutputFormat(const std::string* requested, const std::strin
     const std::string what = requested != nullptr
                                  ? "--format: unknown format '" + *requested + "'"
                                  : outputPath + ": unknown extension '." + name + "'";
-    throw ProcessError(ProcessExit::usage,
+    throw ProcessError(ExitCode::usage,
                        what + "; the formats are " + formatNames() +
                            (requested != nullptr ? "" : " (--format chooses one for any name)"));
   }
@@ -238,7 +238,7 @@ int SoundFile::chooseOutputFormat(const std::string* requested, const std::strin
   for (int major : majors)
     if (const int format = withSampleFormat(major, inputFormat, channels, sampleRate))
       return format;
-  throw ProcessError(ProcessExit::inputFile,
+  throw ProcessError(ExitCode::inputFile,
                      "cannot write " + formatName(SFC_GET_FORMAT_INFO, majors.front()) + " with " +
                          std::to_string(channels) + " channel(s) at " + std::to_string(sampleRate) +
                          " Hz");

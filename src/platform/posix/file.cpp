@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,12 +123,18 @@ DWORD File::write(const void* data, std::uint32_t size) noexcept {
   return n < 0 ? win32ErrorFromErrno(errno) : ERROR_SUCCESS;
 }
 
-DWORD File::lockExclusive() noexcept {
-  int result;
-  do {
-    result = flock(handle_, LOCK_EX);
-  } while (result != 0 && errno == EINTR);
-  return result == 0 ? ERROR_SUCCESS : win32ErrorFromErrno(errno);
+DWORD File::tryLockExclusive() noexcept {
+  struct flock range {};
+  range.l_type = F_WRLCK;
+  range.l_whence = SEEK_SET;
+  if (fcntl(handle_, F_OFD_SETLK, &range) == 0) return ERROR_SUCCESS;
+  return errno == EAGAIN || errno == EACCES ? ERROR_LOCK_VIOLATION : win32ErrorFromErrno(errno);
+}
+
+void File::restrictToWriters() noexcept {
+  struct stat info {};
+  if (fstat(handle_, &info) == 0 && info.st_uid == geteuid() && (info.st_mode & 07) != 0)
+    fchmod(handle_, info.st_mode & 0770);
 }
 
 bool queryFileSize(const Path& path, std::uint64_t& size) noexcept {

@@ -132,11 +132,15 @@ DWORD File::write(const void* data, std::uint32_t size) noexcept {
   return WriteFile(handle_, data, size, &written, nullptr) ? ERROR_SUCCESS : GetLastError();
 }
 
-DWORD File::lockExclusive() noexcept {
+DWORD File::tryLockExclusive() noexcept {
   OVERLAPPED at{};
-  return LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &at) ? ERROR_SUCCESS
-                                                                                  : GetLastError();
+  return LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                    MAXDWORD, &at)
+             ? ERROR_SUCCESS
+             : GetLastError();
 }
+
+void File::restrictToWriters() noexcept {}
 
 bool queryFileSize(const Path& path, std::uint64_t& size) noexcept {
   WIN32_FILE_ATTRIBUTE_DATA data{};

@@ -34,7 +34,8 @@ inline PanelRequest toPanelRequest(const HttpRequest& message) {
   request.host = std::string(message[http::field::host]);
   if (message.find(http::field::origin) != message.end())
     request.origin = std::string(message[http::field::origin]);
-  request.cookie = std::string(message[http::field::cookie]);
+  request.key =
+      std::string(message[boost::beast::string_view(kKeyHeader.data(), kKeyHeader.size())]);
   request.contentType = std::string(message[http::field::content_type]);
   request.body = message.body();
   return request;

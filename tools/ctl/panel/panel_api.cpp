@@ -1,16 +1,20 @@
 #include "panel_api.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <utility>
 
 #include "channel/parameter_channel.h"
+#include "common/ctl_error.h"
 #include "common/equaliser_response.h"
 #include "common/json_writer.h"
 #include "common/preset_library.h"
+#include "common/record_change.h"
 #include "common/record_fields.h"
 #include "common/record_file.h"
 #include "common/stream_state.h"
 #include "common/system_error_text.h"
-#include "ctl_error.h"
 #include "embedded_file.h"
 #include "meter_view.h"
 #include "platform/system.h"
@@ -28,40 +32,62 @@ constexpr double kPlotHighHz = 20000.0;
 constexpr int kPlotPoints = 241;
 constexpr double kDefaultRate = 48000.0;
 
-struct Asset {
-  std::string_view path;
-  std::string_view file;
-  std::string_view contentType;
-};
+// The page's files by their ending; "/" is index.html.
+std::string_view contentType(std::string_view file) {
+  constexpr std::pair<std::string_view, std::string_view> kTypes[] = {
+      {".html", "text/html; charset=utf-8"},
+      {".css", "text/css; charset=utf-8"},
+      {".js", "text/javascript; charset=utf-8"},
+      {".svg", "image/svg+xml"},
+  };
+  for (const auto& [ending, type] : kTypes) {
+    if (file.ends_with(ending)) return type;
+  }
+  return "application/octet-stream";
+}
 
-constexpr Asset kAssets[] = {
-    {"/", "index.html", "text/html; charset=utf-8"},
-    {"/panel.css", "panel.css", "text/css; charset=utf-8"},
-    {"/panel.js", "panel.js", "text/javascript; charset=utf-8"},
-    {"/favicon.svg", "favicon.svg", "image/svg+xml"},
-};
+// Text that is not UTF-8 (a file name, a preset's description) is answered with U+FFFD.
+std::string jsonText(const Json& json) {
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
 
-PanelResponse jsonResponse(const JsonWriter& json) {
+PanelResponse jsonResponse(const Json& json) {
   PanelResponse response;
   response.contentType = "application/json";
-  response.body = json.text();
+  response.body = jsonText(json);
   return response;
 }
 
-std::optional<PanelResponse> asset(const PanelRequest& request, const PanelIdentity& identity) {
-  for (const Asset& a : kAssets) {
-    if (request.path() != a.path) continue;
-    for (const EmbeddedFile& file : embeddedFiles()) {
-      if (file.name != a.file) continue;
-      PanelResponse response;
-      response.contentType = std::string(a.contentType);
-      response.body = std::string(file.bytes);
-      // The page keeps the token as a cookie, so that its requests need not carry it.
-      if (a.path == "/")
-        response.headers.emplace_back("Set-Cookie", identity.cookieName() + "=" + identity.token +
-                                                        "; Path=/; HttpOnly; SameSite=Strict");
-      return response;
-    }
+// A float as the shortest decimal that reads back to it ("0.7", not 0.699999988...); null
+// when not finite, as JSON has no such number.
+Json number(float value) {
+  if (!std::isfinite(value)) return nullptr;
+  char digits[32];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  double shortest = 0.0;
+  std::from_chars(digits, end, shortest);
+  return shortest;
+}
+
+// The stream's members as 'vorlund-ctl status --json' writes them, from the one writer of them.
+void addStream(Json& json, const StreamObservation& observation) {
+  JsonWriter writer(JsonWriter::Layout::oneLine);
+  writer.beginObject();
+  writeStreamJson(writer, observation);
+  writer.endObject();
+  json.update(Json::parse(writer.text()));
+}
+
+std::optional<PanelResponse> asset(const PanelRequest& request) {
+  const std::string_view path = request.path();
+  const std::string_view wanted = path == "/" ? "index.html" : path.substr(1);
+  if (!path.starts_with("/") || wanted.find('/') != std::string_view::npos) return std::nullopt;
+  for (const EmbeddedFile& file : embeddedFiles()) {
+    if (file.name != wanted) continue;
+    PanelResponse response;
+    response.contentType = std::string(contentType(file.name));
+    response.body = std::string(file.bytes);
+    return response;
   }
   return std::nullopt;
 }
@@ -94,62 +120,50 @@ std::string_view scaleName(MeterScale scale) {
 
 // The two tables the page builds itself from: the record's fields and the meters.
 PanelResponse tablesResponse() {
-  JsonWriter json(JsonWriter::Layout::oneLine);
-  json.beginObject().key("meters").beginArray();
-  for (const MeterField& meter : kMeterFields) {
-    json.beginObject().key("key").string(meter.key).key("label").string(meter.label);
-    json.key("scale").string(scaleName(meter.scale)).endObject();
-  }
-  json.endArray();
-  json.key("fields").beginArray();
+  Json meters = Json::array();
+  for (const MeterField& meter : kMeterFields)
+    meters.push_back(
+        {{"key", meter.key}, {"label", meter.label}, {"scale", scaleName(meter.scale)}});
+  Json fields = Json::array();
   for (const RecordField& field : recordFields()) {
-    json.beginObject();
-    json.key("name").string(field.name);
-    json.key("offset").integer(static_cast<std::int64_t>(field.offset));
-    json.key("kind").string(kindName(field.kind));
-    json.key("unit").string(field.unit);
-    json.key("default").number(field.defaultValue);
-    json.key("minimum").number(field.minimum);
-    json.key("maximum").number(field.maximum);
-    json.key("stage").string(stageName(field.stage));
-    json.key("stageTitle").string(stageTitle(field.stage));
-    json.key("meaning").string(field.meaning);
-    json.key("labels").beginArray();
-    for (const FieldLabel& label : field.labels) {
-      json.beginObject().key("value").number(label.value).key("name").string(label.name);
-      json.endObject();
-    }
-    json.endArray();
-    json.endObject();
+    Json labels = Json::array();
+    for (const FieldLabel& label : field.labels)
+      labels.push_back({{"value", number(label.value)}, {"name", label.name}});
+    fields.push_back({{"name", field.name},
+                      {"label", field.label},
+                      {"offset", field.offset},
+                      {"kind", kindName(field.kind)},
+                      {"unit", field.unit},
+                      {"default", number(field.defaultValue)},
+                      {"minimum", number(field.minimum)},
+                      {"maximum", number(field.maximum)},
+                      {"stage", stageName(field.stage)},
+                      {"stageTitle", stageTitle(field.stage)},
+                      {"meaning", field.meaning},
+                      {"labels", std::move(labels)}});
   }
-  json.endArray().endObject();
-  return jsonResponse(json);
+  return jsonResponse({{"meters", std::move(meters)}, {"fields", std::move(fields)}});
 }
 
-void writeRecord(JsonWriter& json, const ParameterBlock& record) {
-  json.beginObject();
+Json recordJson(const ParameterBlock& record) {
+  Json json = Json::object();
   for (const RecordField& field : recordFields())
-    json.key(field.name).number(fieldNumber(fieldBits(record, field), field.kind));
-  json.endObject();
+    json[std::string(field.name)] = number(fieldNumber(fieldBits(record, field), field.kind));
+  return json;
 }
 
-void writePresets(JsonWriter& json, const PresetCatalog& catalog, const ParameterBlock& inForce) {
+Json presetsJson(const PresetCatalog& catalog, const ParameterBlock& inForce) {
+  Json presets = Json::array();
   for (const PresetInfo& preset : catalog.presets()) {
     ParameterBlock record;
     const bool current =
         catalog.load(preset.name, record).ok() && recordChanges(record, inForce).empty();
-    json.beginObject();
-    json.key("name").string(preset.name);
-    json.key("description").string(preset.description);
-    json.key("user").boolean(preset.origin == PresetOrigin::user);
-    json.key("current").boolean(current);
-    json.endObject();
+    presets.push_back({{"name", preset.name},
+                       {"description", preset.description},
+                       {"user", preset.origin == PresetOrigin::user},
+                       {"current", current}});
   }
-}
-
-std::string nameOf(const JsonValue& body) {
-  const JsonValue* name = body.member("name");
-  return name != nullptr && name->type == JsonValue::Type::string ? name->text : std::string();
+  return presets;
 }
 
 bool isPostRoute(std::string_view path) {
@@ -168,20 +182,39 @@ bool PanelApi::isMeterStream(const PanelRequest& request) noexcept {
 
 PanelResponse PanelApi::handle(const PanelRequest& request) {
   if (std::optional<PanelResponse> refused = gateRequest(request, identity_)) return *refused;
-  std::lock_guard<std::mutex> lock(mutex_);
+  const std::string_view path = request.path();
+  // A change waits for the writers' lock without holding the panel's own, so that reads go
+  // on answering meanwhile; it takes the panel's lock for its answer only.
+  const bool changesRecord =
+      request.method == "POST" && (path == "/api/set" || path == "/api/preset");
+  std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+  if (!changesRecord) lock.lock();
   try {
     return route(request);
   } catch (const CtlError& error) {
-    return refusal(409, error.what());
+    return refusal(statusFor(error.code()), error.what());
   } catch (const std::exception& error) {
     return refusal(500, error.what());
+  }
+}
+
+int PanelApi::statusFor(ExitCode code) noexcept {
+  switch (code) {
+    case ExitCode::usage:
+      return 400;
+    case ExitCode::writersBusy:
+      return 503;
+    case ExitCode::ioFailure:
+      return 500;
+    default:
+      return 409;
   }
 }
 
 PanelResponse PanelApi::route(const PanelRequest& request) {
   const std::string_view path = request.path();
   if (request.method == "GET") {
-    if (std::optional<PanelResponse> page = asset(request, identity_)) return *page;
+    if (std::optional<PanelResponse> page = asset(request)) return *page;
     if (path == "/api/fields") return tablesResponse();
     if (path == "/api/state") return stateResponse({});
     if (path == "/api/preview") return previewPreset(request);
@@ -211,17 +244,15 @@ SharedFile* PanelApi::sharedBlock() {
   return shared.state() == SharedFile::State::mapped ? &shared : nullptr;
 }
 
-void PanelApi::writeStream(JsonWriter& json) {
+Json PanelApi::streamJson() {
   SharedFile* shared = sharedBlock();
   if (shared == nullptr) {
     const SharedFile::State state = session_.sharedFile().state();
-    json.key("stream").string("none");
-    json.key("sentence")
-        .string(state == SharedFile::State::missing ? "no stream: no shared.bin in the data folder "
-                                                      "yet. Changes are saved to params.bin; "
-                                                      "a stream picks them up when it starts"
-                                                    : session_.sharedFile().problem());
-    return;
+    return {{"stream", "none"},
+            {"sentence", state == SharedFile::State::missing
+                             ? "no stream: no shared.bin in the data folder yet. Changes are "
+                               "saved to params.bin; a stream picks them up when it starts"
+                             : session_.sharedFile().problem()}};
   }
   StreamObservation o;
   o.reading = readStream(shared->block());
@@ -231,38 +262,27 @@ void PanelApi::writeStream(JsonWriter& json) {
   }
   o.advancing = lastProgressTick_ && o.reading.tick - *lastProgressTick_ <= kStaleAfterMs;
   o.state = classifyStream(o.reading.activeStreams, o.advancing);
-  writeStreamJson(json, o);
-  json.key("sentence").string(streamSentence(o));
-  json.key("latencyMs");
-  if (const std::optional<double> ms = o.reading.latencyMs()) {
-    json.number(static_cast<float>(*ms));
-  } else {
-    json.null();
-  }
+  Json json = Json::object();
+  addStream(json, o);
+  json["sentence"] = streamSentence(o);
+  const std::optional<double> ms = o.reading.latencyMs();
+  json["latencyMs"] = ms ? number(static_cast<float>(*ms)) : Json(nullptr);
+  return json;
 }
 
 std::string PanelApi::meterEvent() {
   std::lock_guard<std::mutex> lock(mutex_);
-  JsonWriter json(JsonWriter::Layout::oneLine);
-  json.beginObject();
-  writeStream(json);
-  json.endObject();
-  return json.text();
+  return jsonText(streamJson());
 }
 
 PanelResponse PanelApi::stateResponse(const std::vector<std::string>& notices) {
-  JsonWriter json(JsonWriter::Layout::oneLine);
-  json.beginObject();
-  json.key("dataFolder").string(session_.dataFolder().toUtf8());
-  json.key("notices").beginArray();
-  for (const std::string& notice : notices) json.string(notice);
-  json.endArray();
+  Json json = {{"dataFolder", session_.dataFolder().toUtf8()}, {"notices", notices}};
   bool folderExists = true;
   try {
     session_.requireDataFolder();
   } catch (const CtlError& error) {
     folderExists = false;
-    json.key("problem").string(error.what());
+    json["problem"] = error.what();
   }
   const RecordInForce inForce =
       folderExists ? session_.recordInForce() : RecordInForce{.record = [] {
@@ -270,70 +290,46 @@ PanelResponse PanelApi::stateResponse(const std::vector<std::string>& notices) {
         setDefaults(defaults);
         return defaults;
       }()};
-  json.key("source").string(inForce.describe());
-  json.key("record");
-  writeRecord(json, inForce.record);
-  json.key("stream").beginObject();
-  if (folderExists) writeStream(json);
-  json.endObject();
+  json["source"] = inForce.describe();
+  json["record"] = recordJson(inForce.record);
+  json["stream"] = folderExists ? streamJson() : Json::object();
 
   double rate = kDefaultRate;
   if (SharedFile* shared = folderExists ? sharedBlock() : nullptr) {
     const std::int32_t streamRate = readStream(shared->block()).sampleRate;
     if (streamRate > 0) rate = streamRate;
   }
-  json.key("response").beginObject();
-  json.key("sampleRate").number(static_cast<float>(rate));
-  json.key("points").beginArray();
+  Json points = Json::array();
   for (const ResponsePoint& point :
-       equaliserResponse(inForce.record, rate, kPlotLowHz, kPlotHighHz, kPlotPoints)) {
-    json.beginArray().number(static_cast<float>(point.frequencyHz));
-    json.number(static_cast<float>(point.gainDb)).endArray();
-  }
-  json.endArray();
-  json.endObject();
-
-  json.key("presets").beginArray();
+       equaliserResponse(inForce.record, rate, kPlotLowHz, kPlotHighHz, kPlotPoints))
+    points.push_back(
+        {number(static_cast<float>(point.frequencyHz)), number(static_cast<float>(point.gainDb))});
+  json["response"] = {{"sampleRate", number(static_cast<float>(rate))},
+                      {"points", std::move(points)}};
   const PresetCatalog catalog = presets();
-  writePresets(json, catalog, inForce.record);
-  json.endArray();
-  json.key("userPresets").boolean(catalog.userFolder().has_value());
-  json.endObject();
+  json["presets"] = presetsJson(catalog, inForce.record);
+  json["userPresets"] = catalog.userFolder().has_value();
   return jsonResponse(json);
 }
 
-PanelResponse PanelApi::putInForce(const std::function<RecordReport(ParameterBlock& next)>& build) {
+PanelResponse PanelApi::putInForce(const RecordBuilder& build) {
   ControlSession writer(session_.dataFolder());
-  writer.requireDataFolder();
-  // As 'set' does: another writer's change is either complete and built upon, or not started.
-  std::vector<std::string> notices;
-  if (const DWORD error = writer.lockWriters(); error != ERROR_SUCCESS)
-    notices.push_back("cannot take the writers' lock in the data folder (" +
-                      systemErrorText(error) + "); a concurrent writer may overwrite this change");
-  SharedFile& shared = writer.sharedFile();
-  if (shared.foreign()) return refusal(409, shared.problem() + "; the panel leaves it alone");
-  writer.requireUsableSharedFile();
-  const RecordInForce inForce = writer.recordInForce();
-  ParameterBlock next = inForce.record;
-  const RecordReport report = build(next);
-  if (!report.ok()) return refusal(400, "bad request: " + report.errors.front());
-  notices.insert(notices.end(), report.warnings.begin(), report.warnings.end());
-  if (!recordChanges(inForce.record, next).empty()) {
-    const Publication publication = writer.commit(next);
-    if (!publication.saved && !publication.published)
-      return refusal(500, publication.saveError + "; nothing changed");
-    if (!publication.saved)
-      notices.push_back(publication.saveError +
-                        "; the change is live but will not survive a restart of the audio engine");
-  }
+  const RecordChange change = putRecordInForce(writer, build, {.lockWaitMs = kLockWaitMs});
+  if (!change.report.ok()) return refusal(400, "bad request: " + change.report.errors.front());
+  std::vector<std::string> notices = change.report.warnings;
+  if (!change.changed) notices.emplace_back("no change");
+  if (change.committed && !change.publication.saved)
+    notices.push_back(change.publication.saveError +
+                      "; the change is live but will not survive a restart of the audio engine");
+  std::lock_guard<std::mutex> lock(mutex_);
   return stateResponse(notices);
 }
 
-PanelResponse PanelApi::setFields(const JsonValue& body) {
+PanelResponse PanelApi::setFields(const Json& body) {
   std::string error;
-  const std::optional<std::vector<std::string>> settings = changeSettings(body, error);
-  if (!settings) return refusal(400, "bad request: " + error);
-  return putInForce([&](ParameterBlock& next) { return applyRecordSettings(*settings, next); });
+  const std::optional<std::vector<FieldValue>> values = changeValues(body, error);
+  if (!values) return refusal(400, "bad request: " + error);
+  return putInForce([&](ParameterBlock& next) { return applyRecordValues(*values, next); });
 }
 
 // Read afresh for every request: another program may have saved or deleted a preset.
@@ -341,9 +337,10 @@ PresetCatalog PanelApi::presets() const {
   return PresetCatalog(folders_.presets, folders_.userPresets);
 }
 
-PanelResponse PanelApi::applyPreset(const JsonValue& body) {
+PanelResponse PanelApi::applyPreset(const Json& body) {
   const PresetCatalog catalog = presets();
-  return putInForce([&](ParameterBlock& next) { return catalog.load(nameOf(body), next); });
+  const std::string name = stringMember(body, "name");
+  return putInForce([&](ParameterBlock& next) { return catalog.load(name, next); });
 }
 
 PanelResponse PanelApi::previewPreset(const PanelRequest& request) {
@@ -352,27 +349,19 @@ PanelResponse PanelApi::previewPreset(const PanelRequest& request) {
   if (!report.ok()) return refusal(404, report.errors.front());
   session_.requireDataFolder();
   const ParameterBlock inForce = session_.recordInForce().record;
-  JsonWriter json(JsonWriter::Layout::oneLine);
-  json.beginObject().key("changes").beginArray();
-  for (const FieldChange& change : recordChanges(inForce, preset)) {
-    json.beginObject();
-    json.key("name").string(change.field->name);
-    json.key("before").string(formatFieldValue(change.before, *change.field));
-    json.key("after").string(formatFieldValue(change.after, *change.field));
-    json.endObject();
-  }
-  json.endArray().endObject();
-  return jsonResponse(json);
+  Json changes = Json::array();
+  for (const FieldChange& change : recordChanges(inForce, preset))
+    changes.push_back({{"name", change.field->name},
+                       {"before", formatFieldValue(change.before, *change.field)},
+                       {"after", formatFieldValue(change.after, *change.field)}});
+  return jsonResponse({{"changes", std::move(changes)}});
 }
 
-PanelResponse PanelApi::savePreset(const JsonValue& body) {
+PanelResponse PanelApi::savePreset(const Json& body) {
   const PresetCatalog catalog = presets();
   if (!catalog.userFolder()) return refusal(409, "no folder for user presets");
-  const std::string name = nameOf(body);
-  const JsonValue* description = body.member("description");
-  const std::string text = description != nullptr && description->type == JsonValue::Type::string
-                               ? description->text
-                               : std::string();
+  const std::string name = stringMember(body, "name");
+  const std::string text = stringMember(body, "description");
   if (!isNewPresetName(name))
     return refusal(400, "bad request: a preset name takes up to 64 letters, digits, '-' and '_'");
   if (const std::optional<std::string> refusalText = catalog.nameRefusal(name))
@@ -387,10 +376,10 @@ PanelResponse PanelApi::savePreset(const JsonValue& body) {
   return stateResponse({"saved user preset '" + name + "'"});
 }
 
-PanelResponse PanelApi::deletePreset(const JsonValue& body) {
+PanelResponse PanelApi::deletePreset(const Json& body) {
   const PresetCatalog catalog = presets();
   if (!catalog.userFolder()) return refusal(409, "no folder for user presets");
-  const std::string name = nameOf(body);
+  const std::string name = stringMember(body, "name");
   const RecordReport report = catalog.remove(name);
   if (!report.ok()) return refusal(404, report.errors.front());
   return stateResponse({"deleted user preset '" + name + "'"});

@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "control_session.h"
-#include "ctl_error.h"
+#include "common/control_session.h"
+#include "common/ctl_error.h"
 #include "ctl_options.h"
 
 namespace vorlund {

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <charconv>
-#include <cmath>
 #include <random>
 
 #include "common/preset_library.h"
@@ -34,20 +33,6 @@ std::string percentDecoded(std::string_view text) {
   return out;
 }
 
-// The value of cookie `name` in a Cookie header ("a=1; b=2").
-std::optional<std::string_view> cookieValue(std::string_view header, std::string_view name) {
-  while (!header.empty()) {
-    const std::size_t end = header.find(';');
-    std::string_view pair = header.substr(0, end);
-    header = end == std::string_view::npos ? std::string_view() : header.substr(end + 1);
-    while (!pair.empty() && pair.front() == ' ') pair.remove_prefix(1);
-    const std::size_t equals = pair.find('=');
-    if (equals != std::string_view::npos && pair.substr(0, equals) == name)
-      return pair.substr(equals + 1);
-  }
-  return std::nullopt;
-}
-
 // Compares without stopping at the first difference, so timing tells nothing of the token.
 bool sameSecret(std::string_view given, std::string_view secret) noexcept {
   unsigned difference = given.size() == secret.size() ? 0u : 1u;
@@ -66,28 +51,6 @@ bool isLoopbackAuthority(std::string_view authority, std::uint16_t port) {
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
   return (name == "127.0.0.1" || name == "localhost") && error == std::errc() &&
          end == digits.data() + digits.size() && value == port && digits.front() != '0';
-}
-
-std::string settingValue(const JsonValue& value, bool& ok) {
-  ok = true;
-  switch (value.type) {
-    case JsonValue::Type::boolean:
-      return value.boolean ? "true" : "false";
-    case JsonValue::Type::number: {
-      std::array<char, 32> digits{};
-      const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value.number);
-      return std::string(digits.data(), result.ptr);
-    }
-    case JsonValue::Type::string:
-      // A label: letters, digits and a few marks; nothing that the text form reads as syntax.
-      for (char c : value.text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == '#' || c == '=' || c == 0x7F) ok = false;
-      }
-      return value.text;
-    default:
-      ok = false;
-      return {};
-  }
 }
 
 }  // namespace
@@ -120,12 +83,8 @@ PanelResponse refusal(int status, std::string reason) {
   return response;
 }
 
-std::string PanelIdentity::cookieName() const {
-  return "vorlund_panel_" + std::to_string(port);
-}
-
 std::string PanelIdentity::url() const {
-  return "http://127.0.0.1:" + std::to_string(port) + "/?token=" + token;
+  return "http://127.0.0.1:" + std::to_string(port) + "/#key=" + token;
 }
 
 std::string makePanelToken() {
@@ -139,17 +98,17 @@ std::string makePanelToken() {
   return token;
 }
 
+bool carriesKey(const PanelRequest& request, const PanelIdentity& identity) noexcept {
+  return sameSecret(request.key, identity.token);
+}
+
 std::optional<PanelResponse> gateRequest(const PanelRequest& request,
                                          const PanelIdentity& identity) {
   if (!isLoopbackAuthority(request.host, identity.port))
     return refusal(403,
                    "forbidden: the Host header must be 127.0.0.1:" + std::to_string(identity.port));
-  const std::optional<std::string> queryToken = request.query("token");
-  const std::optional<std::string_view> cookieToken =
-      cookieValue(request.cookie, identity.cookieName());
-  const bool tokenGood = (queryToken && sameSecret(*queryToken, identity.token)) ||
-                         (cookieToken && sameSecret(*cookieToken, identity.token));
-  if (!tokenGood)
+  if (request.method == "GET" && !request.path().starts_with("/api/")) return std::nullopt;
+  if (!carriesKey(request, identity))
     return refusal(403, "forbidden: open the panel with the address vorlund-ctl printed");
   if (request.method == "GET") return std::nullopt;
   if (request.method != "POST") return refusal(405, "method not allowed: only GET and POST");
@@ -163,36 +122,50 @@ std::optional<PanelResponse> gateRequest(const PanelRequest& request,
 
 BodyObject bodyObject(const PanelRequest& request) {
   BodyObject result;
-  std::string error;
-  result.value = parseJson(request.body, error);
-  if (!result.value) {
-    result.refused = refusal(400, "bad request: the body is not JSON (" + error + ")");
-  } else if (result.value->type != JsonValue::Type::object) {
-    result.value.reset();
+  bool tooDeep = false;
+  Json value = Json::parse(
+      request.body,
+      [&](int depth, Json::parse_event_t, Json&) {
+        tooDeep = tooDeep || depth > kMaxJsonDepth;
+        return !tooDeep;
+      },
+      false);
+  if (value.is_discarded() || tooDeep) {
+    result.refused = refusal(400, tooDeep ? "bad request: the body nests too deeply"
+                                          : "bad request: the body is not JSON");
+  } else if (!value.is_object()) {
     result.refused = refusal(400, "bad request: the body must be a JSON object");
+  } else {
+    result.value = std::move(value);
   }
   return result;
 }
 
-std::optional<std::vector<std::string>> changeSettings(const JsonValue& body, std::string& error) {
-  const JsonValue* changes = body.member("changes");
-  if (changes == nullptr || changes->type != JsonValue::Type::object || changes->items.empty()) {
+std::string stringMember(const Json& body, std::string_view name) {
+  const auto member = body.find(name);
+  return member != body.end() && member->is_string() ? member->get<std::string>() : std::string();
+}
+
+std::optional<std::vector<FieldValue>> changeValues(const Json& body, std::string& error) {
+  const auto changes = body.find("changes");
+  if (changes == body.end() || !changes->is_object() || changes->empty()) {
     error = "'changes' must be an object of field names and values";
     return std::nullopt;
   }
-  std::vector<std::string> settings;
-  for (std::size_t i = 0; i < changes->items.size(); ++i) {
-    const std::string& name = changes->names[i];
-    const JsonValue& value = changes->items[i];
-    bool ok = false;
-    const std::string text = settingValue(value, ok);
-    if (!ok || name.find('=') != std::string::npos) {
+  std::vector<FieldValue> values;
+  for (const auto& [name, value] : changes->items()) {
+    if (value.is_boolean()) {
+      values.push_back({name, value.get<bool>()});
+    } else if (value.is_number()) {
+      values.push_back({name, value.get<double>()});
+    } else if (value.is_string()) {
+      values.push_back({name, value.get<std::string>()});
+    } else {
       error = "'" + name + "' takes a number, true or false, or a label";
       return std::nullopt;
     }
-    settings.push_back(name + "=" + text);
   }
-  return settings;
+  return values;
 }
 
 bool isNewPresetName(std::string_view name) noexcept {

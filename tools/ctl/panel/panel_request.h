@@ -12,9 +12,17 @@
 #include <utility>
 #include <vector>
 
-#include "panel_json.h"
+#include <nlohmann/json.hpp>
+
+#include "common/record_text.h"
 
 namespace vorlund {
+
+// The panel's JSON, read and written by nlohmann-json; objects keep their members' order.
+using Json = nlohmann::ordered_json;
+
+// Bodies nested deeper than this are refused.
+inline constexpr int kMaxJsonDepth = 8;
 
 // Requests larger than these are refused with 413 before their body is read.
 inline constexpr std::size_t kMaxHeaderBytes = 8 * 1024;
@@ -25,7 +33,7 @@ struct PanelRequest {
   std::string target;  // "/api/state?x=1"
   std::string host;
   std::optional<std::string> origin;
-  std::string cookie;
+  std::string key;  // the X-Vorlund-Key header
   std::string contentType;
   std::string body;
 
@@ -49,33 +57,42 @@ struct PanelIdentity {
   std::uint16_t port = 0;
   std::string token;
 
-  // "vorlund_panel_<port>": one cookie per panel, as cookies ignore ports.
-  std::string cookieName() const;
-  // "http://127.0.0.1:<port>/?token=<token>"
+  // "http://127.0.0.1:<port>/#key=<token>": the fragment stays in the browser, which sends
+  // the key only in the header the page adds.
   std::string url() const;
 };
 
 // A fresh token of 32 hexadecimal digits from the system's random source.
 std::string makePanelToken();
 
-// Whether the request may go on: none when it may, else the refusal. The token must come as
-// the query parameter "token" or the panel's cookie; the Host must name the loopback address
-// and the port (a name that rebinds to it does not); only GET and POST exist, a POST must
-// carry the panel's own Origin and a JSON body.
+// The header that carries the token; no cookie does, as cookies ignore ports.
+inline constexpr std::string_view kKeyHeader = "X-Vorlund-Key";
+
+// Whether the request carries the panel's token.
+bool carriesKey(const PanelRequest& request, const PanelIdentity& identity) noexcept;
+
+// Whether the request may go on: none when it may, else the refusal. The Host must name the
+// loopback address and the port (a name that rebinds to it does not); the page itself (a GET
+// outside /api/) holds nothing secret, everything else needs the token in kKeyHeader; only
+// GET and POST exist, a POST must carry the panel's own Origin and a JSON body.
 std::optional<PanelResponse> gateRequest(const PanelRequest& request,
                                          const PanelIdentity& identity);
 
-// The body of a POST as a JSON object, or the refusal (400).
+// The body of a POST as a JSON object (RFC 8259, at most kMaxJsonDepth deep), or the
+// refusal (400).
 struct BodyObject {
-  std::optional<JsonValue> value;
+  std::optional<Json> value;
   std::optional<PanelResponse> refused;
 };
 BodyObject bodyObject(const PanelRequest& request);
 
-// {"changes": {"name": value, ...}}: each change as a "name=value" setting in the text form
-// (true/false for switches, a number, or a choice's label). None when the body is malformed,
-// with `error` saying why; unknown names and bad values are for the text form to judge.
-std::optional<std::vector<std::string>> changeSettings(const JsonValue& body, std::string& error);
+// The string member `name` of an object, or empty.
+std::string stringMember(const Json& body, std::string_view name);
+
+// {"changes": {"name": value, ...}}: each change as a typed value (a boolean, a number, or a
+// choice's label). None when the body is malformed, with `error` saying why; unknown names
+// and values that do not fit a field are for applyRecordValues to judge.
+std::optional<std::vector<FieldValue>> changeValues(const Json& body, std::string& error);
 
 // A name for a new user preset: as the presets folder allows it, at most 64 bytes.
 bool isNewPresetName(std::string_view name) noexcept;

@@ -1,7 +1,9 @@
 // The panel's HTTP server: listens on the loopback interface only, reads each request within
 // the size limits (413 beyond them, 400 for what is not HTTP), hands it to the PanelApi and
 // writes the answer; the meter events go out as server-sent events until the page leaves.
-// Each connection has its own thread; a cap on their number keeps a flood from the machine.
+// Each connection has its own thread. No connection waits on the network for long (a
+// timeout closes idle and slow ones), and a cap on their number that unkeyed connections
+// make room under keeps a flood from the machine without starving the page.
 #pragma once
 
 #include <cstdint>

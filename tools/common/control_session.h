@@ -54,9 +54,10 @@ class ControlSession {
   // Commands that only look open shared.bin for reading, so a user who may read it can.
   void readOnly() noexcept { readOnly_ = true; }
   // Takes the writers' advisory lock (ctl.lock in the data folder), held until the session
-  // ends, so that concurrent writers read, change and publish one after another. Returns 0
-  // or the error that kept it from being taken.
-  DWORD lockWriters();
+  // ends, so that concurrent writers read, change and publish one after another. Tries
+  // every few milliseconds for up to `waitMs`; returns 0, ERROR_LOCK_VIOLATION while another
+  // writer still holds it, or the error that kept it from being taken.
+  DWORD lockWriters(std::uint32_t waitMs);
   // Throws the fitting CtlError unless shared.bin is a usable block. A missing one is an error
   // only when `neededFor` says what needs it ("relearn needs shared.bin"), since without it
   // streams run in parameter-file mode.

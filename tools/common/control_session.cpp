@@ -1,10 +1,10 @@
-#include "control_session.h"
+#include "common/control_session.h"
 
 #include <system_error>
 
 #include "channel/parameter_channel.h"
+#include "common/ctl_error.h"
 #include "common/record_file.h"
-#include "ctl_error.h"
 #include "platform/system.h"
 
 namespace vorlund {
@@ -13,6 +13,8 @@ namespace {
 // A writer holds the counter odd for a few microseconds; one that keeps it odd this long
 // has stopped half-way.
 constexpr std::uint64_t kSnapshotPatienceMs = 250;
+// How often a held writers' lock is tried again.
+constexpr std::uint32_t kLockRetryMs = 20;
 
 Path child(const Path& folder, const char* name) {
   Path path = folder;
@@ -61,10 +63,17 @@ SharedFile& ControlSession::sharedFile() {
   return shared_;
 }
 
-DWORD ControlSession::lockWriters() {
+DWORD ControlSession::lockWriters(std::uint32_t waitMs) {
   if (writerLock_.isOpen()) return ERROR_SUCCESS;
   DWORD error = writerLock_.open(child(dataFolder_, "ctl.lock"), FileAccess::readWriteAlways);
-  if (error == ERROR_SUCCESS) error = writerLock_.lockExclusive();
+  if (error == ERROR_SUCCESS) {
+    writerLock_.restrictToWriters();
+    // Never an unbounded wait: whoever holds the lock, a writer ends with a message.
+    const std::uint64_t deadline = tickCount64() + waitMs;
+    while ((error = writerLock_.tryLockExclusive()) == ERROR_LOCK_VIOLATION &&
+           tickCount64() < deadline)
+      sleepMilliseconds(kLockRetryMs);
+  }
   if (error != ERROR_SUCCESS) writerLock_.close();
   return error;
 }

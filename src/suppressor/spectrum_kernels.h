@@ -1,0 +1,86 @@
+// The vector passes of the noise suppressor's frame: the transform pair and the estimator's bin
+// passes. spectrum_kernels.cpp is built twice, four lanes wide (SSE2) and eight lanes wide
+// (AVX2), into the lane sets' namespaces; each build gives exactly the other's bits, and
+// spectrumKernels(path) hands out the one the processor runs (chain/vector_path.h).
+#pragma once
+
+#include <cstdint>
+
+#include "chain/lanes.h"
+#include "chain/vector_path.h"
+
+namespace vorlund {
+
+// The tables of an N-point transform (Fft).
+struct FftTables {
+  int size;
+  const float* cosTable;  // cos(-2 pi j / N), j < N/2
+  const float* sinTable;  // sin(-2 pi j / N), j < N/2
+  const std::int32_t* bitReverse;
+};
+
+// Everything one frame's estimator pass needs: the arrays, and the frame's phase and constants.
+struct BinPass {
+  static constexpr int kRingSlots = 8;
+  const float* re;
+  const float* im;
+  float* power;
+  float* noise;
+  float* presenceAvg;
+  float* gain;
+  float* prevClean;
+  float* smoothedPower;
+  float* currentMin;
+  float* ring;
+  float* ringRow;  // the slot a closing sub-window writes
+  int bins;
+  bool inInit;
+  bool firstFrame;
+  bool lastInitFrame;
+  bool subwindowEnd;
+  float initDivisor;  // frames so far + 1, for the running mean
+  float alphaPresence;
+  float alphaNoise;
+  float alphaSmooth;
+  float alphaDecision;
+  float overSubtraction;
+};
+
+// The gains' smoothing over neighbouring bins and over time, and their application.
+struct GainPass {
+  const float* gain;
+  float* smoothGain;
+  float* re;
+  float* im;
+  const float* power;
+  int bins;
+  bool enabled;
+  float floorGain;
+  float attack;
+  float release;
+};
+
+struct SpectrumKernels {
+  // Fft::transform, Fft::forwardReal and Fft::inverseReal.
+  void (*transform)(const FftTables& tables, float* re, float* im, bool inverse) noexcept;
+  void (*forwardReal)(const FftTables& tables, float* re, float* im) noexcept;
+  void (*inverseReal)(const FftTables& tables, float* re, float* im) noexcept;
+  // Power, noise estimate and raw Wiener gain of every bin.
+  void (*estimate)(const BinPass& pass) noexcept;
+  // Smooths and applies the gains; adds each bin's kept power (g P g) and power in bin order.
+  void (*applyGains)(const GainPass& pass, double& kept, double& total) noexcept;
+};
+
+// Each build's kernels.
+namespace sse2 {
+const SpectrumKernels& spectrumKernels() noexcept;
+}
+namespace avx2 {
+const SpectrumKernels& spectrumKernels() noexcept;
+}
+
+// The kernels of `path`; defined in an SSE2 unit, like every inline-free entry point here, so
+// that the AVX2 unit holds nothing but its own namespace.
+const SpectrumKernels& spectrumKernels(VectorPath path) noexcept;
+
+}  // namespace vorlund
