@@ -427,7 +427,8 @@ int run(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "--quality")
     return runQuality(argc > 2 ? std::max(10.0, std::atof(argv[2])) : 60.0);
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
-  const double seconds = argc > 2 ? std::max(1.0, std::atof(argv[2])) : 60.0;
+  // The quality figures skip the first seconds: a shorter signal leaves them nothing to measure.
+  const double seconds = argc > 2 ? std::max(2.0 * kQualitySkipSeconds, std::atof(argv[2])) : 60.0;
   const SpeechSignal signal = speechLikeSignal(kRate, seconds);
 
   std::vector<Contestant> contestants = {

@@ -19,6 +19,7 @@
 #include "chain/loudness_agc.h"
 #include "chain/noise_gate.h"
 #include "chain/plosive_suppressor.h"
+#include "chain/stage_settings.h"
 #include "suppressor/noise_suppressor.h"
 #include "suppressor/voice_effect.h"
 
@@ -116,8 +117,9 @@ void BM_NoiseGate(benchmark::State& state) {
   const ParameterBlock& r = record();
   NoiseGate stage;
   stage.prepare(rateOf(state));
-  stage.configure(true, r.gateThresholdDb, r.gateRangeDb, r.gateAttackMs, r.gateHoldMs,
-                  r.gateReleaseMs);
+  NoiseGate::Settings settings = gateSettings(r);
+  settings.enabled = true;
+  stage.configure(settings);
   runStage(state, stage, perSample<NoiseGate>);
 }
 
@@ -141,7 +143,9 @@ void BM_LoudnessAgc(benchmark::State& state) {
   const ParameterBlock& r = record();
   LoudnessAgc stage;
   stage.prepare(rateOf(state));
-  stage.configure(true, r.agcTargetDb, r.agcMaxGainDb, r.agcSpeed);
+  LoudnessAgc::Settings settings = agcSettings(r);
+  settings.enabled = true;
+  stage.configure(settings);
   runStage(state, stage,
            [](LoudnessAgc& s, float* samples, int count) { s.process(samples, count, true); });
 }
@@ -150,8 +154,9 @@ void BM_Compressor(benchmark::State& state) {
   const ParameterBlock& r = record();
   Compressor stage;
   stage.prepare(rateOf(state));
-  stage.configure(true, r.compThresholdDb, r.compRatio, r.compAttackMs, r.compReleaseMs,
-                  r.compKneeDb, r.compMakeupDb, r.compAutoMakeup != 0);
+  Compressor::Settings settings = compressorSettings(r);
+  settings.enabled = true;
+  stage.configure(settings);
   runStage(state, stage,
            [](Compressor& s, float* samples, int count) { s.process(samples, count); });
 }

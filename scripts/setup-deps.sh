@@ -7,7 +7,7 @@ packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmar
           wine64 libsndfile1-dev libpng-dev clang-format clang libclang-rt-dev valgrind
           lv2-dev liblilv-dev lilv-utils sordi pipewire pipewire-bin wireplumber dbus-daemon
           libwebrtc-audio-processing-dev libspeexdsp-dev libboost-dev nlohmann-json3-dev
-          libcli11-dev libebur128-dev chromium chromium-driver nsis)
+          libcli11-dev libebur128-dev chromium chromium-driver nsis xvfb)
 # The control panel's tests drive chromium from node; a node installed otherwise will do.
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)

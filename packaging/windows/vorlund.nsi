@@ -49,11 +49,15 @@ Var RestartBox
 !insertmacro MUI_PAGE_DIRECTORY
 Page custom AttachPage AttachPageLeave
 !insertmacro MUI_PAGE_INSTFILES
-; Finish offers to open the control panel (the panel in the default browser).
-!define MUI_FINISHPAGE_RUN "$INSTDIR\vorlund-ctl.exe"
-!define MUI_FINISHPAGE_RUN_PARAMETERS "panel"
-!define MUI_FINISHPAGE_RUN_TEXT "Open the control panel"
-!define MUI_FINISHPAGE_RUN_NOTCHECKED
+; The tray starts as the signed-in user, not elevated like the installer: through Explorer.
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_TEXT "Start the tray icon"
+!define MUI_FINISHPAGE_RUN_FUNCTION StartTray
+; And to open the control panel, through its Start-menu shortcut so that it runs as the user.
+!define MUI_FINISHPAGE_SHOWREADME ""
+!define MUI_FINISHPAGE_SHOWREADME_TEXT "Open the control panel"
+!define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
+!define MUI_FINISHPAGE_SHOWREADME_FUNCTION OpenPanel
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 UninstPage custom un.KeepDataPage un.KeepDataPageLeave
@@ -158,6 +162,32 @@ FunctionEnd
   Abort
 !macroend
 
+; Ends every vorlund-tray before its file is replaced or deleted: the user's own by closing
+; its window (as Exit in its menu does), those of other signed-in users by taskkill.
+!macro StopTray
+  StrCpy $1 0
+  ${Do}
+    FindWindow $0 "VorlundTray"
+    ${If} $0 = 0
+    ${OrIf} $1 >= 10
+      ${Break}
+    ${EndIf}
+    SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=2000
+    IntOp $1 $1 + 1
+  ${Loop}
+  nsExec::Exec '"$SYSDIR\taskkill.exe" /f /im vorlund-tray.exe'
+  Pop $0
+  Sleep 500
+!macroend
+
+Function StartTray
+  Exec '"$WINDIR\explorer.exe" "$INSTDIR\vorlund-tray.exe"'
+FunctionEnd
+
+Function OpenPanel
+  Exec '"$WINDIR\explorer.exe" "$SMPROGRAMS\Vorlund\Vorlund control panel.lnk"'
+FunctionEnd
+
 Section "Vorlund"
   SetRegView 64
   SetShellVarContext all
@@ -202,6 +232,8 @@ Section "Vorlund"
   SetOutPath "$INSTDIR"
   File "/oname=VorlundApo.dll" "${APO}"
   File "/oname=vorlund-ctl.exe" "${CTL}"
+  !insertmacro StopTray
+  File "/oname=vorlund-tray.exe" "${TRAY}"
   File "/oname=README.md" "${SOURCE}\README.md"
   SetOutPath "$INSTDIR\presets"
   !define PRESET InstallPreset
@@ -293,6 +325,7 @@ FunctionEnd
 Section "Uninstall"
   SetRegView 64
   SetShellVarContext all
+  !insertmacro StopTray
   ; Detaching first: the effect leaves every microphone before its DLL goes.
   nsExec::ExecToLog '"$INSTDIR\vorlund-ctl.exe" detach --all'
   Pop $0
@@ -314,6 +347,7 @@ Section "Uninstall"
   ${If} $0 == 1
     !insertmacro DeletePlainFile "$INSTDIR\VorlundApo.dll"
     !insertmacro DeletePlainFile "$INSTDIR\vorlund-ctl.exe"
+    !insertmacro DeletePlainFile "$INSTDIR\vorlund-tray.exe"
     !insertmacro DeletePlainFile "$INSTDIR\README.md"
     !insertmacro IsPlainFolder "$INSTDIR\presets"
     ${If} $0 == 1
@@ -325,6 +359,9 @@ Section "Uninstall"
     !insertmacro DeletePlainFile "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
   ${EndIf}
+  DeleteRegValue HKCU "Software\Microsoft\Windows\CurrentVersion\Run" "Vorlund tray"
+  DeleteRegKey HKCU "Software\Vorlund\Tray"
+  DeleteRegKey /ifempty HKCU "Software\Vorlund"
   ; $APPDATA is ProgramData here (all users).
   !insertmacro IsPlainFolder "$APPDATA\Vorlund"
   ${If} $KeepData != "1"

@@ -20,9 +20,9 @@ void Compressor::prepare(double sampleRate) noexcept {
   reset();
 }
 
-void Compressor::configure(bool enabled, float thresholdDb, float ratio, float attackMs,
-                           float releaseMs, float kneeDb, float makeupDb,
-                           bool autoMakeup) noexcept {
+void Compressor::configure(const Settings& settings) noexcept {
+  const auto [enabled, thresholdDb, ratio, attackMs, releaseMs, kneeDb, makeupDb, autoMakeup] =
+      settings;
   enabled_ = enabled;
   thresholdDb_ = thresholdDb;
   kneeDb_ = std::max(0.0f, kneeDb);

@@ -18,9 +18,19 @@ class Compressor {
  public:
   // Configuration thread; start values.
   void prepare(double sampleRate) noexcept;
+  struct Settings {
+    bool enabled{};
+    float thresholdDb{};
+    float ratio{};  // n:1 above the threshold; 1 or below compresses nothing
+    float attackMs{};
+    float releaseMs{};
+    float kneeDb{};  // width of the soft knee, centred on the threshold
+    float makeupDb{};
+    bool autoMakeup{};  // add make-up worked out from threshold and ratio
+  };
+
   // Real-time thread; settings only, signal state kept.
-  void configure(bool enabled, float thresholdDb, float ratio, float attackMs, float releaseMs,
-                 float kneeDb, float makeupDb, bool autoMakeup) noexcept;
+  void configure(const Settings& settings) noexcept;
   // Real-time thread.
   void reset() noexcept;
 

@@ -44,7 +44,8 @@ void LoudnessAgc::prepare(double sampleRate) noexcept {
   reset();
 }
 
-void LoudnessAgc::configure(bool enabled, float targetDb, float maxGainDb, float speed) noexcept {
+void LoudnessAgc::configure(const Settings& settings) noexcept {
+  const auto [enabled, targetDb, maxGainDb, speed] = settings;
   enabled_ = enabled;
   targetLoudness_ = targetDb;
   maxGainDb_ = maxGainDb;

@@ -12,8 +12,15 @@ class LoudnessAgc {
  public:
   // Configuration thread; designs the weighting and sets start values.
   void prepare(double sampleRate) noexcept;
-  // Real-time thread; settings only. `speed` 0..1 maps to 1..10 dB per second.
-  void configure(bool enabled, float targetDb, float maxGainDb, float speed) noexcept;
+  struct Settings {
+    bool enabled{};
+    float targetDb{};   // loudness aimed for, LUFS
+    float maxGainDb{};  // most gain it may add
+    float speed{};      // 0..1 maps to 1..10 dB per second
+  };
+
+  // Real-time thread; settings only.
+  void configure(const Settings& settings) noexcept;
   // Real-time thread.
   void reset() noexcept;
   // Linear ramp from the gain reached at the end of the previous block to the block's target.

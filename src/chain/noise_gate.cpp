@@ -25,8 +25,8 @@ void NoiseGate::prepare(double sampleRate) noexcept {
   reset();
 }
 
-void NoiseGate::configure(bool enabled, float thresholdDb, float rangeDb, float attackMs,
-                          float holdMs, float releaseMs) noexcept {
+void NoiseGate::configure(const Settings& settings) noexcept {
+  const auto [enabled, thresholdDb, rangeDb, attackMs, holdMs, releaseMs] = settings;
   enabled_ = enabled;
   setThresholds(thresholdDb);
   closedGain_ = dbToGain(-rangeDb);

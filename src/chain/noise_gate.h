@@ -18,9 +18,17 @@ class NoiseGate {
 
   // Configuration thread; envelope constants and start values.
   void prepare(double sampleRate) noexcept;
+  struct Settings {
+    bool enabled{};
+    float thresholdDb{};  // opens above it (until setAutoThreshold moves it)
+    float rangeDb{};      // how far the closed gate turns the signal down
+    float attackMs{};
+    float holdMs{};
+    float releaseMs{};
+  };
+
   // Real-time thread; settings only, signal state kept.
-  void configure(bool enabled, float thresholdDb, float rangeDb, float attackMs, float holdMs,
-                 float releaseMs) noexcept;
+  void configure(const Settings& settings) noexcept;
   // Real-time thread, once per block before process(): thresholds from the background level,
   // 8 dB above it and held within [-75, -25] dB. Runs whether or not the gate is enabled.
   void setAutoThreshold(float backgroundDb) noexcept;

@@ -9,6 +9,7 @@
 #include "chain/biquad_cascade.h"
 #include "chain/gain.h"
 #include "chain/skewed_pipeline.h"
+#include "chain/stage_settings.h"
 
 namespace vorlund {
 namespace {
@@ -97,14 +98,11 @@ void VoiceChain::update() noexcept {
   humFilter_.configure(params.humFilterEnabled != 0, params.humBaseHz, params.humHarmonics);
   suppressor_.configure(params.nsEnabled != 0, params.nsReductionDb, params.nsStrength);
   plosive_.configure(params.plosiveEnabled != 0, params.plosiveStrength);
-  gate_.configure(params.gateEnabled != 0, params.gateThresholdDb, params.gateRangeDb,
-                  params.gateAttackMs, params.gateHoldMs, params.gateReleaseMs);
+  gate_.configure(gateSettings(params));
   equalizer_.configure(params.eqBands, params.toneLow, params.tonePresence, params.toneAir);
   deEsser_.configure(params.deEsserEnabled != 0, params.deEsserHz, params.deEsserAmount);
-  agc_.configure(params.agcEnabled != 0, params.agcTargetDb, params.agcMaxGainDb, params.agcSpeed);
-  compressor_.configure(params.compEnabled != 0, params.compThresholdDb, params.compRatio,
-                        params.compAttackMs, params.compReleaseMs, params.compKneeDb,
-                        params.compMakeupDb, params.compAutoMakeup != 0);
+  agc_.configure(agcSettings(params));
+  compressor_.configure(compressorSettings(params));
   voiceEffect_.configure(static_cast<VoiceEffectMode>(params.effectMode), params.effectMix,
                          params.effectParam);
   limiter_.configure(params.limiterEnabled != 0, params.limiterCeilingDb);

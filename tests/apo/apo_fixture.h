@@ -8,6 +8,7 @@
 #include "apo/mic_apo.h"
 #include "apo/registration.h"
 #include "com_test_objects.h"
+#include "platform/com/com_ptr.h"
 #include "temp_data_folder.h"
 
 namespace vorlund::test {
@@ -31,6 +32,16 @@ Interface* queryApo(IUnknown* object, REFIID riid) {
   void* found = nullptr;
   EXPECT_EQ(S_OK, object->QueryInterface(riid, &found));
   return static_cast<Interface*>(found);
+}
+
+// The same, owned: released when the test's scope ends, an ASSERT's early return included.
+template <typename Interface>
+ComPtr<Interface> ownApo(REFIID riid) {
+  return ComPtr<Interface>(createApo<Interface>(riid));
+}
+template <typename Interface>
+ComPtr<Interface> ownQuery(IUnknown* object, REFIID riid) {
+  return ComPtr<Interface>(queryApo<Interface>(object, riid));
 }
 
 class ApoTest : public ::testing::Test {

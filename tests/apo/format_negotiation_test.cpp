@@ -47,17 +47,17 @@ TEST(FormatNegotiationTest, AcceptsFloatFormatsInRange) {
 }
 
 // Verifies suggestions: 16-bit PCM gets its float32 version (rate, channels and mask kept)
-// with a matching WAVEFORMATEXTENSIBLE; a request that differs from the opposite side gets
-// the opposite side's float version; a fractional rate is truncated in the wave format; a
-// failing opposite side is ignored.
+// with a matching WAVEFORMATEXTENSIBLE; a request that differs from the opposite side in
+// channels or rate gets the opposite side's float version; a fractional rate is truncated in the
+// wave format; a failing opposite side is ignored.
 TEST(FormatNegotiationTest, SuggestsTheFloatVersion) {
   CountedMediaType pcm(pcm16Format(2, 48000.0f, 0x3));
-  IAudioMediaType* out = nullptr;
-  ASSERT_EQ(S_FALSE, checkFormat(nullptr, &pcm, &out));
-  ASSERT_NE(nullptr, out);
-  EXPECT_NE(&pcm, out);
+  ComPtr<IAudioMediaType> out;
+  ASSERT_EQ(S_FALSE, checkFormat(nullptr, &pcm, out.put()));
+  ASSERT_NE(nullptr, out.get());
+  EXPECT_NE(&pcm, out.get());
   EXPECT_EQ(0, pcm.extraReferences());
-  const UNCOMPRESSEDAUDIOFORMAT suggested = formatOf(out);
+  const UNCOMPRESSEDAUDIOFORMAT suggested = formatOf(out.get());
   EXPECT_TRUE(suggested.guidFormatType == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT);
   EXPECT_EQ(2u, suggested.dwSamplesPerFrame);
   EXPECT_EQ(4u, suggested.dwBytesPerSampleContainer);
@@ -75,25 +75,28 @@ TEST(FormatNegotiationTest, SuggestsTheFloatVersion) {
   EXPECT_EQ(32, wave->Samples.wValidBitsPerSample);
   EXPECT_EQ(0x3u, wave->dwChannelMask);
   EXPECT_TRUE(wave->SubFormat == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT);
-  EXPECT_EQ(0u, out->Release());
+  EXPECT_EQ(0u, out.detach()->Release());
 
   CountedMediaType mono(floatFormat(1, 48000.0f));
   CountedMediaType stereo(floatFormat(2, 48000.0f, 0x3));
-  ASSERT_EQ(S_FALSE, checkFormat(&stereo, &mono, &out));
-  EXPECT_EQ(2u, formatOf(out).dwSamplesPerFrame);
-  EXPECT_EQ(0x3u, formatOf(out).dwChannelMask);
-  out->Release();
+  ASSERT_EQ(S_FALSE, checkFormat(&stereo, &mono, out.put()));
+  EXPECT_EQ(2u, formatOf(out.get()).dwSamplesPerFrame);
+  EXPECT_EQ(0x3u, formatOf(out.get()).dwChannelMask);
+  CountedMediaType slower(floatFormat(1, 44100.0f));
+  ASSERT_EQ(S_FALSE, checkFormat(&mono, &slower, out.put()));
+  EXPECT_EQ(48000.0f, formatOf(out.get()).fFramesPerSecond);
+  EXPECT_EQ(48000u, out->GetAudioFormat()->nSamplesPerSec);
+  EXPECT_EQ(1u, formatOf(out.get()).dwSamplesPerFrame);
+  EXPECT_EQ(0, slower.extraReferences());
 
   CountedMediaType fractional(pcm16Format(1, 44100.7f));
-  ASSERT_EQ(S_FALSE, checkFormat(nullptr, &fractional, &out));
+  ASSERT_EQ(S_FALSE, checkFormat(nullptr, &fractional, out.put()));
   EXPECT_EQ(44100u, out->GetAudioFormat()->nSamplesPerSec);
-  EXPECT_EQ(44100.7f, formatOf(out).fFramesPerSecond);
-  out->Release();
+  EXPECT_EQ(44100.7f, formatOf(out.get()).fFramesPerSecond);
 
   CountedMediaType broken(floatFormat(2, 48000.0f), E_FAIL);
-  ASSERT_EQ(S_FALSE, checkFormat(&broken, &pcm, &out));
-  EXPECT_EQ(2u, formatOf(out).dwSamplesPerFrame);
-  out->Release();
+  ASSERT_EQ(S_FALSE, checkFormat(&broken, &pcm, out.put()));
+  EXPECT_EQ(2u, formatOf(out.get()).dwSamplesPerFrame);
 }
 
 // Verifies every refusal: null arguments, a request that cannot describe itself, 0 and 65
@@ -130,21 +133,18 @@ TEST(FormatNegotiationTest, RefusesWhatCannotBeRepaired) {
 // requested format (all zero for a null request) and the result in eight lower-case hex
 // digits; suggestions and acceptances write nothing.
 TEST_F(ApoTest, RefusalsAreLoggedWithTheRequestedFormat) {
-  auto* apo = test::createApo<IAudioProcessingObject>(IID_IAudioProcessingObject);
+  const auto apo = test::ownApo<IAudioProcessingObject>(IID_IAudioProcessingObject);
   CountedMediaType slow(floatFormat(2, 4000.0f));
   CountedMediaType nan(pcm16Format(1, kNaN));
   CountedMediaType pcm(pcm16Format(2, 48000.0f));
   CountedMediaType good(floatFormat(2, 48000.0f));
-  IAudioMediaType* out = nullptr;
-  EXPECT_EQ(APOERR_FORMAT_NOT_SUPPORTED, apo->IsInputFormatSupported(nullptr, &slow, &out));
-  EXPECT_EQ(S_FALSE, apo->IsOutputFormatSupported(nullptr, &pcm, &out));
-  out->Release();
-  EXPECT_EQ(S_OK, apo->IsInputFormatSupported(&good, &good, &out));
-  out->Release();
-  EXPECT_EQ(E_POINTER, apo->IsOutputFormatSupported(nullptr, nullptr, &out));
-  EXPECT_EQ(APOERR_FORMAT_NOT_SUPPORTED, apo->IsOutputFormatSupported(nullptr, &nan, &out));
-  EXPECT_EQ(APOERR_FORMAT_NOT_SUPPORTED, apo->IsInputFormatSupported(&nan, &good, &out));
-  apo->Release();
+  ComPtr<IAudioMediaType> out;
+  EXPECT_EQ(APOERR_FORMAT_NOT_SUPPORTED, apo->IsInputFormatSupported(nullptr, &slow, out.put()));
+  EXPECT_EQ(S_FALSE, apo->IsOutputFormatSupported(nullptr, &pcm, out.put()));
+  EXPECT_EQ(S_OK, apo->IsInputFormatSupported(&good, &good, out.put()));
+  EXPECT_EQ(E_POINTER, apo->IsOutputFormatSupported(nullptr, nullptr, out.put()));
+  EXPECT_EQ(APOERR_FORMAT_NOT_SUPPORTED, apo->IsOutputFormatSupported(nullptr, &nan, out.put()));
+  EXPECT_EQ(APOERR_FORMAT_NOT_SUPPORTED, apo->IsInputFormatSupported(&nan, &good, out.put()));
 
   const std::vector<std::string> lines = test::logMessages(temp_.file("apo.log"));
   ASSERT_EQ(4u, lines.size());

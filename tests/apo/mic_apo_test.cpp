@@ -18,6 +18,8 @@ using test::ApoTest;
 using test::createApo;
 using test::floatFormat;
 using test::HostStream;
+using test::ownApo;
+using test::ownQuery;
 using test::queryApo;
 
 void* const kGarbage = reinterpret_cast<void*>(0x1234);
@@ -116,10 +118,10 @@ TEST_F(ApoTest, AggregatedObjectDelegatesToItsOuterObject) {
 // Initialize refuses only a sized null block; the frame counts pass unchanged; null
 // out-pointers are refused.
 TEST_F(ApoTest, SmallMethodsFollowTheLockedStream) {
-  auto* apo = createApo<IAudioProcessingObject>(IID_IAudioProcessingObject);
-  auto* rt = queryApo<IAudioProcessingObjectRT>(apo, IID_IAudioProcessingObjectRT);
-  auto* config =
-      queryApo<IAudioProcessingObjectConfiguration>(apo, IID_IAudioProcessingObjectConfiguration);
+  const auto apo = ownApo<IAudioProcessingObject>(IID_IAudioProcessingObject);
+  const auto rt = ownQuery<IAudioProcessingObjectRT>(apo.get(), IID_IAudioProcessingObjectRT);
+  const auto config = ownQuery<IAudioProcessingObjectConfiguration>(
+      apo.get(), IID_IAudioProcessingObjectConfiguration);
 
   EXPECT_EQ(E_POINTER, apo->GetLatency(nullptr));
   EXPECT_EQ(E_POINTER, apo->GetInputChannelCount(nullptr));
@@ -160,15 +162,12 @@ TEST_F(ApoTest, SmallMethodsFollowTheLockedStream) {
     EXPECT_EQ(frames, rt->CalcInputFrames(frames));
     EXPECT_EQ(frames, rt->CalcOutputFrames(frames));
   }
-  config->Release();
-  rt->Release();
-  apo->Release();
 }
 
 // Verifies that GetRegistrationProperties hands out a fresh 1092-byte copy of the record the
 // registry is written from: the class, the four flags, the names and the limits.
 TEST_F(ApoTest, RegistrationPropertiesAreAFreshCopyOfTheRecord) {
-  auto* apo = createApo<IAudioProcessingObject>(IID_IAudioProcessingObject);
+  const auto apo = ownApo<IAudioProcessingObject>(IID_IAudioProcessingObject);
   EXPECT_EQ(E_POINTER, apo->GetRegistrationProperties(nullptr));
   APO_REG_PROPERTIES* first = nullptr;
   APO_REG_PROPERTIES* second = nullptr;
@@ -200,7 +199,6 @@ TEST_F(ApoTest, RegistrationPropertiesAreAFreshCopyOfTheRecord) {
   EXPECT_TRUE(second->iidAPOInterfaceList[0] == IID_IAudioSystemEffects);
   CoTaskMemFree(first);
   CoTaskMemFree(second);
-  apo->Release();
 }
 
 // Verifies that Reset reaches the chain: an object that processed other audio and was reset
@@ -211,20 +209,16 @@ TEST_F(ApoTest, ResetMakesProcessingRepeatExactly) {
   const std::vector<float> speechLike = test::whiteNoise(kFrames * kBlocks, 7, 0.3f);
   const std::vector<float> other = test::sine(300.0, 48000.0, kFrames * kBlocks, 0.8);
 
-  // One object locked for mono at 48 kHz.
+  // One object locked for mono at 48 kHz. The stream is declared first: the object, still
+  // locked, lets go of its format as it goes.
   struct Locked {
     Locked()
-        : apo(createApo<IAudioProcessingObject>(IID_IAudioProcessingObject)),
-          rt(queryApo<IAudioProcessingObjectRT>(apo, IID_IAudioProcessingObjectRT)),
-          config(queryApo<IAudioProcessingObjectConfiguration>(
-              apo, IID_IAudioProcessingObjectConfiguration)),
-          stream(floatFormat(1, 48000.0f)) {
+        : stream(floatFormat(1, 48000.0f)),
+          apo(ownApo<IAudioProcessingObject>(IID_IAudioProcessingObject)),
+          rt(ownQuery<IAudioProcessingObjectRT>(apo.get(), IID_IAudioProcessingObjectRT)),
+          config(ownQuery<IAudioProcessingObjectConfiguration>(
+              apo.get(), IID_IAudioProcessingObjectConfiguration)) {
       EXPECT_EQ(S_OK, stream.lock(*config));
-    }
-    ~Locked() {
-      config->Release();
-      rt->Release();
-      apo->Release();
     }
     std::vector<float> run(const std::vector<float>& in) {
       std::vector<float> out;
@@ -235,10 +229,10 @@ TEST_F(ApoTest, ResetMakesProcessingRepeatExactly) {
       }
       return out;
     }
-    IAudioProcessingObject* apo;
-    IAudioProcessingObjectRT* rt;
-    IAudioProcessingObjectConfiguration* config;
     HostStream stream;
+    ComPtr<IAudioProcessingObject> apo;
+    ComPtr<IAudioProcessingObjectRT> rt;
+    ComPtr<IAudioProcessingObjectConfiguration> config;
   };
 
   Locked used;

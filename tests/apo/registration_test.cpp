@@ -9,12 +9,14 @@
 
 #include "com_test_objects.h"
 #include "platform/registry.h"
+#include "registry_helpers.h"
 #include "vorlund_version.h"
 
 namespace vorlund {
 namespace {
 
 using test::guidText;
+using test::keyExists;
 using test::narrow;
 
 const char16_t* const kKeys[] = {kClassKey, kInprocServerKey, kAudioProcessingObjectKey};
@@ -26,11 +28,6 @@ std::map<std::string, RegistryValue> valuesOf(const char16_t* key) {
   for (RegistryValue& v : values) byName[narrow(v.name)] = v;
   EXPECT_EQ(values.size(), byName.size()) << "value names repeat";
   return byName;
-}
-
-bool keyExists(const char16_t* key) {
-  std::vector<RegistryValue> values;
-  return readRegistryValues(key, values) == ERROR_SUCCESS;
 }
 
 // Keys of the registration that exist, plus every value in them.

@@ -11,6 +11,18 @@
 namespace vorlund {
 namespace {
 
+// The factory's curve and timing (-22 dB, 3:1, 5 ms, 120 ms, 6 dB knee), without and with the
+// automatic make-up.
+constexpr Compressor::Settings kPlain = {
+    .enabled = true, .thresholdDb = -22, .ratio = 3, .attackMs = 5, .releaseMs = 120, .kneeDb = 6};
+constexpr Compressor::Settings kAutomatic = {.enabled = true,
+                                             .thresholdDb = -22,
+                                             .ratio = 3,
+                                             .attackMs = 5,
+                                             .releaseMs = 120,
+                                             .kneeDb = 6,
+                                             .autoMakeup = true};
+
 // Feeds a square wave at half the rate (the same level on every sample) and returns each
 // sample's gain in dB.
 std::vector<double> run(Compressor& c, float levelDb, int count) {
@@ -40,7 +52,12 @@ TEST(CompressorTest, StaticCurveWithSoftKnee) {
                  << c.thresholdDb << " dB, knee " << c.kneeDb << ", level " << c.levelDb);
     Compressor comp;
     comp.prepare(48000.0);
-    comp.configure(true, c.thresholdDb, c.ratio, 5.0f, 120.0f, c.kneeDb, 0.0f, false);
+    comp.configure({.enabled = true,
+                    .thresholdDb = c.thresholdDb,
+                    .ratio = c.ratio,
+                    .attackMs = 5,
+                    .releaseMs = 120,
+                    .kneeDb = c.kneeDb});
     EXPECT_NEAR(-c.reductionDb, run(comp, c.levelDb, 48000).back(), 2e-3);
     EXPECT_NEAR(-c.reductionDb, comp.reductionDb(), 2e-3);
   }
@@ -54,7 +71,7 @@ TEST(CompressorTest, AttackAndReleaseOnLevelSteps) {
     SCOPED_TRACE(rate);
     Compressor comp;
     comp.prepare(rate);
-    comp.configure(true, -22.0f, 3.0f, 5.0f, 120.0f, 6.0f, 0.0f, false);
+    comp.configure(kPlain);
     run(comp, -40.0f, 1000);
     const double ta = 0.005 * rate, tr = 0.12 * rate;
     const std::vector<double> up = run(comp, -10.0f, static_cast<int>(rate));  // 8 dB
@@ -89,7 +106,14 @@ TEST(CompressorTest, MakeupAndSwitchingOff) {
     SCOPED_TRACE(testing::Message() << c.thresholdDb << " dB, ratio " << c.ratio);
     Compressor comp;
     comp.prepare(48000.0);
-    comp.configure(true, c.thresholdDb, c.ratio, 5.0f, 120.0f, 6.0f, c.makeupDb, c.autoMakeup);
+    comp.configure({.enabled = true,
+                    .thresholdDb = c.thresholdDb,
+                    .ratio = c.ratio,
+                    .attackMs = 5,
+                    .releaseMs = 120,
+                    .kneeDb = 6,
+                    .makeupDb = c.makeupDb,
+                    .autoMakeup = c.autoMakeup});
     EXPECT_NEAR(c.gainDb, run(comp, -100.0f, 48000).back(), 1e-3);
     if (c.ratio <= 1.0f) {
       EXPECT_NEAR(c.gainDb, run(comp, 0.0f, 48000).back(), 1e-3);
@@ -98,16 +122,22 @@ TEST(CompressorTest, MakeupAndSwitchingOff) {
 
   Compressor comp;
   comp.prepare(48000.0);
-  comp.configure(true, -22.0f, 3.0f, 5.0f, 120.0f, 6.0f, 0.0f, true);
+  comp.configure(kAutomatic);
   run(comp, -10.0f, 48000);
   const float held = comp.reductionDb();
-  comp.configure(false, -22.0f, 3.0f, 5.0f, 120.0f, 6.0f, 0.0f, true);
+  comp.configure({.enabled = false,
+                  .thresholdDb = -22,
+                  .ratio = 3,
+                  .attackMs = 5,
+                  .releaseMs = 120,
+                  .kneeDb = 6,
+                  .autoMakeup = true});
   const std::vector<float> sine = test::sine(1000.0, 48000.0, 4800, 0.9);
   std::vector<float> out = sine;
   comp.process(out.data(), static_cast<int>(out.size()));
   EXPECT_EQ(sine, out);
   EXPECT_EQ(held, comp.reductionDb());
-  comp.configure(true, -22.0f, 3.0f, 5.0f, 120.0f, 6.0f, 0.0f, true);
+  comp.configure(kAutomatic);
   EXPECT_NEAR(22.0 / 3 - 8.0, run(comp, -60.0f, 1)[0], 0.01);
   comp.reset();
   EXPECT_NEAR(22.0 / 3, run(comp, -60.0f, 1)[0], 1e-3);

@@ -29,7 +29,7 @@ TEST(LoudnessAgcTest, SteersSineToTargetLoudness) {
     SCOPED_TRACE(rate);
     LoudnessAgc agc;
     agc.prepare(rate);
-    agc.configure(true, -18.0f, 12.0f, 1.0f);
+    agc.configure({.enabled = true, .targetDb = -18, .maxGainDb = 12, .speed = 1.0f});
     const std::vector<float> first = run(agc, rate, 0.1f, 0.05);
     const std::vector<float> out = run(agc, rate, 0.1f, 5.0);
     EXPECT_NEAR(-23.3, -18.0f - agc.gainDb(), 0.05);
@@ -51,13 +51,13 @@ TEST(LoudnessAgcTest, GainMovesAtLimitedRate) {
       const float perSecond = 1.0f + 9.0f * speed;
       LoudnessAgc agc;
       agc.prepare(rate);
-      agc.configure(true, -18.0f, 30.0f, speed);
+      agc.configure({.enabled = true, .targetDb = -18, .maxGainDb = 30, .speed = speed});
       run(agc, rate, 0.01f, 0.5, block);  // -43 LU: 25 dB to go up
       float before = agc.gainDb();
       run(agc, rate, 0.01f, 1.0, block);
       EXPECT_NEAR(perSecond, agc.gainDb() - before, 0.01f * perSecond);
       agc.reset();
-      agc.configure(true, -30.0f, 30.0f, speed);
+      agc.configure({.enabled = true, .targetDb = -30, .maxGainDb = 30, .speed = speed});
       run(agc, rate, 0.5f, 0.1, block);  // -9 LU: 21 dB to go down
       before = agc.gainDb();
       run(agc, rate, 0.5f, 0.4, block);
@@ -66,10 +66,10 @@ TEST(LoudnessAgcTest, GainMovesAtLimitedRate) {
   }
   LoudnessAgc agc;
   agc.prepare(48000.0);
-  agc.configure(true, -18.0f, 30.0f, 0.4f);
+  agc.configure({.enabled = true, .targetDb = -18, .maxGainDb = 30, .speed = 0.4f});
   run(agc, 48000.0, 0.01f, 0.01);
   EXPECT_NEAR(0.046f, agc.gainDb(), 1e-6f);
-  agc.configure(true, -30.0f, 30.0f, 0.4f);
+  agc.configure({.enabled = true, .targetDb = -30, .maxGainDb = 30, .speed = 0.4f});
   run(agc, 48000.0, 0.5f, 0.01);
   EXPECT_NEAR(0.046f - 0.092f, agc.gainDb(), 1e-6f);
 }
@@ -82,7 +82,7 @@ TEST(LoudnessAgcTest, AdaptsOnlyOnVoiceWithinLimits) {
   const double rate = 48000.0;
   LoudnessAgc agc;
   agc.prepare(rate);
-  agc.configure(true, -18.0f, 12.0f, 1.0f);
+  agc.configure({.enabled = true, .targetDb = -18, .maxGainDb = 12, .speed = 1.0f});
   EXPECT_EQ(test::sine(1000.0, rate, 96000, 0.01f), run(agc, rate, 0.01f, 2.0, 480, false));
   // Peaks for -66 and -64 LU: mean square, +0.44 dB of weighting at 1 kHz, -0.691.
   for (auto [loudness, moves] : {std::pair{-66.0, false}, {-64.0, true}}) {
@@ -94,7 +94,7 @@ TEST(LoudnessAgcTest, AdaptsOnlyOnVoiceWithinLimits) {
   run(agc, rate, 0.001f, 3.0);
   EXPECT_EQ(12.0f, agc.gainDb());
 
-  agc.configure(true, -18.0f, 3.0f, 1.0f);
+  agc.configure({.enabled = true, .targetDb = -18, .maxGainDb = 3, .speed = 1.0f});
   std::vector<float> block(480, 0.25f);
   agc.process(block.data(), 480, false);
   const float from = 0.25f * dbToGain(12.0f), to = 0.25f * dbToGain(3.0f);
@@ -105,10 +105,10 @@ TEST(LoudnessAgcTest, AdaptsOnlyOnVoiceWithinLimits) {
   agc.process(block.data(), 480, false);
   EXPECT_EQ(std::vector<float>(480, to), block);
 
-  agc.configure(true, -30.0f, 3.0f, 1.0f);
+  agc.configure({.enabled = true, .targetDb = -30, .maxGainDb = 3, .speed = 1.0f});
   run(agc, rate, 0.9f, 3.0);
   EXPECT_EQ(-12.0f, agc.gainDb());
-  agc.configure(false, -30.0f, 3.0f, 1.0f);
+  agc.configure({.enabled = false, .targetDb = -30, .maxGainDb = 3, .speed = 1.0f});
   for (int k = 1; k <= 10; ++k) {
     block.assign(480, 0.25f);
     agc.process(block.data(), 480, true);

@@ -10,6 +10,14 @@
 namespace vorlund {
 namespace {
 
+// The factory gate, switched on: -50 dB, 18 dB range, 2 ms attack, 150 ms hold, 180 ms release.
+constexpr NoiseGate::Settings kFactoryGate = {.enabled = true,
+                                              .thresholdDb = -50,
+                                              .rangeDb = 18,
+                                              .attackMs = 2,
+                                              .holdMs = 150,
+                                              .releaseMs = 180};
+
 // Feeds a square wave at half the rate (every sample at the level, so the envelope settles on
 // it exactly) for `seconds` and returns the gain after each sample.
 std::vector<float> run(NoiseGate& gate, float levelDb, double rate, double seconds) {
@@ -40,7 +48,9 @@ TEST(NoiseGateTest, ClosesAfterHoldAndOpensOnLouderSignal) {
       SCOPED_TRACE(testing::Message() << rate << " Hz, hold " << holdMs << " ms");
       NoiseGate gate;
       gate.prepare(rate);
-      gate.configure(true, -50.0f, 18.0f, 2.0f, holdMs, 180.0f);
+      NoiseGate::Settings settings = kFactoryGate;
+      settings.holdMs = holdMs;
+      gate.configure(settings);
       float gain = run(gate, -40.0f, rate, 0.5).back();
       std::vector<float> gains = run(gate, -60.0f, rate, 3.0);
       int closing = 0;
@@ -69,7 +79,7 @@ TEST(NoiseGateTest, ThresholdsHysteresisAndSwitchingOff) {
   const double rate = 48000.0;
   NoiseGate gate;
   gate.prepare(rate);
-  gate.configure(true, -50.0f, 18.0f, 2.0f, 150.0f, 180.0f);
+  gate.configure(kFactoryGate);
   // Does a closed gate open at `levelDb`; does an open one close?
   auto opens = [&](float levelDb) {
     gate.reset();
@@ -92,11 +102,13 @@ TEST(NoiseGateTest, ThresholdsHysteresisAndSwitchingOff) {
     EXPECT_TRUE(closes(openDb, openDb - 4.5f));
   }
 
-  gate.configure(false, -50.0f, 18.0f, 2.0f, 150.0f, 180.0f);
+  NoiseGate::Settings off = kFactoryGate;
+  off.enabled = false;
+  gate.configure(off);
   const std::vector<float> gains = run(gate, -120.0f, rate, 1.0);
   EXPECT_NEAR(1.0f - (1.0f - dbToGain(-18.0f)) / std::exp(1.0f), gains[95], 0.01f);
   EXPECT_NEAR(1.0f, gains.back(), 1e-5f);
-  gate.configure(true, -50.0f, 18.0f, 2.0f, 150.0f, 180.0f);
+  gate.configure(kFactoryGate);
   EXPECT_LT(run(gate, -120.0f, rate, 1e-4)[0], gains.back());
 }
 

@@ -14,30 +14,19 @@
 #include "engine/stream_connections.h"
 #include "engine/stream_helpers.h"
 #include "platform/system.h"
+#include "record_helpers.h"
 #include "temp_data_folder.h"
 
 namespace vorlund {
 namespace {
 
 using test::eventually;
+using test::recordWithGain;
+using test::sameRecord;
 using test::TempDataFolder;
+using test::writeRecordFile;
 
 constexpr std::uint32_t kFrames = 480;
-
-ParameterBlock recordWithGain(float inputGainDb) {
-  ParameterBlock record;
-  setDefaults(record);
-  record.inputGainDb = inputGainDb;
-  return record;
-}
-
-void writeRecordFile(const TempDataFolder& temp, const ParameterBlock& record) {
-  test::writeBytes(temp.file("params.bin"), &record, sizeof record);
-}
-
-bool sameRecord(const ParameterBlock& a, const ParameterBlock& b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
-}
 
 // A mono stream at 48 kHz on whatever the data folder holds at the time of the lock.
 struct Stream {

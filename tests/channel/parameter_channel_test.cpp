@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/system.h"
+#include "record_helpers.h"
 #include "temp_data_folder.h"
 
 #if !VORLUND_WINDOWS
@@ -25,25 +26,10 @@ namespace vorlund {
 namespace {
 
 using test::eventually;
+using test::recordWithGain;
+using test::sameRecord;
 using test::TempDataFolder;
-
-ParameterBlock recordWithGain(float inputGainDb) {
-  ParameterBlock record;
-  setDefaults(record);
-  record.inputGainDb = inputGainDb;
-  return record;
-}
-
-void writeRecordFile(const TempDataFolder& temp, const ParameterBlock& record,
-                     std::size_t length = sizeof(ParameterBlock)) {
-  std::string bytes(length, '\0');
-  std::memcpy(bytes.data(), &record, std::min(length, sizeof record));
-  test::writeBytes(temp.file("params.bin"), bytes.data(), bytes.size());
-}
-
-bool sameRecord(const ParameterBlock& a, const ParameterBlock& b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
-}
+using test::writeRecordFile;
 
 // The record a reader takes from the block now; `counter` receives its counter.
 ParameterBlock currentRecord(SharedBlock& block, std::uint32_t* counter = nullptr) {

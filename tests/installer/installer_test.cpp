@@ -30,9 +30,12 @@
 #include "platform/registry.h"
 #include "platform/secured_folder.h"
 #include "platform/system.h"
+#include "registry_helpers.h"
 
 namespace vorlund {
 namespace {
+
+using test::keyExists;
 
 namespace fs = std::filesystem;
 
@@ -227,15 +230,6 @@ DWORD rightsOf(PSECURITY_DESCRIPTOR descriptor, const wchar_t* account, bool onF
   }
   LocalFree(sid);
   return rights;
-}
-
-bool keyExists(const std::string& key) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, fs::path(key).wstring().c_str(), 0,
-                    KEY_READ | KEY_WOW64_64KEY, &handle) != ERROR_SUCCESS)
-    return false;
-  RegCloseKey(handle);
-  return true;
 }
 
 // The uninstaller runs a copy of itself and returns at once: its work shows when its

@@ -35,21 +35,6 @@ std::vector<GUID> effectsList(IAudioSystemEffects2* effects) {
   return out;
 }
 
-// A voice-like test signal: a harmonic tone at 140 Hz whose level moves like syllables,
-// over a quiet noise floor.
-std::vector<float> voiceLike(int frames) {
-  std::vector<float> out(static_cast<std::size_t>(frames));
-  const std::vector<float> noise = test::whiteNoise(frames, 11, 0.003f);
-  for (int i = 0; i < frames; ++i) {
-    const double t = i / 48000.0;
-    const double envelope = 0.5 + 0.5 * std::sin(2.0 * 3.141592653589793 * 3.0 * t);
-    double tone = 0.0;
-    for (int h = 1; h <= 6; ++h) tone += std::sin(2.0 * 3.141592653589793 * 140.0 * h * t) / h;
-    out[static_cast<std::size_t>(i)] = static_cast<float>(0.12 * envelope * tone) + noise[i];
-  }
-  return out;
-}
-
 // Verifies a whole session driven through the exports: factory, object, initialisation,
 // registration record, format questions with the host's own media types, lock, thousands of
 // stereo blocks (finite, within full scale, identical on both channels), a bypass record
@@ -112,7 +97,7 @@ TEST(ApoExportsTest, FullSessionThroughTheExports) {
   constexpr UINT32 kFrames = 480;
   constexpr int kBlocks = 2000;
   constexpr int kBypassFrom = 1500;
-  const std::vector<float> voice = voiceLike(static_cast<int>(kFrames) * kBlocks);
+  const std::vector<float> voice = test::voiceLike(48000, 1, kFrames * kBlocks / 48000.0, 0.12);
   double processedEnergy = 0.0;
   int unequalFrames = 0, outOfRange = 0, changedInBypass = 0;
   for (int b = 0; b < kBlocks; ++b) {

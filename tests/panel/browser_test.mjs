@@ -13,7 +13,7 @@ import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import { parseArgs } from 'node:util';
-import { Browser, axeSource, check, eventually, readField, sleep, start, startPanel, tempFolder } from './harness.mjs';
+import { Browser, axeSource, check, eventually, readField, start, startPanel, tempFolder } from './harness.mjs';
 
 const { values: options } = parseArgs({ options: {
   ctl: { type: 'string' }, stream: { type: 'string' }, pictures: { type: 'string' }, wine: { type: 'string' } } });
@@ -71,12 +71,15 @@ try {
     await eventually(() => browser.run("return window.vorlundPanel.lastMeters?.stream === 'live'"), 'a live stream');
 
     // Meters: the tone alternates between -10 and -40 dBFS every half second.
+    // Sampled until both phases have shown and 20 events came, however slowly the machine runs.
     const levels = [];
-    for (let i = 0; i < 30; ++i) {
+    const firstEvents = await browser.run('return window.vorlundPanel.meterEvents');
+    let events = 0;
+    await eventually(async () => {
       levels.push(await browser.run('return window.vorlundPanel.lastMeters.inputPeakDb'));
-      await sleep(50);
-    }
-    const events = await browser.run('return window.vorlundPanel.meterEvents');
+      events = (await browser.run('return window.vorlundPanel.meterEvents')) - firstEvents;
+      return Math.max(...levels) - Math.min(...levels) > 20 && events >= 20;
+    }, 'the input meter to move and 20 meter events');
     check(Math.max(...levels) - Math.min(...levels) > 20, `the input meter moves (${Math.min(...levels).toFixed(1)} to ${Math.max(...levels).toFixed(1)} dBFS)`);
     check(events >= 20, `meter events keep coming (${events})`);
     const bar = await browser.run("return document.querySelector('#meter-inputPeakDb .fill').style.width");
@@ -102,24 +105,29 @@ try {
       const set = (id, v) => { const e = document.getElementById(id); e.value = v; e.dispatchEvent(new Event('change')); };
       set('field-eqBands[2].gainDb', '9'); set('field-eqBands[2].freqHz', '700');`);
     await eventually(() => readField(sharedBin, field('eqBands[2].freqHz')) === 700, 'the band in shared.bin');
-    await sleep(300);
-    const plot = await browser.wait(`
-      const state = await window.vorlundPanel.call('/api/state');
-      const svg = document.getElementById('eq-plot');
-      const d = document.getElementById('eq-curve').getAttribute('d');
-      return { points: state.response.points, range: Number(svg.dataset.range), d };`);
-    const drawn = plot.d.slice(1).split('L').map((p) => p.split(',').map(Number));
-    // The axes as the page draws them: 640 x 260 with margins 40, 12, 12, 24.
-    const toHz = (x) => 20 * Math.pow(1000, (x - 40) / (640 - 52));
-    const toDb = (y) => plot.range - 2 * plot.range * (y - 12) / (260 - 36);
     const at = (points, f) => {
       const i = points.findIndex((p) => p[0] >= f);
       const [f0, g0] = points[i - 1];
       const [f1, g1] = points[i];
       return g0 + (g1 - g0) * Math.log(f / f0) / Math.log(f1 / f0);
     };
-    const curve = drawn.map(([x, y]) => [toHz(x), toDb(y)]);
-    for (const f of [100, 700, 3000, 12000]) {
+    const frequencies = [100, 700, 3000, 12000];
+    let plot, curve;
+    // The page redraws once per answer: wait for the drawing of the last one.
+    await eventually(async () => {
+      plot = await browser.wait(`
+        const state = await window.vorlundPanel.call('/api/state');
+        const svg = document.getElementById('eq-plot');
+        const d = document.getElementById('eq-curve').getAttribute('d');
+        return { points: state.response.points, range: Number(svg.dataset.range), d };`);
+      const drawn = plot.d.slice(1).split('L').map((p) => p.split(',').map(Number));
+      // The axes as the page draws them: 640 x 260 with margins 40, 12, 12, 24.
+      const toHz = (x) => 20 * Math.pow(1000, (x - 40) / (640 - 52));
+      const toDb = (y) => plot.range - 2 * plot.range * (y - 12) / (260 - 36);
+      curve = drawn.map(([x, y]) => [toHz(x), toDb(y)]);
+      return frequencies.every((f) => Math.abs(at(plot.points, f) - at(curve, f)) < 0.25);
+    }, 'the plotted curve to follow the server\'s');
+    for (const f of frequencies) {
       const server = at(plot.points, f);
       const shown = at(curve, f);
       check(Math.abs(server - shown) < 0.25, `the plotted curve at ${f} Hz: ${shown.toFixed(2)} dB, the server's ${server.toFixed(2)} dB`);
@@ -225,7 +233,9 @@ try {
     check(found.passed > 20 && found.serious?.length === 0,
           `axe-core, ${scheme}: ${found.passed} rules pass, no serious or critical violation ${JSON.stringify(found.serious)}`);
     await browser.phone(true);
-    await sleep(300);
+    // The page has the phone's size once a frame has been drawn at 390 px.
+    await eventually(() => browser.wait(`await new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r)));
+      return innerWidth === 390;`), 'the page at the phone\'s width');
     const layout = await browser.run(`const boxes = [...document.querySelectorAll('.actions button, #stream-pill')]
         .map((e) => e.getBoundingClientRect());
       const overlaps = boxes.some((a, i) => boxes.some((b, j) => i < j && a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom));

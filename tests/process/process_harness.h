@@ -13,6 +13,7 @@
 
 #include "platform/process.h"
 #include "temp_data_folder.h"
+#include "tool_run.h"
 
 namespace vorlund {
 
@@ -23,17 +24,7 @@ struct Sound {
   std::vector<float> samples;  // interleaved
 };
 
-struct ToolRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-inline std::ostream& operator<<(std::ostream& stream, const ToolRun& run) {
-  return stream << "exit " << run.exitCode << "\n--- stdout\n"
-                << run.out << "--- stderr\n"
-                << run.err;
-}
+using test::ToolRun;
 
 class ProcessTest : public ::testing::Test {
  protected:
@@ -43,12 +34,7 @@ class ProcessTest : public ::testing::Test {
     arguments.insert(arguments.begin(), VORLUND_PROCESS);
     arguments.push_back("--presets-dir");
     arguments.push_back(VORLUND_PRESETS_DIR);
-    ToolRun result;
-    result.exitCode = runProcess(arguments, Path::fromNative(file("run.out").c_str()),
-                                 Path::fromNative(file("run.err").c_str()));
-    result.out = test::readBytes(file("run.out"));
-    result.err = test::readBytes(file("run.err"));
-    return result;
+    return test::runTool(arguments, file("run.out"), file("run.err"));
   }
 
   // The argument list a test extends: input and output first.

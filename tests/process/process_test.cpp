@@ -27,31 +27,7 @@ namespace vorlund {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Speech-like: a harmonic tone whose pitch glides irregularly around 140 Hz (so that no
-// delay but the true one lines it up again) and whose level moves like syllables, over quiet
-// noise; channel c carries it at level (1 - 0.2 c), or all alike when `sameChannels`.
-std::vector<float> voiceLike(int rate, int channels, double seconds, double level = 0.15,
-                             bool sameChannels = false) {
-  const int frames = static_cast<int>(rate * seconds);
-  const std::vector<float> noise = test::whiteNoise(frames, 5, 0.003f);
-  std::vector<float> out(static_cast<std::size_t>(frames) * channels);
-  double phase = 0.0;
-  for (int i = 0; i < frames; ++i) {
-    const double t = static_cast<double>(i) / rate;
-    const double pitch =
-        140.0 + 40.0 * std::sin(kTwoPi * 0.7 * t) + 20.0 * std::sin(kTwoPi * 1.9 * t);
-    phase += kTwoPi * pitch / rate;
-    const double envelope = 0.5 + 0.5 * std::sin(kTwoPi * 3.0 * t);
-    double tone = 0.0;
-    for (int h = 1; h <= 6 && 200.0 * h < rate / 2.0; ++h) tone += std::sin(h * phase) / h;
-    for (int c = 0; c < channels; ++c)
-      out[static_cast<std::size_t>(i) * channels + c] =
-          static_cast<float>(level * envelope * tone * (sameChannels ? 1.0 : 1.0 - 0.2 * c)) +
-          noise[i];
-  }
-  return out;
-}
+using test::voiceLike;
 
 // Every few frames are enough for a correlation of a long voice recording.
 constexpr int kCorrelationStride = 3;
@@ -420,11 +396,19 @@ TEST_F(ProcessTest, OutputNeverDestroysTheInput) {
   fs::create_symlink(in, file("link.wav"), linkError);
   if (!linkError) sameFile.push_back(file("link.wav"));
   for (const fs::path& target : sameFile) {
-    const ToolRun result = run(files(in, target));
+    ToolRun result = run(files(in, target));
     EXPECT_EQ(2, result.exitCode) << result;
     EXPECT_NE(std::string::npos, result.err.find("is the input file itself")) << result;
     EXPECT_EQ(original, test::readBytes(in));
+    // Nor may any other file a run writes be the input, or the output.
+    for (const char* option : {"--meters", "--report", "--spectrograms"}) {
+      result = run({in.string(), out.string(), option, target.string()});
+      EXPECT_EQ(2, result.exitCode) << option << result;
+      EXPECT_EQ(original, test::readBytes(in)) << option;
+    }
   }
+  EXPECT_EQ(2, run({in.string(), out.string(), "--report", out.string()}).exitCode);
+  EXPECT_FALSE(fs::exists(out));
   test::writeBytes(out, "precious", 8);
   EXPECT_EQ(2, run({in.string(), out.string(), "--set", "nosuchField=1"}).exitCode);
   EXPECT_EQ("precious", test::readBytes(out));
@@ -452,10 +436,14 @@ TEST_F(ProcessTest, InterruptedOrFailedRunsLeaveNothing) {
             presets.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
-    // Until the run is writing its output, then the signal.
-    const fs::path partial = file((".out.wav.vorlund-" + std::to_string(child) + ".tmp").c_str());
-    for (int waited = 0; waited < 20000 && !fs::exists(partial); ++waited) usleep(500);
-    EXPECT_TRUE(fs::exists(partial));
+    // Until the run is writing its output (under a name of its own choice), then the signal.
+    const auto writing = [&] {
+      for (const fs::directory_entry& entry : fs::directory_iterator(temp_.programData()))
+        if (entry.path().filename().string().starts_with(".out.wav.vorlund-")) return true;
+      return false;
+    };
+    for (int waited = 0; waited < 20000 && !writing(); ++waited) usleep(500);
+    EXPECT_TRUE(writing());
     kill(child, signal);
     int status = 0;
     ASSERT_EQ(child, waitpid(child, &status, 0));

@@ -18,6 +18,7 @@
 #include "chain/level_tracker.h"
 #include "chain/noise_gate.h"
 #include "chain/plosive_suppressor.h"
+#include "chain/stage_settings.h"
 #include "engine/chain_meters.h"
 #include "engine/parameter_block.h"
 #include "reference/reference_noise_suppressor.h"
@@ -60,13 +61,11 @@ class ReferenceChain {
     humFilter_.configure(p.humFilterEnabled != 0, p.humBaseHz, p.humHarmonics);
     suppressor_.configure(p.nsEnabled != 0, p.nsReductionDb, p.nsStrength);
     plosive_.configure(p.plosiveEnabled != 0, p.plosiveStrength);
-    gate_.configure(p.gateEnabled != 0, p.gateThresholdDb, p.gateRangeDb, p.gateAttackMs,
-                    p.gateHoldMs, p.gateReleaseMs);
+    gate_.configure(gateSettings(p));
     equalizer_.configure(p.eqBands, p.toneLow, p.tonePresence, p.toneAir);
     deEsser_.configure(p.deEsserEnabled != 0, p.deEsserHz, p.deEsserAmount);
-    agc_.configure(p.agcEnabled != 0, p.agcTargetDb, p.agcMaxGainDb, p.agcSpeed);
-    compressor_.configure(p.compEnabled != 0, p.compThresholdDb, p.compRatio, p.compAttackMs,
-                          p.compReleaseMs, p.compKneeDb, p.compMakeupDb, p.compAutoMakeup != 0);
+    agc_.configure(agcSettings(p));
+    compressor_.configure(compressorSettings(p));
     voiceEffect_.configure(p.effectMode, p.effectMix, p.effectParam);
     limiter_.configure(p.limiterEnabled != 0, p.limiterCeilingDb);
   }

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "chain/biquad.h"
+#include "chain/compressor.h"
 #include "chain/gain.h"
+#include "chain/loudness_agc.h"
 
 namespace vorlund::reference {
 
@@ -23,8 +25,9 @@ class ReferenceCompressor {
     sampleRate_ = sampleRate;
     reset();
   }
-  void configure(bool enabled, float thresholdDb, float ratio, float attackMs, float releaseMs,
-                 float kneeDb, float makeupDb, bool autoMakeup) {
+  void configure(const Compressor::Settings& settings) {
+    const auto [enabled, thresholdDb, ratio, attackMs, releaseMs, kneeDb, makeupDb, autoMakeup] =
+        settings;
     enabled_ = enabled;
     thresholdDb_ = thresholdDb;
     kneeDb_ = std::max(0.0f, kneeDb);
@@ -136,7 +139,8 @@ class ReferenceLoudnessAgc {
     coefficient_ = smoothingCoefficient(400.0, sampleRate);
     reset();
   }
-  void configure(bool enabled, float targetDb, float maxGainDb, float speed) {
+  void configure(const LoudnessAgc::Settings& settings) {
+    const auto [enabled, targetDb, maxGainDb, speed] = settings;
     enabled_ = enabled;
     targetLoudness_ = targetDb;
     maxGainDb_ = maxGainDb;

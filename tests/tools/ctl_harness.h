@@ -16,39 +16,15 @@
 #include "engine/stream_helpers.h"
 #include "platform/process.h"
 #include "platform/system.h"
+#include "tool_run.h"
 
 namespace vorlund::test {
 
-struct CtlResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-inline std::ostream& operator<<(std::ostream& stream, const CtlResult& result) {
-  return stream << "exit " << result.exitCode << "\n--- stdout\n"
-                << result.out << "--- stderr\n"
-                << result.err;
-}
-
-// Windows programs end their text lines with CR LF; the tests read LF only.
-inline std::string withoutCarriageReturns(std::string text) {
-  std::erase(text, '\r');
-  return text;
-}
-
 // Runs vorlund-ctl with `arguments`, its output caught in files of the temporary folder. The
 // child inherits this process's environment, ProgramData included.
-inline CtlResult runCtl(const TempDataFolder& temp, std::vector<std::string> arguments) {
+inline ToolRun runCtl(const TempDataFolder& temp, std::vector<std::string> arguments) {
   arguments.insert(arguments.begin(), fs::path(VORLUND_CTL).make_preferred().string());
-  const fs::path out = temp.programData() / "ctl.out";
-  const fs::path err = temp.programData() / "ctl.err";
-  CtlResult result;
-  result.exitCode =
-      runProcess(arguments, Path::fromNative(out.c_str()), Path::fromNative(err.c_str()));
-  result.out = withoutCarriageReturns(readBytes(out));
-  result.err = withoutCarriageReturns(readBytes(err));
-  return result;
+  return runTool(arguments, temp.programData() / "ctl.out", temp.programData() / "ctl.err");
 }
 
 // How long a test waits for something another process or thread does; far beyond what it

@@ -13,8 +13,8 @@
 namespace vorlund {
 namespace {
 
-using test::CtlResult;
 using test::runCtl;
+using test::ToolRun;
 using ::testing::HasSubstr;
 using ::testing::Not;
 namespace fs = std::filesystem;
@@ -42,7 +42,7 @@ TEST(CtlPresetsTest, UserPresetsAreSavedListedLoadedAndDeleted) {
   test::TempDataFolder temp;
   const UserFolders folders(temp);
   ASSERT_EQ(0, runCtl(temp, {"set", "inputGainDb=7", "compRatio=5"}).exitCode);
-  CtlResult result = runCtl(temp, {"preset", "save", "evening"});
+  ToolRun result = runCtl(temp, {"preset", "save", "evening"});
   ASSERT_EQ(0, result.exitCode) << result;
 
   result = runCtl(temp, {"presets"});
@@ -110,11 +110,11 @@ TEST(CtlPresetsTest, MuteAndBypassTakeOnOffAndToggle) {
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.arguments[0] + " " + step.arguments[1]);
-    const CtlResult result = runCtl(temp, step.arguments);
+    const ToolRun result = runCtl(temp, step.arguments);
     EXPECT_EQ(0, result.exitCode) << result;
     EXPECT_THAT(result.out, HasSubstr(step.change));
   }
-  const CtlResult wrong = runCtl(temp, {"bypass", "maybe"});
+  const ToolRun wrong = runCtl(temp, {"bypass", "maybe"});
   EXPECT_EQ(2, wrong.exitCode) << wrong;
   EXPECT_THAT(runCtl(temp, {"show"}).out, HasSubstr("bypass = 0"));
 }

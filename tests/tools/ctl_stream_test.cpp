@@ -12,6 +12,7 @@
 #include "channel/parameter_channel.h"
 #include "common/preset_library.h"
 #include "common/record_fields.h"
+#include "record_helpers.h"
 #include "tools/ctl_harness.h"
 #include "tools/json_check.h"
 
@@ -25,8 +26,9 @@ namespace vorlund {
 namespace {
 
 using test::BackgroundStream;
-using test::CtlResult;
 using test::runCtl;
+using test::sameRecord;
+using test::ToolRun;
 using ::testing::HasSubstr;
 
 // With every other stage off, only the two gains shape the level of a sine, so the measured
@@ -49,10 +51,6 @@ double settledGainDb(BackgroundStream& stream, std::size_t first) {
   return stream.blocks()[first + kSettleBlocks].gainDb;
 }
 
-bool sameRecord(const ParameterBlock& a, const ParameterBlock& b) {
-  return recordChanges(a, b).empty();
-}
-
 // Puts every shipped preset in force through vorlund-ctl (which finds them beside itself) and
 // waits for the stream to run each exactly.
 void applyEveryPreset(const test::TempDataFolder& temp, BackgroundStream& stream) {
@@ -63,12 +61,12 @@ void applyEveryPreset(const test::TempDataFolder& temp, BackgroundStream& stream
     SCOPED_TRACE(preset.name);
     ParameterBlock expected;
     ASSERT_TRUE(loadPreset(folder, preset.name, expected).ok());
-    const CtlResult result = runCtl(temp, {"preset", preset.name});
+    const ToolRun result = runCtl(temp, {"preset", preset.name});
     ASSERT_EQ(0, result.exitCode) << result;
     EXPECT_TRUE(stream.waitForRecord(
         [&](const ParameterBlock& running) { return sameRecord(expected, running); }));
   }
-  const CtlResult listed = runCtl(temp, {"presets"});
+  const ToolRun listed = runCtl(temp, {"presets"});
   ASSERT_EQ(0, listed.exitCode) << listed;
   for (const PresetInfo& preset : presets) EXPECT_THAT(listed.out, HasSubstr(preset.name));
   EXPECT_THAT(listed.out, HasSubstr("* " + presets.back().name + " "));
@@ -83,7 +81,7 @@ TEST(CtlStreamTest, SetChangesTheProcessingAtTheNextBlock) {
   BackgroundStream stream;
   stream.start();
   ASSERT_TRUE(stream.shared());
-  CtlResult result = runCtl(temp, gainsOnly());
+  ToolRun result = runCtl(temp, gainsOnly());
   ASSERT_EQ(0, result.exitCode) << result;
   const std::uint32_t counter = loadChangeCounter(stream.block());
   ASSERT_TRUE(stream.waitForCounter(counter));
@@ -120,7 +118,7 @@ TEST(CtlStreamTest, RelearnRestartsNoiseLearningOnce) {
   BackgroundStream stream;
   stream.start();
   stream.waitForBlocks(50);
-  const CtlResult result = runCtl(temp, {"relearn"});
+  const ToolRun result = runCtl(temp, {"relearn"});
   const std::size_t blocksAtReturn = stream.blockCount();
   ASSERT_EQ(0, result.exitCode) << result;
   EXPECT_THAT(result.out, HasSubstr("restarts its noise learning"));
@@ -145,14 +143,14 @@ TEST(CtlStreamTest, StatusAndMetersFollowTheStream) {
   stream.start();
   stream.waitForBlocks(20);
 
-  CtlResult status = runCtl(temp, {"status"});
+  ToolRun status = runCtl(temp, {"status"});
   EXPECT_EQ(0, status.exitCode) << status;
   EXPECT_THAT(status.out, HasSubstr("live: 1 active stream, blocks coming"));
   EXPECT_THAT(status.out, HasSubstr("48000 Hz, 2 channels"));
   EXPECT_THAT(status.out, HasSubstr(std::to_string(stream.latencySamples()) + " samples"));
   EXPECT_THAT(status.out, HasSubstr("mode         shared"));
 
-  CtlResult meters = runCtl(temp, {"meters", "--once", "--json"});
+  ToolRun meters = runCtl(temp, {"meters", "--once", "--json"});
   ASSERT_EQ(0, meters.exitCode) << meters;
   EXPECT_TRUE(test::isValidJson(meters.out)) << meters.out;
   EXPECT_EQ("live", test::jsonMember(meters.out, "stream"));
@@ -195,7 +193,7 @@ TEST(CtlStreamTest, SetRecoversFromAWriterThatStoppedHalfWay) {
   test::TempDataFolder temp;
   BackgroundStream stream;
   stream.start();
-  CtlResult result = runCtl(temp, gainsOnly());
+  ToolRun result = runCtl(temp, gainsOnly());
   ASSERT_EQ(0, result.exitCode) << result;
   SharedBlock& block = stream.block();
   const std::uint32_t counter = loadChangeCounter(block);
@@ -243,7 +241,7 @@ TEST(CtlStreamTest, ParameterFileModeTakesRecordsThroughParamsBin) {
   ASSERT_FALSE(stream.shared());
   std::filesystem::remove(temp.file("shared.bin"));
 
-  CtlResult result = runCtl(temp, gainsOnly({"inputGainDb=-6"}));
+  ToolRun result = runCtl(temp, gainsOnly({"inputGainDb=-6"}));
   ASSERT_EQ(0, result.exitCode) << result;
   EXPECT_THAT(result.out, HasSubstr("no shared.bin"));
   EXPECT_FALSE(std::filesystem::exists(temp.file("shared.bin")));

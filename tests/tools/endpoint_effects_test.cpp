@@ -256,7 +256,7 @@ TEST(WindowsCommandsTest, SayTheyAreForWindowsOnly) {
                                                     {"setup"},
                                                     {"path", "add"},
                                                     {"doctor"}}) {
-    const test::CtlResult result = test::runCtl(temp, arguments);
+    const test::ToolRun result = test::runCtl(temp, arguments);
     EXPECT_EQ(7, result.exitCode) << result;
     EXPECT_NE(std::string::npos, result.err.find("Windows only")) << result;
   }

@@ -81,10 +81,14 @@ TEST(PresetLibraryTest, UserPresetsSaveLoadAndDeleteInTheirFolder) {
   ASSERT_TRUE(after.load("mine", loaded).ok());
   EXPECT_EQ(0, std::memcmp(&record, &loaded, sizeof record));
 
-  for (const char* bad : {"../escape", "a/b", "", "x.vrl"}) {
+  // Windows device names too, which no file may have there, whatever this system allows.
+  for (const char* bad : {"../escape", "a/b", "", "x.vrl", "CON", "nul.txt", "COM1", "lpt9", "Aux",
+                          "name.", "name "}) {
     EXPECT_FALSE(after.save(bad, record, "no").ok()) << bad;
     EXPECT_FALSE(after.remove(bad).ok()) << bad;
   }
+  EXPECT_THAT(after.save("COM1", record, "no").errors.front(), HasSubstr("device on Windows"));
+  EXPECT_TRUE(after.save("COM10", record, "a name like any other").ok());
   EXPECT_FALSE(std::filesystem::exists(folder.parent_path() / "escape.vrl"));
 
   EXPECT_TRUE(after.remove("mine").ok());

@@ -11,10 +11,13 @@
 #include <string>
 #include <thread>
 
+#include "temp_data_folder.h"
+
 namespace vorlund {
 namespace {
 
 namespace fs = std::filesystem;
+using test::writeBytes;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
@@ -54,11 +57,6 @@ class TempFolder {
 std::string onlyError(const RecordReport& report) {
   EXPECT_EQ(1u, report.errors.size());
   return report.errors.empty() ? std::string() : report.errors[0];
-}
-
-void writeBytes(const fs::path& path, const void* data, std::size_t size) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
 }
 
 // Verifies the binary form by the system's own acceptance rule: a 524-byte file with "VRLD"

@@ -12,12 +12,15 @@
 #include <vector>
 
 #include "com_test_objects.h"
+#include "registry_helpers.h"
 #include "signal_helpers.h"
 #include "temp_data_folder.h"
 #include "vorlund_version.h"
 
 namespace vorlund {
 namespace {
+
+using test::keyExists;
 
 constexpr CLSID kClsid = {
     0x6A3D2F10, 0x4C8E, 0x4B7A, {0x9E, 0x21, 0x5F, 0x0C, 0x8B, 0x7D, 0x3A, 0x64}};
@@ -85,15 +88,6 @@ std::map<std::wstring, std::pair<DWORD, std::vector<BYTE>>> readKey(const char16
   }
   RegCloseKey(key);
   return values;
-}
-
-bool keyExists(const char16_t* subKey) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, reinterpret_cast<const wchar_t*>(subKey), 0,
-                    KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-    return false;
-  RegCloseKey(key);
-  return true;
 }
 
 std::wstring text(const std::pair<DWORD, std::vector<BYTE>>& value) {

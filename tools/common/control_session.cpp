@@ -144,6 +144,9 @@ Publication ControlSession::commit(const ParameterBlock& record) {
     publishRecord(block, record);
     publication.counterAfter = loadChangeCounter(block);
     publication.published = true;
+    // Cut short meanwhile, the file took nothing (params.bin has the record).
+    if (shared_.state() == SharedFile::State::cutShort)
+      throw CtlError(ExitCode::sharedFileUnusable, shared_.problem());
   }
   return publication;
 }

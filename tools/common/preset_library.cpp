@@ -1,6 +1,7 @@
 #include "common/preset_library.h"
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 
 #include "common/nearest_name.h"
@@ -59,11 +60,22 @@ std::optional<fs::path> expanded(std::string_view text) {
 
 }  // namespace
 
+bool isWindowsDeviceName(std::string_view name) noexcept {
+  // The part before the first dot counts: "nul.txt" is the device NUL too.
+  std::string base(name.substr(0, name.find('.')));
+  while (!base.empty() && (base.back() == ' ' || base.back() == '.')) base.pop_back();
+  for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
+         base[3] >= '0' && base[3] <= '9';
+}
+
 bool isPresetName(std::string_view name) noexcept {
-  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_';
-  });
+  return !name.empty() && !isWindowsDeviceName(name) &&
+         std::all_of(name.begin(), name.end(), [](char c) {
+           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  c == '-' || c == '_';
+         });
 }
 
 std::vector<PresetInfo> listPresets(const fs::path& folder) {
@@ -153,6 +165,8 @@ RecordReport PresetCatalog::load(std::string_view name, ParameterBlock& record) 
 std::optional<std::string> PresetCatalog::nameRefusal(std::string_view name) const {
   std::string quoted = "'";
   quoted.append(name).append("'");
+  if (isWindowsDeviceName(name))
+    return quoted + " names a device on Windows, where no file may have it; choose another name";
   if (!isPresetName(name)) return "a preset name is letters, digits, '-' and '_', not " + quoted;
   if (std::find(std::begin(kCommandWords), std::end(kCommandWords), name) !=
       std::end(kCommandWords))

@@ -36,8 +36,12 @@ struct ShippedPreset {
 // Every shipped preset, sorted by name (generated at build time).
 std::span<const ShippedPreset> shippedPresets();
 
-// Letters, digits, '-' and '_' only: a name that never reaches outside its folder.
+// Letters, digits, '-' and '_' only: a name that never reaches outside its folder; and no
+// Windows device name, so that a preset saved anywhere loads on Windows too.
 bool isPresetName(std::string_view name) noexcept;
+// CON, PRN, AUX, NUL, COM0 to COM9, LPT0 to LPT9, in any case, with or without an extension
+// and trailing dots or spaces: names Windows gives to devices, in every folder.
+bool isWindowsDeviceName(std::string_view name) noexcept;
 
 // The presets in `folder`, sorted by name; none when the folder is missing.
 std::vector<PresetInfo> listPresets(const std::filesystem::path& folder);

@@ -6,7 +6,9 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <random>
+
+#include "common/system_error_text.h"
+#include "platform/replacing_file.h"
 
 namespace vorlund {
 namespace fs = std::filesystem;
@@ -23,17 +25,6 @@ RecordReport failure(const fs::path& path, const std::string& message) {
   RecordReport report;
   report.errors.push_back(displayPath(path) + ": " + message);
   return report;
-}
-
-// A name no other writer picks: two writers of the same file must not share a temporary.
-fs::path temporaryBeside(const fs::path& path) {
-  std::random_device entropy;
-  const std::uint64_t tag = (std::uint64_t{entropy()} << 32) ^ entropy();
-  char suffix[32];
-  std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(tag));
-  fs::path temporary = path;
-  temporary += suffix;
-  return temporary;
 }
 
 // The bytes as a record, if the system itself would accept them as params.bin.
@@ -107,23 +98,13 @@ RecordReport writeFileReplacing(const fs::path& path, std::string_view content) 
   if (!folder.empty() && !fs::is_directory(folder, error)) {
     return failure(path, "its folder does not exist");
   }
-
-  const fs::path temporary = temporaryBeside(path);
-  std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-  if (!out) return failure(path, "cannot create a temporary file in its folder");
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  out.flush();
-  out.close();
-  if (!out) {
-    fs::remove(temporary, error);
-    return failure(path, "writing the temporary file failed");
-  }
-  fs::rename(temporary, path, error);
-  if (error) {
-    const std::string reason = error.message();
-    fs::remove(temporary, error);
-    return failure(path, "cannot replace the file: " + reason);
-  }
+  ReplacingFile file;
+  if (const DWORD code = file.create(path); code != ERROR_SUCCESS)
+    return failure(path, "cannot create a temporary file in its folder: " + systemErrorText(code));
+  if (const DWORD code = file.write(content.data(), content.size()); code != ERROR_SUCCESS)
+    return failure(path, "writing the temporary file failed: " + systemErrorText(code));
+  if (const DWORD code = file.commit(); code != ERROR_SUCCESS)
+    return failure(path, "cannot replace the file: " + systemErrorText(code));
   return {};
 }
 

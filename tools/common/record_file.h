@@ -20,9 +20,9 @@ enum class RecordFileFormat { Text, Binary };
 RecordReport readRecordFile(const std::filesystem::path& path, ParameterBlock& record);
 
 // Writes `record` as it is, so that a reader of `path` only ever finds the old or the new
-// complete file: the bytes go to a fresh temporary file in the same folder, are flushed, and
-// that file is renamed over `path`. On failure `path` is left as it was and no temporary file
-// remains.
+// complete file, even after a power cut: through a ReplacingFile (platform/replacing_file.h),
+// never through a link someone placed in the folder. On failure `path` is left as it was and
+// no temporary file remains.
 // A text file may start with `comment` as a "# " line.
 RecordReport writeRecordFile(const std::filesystem::path& path, const ParameterBlock& record,
                              RecordFileFormat format);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/system_error_text.h"
+#include "platform/mapping_guard.h"
 
 namespace vorlund {
 namespace {
@@ -20,7 +21,7 @@ std::string magicText(std::uint32_t magic) {
 }  // namespace
 
 SharedFile::State SharedFile::open(const Path& path, bool readOnly) {
-  if (state_ != State::closed) return state_;
+  if (state_ != State::closed) return state();
   pathText_ = path.toUtf8();
   readOnly_ = readOnly;
   error_ = file_.open(path, readOnly ? FileAccess::readExisting : FileAccess::readWriteExisting);
@@ -49,10 +50,16 @@ SharedFile::State SharedFile::open(const Path& path, bool readOnly) {
   if (version_ != SharedBlock::kVersion) return state_ = State::wrongVersion;
   if (size_ != SharedBlock::kSize) return state_ = State::wrongSize;
   block_ = &block;
+  guardView(block_, SharedBlock::kSize);
   return state_ = State::mapped;
 }
 
+SharedFile::State SharedFile::state() const noexcept {
+  return state_ == State::mapped && viewWasCut(block_) ? State::cutShort : state_;
+}
+
 void SharedFile::close() noexcept {
+  if (block_ != nullptr) unguardView(block_);
   block_ = nullptr;
   mapping_.close();
   file_.close();
@@ -68,7 +75,17 @@ std::string SharedFile::problem() const {
   const std::string file = pathText_;
   const std::string notOurs = file + " is not a Vorlund shared block: ";
   char detail[160];
-  switch (state_) {
+  switch (state()) {
+    case State::cutShort: {
+      std::uint64_t bytes = 0;
+      std::snprintf(detail, sizeof detail, "%llu bytes",
+                    static_cast<unsigned long long>(
+                        queryFileSize(Path::fromUtf8(pathText_), bytes) ? bytes : 0));
+      return file + " was cut short while in use (it is now " + detail + ", a block needs " +
+             std::to_string(SharedBlock::kSize) +
+             "): someone who may write the data folder truncated it. A running stream keeps "
+             "its own view; a stream started anew makes the file again";
+    }
     case State::closed:
     case State::mapped:
       return {};

@@ -1,6 +1,8 @@
 // shared.bin as the tools use it: opened for reading and writing but never
 // created or grown, mapped only as far as the block, and trusted only when its header is the
 // one the effect writes. The header belongs to the effect; this side never writes it.
+// Whoever may write shared.bin is trusted like its owner; still, one who cuts it short while
+// it is mapped only makes the tools stop using it (state cutShort), never ends them.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +27,7 @@ class SharedFile {
     wrongVersion,
     wrongSize,  // the header's size field
     failed,     // any other error of the file system
+    cutShort,   // was mapped, and someone cut the file short: block() holds zeros now
   };
 
   SharedFile() = default;
@@ -36,7 +39,7 @@ class SharedFile {
   State open(const Path& path, bool readOnly = false);
   // Unmaps and closes, so that the next open() looks again.
   void close() noexcept;
-  State state() const noexcept { return state_; }
+  State state() const noexcept;
   // Holds a header this program does not understand (so it must be left alone).
   bool foreign() const noexcept;
 

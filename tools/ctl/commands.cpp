@@ -164,6 +164,7 @@ ExitCode runStatus(ControlSession& session, const CtlOptions& options) {
   }
   session.requireUsableSharedFile();
   const StreamObservation o = observeStream(session.sharedFile().block());
+  session.requireUsableSharedFile();
   const StreamReading& r = o.reading;
   const std::string parameters = parameterFileState(session);
   if (options.json) {
@@ -344,6 +345,8 @@ ExitCode runMeters(ControlSession& session, const CtlOptions& options) {
     if (options.once || (options.count && shown >= *options.count)) break;
     sleepMilliseconds(options.intervalMs);
     o.reading = readStream(block);
+    // A file cut short under the mapping reads as zeros: say so instead of showing them.
+    session.requireUsableSharedFile("meters need shared.bin");
     if (o.reading.processedBlocks != blocks) {
       blocks = o.reading.processedBlocks;
       lastProgressTick = o.reading.tick;

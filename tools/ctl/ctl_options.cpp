@@ -274,6 +274,8 @@ void declareCommandLine(CLI::App& app, std::vector<std::string>& operands) {
         const unsigned bit = option ? option->bit : 0;
         return command ? (bit & command->options) != 0 : bit == 0;
       });
+  // One command at most: a command's name after it is an operand ('help set').
+  app.require_subcommand(0, 1);
   app.footer(exitCodeHelp(kCtlTool) +
              "\nexamples:\n"
              "  vorlund-ctl status\n"

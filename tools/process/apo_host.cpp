@@ -26,16 +26,10 @@ void check(HRESULT result, const char* call) {
 }
 
 template <typename Interface>
-Interface* query(IUnknown* object, REFIID riid, const char* name) {
+ComPtr<Interface> query(IUnknown* object, REFIID riid, const char* name) {
   void* found = nullptr;
   check(object->QueryInterface(riid, &found), name);
-  return static_cast<Interface*>(found);
-}
-
-// A format question: S_OK is a yes; anything else a no, with the counter-offer released.
-bool accepted(HRESULT result, IAudioMediaType* offer) {
-  if (offer != nullptr) offer->Release();
-  return result == S_OK;
+  return ComPtr<Interface>(static_cast<Interface*>(found));
 }
 
 }  // namespace
@@ -53,45 +47,31 @@ ApoHost::ApoHost(const Path& library) {
                        library.toUtf8() + " does not export DllGetClassObject");
   void* object = nullptr;
   check(getClassObject(CLSID_VorlundApo, IID_IClassFactory, &object), "DllGetClassObject");
-  auto* factory = static_cast<IClassFactory*>(object);
-  const HRESULT created = factory->CreateInstance(nullptr, IID_IAudioProcessingObject, &object);
-  factory->Release();
-  check(created, "CreateInstance");
-  apo_ = static_cast<IAudioProcessingObject*>(object);
-  rt_ = query<IAudioProcessingObjectRT>(apo_, IID_IAudioProcessingObjectRT, "QueryInterface");
+  const ComPtr<IClassFactory> factory(static_cast<IClassFactory*>(object));
+  check(factory->CreateInstance(nullptr, IID_IAudioProcessingObject, &object), "CreateInstance");
+  apo_ = ComPtr<IAudioProcessingObject>(static_cast<IAudioProcessingObject*>(object));
+  rt_ = query<IAudioProcessingObjectRT>(apo_.get(), IID_IAudioProcessingObjectRT, "QueryInterface");
   config_ = query<IAudioProcessingObjectConfiguration>(
-      apo_, IID_IAudioProcessingObjectConfiguration, "QueryInterface");
+      apo_.get(), IID_IAudioProcessingObjectConfiguration, "QueryInterface");
   check(apo_->Initialize(0, nullptr), "Initialize");
 }
 
 ApoHost::~ApoHost() {
   if (locked_) config_->UnlockForProcess();
-  release();
-}
-
-void ApoHost::release() noexcept {
-  if (config_ != nullptr) config_->Release();
-  if (rt_ != nullptr) rt_->Release();
-  if (apo_ != nullptr) apo_->Release();
-  config_ = nullptr;
-  rt_ = nullptr;
-  apo_ = nullptr;
 }
 
 void ApoHost::lock(UINT32 channels, float sampleRate, UINT32 maxFrames) {
   format_ = std::make_unique<CountedMediaType>(floatFormat(channels, sampleRate));
-  IAudioMediaType* offer = nullptr;
-  const bool inputOk =
-      accepted(apo_->IsInputFormatSupported(nullptr, format_.get(), &offer), offer);
-  offer = nullptr;
+  // S_OK is a yes; anything else a no. What comes back is released either way.
+  ComPtr<IAudioMediaType> offer;
+  const bool inputOk = apo_->IsInputFormatSupported(nullptr, format_.get(), offer.put()) == S_OK;
   const bool outputOk =
-      inputOk &&
-      accepted(apo_->IsOutputFormatSupported(format_.get(), format_.get(), &offer), offer);
+      inputOk && apo_->IsOutputFormatSupported(format_.get(), format_.get(), offer.put()) == S_OK;
   if (!inputOk || !outputOk)
-    throw ProcessError(ExitCode::refusedFormat,
-                       "the effect refuses " + std::to_string(channels) + " channel(s) at " +
-                           std::to_string(static_cast<long>(sampleRate)) + " Hz; it accepts " +
-                           kAcceptedFormats);
+    throw ProcessError(ExitCode::refusedFormat, "the effect refuses " + std::to_string(channels) +
+                                                    " channel(s) at " +
+                                                    std::to_string(static_cast<long>(sampleRate)) +
+                                                    " Hz; it accepts " + kAcceptedFormats);
   channels_ = channels;
   input_.pFormat = format_.get();
   input_.u32MaxFrameCount = maxFrames;

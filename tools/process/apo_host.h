@@ -7,6 +7,7 @@
 
 #include "common/counted_media_type.h"
 #include "platform/com/apo_interfaces.h"
+#include "platform/com/com_ptr.h"
 #include "platform/path.h"
 #include "platform/shared_library.h"
 
@@ -36,13 +37,13 @@ class ApoHost {
   void unlock();
 
  private:
-  void release() noexcept;
-
+  // Declared in the order they must outlive each other: the library's code and the format
+  // the object may still hold go after the object's references.
   SharedLibrary library_;
-  IAudioProcessingObject* apo_ = nullptr;
-  IAudioProcessingObjectRT* rt_ = nullptr;
-  IAudioProcessingObjectConfiguration* config_ = nullptr;
   std::unique_ptr<CountedMediaType> format_;
+  ComPtr<IAudioProcessingObject> apo_;
+  ComPtr<IAudioProcessingObjectRT> rt_;
+  ComPtr<IAudioProcessingObjectConfiguration> config_;
   APO_CONNECTION_DESCRIPTOR input_{};
   APO_CONNECTION_DESCRIPTOR output_{};
   UINT32 channels_ = 0;

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -21,11 +20,13 @@
 #include "common/record_text.h"
 #include "common/shared_file.h"
 #include "common/stream_state.h"
+#include "common/system_error_text.h"
 #include "common/tool_main.h"
 #include "engine/meter_table.h"
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/process.h"
+#include "platform/replacing_file.h"
 #include "platform/system.h"
 #include "process_error.h"
 #include "process_options.h"
@@ -168,44 +169,58 @@ class PrivateDataFolder {
   fs::path root_;
 };
 
-// The output is written under a temporary name in OUT's own folder and takes OUT's name only
-// once complete, so a failure, a full disk or a signal never leaves a partial file, nor
-// replaces an existing one with it. Refuses an OUT that is IN under another name.
+// Every file a run writes (OUT, --meters, --report, --spectrograms) is another file than IN
+// and than each other, by identity: a link or another name for the same file counts as the
+// same. Checked before anything is opened, so a refusal leaves every file as it was.
+void refuseSameFiles(const ProcessOptions& options) {
+  struct Named {
+    const char* role;
+    std::string path;
+  };
+  std::vector<Named> files{{"the input", options.input}, {"the output", options.output}};
+  if (options.metersFile) files.push_back({"--meters", *options.metersFile});
+  if (options.reportFile) files.push_back({"--report", *options.reportFile});
+  if (options.spectrogramsFile) files.push_back({"--spectrograms", *options.spectrogramsFile});
+  const auto same = [](const fs::path& a, const fs::path& b) {
+    std::error_code error;
+    if (fs::equivalent(a, b, error)) return true;
+    // Files yet to be made: the same name once the links of their folders are followed.
+    const fs::path left = fs::weakly_canonical(a, error);
+    if (error) return false;
+    const fs::path right = fs::weakly_canonical(b, error);
+    return !error && left == right;
+  };
+  for (std::size_t i = 1; i < files.size(); ++i)
+    for (std::size_t j = 0; j < i; ++j)
+      if (same(pathFromUtf8(files[j].path), pathFromUtf8(files[i].path)))
+        throw ProcessError(ExitCode::usage, std::string(files[i].role) + " " + files[i].path +
+                                                " is " + files[j].role + " file itself (" +
+                                                files[j].path + "); give another name");
+}
+
+// The output is written through a ReplacingFile in OUT's own folder and takes OUT's name only
+// once complete and on disk, so a failure, a full disk or a signal never leaves a partial
+// file, nor replaces an existing one with it.
 class TemporaryOutput {
  public:
-  TemporaryOutput(const std::string& input, const std::string& output)
-      : final_(pathFromUtf8(output)) {
-    std::error_code error;
-    if (fs::equivalent(pathFromUtf8(input), final_, error))
-      throw ProcessError(ExitCode::usage,
-                         "the output " + output + " is the input file itself; give another OUT");
-    std::string name = ".";
-    name.append(final_.filename().string()).append(".vorlund-");
-    name.append(std::to_string(currentProcessId())).append(".tmp");
-    path_ = final_.parent_path() / name;
+  explicit TemporaryOutput(const std::string& output) : name_(output) {
+    if (const DWORD error = file_.create(pathFromUtf8(output)); error != ERROR_SUCCESS)
+      throw ProcessError(ExitCode::inputFile, "cannot write " + output +
+                                                  ": cannot create a temporary file beside it: " +
+                                                  systemErrorText(error));
   }
-  ~TemporaryOutput() {
-    std::error_code ignored;
-    if (!committed_) fs::remove(path_, ignored);
-  }
-  TemporaryOutput(const TemporaryOutput&) = delete;
-  TemporaryOutput& operator=(const TemporaryOutput&) = delete;
 
-  std::string path() const { return path_.string(); }
+  int descriptor() const noexcept { return file_.handle(); }
   // After the sound file is closed: the finished file replaces OUT.
   void commit() {
-    std::error_code error;
-    fs::rename(path_, final_, error);
-    if (error)
+    if (const DWORD error = file_.commit(); error != ERROR_SUCCESS)
       throw ProcessError(ExitCode::inputFile,
-                         "cannot write " + displayPath(final_) + ": " + error.message());
-    committed_ = true;
+                         "cannot write " + name_ + ": " + systemErrorText(error));
   }
 
  private:
-  fs::path final_;
-  fs::path path_;
-  bool committed_ = false;
+  std::string name_;
+  ReplacingFile file_;
 };
 
 // The meters CSV: a row of every published meter, voice activity and bypass once per interval.
@@ -218,14 +233,12 @@ class MeterLog {
         nextRow_(intervalFrames_) {
     if (!options.metersFile) return;
     path_ = *options.metersFile;
-    file_.open(pathFromUtf8(path_), std::ios::trunc);
-    if (!file_) throw ProcessError(ExitCode::inputFile, "cannot write " + path_);
-    file_ << "timeSeconds";
-    for (const MeterField& meter : kMeterFields) file_ << "," << meter.key;
-    file_ << ",voiceActive,bypassActive\n";
+    csv_ = "timeSeconds";
+    for (const MeterField& meter : kMeterFields) csv_.append(",").append(meter.key);
+    csv_ += ",voiceActive,bypassActive\n";
   }
 
-  bool wanted() const { return file_.is_open() || keepSamples_; }
+  bool wanted() const { return !path_.empty() || keepSamples_; }
   const std::vector<MeterSample>& samples() const { return samples_; }
 
   // After each block: a row when the interval is up (kept for the report when it wants them).
@@ -233,17 +246,20 @@ class MeterLog {
     if (framesProcessed < nextRow_) return;
     nextRow_ += intervalFrames_;
     if (keepSamples_) samples_.push_back({framesProcessed / rate, reading});
-    if (!file_.is_open()) return;
-    file_ << fixedText(framesProcessed / rate, 3);
+    if (path_.empty()) return;
+    csv_ += fixedText(framesProcessed / rate, 3);
     for (std::size_t i = 0; i < kMeterFields.size(); ++i)
-      file_ << ","
-            << fixedText(reading.meters[i], kMeterFields[i].scale == MeterScale::load ? 4 : 2);
-    file_ << "," << (reading.voiceActive ? 1 : 0) << "," << (reading.bypassActive ? 1 : 0) << "\n";
+      csv_.append(",").append(
+          fixedText(reading.meters[i], kMeterFields[i].scale == MeterScale::load ? 4 : 2));
+    csv_.append(reading.voiceActive ? ",1" : ",0").append(reading.bypassActive ? ",1\n" : ",0\n");
   }
 
+  // The whole table at once, in place of whatever the file held.
   void finish() {
-    if (file_.is_open() && !file_.flush())
-      throw ProcessError(ExitCode::inputFile, "cannot write " + path_);
+    if (path_.empty()) return;
+    if (const DWORD error = replaceFileContent(pathFromUtf8(path_), csv_); error != ERROR_SUCCESS)
+      throw ProcessError(ExitCode::inputFile,
+                         "cannot write " + path_ + ": " + systemErrorText(error));
   }
 
  private:
@@ -252,7 +268,7 @@ class MeterLog {
   std::size_t intervalFrames_;
   std::size_t nextRow_;
   std::string path_;
-  std::ofstream file_;
+  std::string csv_;
 };
 
 int chooseOutputFormat(const ProcessOptions& options, const SF_INFO& input) {
@@ -270,7 +286,7 @@ class ProcessRun {
         input_(SoundFile::openForReading(options.input)),
         info_(input_.info()),
         outputFormat_(chooseOutputFormat(options, info_)),
-        temporary_(options.input, options.output),
+        temporary_(options.output),
         data_(record_),
         host_(Path::fromUtf8(displayPath(libraryPath(options)))),
         rate_(info_.samplerate),
@@ -331,7 +347,8 @@ SoundFile ProcessRun::openOutput() {
       std::llround(static_cast<double>(host_.latency()) * rate_ / kHundredNanosecondsPerSecond));
   if (meters_.open(sharedFilePath()) != SharedFile::State::mapped && log_.wanted())
     warn("the effect publishes no meters (" + meters_.problem() + "); the meters are left out");
-  return SoundFile::openForWriting(temporary_.path(), outputFormat_, channels_, info_.samplerate);
+  return SoundFile::openForWriting(temporary_.descriptor(), options_.output, outputFormat_,
+                                   channels_, info_.samplerate);
 }
 
 void ProcessRun::processBlocks() {
@@ -436,6 +453,7 @@ void ProcessRun::writeReports(const std::string& summary) const {
 }
 
 int run(const ProcessOptions& options) {
+  refuseSameFiles(options);
   ProcessRun run(options);
   run.processBlocks();
   run.warnAboutInput();

@@ -21,9 +21,10 @@ constexpr const char* kDescription =
     "Ogg, ...); writes OUT in the container its extension names (out.flac: FLAC), with\n"
     "IN's sample format where the container holds it, unless --format says otherwise.\n"
     "The effect is mono: a file of several channels is processed as their mean, and the\n"
-    "result written to every channel. OUT is written under a temporary name beside it and\n"
-    "renamed only when complete: a failure or Ctrl-C leaves an existing OUT as it was.\n"
-    "OUT may not be IN itself.";
+    "result written to every channel. Each file it writes goes to a new file beside it and\n"
+    "takes its name only when complete and on disk: a failure or Ctrl-C leaves an existing\n"
+    "one as it was. No file it writes (OUT, --meters, --report, --spectrograms) may be IN\n"
+    "or another of them, under any name.";
 
 // A number option's value, checked against its range after parsing.
 struct NumberOption {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <limits>
 #include <numbers>
 #include <string_view>
@@ -13,7 +12,9 @@
 #include "common/number_text.h"
 #include "common/record_file.h"
 #include "common/recording_figures.h"
+#include "common/system_error_text.h"
 #include "engine/meter_table.h"
+#include "platform/replacing_file.h"
 #include "process_error.h"
 
 namespace vorlund {
@@ -127,10 +128,10 @@ void writePng(png_structp png, png_bytep data, png_size_t length) {
 }
 
 void save(const std::string& file, const void* data, std::size_t size) {
-  std::ofstream out(pathFromUtf8(file), std::ios::binary | std::ios::trunc);
-  out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-  out.close();
-  if (!out) throw ProcessError(ExitCode::inputFile, "cannot write " + file);
+  const DWORD error =
+      replaceFileContent(pathFromUtf8(file), {static_cast<const char*>(data), size});
+  if (error != ERROR_SUCCESS)
+    throw ProcessError(ExitCode::inputFile, "cannot write " + file + ": " + systemErrorText(error));
 }
 
 }  // namespace

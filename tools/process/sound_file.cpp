@@ -118,20 +118,19 @@ SoundFile SoundFile::openForReading(const std::string& path) {
   return SoundFile(file, info, path);
 }
 
-SoundFile SoundFile::openForWriting(const std::string& path, int format, int channels,
-                                    int sampleRate) {
+SoundFile SoundFile::openForWriting(int descriptor, const std::string& path, int format,
+                                    int channels, int sampleRate) {
   SF_INFO info{};
   info.format = format;
   info.channels = channels;
   info.samplerate = sampleRate;
   if (!sf_format_check(&info))
     throw ProcessError(ExitCode::inputFile, "cannot write " + describe(format) + " with " +
-                                                   std::to_string(channels) + " channel(s) at " +
-                                                   std::to_string(sampleRate) + " Hz");
-  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+                                                std::to_string(channels) + " channel(s) at " +
+                                                std::to_string(sampleRate) + " Hz");
+  SNDFILE* file = sf_open_fd(descriptor, SFM_WRITE, &info, SF_FALSE);
   if (file == nullptr)
-    throw ProcessError(ExitCode::inputFile,
-                       "cannot write " + path + ": " + sf_strerror(nullptr));
+    throw ProcessError(ExitCode::inputFile, "cannot write " + path + ": " + sf_strerror(nullptr));
   // Integer formats clip rather than wrap what lies beyond full scale.
   sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
   return SoundFile(file, info, path);

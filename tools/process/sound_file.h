@@ -14,8 +14,9 @@ class SoundFile {
   // Throws ProcessError(inputFile) naming the file and the reason (a folder, an empty file,
   // or libsndfile's).
   static SoundFile openForReading(const std::string& path);
-  // `format` is an SF_FORMAT_* major|subtype; throws ProcessError(inputFile).
-  static SoundFile openForWriting(const std::string& path, int format, int channels,
+  // Into the open file `descriptor` (left open), named `path` in messages. `format` is an
+  // SF_FORMAT_* major|subtype; throws ProcessError(inputFile).
+  static SoundFile openForWriting(int descriptor, const std::string& path, int format, int channels,
                                   int sampleRate);
   ~SoundFile();
   SoundFile(SoundFile&& other) noexcept;

@@ -78,6 +78,31 @@ inline double toneAmplitude(const std::vector<float>& x, double frequency, doubl
   return 2.0 * std::abs(sum) / (to - from);
 }
 
+// Speech-like: a harmonic tone whose pitch glides irregularly around 140 Hz (so that no
+// delay but the true one lines it up again) and whose level moves like syllables, over quiet
+// noise; channel c carries it at level (1 - 0.2 c), or all alike when `sameChannels`.
+inline std::vector<float> voiceLike(int rate, int channels, double seconds, double level = 0.15,
+                                    bool sameChannels = false) {
+  const int frames = static_cast<int>(std::lround(rate * seconds));
+  const std::vector<float> noise = whiteNoise(frames, 5, 0.003f);
+  std::vector<float> out(static_cast<std::size_t>(frames) * channels);
+  double phase = 0.0;
+  for (int i = 0; i < frames; ++i) {
+    const double t = static_cast<double>(i) / rate;
+    const double pitch = 140.0 + 40.0 * std::sin(2.0 * std::numbers::pi * 0.7 * t) +
+                         20.0 * std::sin(2.0 * std::numbers::pi * 1.9 * t);
+    phase += 2.0 * std::numbers::pi * pitch / rate;
+    const double envelope = 0.5 + 0.5 * std::sin(2.0 * std::numbers::pi * 3.0 * t);
+    double tone = 0.0;
+    for (int h = 1; h <= 6 && 200.0 * h < rate / 2.0; ++h) tone += std::sin(h * phase) / h;
+    for (int c = 0; c < channels; ++c)
+      out[static_cast<std::size_t>(i) * channels + c] =
+          static_cast<float>(level * envelope * tone * (sameChannels ? 1.0 : 1.0 - 0.2 * c)) +
+          noise[i];
+  }
+  return out;
+}
+
 // A long input that walks every stage through its cases: voiced bursts over noise, pauses of
 // noise alone, digital silence, low-frequency pops, hissing bursts, a DC step, a very quiet
 // passage, and full-scale bursts that drive the limiter, in segments of varying length chosen
