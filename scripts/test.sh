@@ -11,7 +11,7 @@
 # processors idle: the MinGW build runs (at a lower priority) beside the Release suite, the
 # ASan+UBSan build beside the Wine suite. The sanitizer runs leave out what they cannot
 # improve on: the browser tests (a page in Chromium), the PipeWire session (pipewire loads the
-# plugin itself) and the five-minute preset promises (signal quality, the same code the other
+# plugin itself) and the preset promises (signal quality, the same code the other
 # process tests run). The time of each step is printed at the end, before the totals.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -83,7 +83,7 @@ build_failed() {
   times+=("$1: build failed")
 }
 
-# The sanitizer runs: no browser, no PipeWire session, no five-minute preset promises.
+# The sanitizer runs: no browser, no PipeWire session, no preset promises.
 sanitizer_filter=(-LE '^browser$' -E 'PresetPromisesTest\.')
 
 if build linux-release; then

@@ -1,12 +1,19 @@
 ; Vorlund-Setup-<version>.exe: puts VorlundApo.dll, vorlund-ctl.exe, the presets and the README
 ; into Program Files\Vorlund, registers the DLL, sets up the data folder with its access rules
 ; (vorlund-ctl setup), offers to attach the effect to the default microphone, and writes an
-; Add/Remove Programs entry. The uninstaller detaches the effect from every microphone,
-; unregisters the DLL, removes the files and, unless asked to keep it, the data folder.
+; Add/Remove Programs entry, a Start-menu folder, and puts the install folder on the system
+; PATH. The uninstaller detaches the effect from every microphone,
+; unregisters the DLL, removes the files it made and, unless asked to keep it, the data folder.
+; The data folder is set up before anything is installed: one that is a link or holds links
+; ends the install with the reason. Nothing is ever deleted recursively, and nothing through a
+; link: each known file goes only when it is a plain file, each folder only when empty.
 ;
 ; Built by the MinGW build ('installer' target):
-;   makensis -DVERSION=x.y.z -DAPO=... -DCTL=... -DSOURCE=<repository> -DOUTFILE=... vorlund.nsi
-; Silent use: Vorlund-Setup-x.y.z.exe /S [/ATTACH=default|NUMBER|ENDPOINT-ID]
+;   makensis -DVERSION=x.y.z -DAPO=... -DCTL=... -DSOURCE=<repository> -DPRESETS=<list.nsh>
+;            -DOUTFILE=... vorlund.nsi
+; PRESETS holds one '!insertmacro ${PRESET} "name.vrl"' line per shipped preset.
+; Silent use: Vorlund-Setup-x.y.z.exe /S [/ATTACH=default|all|DEVICE[,DEVICE...]] [/RESTARTAUDIO]
+;             (DEVICE: a number from 'vorlund-ctl devices' or an endpoint id)
 ;             uninstall.exe /S [/KEEPDATA]
 
 Unicode true
@@ -21,6 +28,11 @@ RequestExecutionLevel admin
 !include x64.nsh
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vorlund"
+; A custom install folder: owned by Administrators, written only by them and SYSTEM, so nobody
+; can replace what the uninstaller later runs as administrator.
+!define INSTALL_FOLDER_SDDL "O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+; FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT
+!define DIRECTORY_OR_LINK 0x410
 
 Name "Vorlund ${VERSION}"
 OutFile "${OUTFILE}"
@@ -31,6 +43,8 @@ Var Attach        ; the device to attach to, empty for none
 Var AttachBox
 Var KeepData      ; 1: the uninstaller leaves the data folder
 Var KeepDataBox
+Var RestartAudio  ; "--restart-audio" to apply an attach at once, else empty
+Var RestartBox
 
 !insertmacro MUI_PAGE_DIRECTORY
 Page custom AttachPage AttachPageLeave
@@ -39,6 +53,11 @@ Page custom AttachPage AttachPageLeave
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "Start the tray icon"
 !define MUI_FINISHPAGE_RUN_FUNCTION StartTray
+; And to open the control panel, through its Start-menu shortcut so that it runs as the user.
+!define MUI_FINISHPAGE_SHOWREADME ""
+!define MUI_FINISHPAGE_SHOWREADME_TEXT "Open the control panel"
+!define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
+!define MUI_FINISHPAGE_SHOWREADME_FUNCTION OpenPanel
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 UninstPage custom un.KeepDataPage un.KeepDataPageLeave
@@ -62,6 +81,12 @@ Function .onInit
   ${IfNot} ${Errors}
     StrCpy $Attach $R1
   ${EndIf}
+  StrCpy $RestartAudio ""
+  ClearErrors
+  ${GetOptions} $R0 "/RESTARTAUDIO" $R1
+  ${IfNot} ${Errors}
+    StrCpy $RestartAudio "--restart-audio"
+  ${EndIf}
 FunctionEnd
 
 Function AttachPage
@@ -75,6 +100,11 @@ Function AttachPage
   ${If} $Attach != ""
     ${NSD_Check} $AttachBox
   ${EndIf}
+  ${NSD_CreateCheckbox} 0 76u 100% 24u "&Restart the audio service now, so the effect starts at once (recordings in progress restart)"
+  Pop $RestartBox
+  ${If} $RestartAudio != ""
+    ${NSD_Check} $RestartBox
+  ${EndIf}
   nsDialogs::Show
 FunctionEnd
 
@@ -87,7 +117,50 @@ Function AttachPageLeave
   ${Else}
     StrCpy $Attach ""
   ${EndIf}
+  ${NSD_GetState} $RestartBox $R0
+  ${If} $R0 == ${BST_CHECKED}
+    StrCpy $RestartAudio "--restart-audio"
+  ${Else}
+    StrCpy $RestartAudio ""
+  ${EndIf}
 FunctionEnd
+
+; $0: 1 when PATH is a folder and no link, else 0.
+!macro IsPlainFolder PATH
+  System::Call 'kernel32::GetFileAttributesW(w "${PATH}") i .r0'
+  IntOp $1 $0 & ${DIRECTORY_OR_LINK}
+  ${If} $0 <> -1
+  ${AndIf} $1 = 0x10
+    StrCpy $0 1
+  ${Else}
+    StrCpy $0 0
+  ${EndIf}
+!macroend
+
+; Deletes PATH only when it is a plain file: no folder, no link of any kind.
+!macro DeletePlainFile PATH
+  System::Call 'kernel32::GetFileAttributesW(w "${PATH}") i .r0'
+  IntOp $1 $0 & ${DIRECTORY_OR_LINK}
+  ${If} $0 <> -1
+  ${AndIf} $1 = 0
+    Delete "${PATH}"
+  ${EndIf}
+!macroend
+
+!macro InstallPreset NAME
+  File "${SOURCE}\presets\${NAME}"
+!macroend
+!macro RemovePreset NAME
+  !insertmacro DeletePlainFile "$INSTDIR\presets\${NAME}"
+!macroend
+
+; Stops the install with the reason, before anything is installed.
+!macro Refuse CODE MESSAGE
+  MessageBox MB_ICONSTOP|MB_OK "${MESSAGE}" /SD IDOK
+  DetailPrint "${MESSAGE}"
+  SetErrorLevel ${CODE}
+  Abort
+!macroend
 
 ; Ends every vorlund-tray before its file is replaced or deleted: the user's own by closing
 ; its window (as Exit in its menu does), those of other signed-in users by taskkill.
@@ -111,9 +184,51 @@ Function StartTray
   Exec '"$WINDIR\explorer.exe" "$INSTDIR\vorlund-tray.exe"'
 FunctionEnd
 
+Function OpenPanel
+  Exec '"$WINDIR\explorer.exe" "$SMPROGRAMS\Vorlund\Vorlund control panel.lnk"'
+FunctionEnd
+
 Section "Vorlund"
   SetRegView 64
   SetShellVarContext all
+  ; The data folder first, by the vorlund-ctl about to be installed: a folder the effect must
+  ; not use stops the install here, with nothing installed yet.
+  InitPluginsDir
+  SetOutPath "$PLUGINSDIR"
+  File "/oname=vorlund-ctl.exe" "${CTL}"
+  nsExec::ExecToStack '"$PLUGINSDIR\vorlund-ctl.exe" setup'
+  Pop $0
+  Pop $1
+  DetailPrint $1
+  ${If} $0 != 0
+    !insertmacro Refuse 4 "The data folder cannot be set up (vorlund-ctl setup: exit code $0):$\r$\n$1"
+  ${EndIf}
+
+  ${If} ${FileExists} "$INSTDIR\*.*"
+    !insertmacro IsPlainFolder "$INSTDIR"
+    ${If} $0 != 1
+      !insertmacro Refuse 4 "$INSTDIR is a link (junction or symbolic link) or a file; choose another folder."
+    ${EndIf}
+  ${EndIf}
+  CreateDirectory "$INSTDIR"
+  ${If} "$INSTDIR" != "$PROGRAMFILES64\Vorlund"
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${INSTALL_FOLDER_SDDL}", i 1, *p .r1, p 0) i .r0'
+    ${If} $0 != 0
+      ; OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION
+      System::Call 'advapi32::SetFileSecurityW(w "$INSTDIR", i 0x80000005, p r1) i .r0'
+      System::Call 'kernel32::LocalFree(p r1)'
+    ${EndIf}
+    ${If} $0 == 0
+      !insertmacro Refuse 4 "The access rules of $INSTDIR could not be set; choose another folder."
+    ${EndIf}
+  ${EndIf}
+  ${If} ${FileExists} "$INSTDIR\presets\*.*"
+    !insertmacro IsPlainFolder "$INSTDIR\presets"
+    ${If} $0 != 1
+      !insertmacro Refuse 4 "$INSTDIR\presets is a link (junction or symbolic link); remove it first."
+    ${EndIf}
+  ${EndIf}
+
   SetOutPath "$INSTDIR"
   File "/oname=VorlundApo.dll" "${APO}"
   File "/oname=vorlund-ctl.exe" "${CTL}"
@@ -121,20 +236,20 @@ Section "Vorlund"
   File "/oname=vorlund-tray.exe" "${TRAY}"
   File "/oname=README.md" "${SOURCE}\README.md"
   SetOutPath "$INSTDIR\presets"
-  File "${SOURCE}\presets\*.vrl"
+  !define PRESET InstallPreset
+  !include "${PRESETS}"
+  !undef PRESET
   SetOutPath "$INSTDIR"
 
+  ; This installer is a 64-bit program: $SYSDIR is the 64-bit System32, its regsvr32 the
+  ; 64-bit one, and the registration lands in the 64-bit view, where the audio engine looks.
   ExecWait '"$SYSDIR\regsvr32.exe" /s "$INSTDIR\VorlundApo.dll"' $0
+  ReadRegStr $1 HKLM "Software\Classes\CLSID\{6A3D2F10-4C8E-4B7A-9E21-5F0C8B7D3A64}\InprocServer32" ""
   ${If} $0 != 0
-    MessageBox MB_ICONSTOP|MB_OK "Registering VorlundApo.dll failed (exit code $0)." /SD IDOK
+  ${OrIf} $1 != "$INSTDIR\VorlundApo.dll"
+    MessageBox MB_ICONSTOP|MB_OK "Registering VorlundApo.dll failed (regsvr32: exit code $0; registered: '$1')." /SD IDOK
     SetErrorLevel 3
     Abort
-  ${EndIf}
-
-  nsExec::ExecToLog '"$INSTDIR\vorlund-ctl.exe" setup'
-  Pop $0
-  ${If} $0 != 0
-    MessageBox MB_ICONEXCLAMATION|MB_OK "Setting up the data folder failed (vorlund-ctl setup: exit code $0); run 'vorlund-ctl setup' as administrator later." /SD IDOK
   ${EndIf}
 
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -149,8 +264,25 @@ Section "Vorlund"
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 
+  CreateDirectory "$SMPROGRAMS\Vorlund"
+  CreateShortcut "$SMPROGRAMS\Vorlund\Vorlund control panel.lnk" "$INSTDIR\vorlund-ctl.exe" "panel"
+  CreateShortcut "$SMPROGRAMS\Vorlund\Uninstall Vorlund.lnk" "$INSTDIR\uninstall.exe"
+  ; On PATH, so 'vorlund-ctl' works by name in new prompts. The uninstaller takes the entry
+  ; out only when this install put it there.
+  nsExec::ExecToStack '"$INSTDIR\vorlund-ctl.exe" path add'
+  Pop $0
+  Pop $1
+  DetailPrint $1
+  StrCpy $2 $1 5
+  ${If} $0 == 0
+  ${AndIf} $2 == "added"
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "AddedToPath" 1
+  ${ElseIf} $0 != 0
+    MessageBox MB_ICONEXCLAMATION|MB_OK "The install folder could not be added to PATH (vorlund-ctl path add: exit code $0); run vorlund-ctl by its full path." /SD IDOK
+  ${EndIf}
+
   ${If} $Attach != ""
-    nsExec::ExecToLog '"$INSTDIR\vorlund-ctl.exe" attach $Attach'
+    nsExec::ExecToLog '"$INSTDIR\vorlund-ctl.exe" attach $Attach $RestartAudio'
     Pop $0
     ${If} $0 != 0
       MessageBox MB_ICONEXCLAMATION|MB_OK "Vorlund could not be attached to the microphone (vorlund-ctl attach: exit code $0). Run 'vorlund-ctl devices' and 'vorlund-ctl attach' from an administrator prompt; the README explains the exit codes." /SD IDOK
@@ -201,20 +333,50 @@ Section "Uninstall"
     MessageBox MB_ICONEXCLAMATION|MB_OK "Vorlund could not be detached from every microphone (vorlund-ctl detach --all: exit code $0); see the README." /SD IDOK
   ${EndIf}
   ExecWait '"$SYSDIR\regsvr32.exe" /u /s "$INSTDIR\VorlundApo.dll"'
+  ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "AddedToPath"
+  ${If} $0 == 1
+    nsExec::ExecToLog '"$INSTDIR\vorlund-ctl.exe" path remove'
+    Pop $0
+  ${EndIf}
+  !insertmacro DeletePlainFile "$SMPROGRAMS\Vorlund\Vorlund control panel.lnk"
+  !insertmacro DeletePlainFile "$SMPROGRAMS\Vorlund\Uninstall Vorlund.lnk"
+  RMDir "$SMPROGRAMS\Vorlund"
 
-  Delete "$INSTDIR\VorlundApo.dll"
-  Delete "$INSTDIR\vorlund-ctl.exe"
-  Delete "$INSTDIR\vorlund-tray.exe"
+  ; What was made, file by file; a folder goes only when that left it empty.
+  !insertmacro IsPlainFolder "$INSTDIR"
+  ${If} $0 == 1
+    !insertmacro DeletePlainFile "$INSTDIR\VorlundApo.dll"
+    !insertmacro DeletePlainFile "$INSTDIR\vorlund-ctl.exe"
+    !insertmacro DeletePlainFile "$INSTDIR\vorlund-tray.exe"
+    !insertmacro DeletePlainFile "$INSTDIR\README.md"
+    !insertmacro IsPlainFolder "$INSTDIR\presets"
+    ${If} $0 == 1
+      !define PRESET RemovePreset
+      !include "${PRESETS}"
+      !undef PRESET
+      RMDir "$INSTDIR\presets"
+    ${EndIf}
+    !insertmacro DeletePlainFile "$INSTDIR\uninstall.exe"
+    RMDir "$INSTDIR"
+  ${EndIf}
   DeleteRegValue HKCU "Software\Microsoft\Windows\CurrentVersion\Run" "Vorlund tray"
   DeleteRegKey HKCU "Software\Vorlund\Tray"
   DeleteRegKey /ifempty HKCU "Software\Vorlund"
-  Delete "$INSTDIR\README.md"
-  Delete "$INSTDIR\presets\*.vrl"
-  RMDir "$INSTDIR\presets"
-  Delete "$INSTDIR\uninstall.exe"
-  RMDir "$INSTDIR"
+  ; $APPDATA is ProgramData here (all users).
+  !insertmacro IsPlainFolder "$APPDATA\Vorlund"
   ${If} $KeepData != "1"
-    RMDir /r "$APPDATA\Vorlund"
+  ${AndIf} $0 == 1
+    !insertmacro DeletePlainFile "$APPDATA\Vorlund\shared.bin"
+    !insertmacro DeletePlainFile "$APPDATA\Vorlund\params.bin"
+    !insertmacro DeletePlainFile "$APPDATA\Vorlund\apo.log"
+    !insertmacro DeletePlainFile "$APPDATA\Vorlund\apo.old.log"
+    !insertmacro DeletePlainFile "$APPDATA\Vorlund\ctl.lock"
+    RMDir "$APPDATA\Vorlund"
   ${EndIf}
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ; Presets are each person's own and stay where they are.
+  DetailPrint "Your own presets stay in %APPDATA%\Vorlund\presets of each user who saved one; delete that folder to remove them."
+  ${IfNot} ${Silent}
+    MessageBox MB_ICONINFORMATION|MB_OK "Vorlund is removed. Your own presets stay in %APPDATA%\Vorlund\presets (for each user who saved one); delete that folder if you no longer want them."
+  ${EndIf}
 SectionEnd

@@ -15,6 +15,8 @@
 #include "chain/skewed_pipeline.h"
 
 namespace vorlund {
+// In the lane set's namespace (chain/lanes.h): the AVX2 build of the lane kernels has its own.
+inline namespace VORLUND_LANE_SET {
 
 template <int N>
 class LocalCascade {
@@ -37,9 +39,9 @@ class LocalCascade {
 
   // The whole block in place, the sections skewed by one sample each: they run side by side,
   // and each sees its samples in order, as in process(). From kVectorSections sections on,
-  // four sections share one vector, section k in lane k: each step moves every section's
-  // previous output one lane up as the next section's input, which a vector does in one
-  // shuffle, while a section's arithmetic stays the element-wise IEEE arithmetic of process().
+  // four sections (eight in the AVX2 build) share one vector, section k in lane k: each step moves
+  // every section's previous output one lane up as the next section's input, which a vector does in
+  // one shuffle, while a section's arithmetic stays the element-wise IEEE arithmetic of process().
   void processBlock(float* samples, int count) noexcept {
     if constexpr (N >= kVectorSections) {
       processBlockInLanes(samples, count);
@@ -80,7 +82,7 @@ class LocalCascade {
     int at = 0;
     for (; at < N - 1 && at < lastStep; ++at) edgeStep(carry, samples, at, count);
     if (at < count) {
-      // Lane k of group g holds section 4g + k; lanes past the last section hold zero
+      // Lane k of group g holds section g kLaneCount + k; lanes past the last section hold zero
       // coefficients, and what they compute is never read.
       auto gather = [&](float BiquadSection::*field, int g) {
         Lanes v{};
@@ -106,9 +108,15 @@ class LocalCascade {
       constexpr int kLastLane = (N - 1) % kLaneCount;
       for (; at < count; ++at) {
         Lanes in[kGroups];
-        in[0] = __builtin_shufflevector(vy[0], Lanes{samples[at], 0.0f, 0.0f, 0.0f}, 4, 0, 1, 2);
-        for (int g = 1; g < kGroups; ++g)
-          in[g] = __builtin_shufflevector(vy[g - 1], vy[g], 3, 4, 5, 6);
+        if constexpr (kLaneCount == 8) {
+          in[0] = __builtin_shufflevector(vy[0], Lanes{samples[at]}, 8, 0, 1, 2, 3, 4, 5, 6);
+          for (int g = 1; g < kGroups; ++g)
+            in[g] = __builtin_shufflevector(vy[g - 1], vy[g], 7, 8, 9, 10, 11, 12, 13, 14);
+        } else {
+          in[0] = __builtin_shufflevector(vy[0], Lanes{samples[at]}, 4, 0, 1, 2);
+          for (int g = 1; g < kGroups; ++g)
+            in[g] = __builtin_shufflevector(vy[g - 1], vy[g], 3, 4, 5, 6);
+        }
         for (int g = 0; g < kGroups; ++g) {
           const Lanes out = vb0[g] * in[g] + vz1[g];
           vz1[g] = vb1[g] * in[g] - va1[g] * out + vz2[g];
@@ -145,4 +153,5 @@ void withLocalCascade(BiquadSection* const* sections, int count, Body&& body) no
   body(cascade);
 }
 
+}  // namespace VORLUND_LANE_SET
 }  // namespace vorlund

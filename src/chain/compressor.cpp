@@ -17,6 +17,7 @@ constexpr float kAutoMakeupMaxDb = 15.0f;
 
 void Compressor::prepare(double sampleRate) noexcept {
   sampleRate_ = sampleRate;
+  kernels_ = &laneKernels(chosenVectorPath());
   reset();
 }
 
@@ -42,7 +43,7 @@ void Compressor::configure(const Settings& settings) noexcept {
   // the quietest level, which never takes the logarithm, is under the knee as well.
   constexpr double kQuietLevelMargin = 1.0 - 1e-4;
   quietLevel_ = 0.0f;
-  if (belowKnee(kQuietestDb - thresholdDb_)) {
+  if (belowKnee(kCompressorQuietestDb - thresholdDb_)) {
     const double kneeEdgeDb =
         static_cast<double>(thresholdDb_) - 0.5 * static_cast<double>(kneeDb_);
     quietLevel_ = static_cast<float>(designExp10(kneeEdgeDb / 20.0) * kQuietLevelMargin);
@@ -56,14 +57,12 @@ void Compressor::process(float* samples, int count) noexcept {
   for (int start = 0; start < count; start += kChunk) {
     float* x = samples + start;
     const int n = std::min(kChunk, count - start);
-    int i = 0;
-    for (; i + kLaneCount <= n; i += kLaneCount) store(db + i, overThresholdDb(load<Lanes>(x + i)));
-    for (; i < n; ++i) db[i] = overThresholdDb(x[i]);
+    kernels_->levels(x, db, n, thresholdDb_, quietLevel_);
     // Taken at once and released slowly, then smoothed by the attack; the gain in dB replaces
     // the level.
     float held = heldReduction_;
     float smoothed = smoothedReduction_;
-    for (i = 0; i < n; ++i) {
+    for (int i = 0; i < n; ++i) {
       const float reduction = staticReduction(db[i]);
       held = std::max((1.0f - release_) * reduction + release_ * held, reduction);
       smoothed = (1.0f - attack_) * held + attack_ * smoothed;
@@ -71,9 +70,7 @@ void Compressor::process(float* samples, int count) noexcept {
     }
     heldReduction_ = held;
     smoothedReduction_ = smoothed;
-    for (i = 0; i + kLaneCount <= n; i += kLaneCount)
-      store(x + i, load<Lanes>(x + i) * dbToGain(load<Lanes>(db + i)));
-    for (; i < n; ++i) x[i] *= dbToGain(db[i]);
+    kernels_->applyGains(x, db, n);
   }
   reductionDb_ = -smoothedReduction_;
 }

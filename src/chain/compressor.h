@@ -4,13 +4,9 @@
 // Disabled, it passes the signal untouched and keeps its state as it was.
 #pragma once
 
-#include <algorithm>
 #include <cmath>
-#include <limits>
 
-#include "chain/fast_math.h"
-#include "chain/gain.h"
-#include "chain/lanes.h"
+#include "chain/lane_kernels.h"
 
 namespace vorlund {
 
@@ -43,20 +39,6 @@ class Compressor {
   float reductionDb() const noexcept { return reductionDb_; }
 
  private:
-  // Samples at or below 1e-6 count as -120 dBFS.
-  static constexpr float kQuietest = 1e-6f;
-  static constexpr float kQuietestDb = -120.0f;
-  static constexpr float kInfinity = std::numeric_limits<float>::infinity();
-
-  // dB of a sample above the threshold; -inf (no reduction) for magnitudes surely below the
-  // knee, whose logarithm would only confirm that.
-  template <typename T>
-  T overThresholdDb(T x) const noexcept {
-    const T magnitude = maxOf(x, -x);
-    const T db = magnitude > broadcast<T>(kQuietest) ? 20.0f * fastLog10(magnitude)
-                                                     : broadcast<T>(kQuietestDb);
-    return magnitude < broadcast<T>(quietLevel_) ? broadcast<T>(-kInfinity) : db - thresholdDb_;
-  }
   bool belowKnee(float overDb) const noexcept { return -kneeDb_ > 2.0f * overDb; }
   // Reduction in dB (>= 0) for a level `overDb` above the threshold.
   float staticReduction(float overDb) const noexcept {
@@ -69,6 +51,7 @@ class Compressor {
   }
 
   double sampleRate_ = 48000.0;
+  const LaneKernels* kernels_ = &sse2::laneKernels();
   bool enabled_ = false;
   float thresholdDb_ = 0.0f;
   // 1/ratio - 1: 0 at ratio 1, -2/3 at ratio 3.

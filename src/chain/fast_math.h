@@ -226,25 +226,41 @@ inline T fastLog10(T x) noexcept {
     if (!(x >= kSmallestNormal)) return x >= 0.0f ? -kInfinity : kNan;
     return y;
   } else {
-    static_assert(sizeof(T) == 16, "four lanes only");
-    using Ints = std::int32_t __attribute__((vector_size(16)));
+    // Four lanes go as two pairs of doubles, eight as two quadruples (as inDouble does).
+    constexpr bool kWide = sizeof(T) == 32;
+    using Ints4 = std::int32_t __attribute__((vector_size(16)));
+    using Ints8 = std::int32_t __attribute__((vector_size(32)));
+    using Unsigned4 = std::uint32_t __attribute__((vector_size(16)));
+    using Unsigned8 = std::uint32_t __attribute__((vector_size(32)));
     using IntPair = std::int32_t __attribute__((vector_size(8)));
-    using Words32 = std::uint32_t __attribute__((vector_size(16)));
+    using Ints = std::conditional_t<kWide, Ints8, Ints4>;
+    using Words32 = std::conditional_t<kWide, Unsigned8, Unsigned4>;
+    using HalfInts = std::conditional_t<kWide, Ints4, IntPair>;
+    using HalfFloats = std::conditional_t<kWide, Quad, FloatPair>;
+    using HalfDoubles = std::conditional_t<kWide, Doubles4, Doubles>;
     // Unsigned arithmetic on the bits (negative arguments wrap), an arithmetic shift for e.
     const Words32 bits = bitsAs<Words32>(x);
     const Ints e = bitsAs<Ints>(bits - kSqrtHalfBits) >> 23;
     const T m = bitsAs<T>(bits - (bitsAs<Words32>(e) << 23));
-    const auto half = [&](Doubles mantissa, IntPair exponent) {
-      return __builtin_convertvector(log10D(mantissa, __builtin_convertvector(exponent, Doubles)),
-                                     FloatPair);
+    const auto half = [&](HalfFloats mantissa, HalfInts exponent) {
+      return __builtin_convertvector(log10D(__builtin_convertvector(mantissa, HalfDoubles),
+                                            __builtin_convertvector(exponent, HalfDoubles)),
+                                     HalfFloats);
     };
-    const FloatPair low =
-        half(__builtin_convertvector(__builtin_shufflevector(m, m, 0, 1), Doubles),
-             __builtin_shufflevector(e, e, 0, 1));
-    const FloatPair high =
-        half(__builtin_convertvector(__builtin_shufflevector(m, m, 2, 3), Doubles),
-             __builtin_shufflevector(e, e, 2, 3));
-    T y = __builtin_shufflevector(low, high, 0, 1, 2, 3);
+    T y;
+    if constexpr (kWide) {
+      const HalfFloats low = half(__builtin_shufflevector(m, m, 0, 1, 2, 3),
+                                  __builtin_shufflevector(e, e, 0, 1, 2, 3));
+      const HalfFloats high = half(__builtin_shufflevector(m, m, 4, 5, 6, 7),
+                                   __builtin_shufflevector(e, e, 4, 5, 6, 7));
+      y = __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7);
+    } else {
+      const HalfFloats low =
+          half(__builtin_shufflevector(m, m, 0, 1), __builtin_shufflevector(e, e, 0, 1));
+      const HalfFloats high =
+          half(__builtin_shufflevector(m, m, 2, 3), __builtin_shufflevector(e, e, 2, 3));
+      y = __builtin_shufflevector(low, high, 0, 1, 2, 3);
+    }
     const T infinity = broadcast<T>(kInfinity);
     y = x == infinity ? infinity : y;
     const T edge = x >= broadcast<T>(0.0f) ? -infinity : broadcast<T>(kNan);

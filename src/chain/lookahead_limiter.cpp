@@ -57,10 +57,26 @@ void LookaheadLimiter::delayAtRest(float* samples, int count) noexcept {
   const int length = lookahead_;
   const float gain = w.gain;
   int writePos = w.writePos;
-  for (int i = 0; i < count; ++i) {
-    delay_[writePos] = samples[i];
-    writePos = writePos + 1 == length ? 0 : writePos + 1;
-    samples[i] = delay_[writePos];
+  // Each step writes its sample at writePos and reads the next slot. Steps that stay short of
+  // the ring's end go as one straight pass the compiler can vectorise; the step that writes the
+  // last slot reads slot 0.
+  for (int i = 0; i < count;) {
+    const int run = std::min(count - i, length - 1 - writePos);
+    float* __restrict slots = delay_.data() + writePos;
+    float* __restrict x = samples + i;
+    for (int j = 0; j < run; ++j) {
+      const float delayed = slots[j + 1];
+      slots[j] = x[j];
+      x[j] = delayed;
+    }
+    i += run;
+    writePos += run;
+    if (i < count) {
+      delay_[writePos] = samples[i];
+      writePos = 0;
+      samples[i] = delay_[0];
+      ++i;
+    }
   }
   if (gain != 1.0f) {
     for (int i = 0; i < count; ++i) samples[i] *= gain;

@@ -36,6 +36,7 @@ constexpr double kMuteRampSeconds = 0.01;
 constexpr int kMaxInputSections = 2 + HumFilter::kMaxSections;
 constexpr int kMaxVoiceSections = Equalizer::kMaxSections;
 static_assert(kMaxVoiceSections >= kMaxInputSections);
+static_assert(kMaxVoiceSections <= kMaxKernelCascade, "the cascade pass takes every section");
 // Sections the first loop of the chain runs together with the DC blocker and the suppressor;
 // a longer input cascade gets a pass of its own.
 constexpr int kSectionsInLoop = 2;
@@ -55,13 +56,6 @@ bool statesAreSound(BiquadSection* const* sections, int count) noexcept {
   return true;
 }
 
-// Runs `sectionCount` sections over the block, skewed so that they run side by side.
-void runCascade(BiquadSection* const* sections, int sectionCount, float* samples,
-                int count) noexcept {
-  withLocalCascade<kMaxVoiceSections>(sections, sectionCount,
-                                      [&](auto& cascade) { cascade.processBlock(samples, count); });
-}
-
 }  // namespace
 
 VoiceChain::VoiceChain() noexcept {
@@ -70,6 +64,7 @@ VoiceChain::VoiceChain() noexcept {
 
 void VoiceChain::prepare(double rate) {
   sampleRate = rate;
+  cascades_ = &laneKernels(chosenVectorPath());
   dcBlocker_.prepare(rate);
   highPass_.prepare(rate);
   equalizer_.prepare(rate);
@@ -210,7 +205,7 @@ void VoiceChain::conditionAndSuppress(float* samples, int count) noexcept {
     });
   } else {
     for (int i = 0; i < count; ++i) samples[i] = condition(samples[i]);
-    runCascade(sections.data(), sectionCount, samples, count);
+    cascades_->cascade(sections.data(), sectionCount, samples, count);
     for (int i = 0; i < count; ++i) samples[i] = suppress(samples[i]);
   }
   inputTracker_ = inputTracker;
@@ -240,7 +235,7 @@ void VoiceChain::shapeVoice(float* samples, int count) noexcept {
           samples, count, [&](float x) { return plosive.process(x); }, gateStep, finish);
     } else {
       for (int i = 0; i < count; ++i) samples[i] = gateStep(plosive.process(samples[i]));
-      runCascade(sections.data(), sectionCount, samples, count);
+      cascades_->cascade(sections.data(), sectionCount, samples, count);
       for (int i = 0; i < count; ++i) samples[i] = finish(samples[i]);
     }
   };

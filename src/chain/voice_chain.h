@@ -12,6 +12,7 @@
 #include "chain/equalizer.h"
 #include "chain/high_pass_filter.h"
 #include "chain/hum_filter.h"
+#include "chain/lane_kernels.h"
 #include "chain/level_tracker.h"
 #include "chain/lookahead_limiter.h"
 #include "chain/loudness_agc.h"
@@ -102,6 +103,8 @@ class VoiceChain {
   Compressor compressor_;
   VoiceEffect voiceEffect_;
   LookaheadLimiter limiter_;
+  // Long filter cascades (more than go inside the per-sample loops) on the chosen vector path.
+  const LaneKernels* cascades_ = &sse2::laneKernels();
 };
 
 }  // namespace vorlund

@@ -26,10 +26,15 @@ DWORD appendLine(const Path& folder, const char* line, std::uint32_t length) noe
   logPath.append("apo.log");
   Path oldPath = folder;
   oldPath.append("apo.old.log");
-  std::uint64_t size = 0;
-  if (queryFileSize(logPath, size) && size > kRotationBytes) moveFileReplacing(logPath, oldPath);
   File file;
-  const DWORD error = file.open(logPath, FileAccess::appendAlways);
+  DWORD error = file.open(logPath, FileAccess::appendAlways);
+  // Rotated only in a folder the open accepted, so a linked folder has nothing renamed in it.
+  std::uint64_t size = 0;
+  if (error == ERROR_SUCCESS && queryFileSize(logPath, size) && size > kRotationBytes) {
+    file.close();
+    moveFileReplacing(logPath, oldPath);
+    error = file.open(logPath, FileAccess::appendAlways);
+  }
   if (error == ERROR_SUCCESS) file.write(line, length);
   return error;
 }

@@ -33,6 +33,10 @@ Path windowsTempFolder() noexcept;
 // enter, so no other user can place a link or read the lines there. Invalid otherwise.
 Path logTempFolder() noexcept;
 
+// Tells running programs that the system environment changed (WM_SETTINGCHANGE with
+// "Environment" to every top-level window, waiting at most 5 s for each; nothing elsewhere).
+void announceEnvironmentChange() noexcept;
+
 // Sets (or with a null value removes) a variable of this process's environment, as later
 // expansions see it. Returns false on failure.
 bool setEnvironmentVariable(const char* name, const char* value) noexcept;

@@ -40,3 +40,13 @@ constexpr DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
 constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;
 constexpr DWORD ERROR_CANT_ACCESS_FILE = 1920;
 #endif
+
+namespace vorlund {
+
+// ERROR_REPARSE_POINT_ENCOUNTERED, which not every SDK header names: a folder that had to be
+// a plain folder is a link (junction or symbolic link).
+constexpr DWORD kErrorReparsePoint = 4395;
+// A file that resolved outside the folder it was opened in (bit 29: an application's code).
+constexpr DWORD kErrorOutsideFolder = 0x20000001;
+
+}  // namespace vorlund

@@ -34,8 +34,12 @@ class File {
   // file with exactly one link is accepted: a folder is refused with ERROR_ACCESS_DENIED (as
   // CreateFileW refuses it), a link or reparse point with ERROR_CANT_ACCESS_FILE, anything
   // else that is not a regular file with ERROR_BAD_FILE_TYPE, a file with more than one
-  // name with ERROR_TOO_MANY_LINKS. Someone who may write the folder but not the file a link
-  // points to thus cannot make this process write there.
+  // name with ERROR_TOO_MANY_LINKS. The folder that holds the file is opened first, itself
+  // never through a link: a folder that is a link or reparse point is refused with
+  // kErrorReparsePoint, and a file that resolves outside that folder with kErrorOutsideFolder
+  // (the file is opened relative to the folder on Linux; on Windows the folder is held while
+  // their final paths are compared). Someone who may write the folder, or its parent, but not
+  // the place a link points to thus cannot make this process write there.
   DWORD open(const Path& path, FileAccess access) noexcept;
   void close() noexcept;
   bool isOpen() const noexcept;
@@ -74,6 +78,10 @@ inline const char* refusedFileReason(DWORD error) noexcept {
       return "not a regular file";
     case ERROR_TOO_MANY_LINKS:
       return "a file with more than one link";
+    case kErrorReparsePoint:
+      return "its folder is a link or reparse point";
+    case kErrorOutsideFolder:
+      return "it lies outside its folder";
     default:
       return nullptr;
   }

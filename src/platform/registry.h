@@ -33,8 +33,9 @@ class RegistryKey {
   // KEY_WRITE | KEY_WOW64_64KEY, no security attributes, disposition not asked for. Missing
   // parent keys are created too; an existing key is opened.
   DWORD create(const char16_t* subKey) noexcept;
-  // RegOpenKeyExW under HKEY_LOCAL_MACHINE with KEY_WRITE | KEY_WOW64_64KEY: an existing key
-  // only (ERROR_FILE_NOT_FOUND otherwise). Where the key's permissions refuse writing, this
+  // RegOpenKeyExW under HKEY_LOCAL_MACHINE with KEY_QUERY_VALUE | KEY_SET_VALUE |
+  // KEY_WOW64_64KEY (no right to create subkeys): an existing key only (ERROR_FILE_NOT_FOUND
+  // otherwise). Where the key's permissions refuse writing, this
   // fails with ERROR_ACCESS_DENIED before anything is written.
   DWORD open(const char16_t* subKey) noexcept;
   // RegSetValueExW as REG_SZ, the terminating null counted in the size. A null or empty

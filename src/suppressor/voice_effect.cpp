@@ -52,6 +52,7 @@ void VoiceEffect::prepare(double sampleRate) {
   std::vector<float> delayLine(static_cast<std::size_t>(length));
 
   sampleRate_ = sampleRate;
+  kernels_ = &laneKernels(chosenVectorPath());
   for (int c = 0; c < kCombCount; ++c) {
     combBuffers_[c] = std::move(combs[c]);
     combLength_[c] = static_cast<std::int32_t>(combBuffers_[c].size());
@@ -245,7 +246,7 @@ void VoiceEffect::saturate(float* samples, int count, float mix, float dry) noex
     } else {
       LocalCascade<4>(sections).processBlock(wet, n);
     }
-    for (int i = 0; i < n; ++i) wet[i] = fastTanh(wet[i] * drive) * driveNorm * wetGain;
+    kernels_->saturate(wet, n, drive, driveNorm, wetGain);
     if (wide) {
       LocalCascade<1> output(sections + 2);
       for (int i = 0; i < n; ++i) dryPart[i] = output.process(wet[i]) * mix + dryPart[i] * dry;

@@ -12,6 +12,7 @@
 
 #include "chain/biquad.h"
 #include "chain/buffers.h"
+#include "chain/lane_kernels.h"
 #include "engine/parameter_block.h"
 
 namespace vorlund {
@@ -52,6 +53,7 @@ class VoiceEffect {
   float reverbSample(float x) noexcept;
 
   double sampleRate_ = 48000.0;
+  const LaneKernels* kernels_ = &sse2::laneKernels();
   VoiceEffectMode mode_ = VoiceEffectMode::Off;
   std::optional<VoiceEffectMode> activeMode_;  // the mode whose state the buffers hold
   float mix_ = 0.5f;

@@ -303,6 +303,29 @@ TEST(ParameterChannelTest, LinksAndFifosAreRefusedWithoutBlocking) {
   EXPECT_EQ("root", test::readBytes(shared));
 }
 
+// Verifies that a data folder which is itself a link is not followed: the effect falls back,
+// creates and reads nothing where the link points, and says why in the Temp log.
+TEST(ParameterChannelTest, LinkedDataFolderIsNotFollowed) {
+  TempDataFolder temp(false);
+  const test::fs::path outside = temp.programData() / "outside";
+  test::fs::create_directories(outside);
+  ParameterBlock loud = recordWithGain(20.0f);
+  test::writeBytes(outside / "params.bin", &loud, sizeof loud);
+  test::fs::create_directory_symlink(outside, temp.dataFolder());
+  {
+    ParameterChannel channel;
+    channel.open();
+    ASSERT_NE(nullptr, channel.activeBlock());
+    EXPECT_FALSE(channel.isShared());
+    EXPECT_EQ(0.0f, currentRecord(*channel.activeBlock()).inputGainDb);  // the defaults
+  }
+  EXPECT_EQ(1, std::distance(test::fs::directory_iterator(outside), {}));
+  const std::vector<std::string> messages =
+      test::logMessages(test::toFsPath(logTempFolder()) / "apo.log");
+  EXPECT_EQ(1, std::count(messages.begin(), messages.end(),
+                          "shared.bin refused: its folder is a link or reparse point"));
+}
+
 // Verifies that many objects whose watch cannot be set (here: no data folder yet) say so
 // once, not once each.
 TEST(ParameterChannelTest, WatchFailureIsLoggedOnce) {

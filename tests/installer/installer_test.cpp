@@ -3,7 +3,8 @@
 // security descriptor in place; the installed vorlund-ctl attaches to and detaches from a
 // fake capture endpoint that holds another vendor's effects, and refuses bad input; a silent
 // uninstall leaves the registry keys it touched and the file system as they were before.
-// Built for Windows only.
+// Links at the data folder lead neither the installer, the effect nor the uninstaller
+// elsewhere. Built for Windows only.
 #include <windows.h>
 
 #include <sddl.h>
@@ -18,9 +19,15 @@
 #include <string>
 #include <vector>
 
+#include "apo_host.h"
+#include "channel/diagnostic_log.h"
+#include "channel/parameter_channel.h"
 #include "common/endpoint_effects.h"
+#include "common/system_path.h"
 #include "ctl/windows_commands.h"
+#include "platform/environment.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/secured_folder.h"
 #include "platform/system.h"
 #include "registry_helpers.h"
@@ -33,6 +40,8 @@ using test::keyExists;
 namespace fs = std::filesystem;
 
 constexpr char kEndpoint[] = "{5EC0F00D-0000-4000-8000-0000000000E1}";
+// A second microphone, its key in lower case, as some software writes it.
+constexpr char kSecondEndpoint[] = "{5ec0f00d-0000-4000-8000-0000000000e2}";
 constexpr char kOtherList[] =
     "{AAAAAAAA-1111-2222-3333-444444444444}\\0{BBBBBBBB-1111-2222-3333-444444444444}";
 constexpr char kOtherSingle[] = "{AAAAAAAA-1111-2222-3333-444444444444}";
@@ -140,6 +149,21 @@ std::string exported(std::string_view text) {
 std::string endpointKey() {
   return endpointText(kCaptureEndpointsKey) + "\\" + kEndpoint;
 }
+std::string secondEndpointKey() {
+  return endpointText(kCaptureEndpointsKey) + "\\" + kSecondEndpoint;
+}
+
+bool sameText(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+// The Start-menu folder of all users.
+std::string startMenu() {
+  return environment(L"ProgramData") + "\\Microsoft\\Windows\\Start Menu\\Programs\\Vorlund";
+}
 
 // The state the uninstaller must return to.
 struct Trace {
@@ -156,7 +180,8 @@ Trace trace() {
        {endpointKey(), endpointText(kVorlundKey),
         std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorlund"),
         "Software\\Classes\\CLSID\\" + clsid,
-        "Software\\Classes\\AudioEngine\\AudioProcessingObjects\\" + clsid})
+        "Software\\Classes\\AudioEngine\\AudioProcessingObjects\\" + clsid,
+        endpointText(kSystemEnvironmentKey)})
     t.keys.push_back(exportKey(key));
   t.programFiles = listing(installDir());
   t.programData = listing(dataDir());
@@ -205,6 +230,58 @@ DWORD rightsOf(PSECURITY_DESCRIPTOR descriptor, const wchar_t* account, bool onF
   }
   LocalFree(sid);
   return rights;
+}
+
+// The uninstaller runs a copy of itself and returns at once: its work shows when its
+// Add/Remove Programs entry, removed last, is gone.
+void waitForUninstall() {
+  for (const std::uint64_t end = tickCount64() + kUninstallPatienceMs;
+       tickCount64() < end &&
+       keyExists("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorlund");)
+    sleepMilliseconds(200);
+  sleepMilliseconds(500);
+}
+
+// The host's path of a path on C: in this Wine prefix.
+std::string hostPath(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return environment(L"WINEPREFIX") + "/drive_c/" + path.substr(3);
+}
+
+// Runs a host program (Wine does not wait for one) and waits until `path` shows the
+// attributes asked for.
+void runOnHost(std::vector<std::string> arguments, const std::string& path, bool present) {
+  run(std::move(arguments));
+  const std::wstring name = fs::path(path).wstring();
+  for (const std::uint64_t end = tickCount64() + 10000;
+       tickCount64() < end &&
+       (GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES) == present;)
+    sleepMilliseconds(50);
+}
+
+// A directory link at `link` to `target` (both on C:). Wine 8 makes none through
+// CreateSymbolicLinkW, so there it is a symbolic link of the host, which Wine reports as a
+// reparse point.
+void makeLink(const std::string& link, const std::string& target) {
+  const std::wstring name = fs::path(link).wstring();
+  if (runningUnderWine())
+    runOnHost({"Z:\\bin\\ln", "-s", hostPath(target), hostPath(link)}, link, true);
+  else
+    CreateSymbolicLinkW(name.c_str(), fs::path(target).wstring().c_str(),
+                        SYMBOLIC_LINK_FLAG_DIRECTORY);
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  ASSERT_TRUE(attributes != INVALID_FILE_ATTRIBUTES &&
+              (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+      << link;
+}
+
+void removeLink(const std::string& link) {
+  const std::wstring name = fs::path(link).wstring();
+  if (runningUnderWine())
+    runOnHost({"Z:\\bin\\rm", hostPath(link)}, link, false);
+  else
+    RemoveDirectoryW(name.c_str());
+  ASSERT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(name.c_str())) << link;
 }
 
 // Verifies the data folder's policy as Windows reads it: owned by Administrators, not
@@ -269,6 +346,14 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   ASSERT_EQ(0, run({reg, "add", fx, "/v", endpointText(kStreamEffectValue), "/t", "REG_SZ", "/d",
                     kOtherSingle, "/f"})
                    .exitCode);
+  // Two microphones with names; the second has no effect properties yet.
+  const std::string second = kSecondEndpoint;
+  for (const auto& [key, name] :
+       {std::pair{endpointKey(), "USB Headset Mic"},
+        {endpointText(kCaptureEndpointsKey) + "\\" + second, "Webcam Mic"}})
+    ASSERT_EQ(0, run({reg, "add", "HKLM\\" + key + "\\Properties", "/v",
+                      "{a45c254e-df1c-4efd-8020-67d146a850e0},2", "/t", "REG_SZ", "/d", name, "/f"})
+                     .exitCode);
   const Trace before = trace();
   ASSERT_EQ("absent", before.programFiles) << "the prefix is not fresh";
   ASSERT_EQ("absent", before.programData);
@@ -297,11 +382,38 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
     EXPECT_EQ(canonicalSddl(kDataFolderSddl), stored);
   }
   EXPECT_EQ(0, ctl({"show"}).exitCode) << "the pre-created shared.bin holds a usable block";
+  EXPECT_TRUE(fs::is_regular_file(startMenu() + "\\Vorlund control panel.lnk"));
+  EXPECT_TRUE(fs::is_regular_file(startMenu() + "\\Uninstall Vorlund.lnk"));
+  {
+    // A new prompt takes PATH from the registry.
+    std::vector<RegistryValue> values;
+    ASSERT_EQ(0u, readRegistryValues(kSystemEnvironmentKey, values));
+    for (const RegistryValue& value : values)
+      if (sameText(endpointText(value.name), "Path")) {
+        wchar_t expanded[4096];
+        ExpandEnvironmentStringsW(reinterpret_cast<const wchar_t*>(value.text().c_str()), expanded,
+                                  4096);
+        SetEnvironmentVariableW(L"PATH", expanded);
+      }
+    const RunResult byName = run({systemProgram("cmd.exe"), "/c", "vorlund-ctl", "--version"});
+    EXPECT_EQ(0, byName.exitCode) << byName.err;
+    EXPECT_NE(std::string::npos, byName.out.find(VORLUND_VERSION)) << byName.out;
+  }
 
   // Attach keeps the other vendor's effects; a second attach changes nothing; detach restores
   // the endpoint byte for byte.
   const std::string pristine = exportKey(endpointKey());
-  ASSERT_EQ(0, ctl({"attach", kEndpoint}).exitCode);
+  const RunResult devices = ctl({"devices"});
+  EXPECT_EQ(devices.out, ctl({"devices"}).out) << "the same numbers every time";
+  EXPECT_NE(std::string::npos, devices.out.find("2  Webcam Mic")) << devices.out;
+  EXPECT_LT(devices.out.find("1  USB Headset Mic"), devices.out.find("2  Webcam Mic"))
+      << devices.out;
+  const RunResult attach = ctl({"attach", kEndpoint});
+  ASSERT_EQ(0, attach.exitCode);
+  EXPECT_NE(std::string::npos,
+            attach.out.find("attached Vorlund to USB Headset Mic ({0.0.1.00000000}." +
+                            std::string(kEndpoint) + ")"))
+      << attach.out;
   const std::string attached = exportKey(endpointKey());
   EXPECT_NE(pristine, attached);
   const RunResult list = run({reg, "query", fx, "/v", endpointText(kCompositeStreamEffectValue)});
@@ -310,8 +422,15 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
       << list.out;
   EXPECT_NE(std::string::npos,
             run({reg, "query", fx, "/v", endpointText(kStreamEffectValue)}).out.find(kOtherSingle));
+  EXPECT_NE(std::string::npos, run({reg, "query", fx, "/v", endpointText(kStreamModesValue)})
+                                   .out.find(endpointText(kCommunicationsModeGuid)));
   EXPECT_EQ(0, ctl({"attach", std::string("{0.0.1.00000000}.") + kEndpoint}).exitCode);
   EXPECT_EQ(attached, exportKey(endpointKey()));
+  EXPECT_EQ(0, ctl({"detach", kEndpoint}).exitCode);
+  EXPECT_EQ(pristine, exportKey(endpointKey()));
+  ASSERT_EQ(0, ctl({"attach", kEndpoint, "--slot", "lfx"}).exitCode);
+  EXPECT_NE(std::string::npos, run({reg, "query", fx, "/v", endpointText(kLocalEffectValue)})
+                                   .out.find(endpointText(kVorlundClsid)));
   EXPECT_EQ(0, ctl({"detach", kEndpoint}).exitCode);
   EXPECT_EQ(pristine, exportKey(endpointKey()));
   EXPECT_EQ("absent", exportKey(endpointText(kVorlundKey)));
@@ -329,6 +448,7 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
       {{"attach", "{DEADBEEF-0000-4000-8000-000000000000}"}, 8, "there is no capture endpoint"},
       {{"detach", "99"}, 8, "there is no microphone number 99"},
       {{"detach"}, 2, "usage"},
+      {{"attach", second}, 10, "has no effect properties"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments[0] + " " + (c.arguments.size() > 1 ? c.arguments[1] : ""));
@@ -337,6 +457,8 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
     EXPECT_NE(std::string::npos, result.err.find(c.message)) << result.err;
   }
   EXPECT_EQ(pristine, exportKey(endpointKey()));
+  EXPECT_FALSE(keyExists(secondEndpointKey() + "\\FxProperties"));
+  ASSERT_EQ(0, run({reg, "add", "HKLM\\" + secondEndpointKey() + "\\FxProperties", "/f"}).exitCode);
   ASSERT_EQ(0,
             run({reg, "add", backup, "/v", "Format", "/t", "REG_DWORD", "/d", "9", "/f"}).exitCode);
   const std::string foreign = exportKey(endpointText(kVorlundKey));
@@ -349,22 +471,125 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   EXPECT_EQ(foreign, exportKey(endpointText(kVorlundKey)));
   ASSERT_EQ(0, run({reg, "delete", "HKLM\\" + endpointText(kVorlundKey), "/f"}).exitCode);
 
+  // Vorlund taken off behind vorlund-ctl's back (a driver update), and enhancements off.
+  ASSERT_EQ(0, ctl({"attach", kEndpoint}).exitCode);
+  ASSERT_EQ(0, run({reg, "add", fx, "/v", endpointText(kCompositeStreamEffectValue), "/t",
+                    "REG_MULTI_SZ", "/d", kOtherList, "/f"})
+                   .exitCode);
+  ASSERT_EQ(0, run({reg, "add", fx, "/v", endpointText(kDisableSysFxValue), "/t", "REG_DWORD", "/d",
+                    "1", "/f"})
+                   .exitCode);
+  const std::string lost = ctl({"devices"}).out;
+  EXPECT_NE(std::string::npos, lost.find("USB Headset Mic  [active]  Vorlund detached by the "
+                                         "system (run 'vorlund-ctl attach' again)  enhancements "
+                                         "off"))
+      << lost;
+  const RunResult sick = ctl({"doctor"});
+  EXPECT_NE(std::string::npos,
+            sick.out.find("[problem] microphone USB Headset Mic ({0.0.1.00000000}." +
+                          std::string(kEndpoint) + "): detached by the system"))
+      << sick.out;
+  EXPECT_NE(std::string::npos, sick.out.find("): enhancements off")) << sick.out;
+  ASSERT_EQ(0, run({reg, "delete", fx, "/v", endpointText(kDisableSysFxValue), "/f"}).exitCode);
+  ASSERT_EQ(0, ctl({"detach", kEndpoint}).exitCode);
+  EXPECT_EQ(pristine, exportKey(endpointKey()));
+
   // Uninstall while attached: the uninstaller detaches. It runs a copy of itself and returns
   // at once, so wait for its work to show.
-  ASSERT_EQ(0, ctl({"attach", "1"}).exitCode) << "the fake endpoint is the only one";
+  ASSERT_EQ(0, ctl({"attach", "1"}).exitCode) << "the first by name";
+  {
+    // A stream through the installed DLL, as the engine runs one: 'doctor' finds its trace.
+    ApoHost host(Path::fromUtf8(installDir() + "\\VorlundApo.dll"));
+    host.lock(1, 48000.0f, 480);
+    std::vector<float> block(480, 0.0f);
+    host.process(block.data(), 480);
+    host.unlock();
+  }
+  const RunResult healthy = ctl({"doctor"});
+  for (const char* verdict :
+       {"[ok]      DLL registered (64-bit view): ",
+        "[ok]      audio engine ran the effect: "
+        "last stream: ",
+        "] LockForProcess: 48000 Hz, 1 ch", "[ok]      microphone USB Headset Mic"})
+    EXPECT_NE(std::string::npos, healthy.out.find(verdict)) << verdict << "\n" << healthy.out;
   ASSERT_EQ(0, run({installDir() + "\\uninstall.exe", "/S"}).exitCode);
-  for (const std::uint64_t end = tickCount64() + kUninstallPatienceMs;
-       tickCount64() < end &&
-       (fs::exists(installDir()) || fs::exists(dataDir()) ||
-        keyExists("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorlund"));)
-    sleepMilliseconds(200);
-  sleepMilliseconds(500);
+  waitForUninstall();
   const Trace after = trace();
+  EXPECT_FALSE(fs::exists(startMenu()));
   EXPECT_EQ(before.programFiles, after.programFiles);
   EXPECT_EQ(before.programData, after.programData);
   ASSERT_EQ(before.keys.size(), after.keys.size());
   for (std::size_t i = 0; i < before.keys.size(); ++i)
     EXPECT_TRUE(before.keys[i] == after.keys[i]) << "key " << i << " differs after uninstalling";
+}
+
+// Verifies that a link at the data folder, or in it, to a folder of someone else's never
+// leads Vorlund there: the install refuses such a data folder (non-zero, nothing installed);
+// the effect falls back and says why; the uninstaller, run with a link in the folder and with
+// the folder itself a link, deletes only its own files and leaves the other folder as it was.
+TEST(InstallerTest, LinksAtTheDataFolderAreNeverFollowed) {
+  const std::string outside = environment(L"SystemDrive") + "\\unrelated";
+  fs::create_directories(outside);
+  { std::ofstream(outside + "\\keep.txt") << "someone's"; }
+  const std::string untouched = "keep.txt 9\n";
+  const std::string inner = dataDir() + "\\inner";
+  const auto uninstall = [] {
+    ASSERT_EQ(0, run({installDir() + "\\uninstall.exe", "/S"}).exitCode);
+    waitForUninstall();
+  };
+
+  fs::create_directories(dataDir());
+  makeLink(inner, outside);
+  EXPECT_NE(0, run({VORLUND_INSTALLER, "/S"}).exitCode) << "a link in the data folder";
+  EXPECT_EQ("absent", listing(installDir()));
+  removeLink(inner);
+  fs::remove(dataDir());
+  makeLink(dataDir(), outside);
+  EXPECT_NE(0, run({VORLUND_INSTALLER, "/S"}).exitCode) << "the data folder a link";
+  EXPECT_EQ("absent", listing(installDir()));
+  EXPECT_EQ(untouched, listing(outside));
+
+  // The effect, with the data folder a link: its channel and its log stay out of it.
+  {
+    ParameterChannel channel;
+    channel.open();
+    ASSERT_NE(nullptr, channel.activeBlock());
+    EXPECT_FALSE(channel.isShared());
+  }
+  EXPECT_EQ(untouched, listing(outside));
+  EXPECT_NE(std::string::npos,
+            readFile(fs::path(logTempFolder().c_str()) / "apo.log")
+                .find("shared.bin refused: its folder is a link or reparse point"));
+  removeLink(dataDir());
+
+  // Uninstalling with a link in the data folder: Vorlund's files go, the link and what it
+  // leads to stay.
+  ASSERT_EQ(0, run({VORLUND_INSTALLER, "/S"}).exitCode);
+  makeLink(inner, outside);
+  uninstall();
+  EXPECT_EQ("absent", listing(installDir()));
+  for (const char* file : {"shared.bin", "params.bin", "apo.log"})
+    EXPECT_FALSE(fs::exists(dataDir() + "\\" + file)) << file;
+  EXPECT_EQ(untouched, listing(outside));
+  removeLink(inner);
+  fs::remove(dataDir());
+
+  // Uninstalling with the data folder itself a link: nothing happens through it. Installed
+  // onto both microphones, which the uninstall gives back as they were.
+  const std::string endpoints = exportKey(endpointKey()) + exportKey(secondEndpointKey());
+  ASSERT_EQ(0, run({VORLUND_INSTALLER, "/S", "/ATTACH=all"}).exitCode);
+  const std::string listed = ctl({"devices"}).out;
+  EXPECT_EQ(2, std::count(listed.begin(), listed.end(), '\n') / 2) << listed;
+  EXPECT_EQ(std::string::npos, listed.find("]\n")) << "not attached: " << listed;
+  fs::rename(dataDir(), dataDir() + ".moved");
+  makeLink(dataDir(), outside);
+  uninstall();
+  EXPECT_EQ("absent", listing(installDir()));
+  EXPECT_EQ(untouched, listing(outside));
+  EXPECT_EQ(endpoints, exportKey(endpointKey()) + exportKey(secondEndpointKey()));
+  removeLink(dataDir());
+  fs::remove_all(dataDir() + ".moved");
+  fs::remove_all(outside);
 }
 
 }  // namespace

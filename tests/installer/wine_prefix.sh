@@ -15,6 +15,9 @@ stop() { WINEPREFIX=$target /usr/lib/wine/wineserver -k 2>/dev/null || true; }
 if [ ! -f "$source/system.reg" ]; then
   mkdir -p "$source"
   WINEPREFIX=$source /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1 || true
+  # The registry reaches its files only when that prefix's server ends: copied before, the
+  # copy would have no environment (no ProgramData, no ProgramFiles).
+  WINEPREFIX=$source /usr/lib/wine/wineserver -w 2>/dev/null || true
 fi
 stop
 rm -rf "$target"

@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "chain/lane_kernels.h"
 #include "chain/voice_chain.h"
 #include "signal_helpers.h"
 #include "suppressor/fft.h"
@@ -93,6 +95,40 @@ TEST(VectorPathTest, TransformsAgreeAtEverySize) {
     wide.inverseReal(re2.data(), im2.data());
     expectSameBits(re1, re2, "real inverse");
   }
+}
+
+// Verifies the per-sample stages' passes on both paths over every kind of sample (zeros,
+// denormals, both signs, the edges of the compressor's quiet level, infinities, NaN) and gains
+// from -200 to +60 dB, at an odd count, which leaves a scalar tail on each: the compressor's
+// levels and gained samples and the saturation give the same bits.
+TEST(VectorPathTest, LanePassesAgreeOnEveryKindOfSample) {
+  if (!avx2Supported()) GTEST_SKIP() << "no AVX2 on this processor";
+  const float inf = std::numeric_limits<float>::infinity();
+  std::vector<float> x = {0.0f,    -0.0f,     1e-40f,
+                          -1e-40f, 1e-6f,     1.0000001e-6f,
+                          inf,     -inf,      std::numeric_limits<float>::quiet_NaN(),
+                          0.01f,   0.0099999f};
+  for (float m = 1e-9f; m < 40.0f; m *= 1.013f) x.insert(x.end(), {m, -m});
+  const std::vector<float> gainsDb = [&] {
+    std::vector<float> db(x.size());
+    for (std::size_t i = 0; i < db.size(); ++i) db[i] = -200.0f + 260.0f * i / db.size();
+    return db;
+  }();
+  const LaneKernels* kernels[2] = {&laneKernels(VectorPath::Sse2), &laneKernels(VectorPath::Avx2)};
+  std::vector<float> levels[2];
+  std::vector<float> gained[2];
+  std::vector<float> saturated[2];
+  for (int p = 0; p < 2; ++p) {
+    levels[p].resize(x.size());
+    kernels[p]->levels(x.data(), levels[p].data(), static_cast<int>(x.size()), -22.0f, 0.01f);
+    gained[p] = x;
+    kernels[p]->applyGains(gained[p].data(), gainsDb.data(), static_cast<int>(x.size()));
+    saturated[p] = x;
+    kernels[p]->saturate(saturated[p].data(), static_cast<int>(x.size()), 3.7f, 0.9f, 0.6f);
+  }
+  expectSameBits(levels[0], levels[1], "levels");
+  expectSameBits(gained[0], gained[1], "gained samples");
+  expectSameBits(saturated[0], saturated[1], "saturated samples");
 }
 
 // Verifies the chain on both paths, prepared under VORLUND_SIMD=sse2 and =avx2, at rates that

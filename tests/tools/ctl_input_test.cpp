@@ -179,7 +179,7 @@ TEST(CtlInputTest, ForeignSharedFilesAreLeftAlone) {
   const std::string intact = variant([](std::string&) {});
   test::writeBytes(temp.file("shared.bin"), intact.data(), intact.size());
   test::fs::remove(temp.programData() / "ctl.out");
-  CtlResult meters;
+  ToolRun meters;
   std::thread reader([&] {
     meters = runCtl(temp, {"meters", "--interval", "20", "--count", "5000"});
   });

@@ -85,11 +85,12 @@ class EndpointEffectsTest : public ::testing::Test {
 };
 
 // Verifies the round trip on an endpoint with another vendor's effects: attaching appends
-// Vorlund to their list and keeps their single effect and every other value; a second attach
+// Vorlund to their list, keeps their single effect and every other value, and adds the mode
+// list (default and communications); a second attach
 // changes nothing at all; detaching restores the endpoint byte for byte and leaves no backup.
-// On an endpoint with no effect properties, attaching creates them (the single value too) and
-// detaching removes them again. Where the list changed after attaching (a driver update added
-// an effect), detaching takes out only Vorlund's entry.
+// On an endpoint whose effect properties hold no effect, attaching sets the single value too
+// and detaching removes it again. Where the list changed after attaching (a driver update added
+// an effect), detaching takes out only Vorlund's entry. The local-effect slot round-trips too.
 TEST_F(EndpointEffectsTest, AttachKeepsOtherEffectsAndDetachRestoresBytes) {
   makeEndpoint(endpoint_, true);
   const Tree before = snapshot(endpoint_);
@@ -101,6 +102,8 @@ TEST_F(EndpointEffectsTest, AttachKeepsOtherEffectsAndDetachRestoresBytes) {
             valueOf(fx, kCompositeStreamEffectValue).strings());
   EXPECT_EQ(kOtherVendorA, valueOf(fx, kStreamEffectValue).text());
   EXPECT_EQ(7u, valueOf(fx, u"{D04E05A6-594B-4fb6-A80D-01AF5EED7D1D},3").number());
+  EXPECT_EQ((std::vector<std::u16string>{kDefaultModeGuid, kCommunicationsModeGuid}),
+            valueOf(fx, kStreamModesValue).strings());
   const EndpointState state = endpointState(endpoint_);
   EXPECT_TRUE(state.attached);
   EXPECT_TRUE(state.backedUp);
@@ -113,8 +116,11 @@ TEST_F(EndpointEffectsTest, AttachKeepsOtherEffectsAndDetachRestoresBytes) {
   EXPECT_EQ(before, snapshot(endpoint_));
   EXPECT_EQ(DetachResult::notAttached, detachFromEndpoint(endpoint_, true));
 
-  // No effect properties at all.
+  // An FxProperties key without effects: the single value is set too, and taken out again.
+  RegistryKey key;
   makeEndpoint(endpoint_, false);
+  ASSERT_EQ(0u, key.create(fx.c_str()));
+  key.close();
   const Tree bare = snapshot(endpoint_);
   ASSERT_EQ(AttachResult::attached, attachToEndpoint(endpoint_, false));
   EXPECT_EQ(std::vector<std::u16string>{kVorlundClsid},
@@ -126,7 +132,6 @@ TEST_F(EndpointEffectsTest, AttachKeepsOtherEffectsAndDetachRestoresBytes) {
   // A list rewritten after attaching.
   makeEndpoint(endpoint_, true);
   ASSERT_EQ(AttachResult::attached, attachToEndpoint(endpoint_, true));
-  RegistryKey key;
   ASSERT_EQ(0u, key.open(fx.c_str()));
   const std::vector<std::u16string> rewritten = {kLaterVendor, kVorlundClsid, kOtherVendorA};
   ASSERT_EQ(0u,
@@ -137,10 +142,29 @@ TEST_F(EndpointEffectsTest, AttachKeepsOtherEffectsAndDetachRestoresBytes) {
             valueOf(fx, kCompositeStreamEffectValue).strings());
   EXPECT_EQ(kOtherVendorA, valueOf(fx, kStreamEffectValue).text());
   EXPECT_FALSE(endpointState(endpoint_).backedUp);
+
+  // The local-effect slot: only its value is set, and detaching restores the bytes; an
+  // endpoint with a local effect of its own is refused.
+  makeEndpoint(endpoint_, true);
+  const Tree stream = snapshot(endpoint_);
+  ASSERT_EQ(AttachResult::attached, attachToEndpoint(endpoint_, true, EffectSlot::local));
+  EXPECT_EQ(kVorlundClsid, valueOf(fx, kLocalEffectValue).text());
+  EXPECT_EQ(2u, valueOf(fx, kCompositeStreamEffectValue).strings().size());
+  EXPECT_TRUE(endpointState(endpoint_).attached);
+  EXPECT_EQ(AttachResult::alreadyAttached, attachToEndpoint(endpoint_, true, EffectSlot::local));
+  EXPECT_EQ(DetachResult::restored, detachFromEndpoint(endpoint_, true));
+  EXPECT_EQ(stream, snapshot(endpoint_));
+  ASSERT_EQ(0u, key.open(fx.c_str()));
+  ASSERT_EQ(0u, key.setString(kLocalEffectValue, kLaterVendor));
+  key.close();
+  const Tree ownLocal = snapshot(endpoint_);
+  EXPECT_THROW(attachToEndpoint(endpoint_, true, EffectSlot::local), EndpointError);
+  EXPECT_EQ(ownLocal, snapshot(endpoint_));
 }
 
 // Verifies that every refusal comes with its kind and writes nothing: malformed ids (a render
-// endpoint's among them), an endpoint without a key, a backup of another version's format
+// endpoint's among them), an endpoint without a key, one without effect properties (never
+// created), a backup of another version's format
 // (for attaching and detaching), and, on the stand-in registry, a write refused at every step
 // of attaching and of detaching, as administrator and not.
 TEST_F(EndpointEffectsTest, RefusalsWriteNothing) {
@@ -171,6 +195,8 @@ TEST_F(EndpointEffectsTest, RefusalsWriteNothing) {
   };
   expectRefusal(Kind::noSuchEndpoint, [&] { attachToEndpoint(endpoint_, true); });
   expectRefusal(Kind::noSuchEndpoint, [&] { detachFromEndpoint(endpoint_, true); });
+  makeEndpoint(endpoint_, false);
+  expectRefusal(Kind::noEffectProperties, [&] { attachToEndpoint(endpoint_, true); });
 
   makeEndpoint(endpoint_, true);
   RegistryKey foreign;
@@ -227,7 +253,9 @@ TEST(WindowsCommandsTest, SayTheyAreForWindowsOnly) {
   for (const std::vector<std::string>& arguments : {std::vector<std::string>{"devices"},
                                                     {"attach", "default"},
                                                     {"detach", "--all"},
-                                                    {"setup"}}) {
+                                                    {"setup"},
+                                                    {"path", "add"},
+                                                    {"doctor"}}) {
     const test::ToolRun result = test::runCtl(temp, arguments);
     EXPECT_EQ(7, result.exitCode) << result;
     EXPECT_NE(std::string::npos, result.err.find("Windows only")) << result;

@@ -115,7 +115,7 @@ TEST(TrayTest, ShowsTheStreamAndMutesTheRecord) {
   tray.click(tray::kMute);
   ASSERT_TRUE(tray.shows(L"Vorlund: muted\nstream: live"));
   EXPECT_TRUE(stream.waitForRecord([](const ParameterBlock& p) { return p.mute != 0; }));
-  const test::CtlResult show = test::runCtl(temp, {"show"});
+  const test::ToolRun show = test::runCtl(temp, {"show"});
   EXPECT_NE(std::string::npos, show.out.find("mute = 1")) << show;
   screenshot("muted");
 

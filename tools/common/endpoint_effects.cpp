@@ -12,6 +12,10 @@ using Kind = EndpointError::Kind;
 
 constexpr char16_t kFormatValue[] = u"Format";
 constexpr char16_t kFxExistedValue[] = u"FxPropertiesExisted";
+// 1 where attaching wrote the mode list (a backup without it predates the list).
+constexpr char16_t kModesWrittenValue[] = u"ModesWritten";
+// 1 where attaching set the local effect (LFX).
+constexpr char16_t kLocalWrittenValue[] = u"LocalEffectWritten";
 constexpr std::u16string_view kCapturePrefix = u"{0.0.1.00000000}.";
 
 bool isHex(char16_t c) {
@@ -75,6 +79,8 @@ bool holdsVorlund(const std::optional<RegistryValue>& value) {
 // What attaching found before its first change.
 struct Backup {
   bool fxExisted = false;
+  bool modesWritten = false;
+  bool localWritten = false;
   std::optional<RegistryValue> single;
   std::optional<RegistryValue> composite;
 };
@@ -94,7 +100,12 @@ std::optional<Backup> readBackup(std::u16string_view name) {
                                                  : std::string("no format this version knows")) +
             ", this version writes " + std::to_string(kBackupFormat) +
             "); nothing was changed: use that version's vorlund-ctl to detach");
-  return Backup{existed->number() != 0, findValue(*values, kStreamEffectValue),
+  const auto flag = [&](const char16_t* flagName) {
+    const std::optional<RegistryValue> v = findValue(*values, flagName);
+    return v && v->type == REG_DWORD && v->number() == 1;
+  };
+  return Backup{existed->number() != 0, flag(kModesWrittenValue), flag(kLocalWrittenValue),
+                findValue(*values, kStreamEffectValue),
                 findValue(*values, kCompositeStreamEffectValue)};
 }
 
@@ -132,6 +143,8 @@ DWORD writeBackup(std::u16string_view name, const Backup& backup) {
   DWORD error = key.create(backupKey(name).c_str());
   if (error == ERROR_SUCCESS) error = key.setDword(kFormatValue, kBackupFormat);
   if (error == ERROR_SUCCESS) error = key.setDword(kFxExistedValue, backup.fxExisted ? 1 : 0);
+  if (error == ERROR_SUCCESS && backup.modesWritten) error = key.setDword(kModesWrittenValue, 1);
+  if (error == ERROR_SUCCESS && backup.localWritten) error = key.setDword(kLocalWrittenValue, 1);
   if (error == ERROR_SUCCESS && backup.single)
     error = key.setValue(kStreamEffectValue, backup.single->type, backup.single->data);
   if (error == ERROR_SUCCESS && backup.composite)
@@ -165,6 +178,11 @@ std::vector<std::u16string> listWithVorlund(const Backup& before) {
   }
   list.push_back(kVorlundClsid);
   return list;
+}
+
+std::vector<std::uint8_t> vorlundModes() {
+  const std::u16string modes[] = {kDefaultModeGuid, kCommunicationsModeGuid};
+  return multiStringData(modes);
 }
 
 }  // namespace
@@ -210,14 +228,18 @@ EndpointState endpointState(std::u16string_view keyName) {
                                                   endpointText(keyName) + " (no key under HKLM\\" +
                                                   endpointText(kCaptureEndpointsKey) + ")");
   EndpointState state;
-  if (const auto fx = readKey(fxKey(keyName)))
+  if (const auto fx = readKey(fxKey(keyName))) {
     state.attached = holdsVorlund(findValue(*fx, kStreamEffectValue)) ||
-                     holdsVorlund(findValue(*fx, kCompositeStreamEffectValue));
+                     holdsVorlund(findValue(*fx, kCompositeStreamEffectValue)) ||
+                     holdsVorlund(findValue(*fx, kLocalEffectValue));
+    const std::optional<RegistryValue> off = findValue(*fx, kDisableSysFxValue);
+    state.enhancementsOff = off && off->type == REG_DWORD && off->number() == 1;
+  }
   state.backedUp = readBackup(keyName).has_value();
   return state;
 }
 
-AttachResult attachToEndpoint(std::u16string_view keyName, bool elevated) {
+AttachResult attachToEndpoint(std::u16string_view keyName, bool elevated, EffectSlot slot) {
   const std::u16string name(keyName);
   endpointState(name);  // the endpoint exists, and any backup is this version's
   const std::optional<Backup> backup = readBackup(name);
@@ -234,26 +256,54 @@ AttachResult attachToEndpoint(std::u16string_view keyName, bool elevated) {
                         "the composite stream-effect value of endpoint " + endpointText(name) +
                             " has type " + std::to_string(before.composite->type) +
                             " where a list (REG_MULTI_SZ) belongs; nothing was changed");
-  const bool listed = holdsVorlund(before.composite);
-  const bool setSingle = !before.single.has_value();
-  if (listed && !setSingle) return AttachResult::alreadyAttached;
+  const bool stream = slot == EffectSlot::stream;
+  const bool listed = !stream || holdsVorlund(before.composite);
+  const bool setSingle = stream && !before.single.has_value();
+  const bool setModes = stream && fxValues && !findValue(*fxValues, kStreamModesValue);
+  const std::optional<RegistryValue> local =
+      fxValues ? findValue(*fxValues, kLocalEffectValue) : std::nullopt;
+  if (!stream && local && !holdsVorlund(local))
+    throw EndpointError(Kind::unexpectedValue,
+                        "endpoint " + endpointText(name) +
+                            " has a local effect (LFX) of its own, which Vorlund does not "
+                            "replace; nothing was changed: attach without --slot lfx");
+  const bool setLocal = !stream && !local;
+  if (listed && !setSingle && !setModes && !setLocal) return AttachResult::alreadyAttached;
+  before.modesWritten = setModes;
+  before.localWritten = setLocal;
+
+  if (!before.fxExisted)
+    throw EndpointError(
+        Kind::noEffectProperties,
+        "endpoint " + endpointText(name) + " has no effect properties (no key HKLM\\" +
+            endpointText(fx) +
+            "), and Windows lets only the audio service create one; nothing was changed. An "
+            "administrator can give the Administrators group Full Control of the endpoint's "
+            "key in regedit, create FxProperties there and run attach again (see 'Install on "
+            "Windows' in the README)");
 
   // The first write decides whether this process may write the endpoint's effects at all.
   RegistryKey key;
-  DWORD error = before.fxExisted ? key.open(fx.c_str()) : key.create(fx.c_str());
+  DWORD error = key.open(fx.c_str());
   if (error != ERROR_SUCCESS) refuse(error, elevated, fx, "; nothing was changed");
 
   const bool newBackup = !backup.has_value();
   auto undo = [&] {
     putBack(key, kCompositeStreamEffectValue, before.composite);
     putBack(key, kStreamEffectValue, before.single);
+    if (setModes) putBack(key, kStreamModesValue, std::nullopt);
+    if (setLocal) putBack(key, kLocalEffectValue, std::nullopt);
     key.close();
     if (newBackup) deleteRegistryTree(backupKey(name).c_str());
     if (!before.fxExisted) deleteRegistryTree(fx.c_str());
     pruneVorlundKeys();
   };
-  if (newBackup) {
-    error = writeBackup(name, before);
+  if (newBackup || setModes || setLocal) {
+    // An earlier attach's backup learns what is now Vorlund's to remove.
+    RegistryKey backupWriter;
+    error = newBackup ? writeBackup(name, before) : backupWriter.create(backupKey(name).c_str());
+    if (error == ERROR_SUCCESS && !newBackup)
+      error = backupWriter.setDword(setModes ? kModesWrittenValue : kLocalWrittenValue, 1);
     if (error != ERROR_SUCCESS) {
       undo();
       refuse(error, elevated, backupKey(name), "; nothing was changed");
@@ -264,6 +314,10 @@ AttachResult attachToEndpoint(std::u16string_view keyName, bool elevated) {
                          multiStringData(listWithVorlund(before)));
   if (error == ERROR_SUCCESS && setSingle)
     error = key.setValue(kStreamEffectValue, REG_SZ, stringData(kVorlundClsid));
+  if (error == ERROR_SUCCESS && setModes)
+    error = key.setValue(kStreamModesValue, REG_MULTI_SZ, vorlundModes());
+  if (error == ERROR_SUCCESS && setLocal)
+    error = key.setValue(kLocalEffectValue, REG_SZ, stringData(kVorlundClsid));
   if (error != ERROR_SUCCESS) {
     undo();
     refuse(error, elevated, fx, "; what was written is undone");
@@ -307,6 +361,14 @@ DetachResult detachFromEndpoint(std::u16string_view keyName, bool elevated) {
     // The single value is Vorlund's only where attaching set it.
     if (error == ERROR_SUCCESS && holdsVorlund(single) && !backup->single)
       error = putBack(key, kStreamEffectValue, std::nullopt);
+    // So is the mode list, while it is as attaching wrote it.
+    const std::optional<RegistryValue> modes = findValue(*fxValues, kStreamModesValue);
+    if (error == ERROR_SUCCESS && backup->modesWritten && modes && modes->type == REG_MULTI_SZ &&
+        modes->data == vorlundModes())
+      error = putBack(key, kStreamModesValue, std::nullopt);
+    const std::optional<RegistryValue> local = findValue(*fxValues, kLocalEffectValue);
+    if (error == ERROR_SUCCESS && backup->localWritten && holdsVorlund(local))
+      error = putBack(key, kLocalEffectValue, std::nullopt);
     if (error != ERROR_SUCCESS)
       refuse(error, elevated, fx, "; the backup is kept, so 'detach' can be run again");
     key.close();

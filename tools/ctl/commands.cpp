@@ -22,6 +22,7 @@
 #include "common/record_text.h"
 #include "common/stream_state.h"
 #include "common/tool_main.h"
+#include "doctor.h"
 #include "meter_view.h"
 #include "panel/panel_command.h"
 #include "platform/console.h"
@@ -386,6 +387,8 @@ ExitCode runCommand(const CtlOptions& options) {
   if (name == "attach") return runAttach(options);
   if (name == "detach") return runDetach(options);
   if (name == "setup") return runSetup(resolveDataFolder(options));
+  if (name == "path") return runPath(options);
+  if (name == "doctor") return runDoctor(options, resolveDataFolder(options));
   ControlSession session(resolveDataFolder(options));
   if (name == "status") return runStatus(session, options);
   if (name == "show") return runShow(session, options);

@@ -115,16 +115,20 @@ constexpr CommandInfo kCommands[] = {
      "Endpoints that have a key in the registry but that Windows does not report are listed\n"
      "too. Windows only.",
      "vorlund-ctl devices", kOptionJson, 0, 0},
-    {"attach", "attach DEVICE [--restart-audio]", "put Vorlund on a microphone (administrator)",
+    {"attach", "attach DEVICE[,DEVICE...] | all [--slot sfx|lfx] [--restart-audio]",
+     "put Vorlund on a microphone (administrator)",
      "Adds Vorlund to the stream effects of the capture endpoint DEVICE: its number from\n"
-     "'devices', its endpoint id, or 'default' for the default microphone. Vorlund's class id\n"
+     "'devices', its endpoint id, or 'default' for the default microphone; several separated\n"
+     "by commas, or 'all' for every one. Vorlund's class id\n"
      "is appended to the endpoint's composite stream-effect list, keeping every other\n"
-     "effect, and set as its single stream effect only where it has none. The values found\n"
+     "effect, and set as its single stream effect only where it has none, with the modes it\n"
+     "runs in (default, communications). --slot lfx puts it in the local-effect slot (LFX)\n"
+     "instead, for microphones whose driver brings no effects. The values found\n"
      "before are backed up once under HKLM\\SOFTWARE\\Vorlund, for 'detach'. Attaching twice\n"
      "changes nothing. The change applies when the microphone's streams restart;\n"
      "--restart-audio restarts the Windows Audio service to apply it now (every sound stops\n"
      "for a moment). Needs administrator rights. Windows only.",
-     "vorlund-ctl attach default --restart-audio", kOptionRestartAudio, 1, 1},
+     "vorlund-ctl attach default --restart-audio", kOptionRestartAudio | kOptionSlot, 1, 8},
     {"detach", "detach DEVICE | --all [--restart-audio]",
      "take Vorlund off a microphone, or off every one (administrator)",
      "Restores the stream-effect values of the capture endpoint DEVICE (as for 'attach') as\n"
@@ -139,8 +143,24 @@ constexpr CommandInfo kCommands[] = {
      "folders, and signed-in users may read everything and write into the existing files,\n"
      "but not add, replace, delete or link files or folders. Then creates shared.bin (65,536\n"
      "bytes, holding the factory record), params.bin (the factory record) and apo.log where\n"
-     "they are missing. The installer runs it. Needs administrator rights. Windows only.",
+     "they are missing. A folder that is a link (junction or symbolic link), or that holds\n"
+     "a link or a file with a second name, is refused: the effect would write through it.\n"
+     "The installer runs it. Needs administrator rights. Windows only.",
      "vorlund-ctl setup", 0, 0, 0},
+    {"doctor", "doctor [DEVICE]", "check why the effect may not work, with what to do",
+     "Checks, each with a verdict and what to do: the DLL's registration in the 64-bit\n"
+     "view, the data folder and its access rules, the last stream the audio engine ran\n"
+     "through Vorlund (the last LockForProcess line of apo.log), and for DEVICE, or else\n"
+     "every microphone Vorlund was attached to, its effect values (stream effect, composite\n"
+     "list, mode list, local effect), whether Windows took Vorlund off, and whether audio\n"
+     "enhancements are off. Windows only.",
+     "vorlund-ctl doctor", 0, 0, 1},
+    {"path", "path add | remove", "put this program's folder on the system PATH, or take it off",
+     "'add' appends the folder that holds vorlund-ctl to the system PATH, unless an entry\n"
+     "names it already; 'remove' takes that entry out again, so that PATH is as it was\n"
+     "before, byte for byte. Programs started afterwards see the change. The installer and\n"
+     "the uninstaller run it. Needs administrator rights. Windows only.",
+     "vorlund-ctl path add", 0, 1, 1},
     {"help", "help [COMMAND | fields]", "this overview, a command's help, or every field",
      "Shows the overview, or the help of COMMAND ('vorlund-ctl COMMAND --help' does too).\n"
      "'vorlund-ctl help fields' lists every field of the record by stage: what it does,\n"
@@ -172,6 +192,8 @@ constexpr OptionInfo kOptions[] = {
     {"--all", kOptionAll, "", "every endpoint with a backup"},
     {"--restart-audio", kOptionRestartAudio, "",
      "restart the Windows Audio service to apply the change now"},
+    {"--slot", kOptionSlot, "sfx|lfx",
+     "the effect slot: the stream effect (default) or the local effect (LFX)"},
 };
 
 const OptionInfo* findOption(std::string_view name) {
@@ -225,6 +247,10 @@ void takeOption(const OptionInfo& option, std::string_view value, CtlOptions& op
     options.all = true;
   } else if (name == "--restart-audio") {
     options.restartAudio = true;
+  } else if (name == "--slot") {
+    if (value != "sfx" && value != "lfx")
+      usageError("--slot takes sfx or lfx, not '" + std::string(value) + "'");
+    options.localSlot = value == "lfx";
   }
 }
 

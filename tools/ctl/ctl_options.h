@@ -22,6 +22,7 @@ enum CtlOption : unsigned {
   kOptionNoBrowser = 1u << 6,
   kOptionAll = 1u << 7,
   kOptionRestartAudio = 1u << 8,
+  kOptionSlot = 1u << 9,
 };
 
 struct CommandInfo {
@@ -56,6 +57,7 @@ struct CtlOptions {
   bool noBrowser = false;
   bool all = false;
   bool restartAudio = false;
+  bool localSlot = false;  // attach --slot lfx
   std::vector<std::string> operands;
 };
 

@@ -1,16 +1,21 @@
 #include "windows_commands.h"
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <vector>
 
 #include "channel/parameter_channel.h"
 #include "common/endpoint_effects.h"
 #include "common/json_writer.h"
 #include "common/record_file.h"
+#include "common/system_path.h"
 #include "platform/audio_system.h"
+#include "platform/environment.h"
 #include "platform/file.h"
+#include "platform/module.h"
 #include "platform/registry.h"
 #include "platform/secured_folder.h"
 
@@ -18,6 +23,8 @@ namespace vorlund {
 namespace {
 
 constexpr char16_t kDeviceStateValue[] = u"DeviceState";
+// PKEY_Device_FriendlyName, in the endpoint key's Properties subkey.
+constexpr char16_t kFriendlyNameValue[] = u"{a45c254e-df1c-4efd-8020-67d146a850e0},2";
 constexpr char16_t kCapturePrefix[] = u"{0.0.1.00000000}.";
 
 void requireWindows(const CtlOptions& options) {
@@ -37,6 +44,7 @@ ExitCode exitCodeOf(EndpointError::Kind kind) {
     case EndpointError::Kind::needsAdministrator:
       return ExitCode::needsAdministrator;
     case EndpointError::Kind::keyRefused:
+    case EndpointError::Kind::noEffectProperties:
       return ExitCode::keyRefused;
     case EndpointError::Kind::foreignBackup:
       return ExitCode::foreignBackup;
@@ -53,7 +61,7 @@ struct Device {
   std::string name;
   std::string state;
   bool reported = false;  // by IMMDeviceEnumerator, not only by its registry key
-  bool attached = false;
+  EndpointState effects;
 };
 
 std::string stateText(DWORD state) {
@@ -70,9 +78,29 @@ std::string stateText(DWORD state) {
   return "unknown";
 }
 
-// The endpoints Windows reports, in its order, then those only the registry knows (Windows
-// reports none while no audio driver or sound server runs; the registry keys are what
-// attaching changes).
+// Registry key names and endpoint ids compare as Windows compares key names: without case.
+bool sameName(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::toupper(static_cast<unsigned char>(x)) ==
+           std::toupper(static_cast<unsigned char>(y));
+  });
+}
+
+std::string upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The value `name` of the key, compared without case; null when absent.
+const RegistryValue* findValue(const std::vector<RegistryValue>& values, std::u16string_view name) {
+  for (const RegistryValue& v : values)
+    if (sameName(endpointText(v.name), endpointText(name))) return &v;
+  return nullptr;
+}
+
+// The endpoints Windows reports and those only the registry knows (Windows reports none
+// while no audio driver or sound server runs; the registry keys are what attaching changes),
+// each once, by name and then id, so that numbers stay as they were between two runs.
 std::vector<Device> listDevices() {
   std::vector<Device> devices;
   std::vector<CaptureEndpoint> endpoints;
@@ -91,7 +119,7 @@ std::vector<Device> listDevices() {
   }
   for (const std::u16string& key : captureEndpointKeys()) {
     const bool known = std::any_of(devices.begin(), devices.end(), [&](const Device& d) {
-      return endpointText(d.keyName) == endpointText(key);
+      return sameName(endpointText(d.keyName), endpointText(key));
     });
     if (known) continue;
     Device device;
@@ -102,15 +130,23 @@ std::vector<Device> listDevices() {
     const std::u16string path = std::u16string(kCaptureEndpointsKey) + u'\\' + key;
     device.state = "unknown";
     if (readRegistryValues(path.c_str(), values) == ERROR_SUCCESS)
-      for (const RegistryValue& v : values)
-        if (v.name == kDeviceStateValue && v.type == REG_DWORD)
-          device.state = stateText(v.number());
+      if (const RegistryValue* v = findValue(values, kDeviceStateValue); v && v->type == REG_DWORD)
+        device.state = stateText(v->number());
+    values.clear();
+    if (readRegistryValues((path + u"\\Properties").c_str(), values) == ERROR_SUCCESS)
+      if (const RegistryValue* v = findValue(values, kFriendlyNameValue);
+          v && v->type == REG_SZ && !v->text().empty())
+        device.name = endpointText(v->text());
     devices.push_back(device);
   }
+  std::stable_sort(devices.begin(), devices.end(), [](const Device& a, const Device& b) {
+    const std::string x = upper(a.name), y = upper(b.name);
+    return x != y ? x < y : upper(a.id) < upper(b.id);
+  });
   for (Device& device : devices) {
     if (device.keyName.empty()) continue;
     try {
-      device.attached = endpointState(device.keyName).attached;
+      device.effects = endpointState(device.keyName);
     } catch (const EndpointError&) {
     }
   }
@@ -138,6 +174,14 @@ std::u16string resolveDevice(const std::string& device) {
     return devices[number - 1].keyName;
   }
   return endpointKeyName(device);
+}
+
+// The device as messages name it: "USB Headset Mic ({0.0.1.00000000}.{...})".
+std::string deviceLabel(std::u16string_view keyName) {
+  const std::string key = endpointText(keyName);
+  for (const Device& d : listDevices())
+    if (sameName(endpointText(d.keyName), key)) return d.name + " (" + d.id + ")";
+  return key;
 }
 
 void applyNote(const CtlOptions& options) {
@@ -197,7 +241,9 @@ ExitCode runDevices(const CtlOptions& options) {
       json.key("id").string(d.id);
       json.key("state").string(d.state);
       json.key("reportedByWindows").boolean(d.reported);
-      json.key("attached").boolean(d.attached);
+      json.key("attached").boolean(d.effects.attached);
+      json.key("detachedBySystem").boolean(d.effects.detachedBySystem());
+      json.key("enhancementsOff").boolean(d.effects.enhancementsOff);
       json.endObject();
     }
     json.endArray();
@@ -211,25 +257,66 @@ ExitCode runDevices(const CtlOptions& options) {
   for (std::size_t i = 0; i < devices.size(); ++i) {
     const Device& d = devices[i];
     std::cout << (i + 1) << "  " << d.name << "  [" << d.state << "]"
-              << (d.attached ? "  Vorlund attached" : "") << "\n   " << d.id << "\n";
+              << (d.effects.attached ? "  Vorlund attached" : "")
+              << (d.effects.detachedBySystem()
+                      ? "  Vorlund detached by the system (run 'vorlund-ctl attach' again)"
+                      : "")
+              << (d.effects.enhancementsOff ? "  enhancements off" : "") << "\n   " << d.id << "\n";
   }
   return ExitCode::ok;
 }
 
 ExitCode runAttach(const CtlOptions& options) {
   requireWindows(options);
-  return onEndpoint([&] {
-    const std::u16string endpoint = resolveDevice(options.operands[0]);
-    const std::string text = endpointText(endpoint);
-    if (attachToEndpoint(endpoint, processIsElevated()) == AttachResult::alreadyAttached) {
-      std::cout << "Vorlund is already attached to " << text << ": nothing changed\n";
-      return ExitCode::ok;
+  // DEVICE, or several separated by commas (the installer's /ATTACH=), or 'all'.
+  std::vector<std::string> names;
+  for (const std::string& operand : options.operands)
+    for (std::size_t start = 0; start <= operand.size();) {
+      const std::size_t end = std::min(operand.find(',', start), operand.size());
+      if (end > start) names.push_back(operand.substr(start, end - start));
+      start = end + 1;
     }
-    std::cout << "attached Vorlund to " << text
-              << " (the previous effect values are backed up for 'detach')\n";
-    applyNote(options);
-    return ExitCode::ok;
-  });
+  if (names.empty()) throw CtlError(ExitCode::usage, "attach: no microphone named");
+  std::vector<std::u16string> endpoints;
+  if (std::find(names.begin(), names.end(), "all") != names.end()) {
+    for (const Device& device : onEndpoint(listDevices))
+      if (!device.keyName.empty()) endpoints.push_back(device.keyName);
+  } else {
+    for (const std::string& name : names)
+      endpoints.push_back(onEndpoint([&] { return resolveDevice(name); }));
+  }
+  const EffectSlot slot = options.localSlot ? EffectSlot::local : EffectSlot::stream;
+  const bool elevated = processIsElevated();
+  std::optional<ExitCode> failure;
+  std::size_t failed = 0;
+  bool changed = false;
+  for (const std::u16string& endpoint : endpoints) {
+    const std::string text = deviceLabel(endpoint);
+    try {
+      if (attachToEndpoint(endpoint, elevated, slot) == AttachResult::alreadyAttached) {
+        std::cout << "Vorlund is already attached to " << text << ": nothing changed\n";
+        continue;
+      }
+      std::cout << "attached Vorlund to " << text
+                << " (the previous effect values are backed up for 'detach')\n";
+      if (endpointState(endpoint).enhancementsOff)
+        std::cerr << "vorlund-ctl: warning: audio enhancements are off for " << text
+                  << ", so Windows passes its streams by Vorlund; switch them on in the "
+                     "microphone's properties (Sound settings)\n";
+      changed = true;
+    } catch (const EndpointError& error) {
+      // One microphone refused does not keep the others from being attached.
+      if (endpoints.size() == 1) throw CtlError(exitCodeOf(error.kind()), error.what());
+      std::cerr << "vorlund-ctl: " << error.what() << "\n";
+      if (!failure) failure = exitCodeOf(error.kind());
+      ++failed;
+    }
+  }
+  if (changed) applyNote(options);
+  if (failure)
+    throw CtlError(*failure, std::to_string(failed) + " of " + std::to_string(endpoints.size()) +
+                                 " microphones could not be attached (see above)");
+  return ExitCode::ok;
 }
 
 ExitCode runDetach(const CtlOptions& options) {
@@ -248,7 +335,7 @@ ExitCode runDetach(const CtlOptions& options) {
     }
     bool changed = false;
     for (const std::u16string& endpoint : endpoints) {
-      const std::string text = endpointText(endpoint);
+      const std::string text = deviceLabel(endpoint);
       try {
         switch (detachFromEndpoint(endpoint, elevated)) {
           case DetachResult::restored:
@@ -283,16 +370,27 @@ ExitCode runSetup(const Path& dataFolder) {
     throw CtlError(ExitCode::windowsOnly,
                    "'setup' is for Windows only: on Linux the data folder is an ordinary folder "
                    "(create it with mkdir)");
-  const DWORD error = createSecuredFolder(dataFolder, kDataFolderSddl);
+  Path refused;
+  const DWORD error = createSecuredFolder(dataFolder, kDataFolderSddl, refused);
   if (error == ERROR_ACCESS_DENIED || error == ERROR_PRIVILEGE_NOT_HELD)
     throw CtlError(ExitCode::needsAdministrator,
                    "setting up " + dataFolder.toUtf8() +
                        " needs administrator rights; run vorlund-ctl from a prompt opened with "
                        "'Run as administrator'");
-  if (error == kErrorReparsePoint)
-    throw CtlError(ExitCode::ioFailure, dataFolder.toUtf8() +
+  // The effect and the uninstaller, both with rights the person placing a link may lack, would
+  // act on whatever it leads to: such a folder is never used.
+  const std::string where = refused.toUtf8();
+  if (error == kErrorReparsePoint && where == dataFolder.toUtf8())
+    throw CtlError(ExitCode::ioFailure, where +
                                             " is a link (junction or symbolic link), not a folder; "
                                             "remove the link and run setup again");
+  if (error == kErrorReparsePoint || error == ERROR_TOO_MANY_LINKS)
+    throw CtlError(ExitCode::ioFailure,
+                   dataFolder.toUtf8() + " holds " + where +
+                       (error == ERROR_TOO_MANY_LINKS ? ", a file with another name elsewhere"
+                                                      : ", a link (junction or symbolic link)") +
+                       ", which Vorlund did not make; remove it, or the whole folder, and run "
+                       "setup again");
   if (error != ERROR_SUCCESS)
     throw CtlError(ExitCode::ioFailure, "cannot set up " + dataFolder.toUtf8() + " (error " +
                                             std::to_string(error) + ")");
@@ -309,6 +407,55 @@ ExitCode runSetup(const Path& dataFolder) {
                     std::string(reinterpret_cast<const char*>(&record), sizeof record));
   createMissingFile(dataFolder, "apo.log", std::string());
   return ExitCode::ok;
+}
+
+ExitCode runPath(const CtlOptions& options) {
+  requireWindows(options);
+  const std::string& action = options.operands[0];
+  if (action != "add" && action != "remove")
+    throw CtlError(ExitCode::usage, "'path' takes 'add' or 'remove', not '" + action + "'");
+  char16_t program[Path::kCapacity];
+  DWORD error = ERROR_SUCCESS;
+  const std::uint32_t n = moduleFileName(program, Path::kCapacity, error);
+  if (n == 0 || n >= Path::kCapacity)
+    throw CtlError(ExitCode::ioFailure,
+                   "cannot tell where vorlund-ctl is (error " + std::to_string(error) + ")");
+  std::u16string folder(program, n);
+  folder.erase(std::min(folder.size(), folder.find_last_of(u'\\')));
+  bool changed = false;
+  error =
+      action == "add" ? addToSystemPath(folder, changed) : removeFromSystemPath(folder, changed);
+  if (error == ERROR_ACCESS_DENIED)
+    throw CtlError(ExitCode::needsAdministrator,
+                   "changing the system PATH needs administrator rights; run vorlund-ctl from "
+                   "a prompt opened with 'Run as administrator'");
+  if (error != ERROR_SUCCESS)
+    throw CtlError(ExitCode::ioFailure,
+                   "cannot change the system PATH (error " + std::to_string(error) + ")");
+  const std::string text = endpointText(folder);
+  if (!changed) {
+    std::cout << text << (action == "add" ? " is on" : " is not on")
+              << " the system PATH: nothing changed\n";
+    return ExitCode::ok;
+  }
+  announceEnvironmentChange();
+  std::cout << (action == "add" ? "added " : "removed ") << text
+            << (action == "add" ? " to" : " from")
+            << " the system PATH (programs started from now on see it)\n";
+  return ExitCode::ok;
+}
+
+std::vector<DeviceSummary> deviceSummaries() {
+  std::vector<DeviceSummary> out;
+  for (const Device& d : onEndpoint(listDevices))
+    if (!d.keyName.empty())
+      out.push_back(
+          {d.keyName, d.name + " (" + d.id + ")", d.effects.attached || d.effects.backedUp});
+  return out;
+}
+
+std::u16string resolveDeviceKey(const std::string& device) {
+  return onEndpoint([&] { return resolveDevice(device); });
 }
 
 }  // namespace vorlund

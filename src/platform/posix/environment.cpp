@@ -98,6 +98,8 @@ Path logTempFolder() noexcept {
   return Path::fromNative(folder);
 }
 
+void announceEnvironmentChange() noexcept {}
+
 bool setEnvironmentVariable(const char* name, const char* value) noexcept {
   return (value != nullptr ? setenv(name, value, 1) : unsetenv(name)) == 0;
 }

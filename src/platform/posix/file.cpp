@@ -46,22 +46,44 @@ DWORD checkRegularFile(int fd) noexcept {
   return ERROR_SUCCESS;
 }
 
+// The folder that holds `path`, opened as itself (never through a link) for opening the file
+// relative to it; `name` is set to the file's name within it.
+DWORD openFolder(const Path& path, int& folder, const char*& name) noexcept {
+  const Path parent = path.parent();
+  const bool bare = parent.length() == path.length();
+  name = bare ? path.c_str() : path.c_str() + parent.length() + 1;
+  const char* text = bare ? "." : parent.empty() ? "/" : parent.c_str();
+  do {
+    folder = ::open(text, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  } while (folder < 0 && errno == EINTR);
+  if (folder >= 0) return ERROR_SUCCESS;
+  const int error = errno;
+  struct stat info {};
+  if (lstat(text, &info) == 0 && S_ISLNK(info.st_mode)) return kErrorReparsePoint;
+  return error == ENOENT ? ERROR_PATH_NOT_FOUND : win32ErrorFromErrno(error, text);
+}
+
 }  // namespace
 
 DWORD File::open(const Path& path, FileAccess access) noexcept {
   close();
   if (!path.valid()) return ERROR_FILENAME_EXCED_RANGE;
   const int flags = openFlags(access);
+  int folder = -1;
+  const char* name = nullptr;
+  if (const DWORD error = openFolder(path, folder, name); error != ERROR_SUCCESS) return error;
   int fd;
   bool created = false;
   do {
     // A file made now gets its mode exactly; one that exists keeps the mode it has.
-    fd = (flags & O_CREAT) != 0 ? ::open(path.c_str(), flags | O_EXCL, kCreateMode) : -1;
+    fd = (flags & O_CREAT) != 0 ? ::openat(folder, name, flags | O_EXCL, kCreateMode) : -1;
     created = fd >= 0;
     if (fd < 0 && ((flags & O_CREAT) == 0 || errno == EEXIST))
-      fd = ::open(path.c_str(), flags & ~O_CREAT, kCreateMode);
+      fd = ::openat(folder, name, flags & ~O_CREAT, kCreateMode);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return win32ErrorFromErrno(errno, path.c_str());
+  const int openError = errno;
+  ::close(folder);
+  if (fd < 0) return win32ErrorFromErrno(openError, path.c_str());
   DWORD error = checkRegularFile(fd);
   if (error == ERROR_SUCCESS && created && fchmod(fd, kCreateMode) != 0)
     error = win32ErrorFromErrno(errno);

@@ -2,7 +2,7 @@
 
 namespace vorlund {
 
-DWORD createSecuredFolder(const Path&, const char16_t*) noexcept {
+DWORD createSecuredFolder(const Path&, const char16_t*, Path&) {
   return ERROR_NOT_SUPPORTED;
 }
 

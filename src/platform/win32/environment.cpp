@@ -48,6 +48,12 @@ Path logTempFolder() noexcept {
   return windowsTempFolder();
 }
 
+void announceEnvironmentChange() noexcept {
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Environment"),
+                      SMTO_ABORTIFHUNG, 5000, &ignored);
+}
+
 bool setEnvironmentVariable(const char* name, const char* value) noexcept {
   try {
     const std::wstring wideName = widen(name);

@@ -18,6 +18,57 @@ DWORD checkRegularFile(HANDLE h) noexcept {
   return ERROR_SUCCESS;
 }
 
+// Room for a final path: the "\\?\" prefix and a path longer than the one asked for.
+constexpr DWORD kFinalPathChars = 2 * Path::kCapacity;
+
+// A missing folder reads as one, whichever call found it missing.
+DWORD folderError(DWORD error) noexcept {
+  return error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error;
+}
+
+// Opens `folder` as itself, never what a link there points to, and without sharing the right
+// to delete: while the handle is held, the folder can be neither renamed nor replaced.
+DWORD openFolder(const Path& folder, HANDLE& handle) noexcept {
+  handle = CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return folderError(GetLastError());
+  BY_HANDLE_FILE_INFORMATION info{};
+  DWORD error = GetFileInformationByHandle(handle, &info) ? ERROR_SUCCESS : GetLastError();
+  // Wine opens what a link points to even so, but names the link in the path's attributes.
+  const DWORD named = GetFileAttributesW(folder.c_str());
+  if (error == ERROR_SUCCESS && named == INVALID_FILE_ATTRIBUTES)
+    error = folderError(GetLastError());
+  else if (error == ERROR_SUCCESS &&
+           ((info.dwFileAttributes | named) & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    error = kErrorReparsePoint;
+  else if (error == ERROR_SUCCESS && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    error = ERROR_DIRECTORY;
+  if (error != ERROR_SUCCESS) {
+    CloseHandle(handle);
+    handle = INVALID_HANDLE_VALUE;
+  }
+  return error;
+}
+
+// ERROR_SUCCESS when the file's final path lies directly in the folder's.
+DWORD checkInsideFolder(HANDLE folder, HANDLE file) noexcept {
+  wchar_t folderPath[kFinalPathChars];
+  wchar_t filePath[kFinalPathChars];
+  DWORD n = GetFinalPathNameByHandleW(folder, folderPath, kFinalPathChars, FILE_NAME_NORMALIZED);
+  DWORD m = GetFinalPathNameByHandleW(file, filePath, kFinalPathChars, FILE_NAME_NORMALIZED);
+  if (n == 0 || m == 0) return GetLastError();
+  if (n >= kFinalPathChars || m >= kFinalPathChars) return ERROR_FILENAME_EXCED_RANGE;
+  if (folderPath[n - 1] == L'\\') --n;  // a drive's root
+  while (m > 0 && filePath[m - 1] != L'\\') --m;
+  if (m == 0) return kErrorOutsideFolder;
+  --m;
+  return m == n && CompareStringOrdinal(folderPath, static_cast<int>(n), filePath,
+                                        static_cast<int>(m), TRUE) == CSTR_EQUAL
+             ? ERROR_SUCCESS
+             : kErrorOutsideFolder;
+}
+
 }  // namespace
 
 DWORD File::open(const Path& path, FileAccess access) noexcept {
@@ -43,11 +94,15 @@ DWORD File::open(const Path& path, FileAccess access) noexcept {
       desiredAccess = GENERIC_READ | GENERIC_WRITE;
       break;
   }
+  HANDLE folder = INVALID_HANDLE_VALUE;
+  if (const DWORD error = openFolder(path.parent(), folder); error != ERROR_SUCCESS) return error;
   // The link or junction itself is opened, never what it points to, and then refused.
   const HANDLE h = CreateFileW(path.c_str(), desiredAccess, kShareAll, nullptr, disposition,
                                attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return GetLastError();
-  const DWORD error = checkRegularFile(h);
+  DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : checkRegularFile(h);
+  if (error == ERROR_SUCCESS) error = checkInsideFolder(folder, h);
+  CloseHandle(folder);
+  if (h == INVALID_HANDLE_VALUE) return error;
   if (error != ERROR_SUCCESS) {
     CloseHandle(h);
     return error;

@@ -44,7 +44,10 @@ DWORD RegistryKey::setDword(const char16_t* name, DWORD value) noexcept {
 
 DWORD RegistryKey::open(const char16_t* subKey) noexcept {
   close();
-  const LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(subKey), 0, kWriteAccess, &key_);
+  // Only the rights used: reading and setting values, never creating subkeys, which keys
+  // owned by the system (an audio endpoint's) refuse even to administrators.
+  const LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(subKey), 0,
+                                       KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY, &key_);
   if (status != ERROR_SUCCESS) key_ = nullptr;
   return static_cast<DWORD>(status);
 }

@@ -5,6 +5,9 @@
 
 #include <sddl.h>
 
+#include <string>
+#include <string_view>
+
 namespace vorlund {
 namespace {
 
@@ -13,9 +16,60 @@ constexpr SECURITY_INFORMATION kOwnerAndAccess =
 constexpr SECURITY_INFORMATION kReadBack =
     OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
 
+// The attributes of `path` itself and its number of names; a link is opened as itself.
+// Wine opens what a link points to even so, but names the link in the path's attributes.
+DWORD inspect(const Path& path, DWORD access, HANDLE& handle, DWORD& attributes,
+              DWORD& links) noexcept {
+  handle =
+      CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+  BY_HANDLE_FILE_INFORMATION info{};
+  const DWORD named = GetFileAttributesW(path.c_str());
+  if (!GetFileInformationByHandle(handle, &info) || named == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    CloseHandle(handle);
+    handle = INVALID_HANDLE_VALUE;
+    return error;
+  }
+  attributes = info.dwFileAttributes | (named & FILE_ATTRIBUTE_REPARSE_POINT);
+  links = info.nNumberOfLinks;
+  return ERROR_SUCCESS;
+}
+
+// Every entry of the folder is a file with one name, or a folder, and no link of any kind.
+DWORD checkEntries(const Path& folder, Path& refused) {
+  Path pattern = folder;
+  pattern.append("*");
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return GetLastError();
+  DWORD error = ERROR_SUCCESS;
+  do {
+    const std::wstring_view name(found.cFileName);
+    if (name == L"." || name == L"..") continue;
+    const Path entry =
+        Path::fromNative((std::wstring(folder.c_str()) + L'\\' + found.cFileName).c_str());
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    DWORD attributes = found.dwFileAttributes;
+    DWORD links = 1;
+    error = inspect(entry, FILE_READ_ATTRIBUTES, handle, attributes, links);
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    if (error == ERROR_SUCCESS &&
+        ((attributes | found.dwFileAttributes) & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+      error = kErrorReparsePoint;
+    else if (error == ERROR_SUCCESS && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && links != 1)
+      error = ERROR_TOO_MANY_LINKS;
+    if (error != ERROR_SUCCESS) refused = entry;
+  } while (error == ERROR_SUCCESS && FindNextFileW(search, &found));
+  FindClose(search);
+  return error;
+}
+
 }  // namespace
 
-DWORD createSecuredFolder(const Path& folder, const char16_t* sddl) noexcept {
+DWORD createSecuredFolder(const Path& folder, const char16_t* sddl, Path& refused) {
+  refused = folder;
   if (!folder.valid()) return ERROR_INVALID_PARAMETER;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(reinterpret_cast<const wchar_t*>(sddl),
@@ -25,19 +79,24 @@ DWORD createSecuredFolder(const Path& folder, const char16_t* sddl) noexcept {
   DWORD error = ERROR_SUCCESS;
   if (!CreateDirectoryW(folder.c_str(), &attributes)) {
     error = GetLastError();
-    if (error == ERROR_ALREADY_EXISTS) {
-      const DWORD found = GetFileAttributesW(folder.c_str());
-      if (found == INVALID_FILE_ATTRIBUTES) {
-        error = GetLastError();
-      } else if ((found & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    DWORD found = 0;
+    DWORD links = 0;
+    // Held without sharing deletion: the folder checked is the folder secured.
+    if (error == ERROR_ALREADY_EXISTS)
+      error = inspect(folder, READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES, handle,
+                      found, links);
+    if (error == ERROR_SUCCESS) {
+      if ((found & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         error = kErrorReparsePoint;
-      } else if ((found & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      else if ((found & FILE_ATTRIBUTE_DIRECTORY) == 0)
         error = ERROR_DIRECTORY;
-      } else {
-        error = SetFileSecurityW(folder.c_str(), kOwnerAndAccess, descriptor) ? ERROR_SUCCESS
-                                                                              : GetLastError();
-      }
+      else if (!SetKernelObjectSecurity(handle, kOwnerAndAccess, descriptor))
+        error = GetLastError();
+      else  // Secured first, so nobody else can add an entry after the check.
+        error = checkEntries(folder, refused);
     }
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
   }
   LocalFree(descriptor);
   return error;
