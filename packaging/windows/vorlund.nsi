@@ -26,6 +26,8 @@ RequestExecutionLevel admin
 !include FileFunc.nsh
 !include nsDialogs.nsh
 !include x64.nsh
+!include WordFunc.nsh
+!include TextFunc.nsh
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vorlund"
 ; A custom install folder: owned by Administrators, written only by them and SYSTEM, so nobody
@@ -39,8 +41,9 @@ OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\Vorlund"
 BrandingText "Vorlund ${VERSION}"
 
-Var Attach        ; the device to attach to, empty for none
-Var AttachBox
+Var Attach        ; the devices to attach to (DEVICE[,DEVICE...], default or all), empty for none
+Var Detach        ; the devices the Microphones page unticked, empty for none
+Var Dialog
 Var KeepData      ; 1: the uninstaller leaves the data folder
 Var KeepDataBox
 Var RestartAudio  ; "--restart-audio" to apply an attach at once, else empty
@@ -89,18 +92,70 @@ Function .onInit
   ${EndIf}
 FunctionEnd
 
+; The "Microphones" page: every capture device with a check box, ticked where Vorlund is on,
+; and the default microphone ticked on a first install. Leaving it sets $Attach to the ticked
+; devices that do not carry Vorlund yet and $Detach to the unticked ones that do. Each box keeps
+; "1" or "0" (attached when the page opened) and the endpoint id as its user data.
+!define MAX_DEVICE_ROWS 7
 Function AttachPage
-  !insertmacro MUI_HEADER_TEXT "Microphone" "Put Vorlund on your microphone"
+  !insertmacro MUI_HEADER_TEXT "Microphones" "Choose the microphones Vorlund processes"
   nsDialogs::Create 1018
-  Pop $R0
-  ${NSD_CreateLabel} 0 0 100% 48u "Vorlund processes a microphone once it is attached to it. It can be attached to the default microphone now, or later with 'vorlund-ctl attach' (see 'vorlund-ctl devices'). The effect starts when the microphone's streams restart."
-  Pop $R0
-  ${NSD_CreateCheckbox} 0 56u 100% 12u "&Attach Vorlund to the default microphone"
-  Pop $AttachBox
-  ${If} $Attach != ""
-    ${NSD_Check} $AttachBox
+  Pop $Dialog
+  ; Before the install the list comes from the vorlund-ctl about to be installed.
+  InitPluginsDir
+  SetOutPath "$PLUGINSDIR"
+  File "/oname=vorlund-ctl.exe" "${CTL}"
+  nsExec::ExecToStack '"$PLUGINSDIR\vorlund-ctl.exe" devices --lines'
+  Pop $0
+  Pop $1
+  ${If} $0 != 0
+    StrCpy $1 ""
   ${EndIf}
-  ${NSD_CreateCheckbox} 0 76u 100% 24u "&Restart the audio service now, so the effect starts at once (recordings in progress restart)"
+  ; A line cut short by the length limit of the output has no line break: it is left out.
+  StrCpy $2 $1 1 -1
+  ${WordFind} "$1" "$\n" "E#" $3
+  ${If} ${Errors}
+    StrCpy $3 0
+  ${ElseIf} $2 != "$\n"
+    IntOp $3 $3 - 1
+  ${EndIf}
+  ReadRegStr $4 HKLM "${UNINSTALL_KEY}" "DisplayVersion"
+  ${NSD_CreateLabel} 0 0 100% 24u "Vorlund processes the microphones ticked here; untick one to take Vorlund off it. 'vorlund-ctl attach' and 'detach' change this later. The effect starts when the microphone's streams restart."
+  Pop $0
+  StrCpy $5 0      ; rows made
+  StrCpy $6 28     ; top of the next row, in dialog units
+  ${ForEach} $7 1 $3 + 1
+    ${WordFind} "$1" "$\n" "E+$7" $8
+    ${IfNot} ${Errors}
+      ${TrimNewLines} "$8" $8
+      ${WordFind} "$8" "$\t" "E+3" $9   ; the endpoint id
+      ${WordFind} "$8" "$\t" "+3}" $R1  ; the name, after it
+      ${IfNot} ${Errors}
+      ${AndIf} $5 < ${MAX_DEVICE_ROWS}
+        StrCpy $R2 $8 1      ; attached
+        StrCpy $R3 $8 1 2    ; the default microphone
+        ${NSD_CreateCheckbox} 0 "$6u" 100% 12u "$R1"
+        Pop $R4
+        nsDialogs::SetUserData $R4 "$R2$9"
+        ; LogicLib joins conditions left to right: "default on a first install" comes first.
+        ${If} $4 == ""
+        ${AndIf} $R3 == "1"
+        ${OrIf} $R2 == "1"
+          ${NSD_Check} $R4
+        ${EndIf}
+        IntOp $5 $5 + 1
+        IntOp $6 $6 + 12
+      ${EndIf}
+    ${EndIf}
+  ${Next}
+  ${If} $5 == 0
+    ${NSD_CreateLabel} 0 28u 100% 24u "No microphone is listed. Attach Vorlund later with 'vorlund-ctl devices' and 'vorlund-ctl attach' from an administrator prompt."
+    Pop $0
+  ${ElseIf} $5 < $3
+    ${NSD_CreateLabel} 0 "$6u" 100% 12u "More microphones: see 'vorlund-ctl devices' after the install."
+    Pop $0
+  ${EndIf}
+  ${NSD_CreateCheckbox} 0 116u 100% 24u "&Restart the audio service now, so the effect starts at once (recordings in progress restart)"
   Pop $RestartBox
   ${If} $RestartAudio != ""
     ${NSD_Check} $RestartBox
@@ -109,14 +164,29 @@ Function AttachPage
 FunctionEnd
 
 Function AttachPageLeave
-  ${NSD_GetState} $AttachBox $R0
-  ${If} $R0 == ${BST_CHECKED}
-    ${If} $Attach == ""
-      StrCpy $Attach "default"
+  StrCpy $Attach ""
+  StrCpy $Detach ""
+  StrCpy $R0 0
+  ${Do}
+    FindWindow $R0 "Button" "" $Dialog $R0
+    ${If} $R0 = 0
+      ${Break}
     ${EndIf}
-  ${Else}
-    StrCpy $Attach ""
-  ${EndIf}
+    nsDialogs::GetUserData $R0
+    Pop $R1
+    ${If} $R1 != ""
+      StrCpy $R2 $R1 1
+      StrCpy $R1 $R1 "" 1
+      ${NSD_GetState} $R0 $R3
+      ${If} $R3 == ${BST_CHECKED}
+      ${AndIf} $R2 == "0"
+        StrCpy $Attach "$Attach$R1,"
+      ${ElseIf} $R3 != ${BST_CHECKED}
+      ${AndIf} $R2 == "1"
+        StrCpy $Detach "$Detach$R1,"
+      ${EndIf}
+    ${EndIf}
+  ${Loop}
   ${NSD_GetState} $RestartBox $R0
   ${If} $R0 == ${BST_CHECKED}
     StrCpy $RestartAudio "--restart-audio"
@@ -281,6 +351,13 @@ Section "Vorlund"
     MessageBox MB_ICONEXCLAMATION|MB_OK "The install folder could not be added to PATH (vorlund-ctl path add: exit code $0); run vorlund-ctl by its full path." /SD IDOK
   ${EndIf}
 
+  ${If} $Detach != ""
+    nsExec::ExecToLog '"$INSTDIR\vorlund-ctl.exe" detach $Detach'
+    Pop $0
+    ${If} $0 != 0
+      MessageBox MB_ICONEXCLAMATION|MB_OK "Vorlund could not be taken off every unticked microphone (vorlund-ctl detach: exit code $0); see 'vorlund-ctl devices'." /SD IDOK
+    ${EndIf}
+  ${EndIf}
   ${If} $Attach != ""
     nsExec::ExecToLog '"$INSTDIR\vorlund-ctl.exe" attach $Attach $RestartAudio'
     Pop $0

@@ -416,6 +416,14 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
       << attach.out;
   const std::string attached = exportKey(endpointKey());
   EXPECT_NE(pristine, attached);
+  // The installer's Microphones page reads this form: attached, default, id, name.
+  std::string lines = ctl({"devices", "--lines"}).out;
+  std::erase(lines, '\r');
+  EXPECT_EQ(0u, lines.find("1\t")) << lines;
+  EXPECT_NE(std::string::npos,
+            lines.find(std::string("\t{0.0.1.00000000}.") + kEndpoint + "\tUSB Headset Mic\n0\t"))
+      << lines;
+  EXPECT_EQ(lines.size() - 12, lines.find("\tWebcam Mic\n")) << lines;
   const RunResult list = run({reg, "query", fx, "/v", endpointText(kCompositeStreamEffectValue)});
   EXPECT_NE(std::string::npos,
             list.out.find(std::string(kOtherList) + "\\0" + endpointText(kVorlundClsid)))
@@ -431,7 +439,8 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   ASSERT_EQ(0, ctl({"attach", kEndpoint, "--slot", "lfx"}).exitCode);
   EXPECT_NE(std::string::npos, run({reg, "query", fx, "/v", endpointText(kLocalEffectValue)})
                                    .out.find(endpointText(kVorlundClsid)));
-  EXPECT_EQ(0, ctl({"detach", kEndpoint}).exitCode);
+  // A list, as the Microphones page passes its unticked ones; the second is not attached.
+  EXPECT_EQ(0, ctl({"detach", std::string(kEndpoint) + ",2"}).exitCode);
   EXPECT_EQ(pristine, exportKey(endpointKey()));
   EXPECT_EQ("absent", exportKey(endpointText(kVorlundKey)));
 

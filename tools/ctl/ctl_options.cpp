@@ -108,13 +108,15 @@ constexpr CommandInfo kCommands[] = {
      "panel serves a page still open. --port N listens on port N (default: the last one,\n"
      "else a free one), --no-browser only prints the address. Runs until Ctrl+C.",
      "vorlund-ctl panel --port 8765 --no-browser", kOptionPort | kOptionNoBrowser, 0, 0},
-    {"devices", "devices [--json]", "the microphones (capture endpoints) and where Vorlund is on",
+    {"devices", "devices [--json | --lines]",
+     "the microphones (capture endpoints) and where Vorlund is on",
      "Lists the capture endpoints Windows knows, each with a number, its name, its endpoint\n"
      "id, its state (active, disabled, not present, unplugged) and whether Vorlund is\n"
      "attached to it. The number or the id names the endpoint for 'attach' and 'detach'.\n"
      "Endpoints that have a key in the registry but that Windows does not report are listed\n"
-     "too. Windows only.",
-     "vorlund-ctl devices", kOptionJson, 0, 0},
+     "too. --lines prints one endpoint a line for programs (the installer): attached (1 or 0),\n"
+     "default (1 or 0), endpoint id and name, separated by tabs. Windows only.",
+     "vorlund-ctl devices", kOptionJson | kOptionLines, 0, 0},
     {"attach", "attach DEVICE[,DEVICE...] | all [--slot sfx|lfx] [--restart-audio]",
      "put Vorlund on a microphone (administrator)",
      "Adds Vorlund to the stream effects of the capture endpoint DEVICE: its number from\n"
@@ -129,7 +131,7 @@ constexpr CommandInfo kCommands[] = {
      "--restart-audio restarts the Windows Audio service to apply it now (every sound stops\n"
      "for a moment). Needs administrator rights. Windows only.",
      "vorlund-ctl attach default --restart-audio", kOptionRestartAudio | kOptionSlot, 1, 8},
-    {"detach", "detach DEVICE | --all [--restart-audio]",
+    {"detach", "detach DEVICE[,DEVICE...] | --all [--restart-audio]",
      "take Vorlund off a microphone, or off every one (administrator)",
      "Restores the stream-effect values of the capture endpoint DEVICE (as for 'attach') as\n"
      "they were before Vorlund was attached, byte for byte, and removes the backup. Where the\n"
@@ -183,6 +185,7 @@ constexpr OptionInfo kOptions[] = {
      "else the per-user $XDG_STATE_HOME/vorlund (~/.local/state/vorlund)"},
     {"--presets-dir", 0, "DIR", "take the shipped presets from DIR instead of those built in"},
     {"--json", kOptionJson, "", "print JSON instead of text"},
+    {"--lines", kOptionLines, "", "one endpoint a line, fields separated by tabs"},
     {"--dry-run", kOptionDryRun, "", "show the changes, write nothing"},
     {"--interval", kOptionInterval, "MS", "read the meters every MS milliseconds (default 200)"},
     {"--once", kOptionOnce, "", "one reading, then stop"},
@@ -231,6 +234,8 @@ void takeOption(const OptionInfo& option, std::string_view value, CtlOptions& op
     options.presetsDir = std::string(value);
   } else if (name == "--json") {
     options.json = true;
+  } else if (name == "--lines") {
+    options.lines = true;
   } else if (name == "--dry-run") {
     options.dryRun = true;
   } else if (name == "--interval") {

@@ -23,6 +23,7 @@ enum CtlOption : unsigned {
   kOptionAll = 1u << 7,
   kOptionRestartAudio = 1u << 8,
   kOptionSlot = 1u << 9,
+  kOptionLines = 1u << 10,
 };
 
 struct CommandInfo {
@@ -49,6 +50,7 @@ struct CtlOptions {
   std::optional<std::string> dataDir;
   std::optional<std::string> presetsDir;
   bool json = false;
+  bool lines = false;  // one record a line, tab-separated, for the installer
   bool dryRun = false;
   bool once = false;
   std::uint32_t intervalMs = 200;

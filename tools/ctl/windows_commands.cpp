@@ -225,6 +225,18 @@ void createMissingFile(const Path& folder, std::string_view name, const std::str
   std::cout << "created  " << path.toUtf8() << " (" << content.size() << " bytes)\n";
 }
 
+// DEVICE, or several separated by commas (the installer's /ATTACH= and its page), or 'all'.
+std::vector<std::string> deviceNames(const CtlOptions& options) {
+  std::vector<std::string> names;
+  for (const std::string& operand : options.operands)
+    for (std::size_t start = 0; start <= operand.size();) {
+      const std::size_t end = std::min(operand.find(',', start), operand.size());
+      if (end > start) names.push_back(operand.substr(start, end - start));
+      start = end + 1;
+    }
+  return names;
+}
+
 }  // namespace
 
 ExitCode runDevices(const CtlOptions& options) {
@@ -250,6 +262,22 @@ ExitCode runDevices(const CtlOptions& options) {
     std::cout << json.text() << "\n";
     return ExitCode::ok;
   }
+  if (options.lines) {
+    // Names are a user's text: tabs and line breaks in them would split the record.
+    std::u16string defaultId;
+    const bool hasDefault = defaultCaptureEndpoint(defaultId) == 0;
+    for (const Device& d : devices) {
+      if (d.keyName.empty()) continue;
+      std::string name = d.name;
+      std::replace_if(
+          name.begin(), name.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; },
+          ' ');
+      const bool isDefault = hasDefault && sameName(endpointText(defaultId), d.id);
+      std::cout << (d.effects.attached ? 1 : 0) << '\t' << (isDefault ? 1 : 0) << '\t' << d.id
+                << '\t' << name << "\n";
+    }
+    return ExitCode::ok;
+  }
   if (devices.empty()) {
     std::cout << "no capture endpoints: Windows reports no microphone\n";
     return ExitCode::ok;
@@ -268,14 +296,7 @@ ExitCode runDevices(const CtlOptions& options) {
 
 ExitCode runAttach(const CtlOptions& options) {
   requireWindows(options);
-  // DEVICE, or several separated by commas (the installer's /ATTACH=), or 'all'.
-  std::vector<std::string> names;
-  for (const std::string& operand : options.operands)
-    for (std::size_t start = 0; start <= operand.size();) {
-      const std::size_t end = std::min(operand.find(',', start), operand.size());
-      if (end > start) names.push_back(operand.substr(start, end - start));
-      start = end + 1;
-    }
+  const std::vector<std::string> names = deviceNames(options);
   if (names.empty()) throw CtlError(ExitCode::usage, "attach: no microphone named");
   std::vector<std::u16string> endpoints;
   if (std::find(names.begin(), names.end(), "all") != names.end()) {
@@ -331,7 +352,7 @@ ExitCode runDetach(const CtlOptions& options) {
         return ExitCode::ok;
       }
     } else {
-      endpoints.push_back(resolveDevice(options.operands[0]));
+      for (const std::string& name : deviceNames(options)) endpoints.push_back(resolveDevice(name));
     }
     bool changed = false;
     for (const std::u16string& endpoint : endpoints) {
