@@ -513,8 +513,15 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
     std::vector<float> block(480, 0.0f);
     host.process(block.data(), 480);
     host.unlock();
+    const RunResult holding = ctl({"doctor"});
+    EXPECT_NE(std::string::npos, holding.out.find("[ok]      DLL in use by the audio engine: "
+                                                  "loaded by installer_tests.exe (process "))
+        << holding.out;
   }
   const RunResult healthy = ctl({"doctor"});
+  EXPECT_NE(std::string::npos, healthy.out.find("[warning] DLL signature: unsigned"))
+      << healthy.out;
+  EXPECT_EQ(std::string::npos, healthy.out.find("loaded by")) << healthy.out;
   for (const char* verdict :
        {"[ok]      DLL registered (64-bit view): ",
         "[ok]      audio engine ran the effect: "

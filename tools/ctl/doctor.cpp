@@ -1,5 +1,6 @@
 #include "doctor.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -11,6 +12,15 @@
 #include "platform/registry.h"
 #include "platform/secured_folder.h"
 #include "windows_commands.h"
+
+#ifdef _WIN32
+// clang-format off
+#include <windows.h>
+#include <softpub.h>
+#include <tlhelp32.h>
+#include <wintrust.h>
+// clang-format on
+#endif
 
 namespace vorlund {
 namespace {
@@ -24,6 +34,10 @@ class Report {
     std::cout << "[problem] " << check << ": " << finding << "\n          what to do: " << todo
               << "\n";
     ++problems_;
+  }
+  // Not known to be wrong, but worth knowing when the effect does not load.
+  void warning(const std::string& check, const std::string& finding, const std::string& means) {
+    std::cout << "[warning] " << check << ": " << finding << "\n          " << means << "\n";
   }
   int problems() const { return problems_; }
 
@@ -46,7 +60,8 @@ std::string shown(const std::vector<RegistryValue>& values, std::u16string_view 
   return "absent";
 }
 
-void checkRegistration(Report& report) {
+// The registered DLL's path, empty when it is not registered where it should be.
+std::string checkRegistration(Report& report) {
   const std::u16string key =
       u"Software\\Classes\\CLSID\\" + std::u16string(kVorlundClsid) + u"\\InprocServer32";
   std::vector<RegistryValue> values;
@@ -54,14 +69,111 @@ void checkRegistration(Report& report) {
   const std::string todo =
       "run the installer again, or 'regsvr32 \"C:\\Program Files\\Vorlund\\VorlundApo.dll\"' "
       "from a prompt opened with 'Run as administrator'";
-  if (readRegistryValues(key.c_str(), values) != ERROR_SUCCESS)
-    return report.problem(check, "no class " + endpointText(kVorlundClsid), todo);
+  if (readRegistryValues(key.c_str(), values) != ERROR_SUCCESS) {
+    report.problem(check, "no class " + endpointText(kVorlundClsid), todo);
+    return {};
+  }
   const std::string path = shown(values, u"");
   std::error_code error;
-  if (!std::filesystem::is_regular_file(std::filesystem::path(path), error))
-    return report.problem(check, "registered as " + path + ", which is not there", todo);
+  if (!std::filesystem::is_regular_file(std::filesystem::path(path), error)) {
+    report.problem(check, "registered as " + path + ", which is not there", todo);
+    return {};
+  }
   report.ok(check, path);
+  return path;
 }
+
+#ifdef _WIN32
+std::wstring wide(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).wstring();
+}
+
+std::string hex(LONG code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(code));
+  return text;
+}
+
+// Authenticode, as Windows checks a file before trusting it; no revocation lookups (offline).
+void checkSignature(Report& report, const std::string& dll) {
+  const std::wstring file = wide(dll);
+  WINTRUST_FILE_INFO info{};
+  info.cbStruct = sizeof info;
+  info.pcwszFilePath = file.c_str();
+  WINTRUST_DATA data{};
+  data.cbStruct = sizeof data;
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &info;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  const LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  const std::string check = "DLL signature";
+  if (result == ERROR_SUCCESS) return report.ok(check, "signed, and the signature is trusted");
+  if (result == static_cast<LONG>(TRUST_E_NOSIGNATURE))
+    return report.warning(
+        check, "unsigned (WinVerifyTrust " + hex(result) + ")",
+        "Windows runs unsigned effects in the audio engine as a rule, but policies that admit "
+        "only signed code (Smart App Control, application control, some security software) "
+        "keep it out; if no stream ever reaches Vorlund, look in their logs for VorlundApo.dll");
+  report.warning(check,
+                 "signed, but the signature is not trusted (WinVerifyTrust " + hex(result) + ")",
+                 "the file changed after signing or its certificate is not trusted here; "
+                 "install it again from the original installer");
+}
+
+// Whether a process has the DLL loaded: the audio engine (audiodg.exe) does while a stream
+// runs through it. Other accounts' processes can be looked into only with the rights for it.
+void checkHeld(Report& report, const std::string& dll) {
+  const std::string check = "DLL in use by the audio engine";
+  const std::wstring file = wide(dll);
+  const HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (processes == INVALID_HANDLE_VALUE)
+    return report.warning(check, "cannot tell: the processes cannot be listed",
+                          "see whether a stream ran through Vorlund in the check above");
+  std::vector<std::string> holders;
+  int unreadable = 0;
+  PROCESSENTRY32W process{};
+  process.dwSize = sizeof process;
+  for (BOOL more = Process32FirstW(processes, &process); more;
+       more = Process32NextW(processes, &process)) {
+    if (process.th32ProcessID == 0) continue;
+    const HANDLE modules =
+        CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, process.th32ProcessID);
+    if (modules == INVALID_HANDLE_VALUE) {
+      ++unreadable;
+      continue;
+    }
+    MODULEENTRY32W module{};
+    module.dwSize = sizeof module;
+    for (BOOL next = Module32FirstW(modules, &module); next; next = Module32NextW(modules, &module))
+      if (CompareStringOrdinal(module.szExePath, -1, file.c_str(), -1, TRUE) == CSTR_EQUAL) {
+        holders.push_back(std::filesystem::path(process.szExeFile).string() + " (process " +
+                          std::to_string(process.th32ProcessID) + ")");
+        break;
+      }
+    CloseHandle(modules);
+  }
+  CloseHandle(processes);
+  if (!holders.empty()) {
+    std::string list;
+    for (const std::string& h : holders) list += (list.empty() ? "" : ", ") + h;
+    return report.ok(check, "loaded by " + list);
+  }
+  if (unreadable > 0)
+    return report.warning(check,
+                          "cannot tell: no process this account can look into holds it, and " +
+                              std::to_string(unreadable) + " processes could not be looked into",
+                          "run 'vorlund-ctl doctor' from a prompt opened with 'Run as "
+                          "administrator' while a recording runs");
+  report.warning(check, "no process holds it",
+                 "the audio engine (audiodg.exe) loads it while a stream runs through an "
+                 "attached microphone; start a recording and run 'doctor' again");
+}
+#endif
 
 void checkDevice(Report& report, const std::u16string& keyName, const std::string& label) {
   const std::u16string fx =
@@ -133,7 +245,13 @@ ExitCode runDoctor(const CtlOptions& options, const Path& dataFolder) {
                    "'doctor' is for Windows only: it checks the registration and the "
                    "microphones' effect properties");
   Report report;
-  checkRegistration(report);
+  [[maybe_unused]] const std::string dll = checkRegistration(report);
+#ifdef _WIN32
+  if (!dll.empty()) {
+    checkSignature(report, dll);
+    checkHeld(report, dll);
+  }
+#endif
   checkDataFolder(report, dataFolder);
   checkEngineLoaded(report, dataFolder);
   const std::optional<std::u16string> named =
