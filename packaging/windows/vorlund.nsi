@@ -96,7 +96,7 @@ FunctionEnd
 ; and the default microphone ticked on a first install. Leaving it sets $Attach to the ticked
 ; devices that do not carry Vorlund yet and $Detach to the unticked ones that do. Each box keeps
 ; "1" or "0" (attached when the page opened) and the endpoint id as its user data.
-!define MAX_DEVICE_ROWS 7
+!define MAX_DEVICE_ROWS 6  ; rows from 28u, 12u each, end above the restart box at 116u
 Function AttachPage
   !insertmacro MUI_HEADER_TEXT "Microphones" "Choose the microphones Vorlund processes"
   nsDialogs::Create 1018
