@@ -265,7 +265,7 @@ void runBlock(ProcessingLifecycle& lifecycle, const Stream& s, Generator& genera
   sanitise(resanitised);
   require(std::memcmp(&resanitised, &params, sizeof params) == 0,
           "the record in force is sanitised");
-  checkChainMeters(frame.chain().meters);
+  checkChainMeters(frame.chain().meters());
   checkPublishedMeters(*frame.channel().activeBlock());
 }
 

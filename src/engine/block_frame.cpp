@@ -135,8 +135,8 @@ void BlockFrame::runChain(const float* in, std::uint32_t count, std::uint32_t ch
   FrameStatistics& s = statistics_;
   s.blockCount += 1;
   // Written as "greater than" so a NaN meter never replaces the stored peak.
-  if (chain_.meters.inputPeak > s.peakInput) s.peakInput = chain_.meters.inputPeak;
-  if (chain_.meters.outputPeak > s.peakOutput) s.peakOutput = chain_.meters.outputPeak;
+  if (chain_.meters().inputPeak > s.peakInput) s.peakInput = chain_.meters().inputPeak;
+  if (chain_.meters().outputPeak > s.peakOutput) s.peakOutput = chain_.meters().outputPeak;
 }
 
 void BlockFrame::finishBlock(std::int64_t t0, std::uint32_t count) noexcept {
@@ -146,7 +146,7 @@ void BlockFrame::finishBlock(std::int64_t t0, std::uint32_t count) noexcept {
       smoothLoad(s.processingLoad, t1 - t0, counterFrequency_, count, format_.sampleRate);
   // Outside the measured span: the load figure covers the processing, not its publishing.
   if (SharedBlock* block = channel_.activeBlock())
-    publishMeters(*block, chain_.meters, chain_.params.bypass, s.processingLoad);
+    publishMeters(*block, chain_.meters(), chain_.params.bypass, s.processingLoad);
 }
 
 void BlockFrame::foldToMono(const float* in, std::uint32_t count, std::uint32_t channels) noexcept {

@@ -59,7 +59,7 @@ TEST(ProcessingLifecycleTest, EveryRefusalHasItsResult) {
   }
   EXPECT_EQ(1u, lifecycle.frame().format().channels);
   EXPECT_EQ(48000.0f, lifecycle.frame().format().sampleRate);
-  EXPECT_FALSE(lifecycle.frame().chain().prepared);
+  EXPECT_FALSE(lifecycle.frame().chain().isPrepared());
   EXPECT_EQ(nullptr, lifecycle.frame().channel().activeBlock());
   EXPECT_FALSE(test::fs::exists(temp.file("apo.log")));
 
@@ -67,7 +67,7 @@ TEST(ProcessingLifecycleTest, EveryRefusalHasItsResult) {
     StreamConnections edge(floatFormat(1, rate));
     EXPECT_EQ(S_OK, edge.lock(lifecycle));
     EXPECT_EQ(APOERR_APO_LOCKED, edge.lock(lifecycle));
-    EXPECT_EQ(static_cast<double>(rate), lifecycle.frame().chain().sampleRate);
+    EXPECT_EQ(static_cast<double>(rate), lifecycle.frame().chain().sampleRate());
     EXPECT_EQ(S_OK, lifecycle.unlockForProcess());
     EXPECT_EQ(APOERR_ALREADY_UNLOCKED, lifecycle.unlockForProcess());
   }
@@ -121,7 +121,7 @@ TEST(ProcessingLifecycleTest, RelockPreparesForTheNewRate) {
   ASSERT_EQ(S_OK, lifecycle.unlockForProcess());
   StreamConnections at48(floatFormat(1, 48000.0f));
   ASSERT_EQ(S_OK, at48.lock(lifecycle));
-  EXPECT_EQ(48000.0, lifecycle.frame().chain().sampleRate);
+  EXPECT_EQ(48000.0, lifecycle.frame().chain().sampleRate());
   EXPECT_EQ(0, lifecycle.frame().statistics().blockCount);
   EXPECT_EQ(0.0f, lifecycle.frame().statistics().peakInput);
   const SharedBlock& block = *lifecycle.frame().channel().activeBlock();
