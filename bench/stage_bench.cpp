@@ -109,7 +109,7 @@ void BM_LevelTracker(benchmark::State& state) {
 void BM_PlosiveSuppressor(benchmark::State& state) {
   PlosiveSuppressor stage;
   stage.prepare(rateOf(state));
-  stage.configure(true, record().plosiveStrength);
+  stage.configure({.enabled = true, .strength = record().plosiveStrength});
   runStage(state, stage, perSample<PlosiveSuppressor>);
 }
 
@@ -135,7 +135,8 @@ void BM_Equalizer13(benchmark::State& state) {
 void BM_DeEsser(benchmark::State& state) {
   DeEsser stage;
   stage.prepare(rateOf(state));
-  stage.configure(true, record().deEsserHz, record().deEsserAmount);
+  stage.configure(
+      {.enabled = true, .frequencyHz = record().deEsserHz, .amount = record().deEsserAmount});
   runStage(state, stage, perSample<DeEsser>);
 }
 
@@ -173,7 +174,7 @@ void BM_VoiceEffect(benchmark::State& state) {
 void BM_Limiter(benchmark::State& state) {
   LookaheadLimiter stage;
   stage.prepare(rateOf(state));
-  stage.configure(true, record().limiterCeilingDb);
+  stage.configure({.enabled = true, .ceilingDb = record().limiterCeilingDb});
   runStage(state, stage,
            [](LookaheadLimiter& s, float* samples, int count) { s.process(samples, count); });
 }

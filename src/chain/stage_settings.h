@@ -1,11 +1,15 @@
-// The settings of the stages that take them as a struct (compressor, gate, automatic gain), built
+// The settings of the stages that take them as a struct (plosive suppressor, gate, de-esser,
+// automatic gain, compressor, limiter), built
 // from the parameter record in this one place: the chain and its straightforward form in the tests
 // configure alike.
 #pragma once
 
 #include "chain/compressor.h"
+#include "chain/de_esser.h"
+#include "chain/lookahead_limiter.h"
 #include "chain/loudness_agc.h"
 #include "chain/noise_gate.h"
+#include "chain/plosive_suppressor.h"
 #include "engine/parameter_block.h"
 
 namespace vorlund {
@@ -35,6 +39,18 @@ inline Compressor::Settings compressorSettings(const ParameterBlock& p) noexcept
           .kneeDb = p.compKneeDb,
           .makeupDb = p.compMakeupDb,
           .autoMakeup = p.compAutoMakeup != 0};
+}
+
+inline PlosiveSuppressor::Settings plosiveSettings(const ParameterBlock& p) noexcept {
+  return {.enabled = p.plosiveEnabled != 0, .strength = p.plosiveStrength};
+}
+
+inline DeEsser::Settings deEsserSettings(const ParameterBlock& p) noexcept {
+  return {.enabled = p.deEsserEnabled != 0, .frequencyHz = p.deEsserHz, .amount = p.deEsserAmount};
+}
+
+inline LookaheadLimiter::Settings limiterSettings(const ParameterBlock& p) noexcept {
+  return {.enabled = p.limiterEnabled != 0, .ceilingDb = p.limiterCeilingDb};
 }
 
 }  // namespace vorlund

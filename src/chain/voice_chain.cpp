@@ -92,15 +92,15 @@ void VoiceChain::update() noexcept {
   highPass_.configure(params.highPassEnabled != 0, params.highPassHz, params.highPassOrder);
   humFilter_.configure(params.humFilterEnabled != 0, params.humBaseHz, params.humHarmonics);
   suppressor_.configure(params.nsEnabled != 0, params.nsReductionDb, params.nsStrength);
-  plosive_.configure(params.plosiveEnabled != 0, params.plosiveStrength);
+  plosive_.configure(plosiveSettings(params));
   gate_.configure(gateSettings(params));
   equalizer_.configure(params.eqBands, params.toneLow, params.tonePresence, params.toneAir);
-  deEsser_.configure(params.deEsserEnabled != 0, params.deEsserHz, params.deEsserAmount);
+  deEsser_.configure(deEsserSettings(params));
   agc_.configure(agcSettings(params));
   compressor_.configure(compressorSettings(params));
   voiceEffect_.configure(static_cast<VoiceEffectMode>(params.effectMode), params.effectMix,
                          params.effectParam);
-  limiter_.configure(params.limiterEnabled != 0, params.limiterCeilingDb);
+  limiter_.configure(limiterSettings(params));
 }
 
 void VoiceChain::reset() noexcept {

@@ -60,14 +60,14 @@ class ReferenceChain {
     highPass_.configure(p.highPassEnabled != 0, p.highPassHz, p.highPassOrder);
     humFilter_.configure(p.humFilterEnabled != 0, p.humBaseHz, p.humHarmonics);
     suppressor_.configure(p.nsEnabled != 0, p.nsReductionDb, p.nsStrength);
-    plosive_.configure(p.plosiveEnabled != 0, p.plosiveStrength);
+    plosive_.configure(plosiveSettings(p));
     gate_.configure(gateSettings(p));
     equalizer_.configure(p.eqBands, p.toneLow, p.tonePresence, p.toneAir);
-    deEsser_.configure(p.deEsserEnabled != 0, p.deEsserHz, p.deEsserAmount);
+    deEsser_.configure(deEsserSettings(p));
     agc_.configure(agcSettings(p));
     compressor_.configure(compressorSettings(p));
     voiceEffect_.configure(p.effectMode, p.effectMix, p.effectParam);
-    limiter_.configure(p.limiterEnabled != 0, p.limiterCeilingDb);
+    limiter_.configure(limiterSettings(p));
   }
 
   void reset() {
