@@ -93,7 +93,8 @@ void BM_HumNotches(benchmark::State& state) {
 void BM_NoiseSuppressor(benchmark::State& state) {
   NoiseSuppressor stage;
   stage.prepare(rateOf(state));
-  stage.configure(true, record().nsReductionDb, record().nsStrength);
+  stage.configure(
+      {.enabled = true, .reductionDb = record().nsReductionDb, .strength = record().nsStrength});
   runStage(state, stage, [](NoiseSuppressor& s, float* samples, int count) {
     for (int i = 0; i < count; ++i) samples[i] = s.processSample(samples[i]);
   });

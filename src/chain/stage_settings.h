@@ -1,7 +1,6 @@
-// The settings of the stages that take them as a struct (plosive suppressor, gate, de-esser,
-// automatic gain, compressor, limiter), built
-// from the parameter record in this one place: the chain and its straightforward form in the tests
-// configure alike.
+// The settings of the stages that take them as a struct (noise suppressor, plosive suppressor,
+// gate, de-esser, automatic gain, compressor, limiter), built from the parameter record in this one
+// place: the chain and its straightforward form in the tests configure alike.
 #pragma once
 
 #include "chain/compressor.h"
@@ -11,6 +10,7 @@
 #include "chain/noise_gate.h"
 #include "chain/plosive_suppressor.h"
 #include "engine/parameter_block.h"
+#include "suppressor/noise_suppressor.h"
 
 namespace vorlund {
 
@@ -39,6 +39,10 @@ inline Compressor::Settings compressorSettings(const ParameterBlock& p) noexcept
           .kneeDb = p.compKneeDb,
           .makeupDb = p.compMakeupDb,
           .autoMakeup = p.compAutoMakeup != 0};
+}
+
+inline NoiseSuppressor::Settings suppressorSettings(const ParameterBlock& p) noexcept {
+  return {.enabled = p.nsEnabled != 0, .reductionDb = p.nsReductionDb, .strength = p.nsStrength};
 }
 
 inline PlosiveSuppressor::Settings plosiveSettings(const ParameterBlock& p) noexcept {

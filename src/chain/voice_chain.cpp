@@ -91,7 +91,7 @@ void VoiceChain::update() noexcept {
   outputGain_ = dbToGain(params.outputGainDb);
   highPass_.configure(params.highPassEnabled != 0, params.highPassHz, params.highPassOrder);
   humFilter_.configure(params.humFilterEnabled != 0, params.humBaseHz, params.humHarmonics);
-  suppressor_.configure(params.nsEnabled != 0, params.nsReductionDb, params.nsStrength);
+  suppressor_.configure(suppressorSettings(params));
   plosive_.configure(plosiveSettings(params));
   gate_.configure(gateSettings(params));
   equalizer_.configure(params.eqBands, params.toneLow, params.tonePresence, params.toneAir);

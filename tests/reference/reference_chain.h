@@ -59,7 +59,7 @@ class ReferenceChain {
     outputGain_ = dbToGain(p.outputGainDb);
     highPass_.configure(p.highPassEnabled != 0, p.highPassHz, p.highPassOrder);
     humFilter_.configure(p.humFilterEnabled != 0, p.humBaseHz, p.humHarmonics);
-    suppressor_.configure(p.nsEnabled != 0, p.nsReductionDb, p.nsStrength);
+    suppressor_.configure(suppressorSettings(p));
     plosive_.configure(plosiveSettings(p));
     gate_.configure(gateSettings(p));
     equalizer_.configure(p.eqBands, p.toneLow, p.tonePresence, p.toneAir);
