@@ -129,7 +129,7 @@ void BM_Equalizer13(benchmark::State& state) {
   const ParameterBlock& r = record();
   Equalizer stage;
   stage.prepare(rateOf(state));
-  stage.configure(r.eqBands, r.toneLow, r.tonePresence, r.toneAir);
+  stage.configure(equalizerSettings(r));
   runStage(state, stage, sections<Equalizer>);
 }
 

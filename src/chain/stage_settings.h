@@ -5,6 +5,7 @@
 
 #include "chain/compressor.h"
 #include "chain/de_esser.h"
+#include "chain/equalizer.h"
 #include "chain/lookahead_limiter.h"
 #include "chain/loudness_agc.h"
 #include "chain/noise_gate.h"
@@ -47,6 +48,13 @@ inline NoiseSuppressor::Settings suppressorSettings(const ParameterBlock& p) noe
 
 inline PlosiveSuppressor::Settings plosiveSettings(const ParameterBlock& p) noexcept {
   return {.enabled = p.plosiveEnabled != 0, .strength = p.plosiveStrength};
+}
+
+inline Equalizer::Settings equalizerSettings(const ParameterBlock& p) noexcept {
+  return {.bands = p.eqBands,
+          .toneLow = p.toneLow,
+          .tonePresence = p.tonePresence,
+          .toneAir = p.toneAir};
 }
 
 inline DeEsser::Settings deEsserSettings(const ParameterBlock& p) noexcept {

@@ -94,7 +94,7 @@ void VoiceChain::update() noexcept {
   suppressor_.configure(suppressorSettings(params));
   plosive_.configure(plosiveSettings(params));
   gate_.configure(gateSettings(params));
-  equalizer_.configure(params.eqBands, params.toneLow, params.tonePresence, params.toneAir);
+  equalizer_.configure(equalizerSettings(params));
   deEsser_.configure(deEsserSettings(params));
   agc_.configure(agcSettings(params));
   compressor_.configure(compressorSettings(params));

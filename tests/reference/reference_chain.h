@@ -62,7 +62,7 @@ class ReferenceChain {
     suppressor_.configure(suppressorSettings(p));
     plosive_.configure(plosiveSettings(p));
     gate_.configure(gateSettings(p));
-    equalizer_.configure(p.eqBands, p.toneLow, p.tonePresence, p.toneAir);
+    equalizer_.configure(equalizerSettings(p));
     deEsser_.configure(deEsserSettings(p));
     agc_.configure(agcSettings(p));
     compressor_.configure(compressorSettings(p));
