@@ -79,14 +79,15 @@ void BM_DcBlocker(benchmark::State& state) {
 void BM_HighPass4(benchmark::State& state) {
   HighPassFilter stage;
   stage.prepare(rateOf(state));
-  stage.configure(true, record().highPassHz, 4);
+  stage.configure({.enabled = true, .cornerHz = record().highPassHz, .order = 4});
   runStage(state, stage, sections<HighPassFilter>);
 }
 
 void BM_HumNotches(benchmark::State& state) {
   HumFilter stage;
   stage.prepare(rateOf(state));
-  stage.configure(true, record().humBaseHz, record().humHarmonics);
+  stage.configure(
+      {.enabled = true, .baseHz = record().humBaseHz, .harmonics = record().humHarmonics});
   runStage(state, stage, sections<HumFilter>);
 }
 

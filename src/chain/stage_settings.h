@@ -1,11 +1,14 @@
-// The settings of the stages that take them as a struct (noise suppressor, plosive suppressor,
-// gate, de-esser, automatic gain, compressor, limiter), built from the parameter record in this one
-// place: the chain and its straightforward form in the tests configure alike.
+// The settings of the stages that take them as a struct (high-pass, hum filter, noise suppressor,
+// plosive suppressor, gate, de-esser, automatic gain, compressor, limiter), built from the
+// parameter record in this one place: the chain and its straightforward form in the tests configure
+// alike.
 #pragma once
 
 #include "chain/compressor.h"
 #include "chain/de_esser.h"
 #include "chain/equalizer.h"
+#include "chain/high_pass_filter.h"
+#include "chain/hum_filter.h"
 #include "chain/lookahead_limiter.h"
 #include "chain/loudness_agc.h"
 #include "chain/noise_gate.h"
@@ -40,6 +43,14 @@ inline Compressor::Settings compressorSettings(const ParameterBlock& p) noexcept
           .kneeDb = p.compKneeDb,
           .makeupDb = p.compMakeupDb,
           .autoMakeup = p.compAutoMakeup != 0};
+}
+
+inline HighPassFilter::Settings highPassSettings(const ParameterBlock& p) noexcept {
+  return {.enabled = p.highPassEnabled != 0, .cornerHz = p.highPassHz, .order = p.highPassOrder};
+}
+
+inline HumFilter::Settings humSettings(const ParameterBlock& p) noexcept {
+  return {.enabled = p.humFilterEnabled != 0, .baseHz = p.humBaseHz, .harmonics = p.humHarmonics};
 }
 
 inline NoiseSuppressor::Settings suppressorSettings(const ParameterBlock& p) noexcept {

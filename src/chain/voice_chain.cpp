@@ -89,8 +89,8 @@ void VoiceChain::prepare(double rate) {
 void VoiceChain::update() noexcept {
   inputGain_ = dbToGain(params.inputGainDb);
   outputGain_ = dbToGain(params.outputGainDb);
-  highPass_.configure(params.highPassEnabled != 0, params.highPassHz, params.highPassOrder);
-  humFilter_.configure(params.humFilterEnabled != 0, params.humBaseHz, params.humHarmonics);
+  highPass_.configure(highPassSettings(params));
+  humFilter_.configure(humSettings(params));
   suppressor_.configure(suppressorSettings(params));
   plosive_.configure(plosiveSettings(params));
   gate_.configure(gateSettings(params));

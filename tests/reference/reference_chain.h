@@ -57,8 +57,8 @@ class ReferenceChain {
     const ParameterBlock& p = params;
     inputGain_ = dbToGain(p.inputGainDb);
     outputGain_ = dbToGain(p.outputGainDb);
-    highPass_.configure(p.highPassEnabled != 0, p.highPassHz, p.highPassOrder);
-    humFilter_.configure(p.humFilterEnabled != 0, p.humBaseHz, p.humHarmonics);
+    highPass_.configure(highPassSettings(p));
+    humFilter_.configure(humSettings(p));
     suppressor_.configure(suppressorSettings(p));
     plosive_.configure(plosiveSettings(p));
     gate_.configure(gateSettings(p));
