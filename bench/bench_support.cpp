@@ -154,7 +154,7 @@ SpeechSignal speechLikeSignal(double rate, double seconds, std::uint32_t seed) {
 void lockForProcessing(BlockFrame& frame, const ParameterBlock& record, double rate,
                        std::uint32_t channels) {
   const auto block = static_cast<std::uint32_t>(rate / 100.0);
-  frame.chain.params = record;
+  frame.setRecord(record);
   frame.start({static_cast<float>(rate), channels, block, block});
 }
 

@@ -235,8 +235,7 @@ void printQuality(const SpeechSignal& signal) {
     std::vector<float> out = signal.mix;
     for (std::size_t at = 0; at + kBlock <= out.size(); at += kBlock)
       locked.process(out.data() + at, kBlock);
-    const QualityFigures q =
-        measureQuality(signal, out, locked.frame.chain.latencySamples(), kRate);
+    const QualityFigures q = measureQuality(signal, out, locked.frame.latencySamples(), kRate);
     std::printf("| %s | %.1f | %.1f | %.2f |\n", name, q.sdrDb - input.sdrDb,
                 input.pauseLevelDb - q.pauseLevelDb, q.logSpectralDistanceDb);
   }
@@ -250,7 +249,7 @@ void printMemory() {
       "(10 ms blocks) |\n|---|---|---|---|---|---|---|---|\n");
   for (double rate : {48000.0, 384000.0}) {
     LockedFrame locked(defaultRecord(), rate, 1);
-    const ChainMemory m = locked.frame.chain.memoryUse();
+    const ChainMemory m = locked.frame.chain().memoryUse();
     std::printf("| %.0f | %zu | %zu | %zu | %zu | %zu | %zu | %zu |\n", rate, m.object,
                 m.suppressorBuffers, m.transformTables, m.voiceEffectBuffers, m.limiterBuffers,
                 m.total(), locked.frame.memoryBytes());
@@ -298,7 +297,7 @@ std::vector<QualityRow> qualityRows() {
       LockedFrame locked(record, kRate, 1);
       std::vector<float> out =
           inBlocks(in, [&](float* b, std::uint32_t n) { locked.process(b, n); });
-      return Processed{std::move(out), locked.frame.chain.latencySamples()};
+      return Processed{std::move(out), locked.frame.latencySamples()};
     };
   };
   rows.push_back(

@@ -79,21 +79,23 @@ void BM_DcBlocker(benchmark::State& state) {
 void BM_HighPass4(benchmark::State& state) {
   HighPassFilter stage;
   stage.prepare(rateOf(state));
-  stage.configure(true, record().highPassHz, 4);
+  stage.configure({.enabled = true, .cornerHz = record().highPassHz, .order = 4});
   runStage(state, stage, sections<HighPassFilter>);
 }
 
 void BM_HumNotches(benchmark::State& state) {
   HumFilter stage;
   stage.prepare(rateOf(state));
-  stage.configure(true, record().humBaseHz, record().humHarmonics);
+  stage.configure(
+      {.enabled = true, .baseHz = record().humBaseHz, .harmonics = record().humHarmonics});
   runStage(state, stage, sections<HumFilter>);
 }
 
 void BM_NoiseSuppressor(benchmark::State& state) {
   NoiseSuppressor stage;
   stage.prepare(rateOf(state));
-  stage.configure(true, record().nsReductionDb, record().nsStrength);
+  stage.configure(
+      {.enabled = true, .reductionDb = record().nsReductionDb, .strength = record().nsStrength});
   runStage(state, stage, [](NoiseSuppressor& s, float* samples, int count) {
     for (int i = 0; i < count; ++i) samples[i] = s.processSample(samples[i]);
   });
@@ -109,7 +111,7 @@ void BM_LevelTracker(benchmark::State& state) {
 void BM_PlosiveSuppressor(benchmark::State& state) {
   PlosiveSuppressor stage;
   stage.prepare(rateOf(state));
-  stage.configure(true, record().plosiveStrength);
+  stage.configure({.enabled = true, .strength = record().plosiveStrength});
   runStage(state, stage, perSample<PlosiveSuppressor>);
 }
 
@@ -128,14 +130,15 @@ void BM_Equalizer13(benchmark::State& state) {
   const ParameterBlock& r = record();
   Equalizer stage;
   stage.prepare(rateOf(state));
-  stage.configure(r.eqBands, r.toneLow, r.tonePresence, r.toneAir);
+  stage.configure(equalizerSettings(r));
   runStage(state, stage, sections<Equalizer>);
 }
 
 void BM_DeEsser(benchmark::State& state) {
   DeEsser stage;
   stage.prepare(rateOf(state));
-  stage.configure(true, record().deEsserHz, record().deEsserAmount);
+  stage.configure(
+      {.enabled = true, .frequencyHz = record().deEsserHz, .amount = record().deEsserAmount});
   runStage(state, stage, perSample<DeEsser>);
 }
 
@@ -173,7 +176,7 @@ void BM_VoiceEffect(benchmark::State& state) {
 void BM_Limiter(benchmark::State& state) {
   LookaheadLimiter stage;
   stage.prepare(rateOf(state));
-  stage.configure(true, record().limiterCeilingDb);
+  stage.configure({.enabled = true, .ceilingDb = record().limiterCeilingDb});
   runStage(state, stage,
            [](LookaheadLimiter& s, float* samples, int count) { s.process(samples, count); });
 }

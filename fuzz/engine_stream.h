@@ -19,11 +19,11 @@ class EngineStream {
   // Unlocks a locked stream first, as the engine does before it locks another format.
   void lock(float rate, std::uint32_t channels, std::uint32_t maxInputFrames,
             std::uint32_t maxOutputFrames) {
-    if (lifecycle_.frame.isLocked()) lifecycle_.unlockForProcess();
+    if (lifecycle_.frame().isLocked()) lifecycle_.unlockForProcess();
     connections_ = std::make_unique<test::StreamConnections>(test::floatFormat(channels, rate),
                                                              maxInputFrames, maxOutputFrames);
     require(connections_->lock(lifecycle_) == S_OK, "an accepted stream locks");
-    require(lifecycle_.frame.channel.activeBlock() != nullptr, "a shared block is open");
+    require(lifecycle_.frame().channel().activeBlock() != nullptr, "a shared block is open");
   }
 
  private:

@@ -207,8 +207,9 @@ void checkPublishedMeters(const SharedBlock& b) {
 }
 
 // Runs one block as the audio engine would hand it over and checks what came out.
-void runBlock(BlockFrame& frame, const Stream& s, Generator& generator, FuzzInput& in,
+void runBlock(ProcessingLifecycle& lifecycle, const Stream& s, Generator& generator, FuzzInput& in,
               std::uint64_t& frameBudget, std::uint64_t& sampleBudget) {
+  const BlockFrame& frame = lifecycle.frame();
   const std::uint32_t lockedFrames = std::max(s.maxInputFrames, s.maxOutputFrames);
   const std::uint32_t drawn = in.inRange(0, lockedFrames + kOverlongFrames);
   const std::uint8_t mode = in.byte();
@@ -246,14 +247,14 @@ void runBlock(BlockFrame& frame, const Stream& s, Generator& generator, FuzzInpu
                                         0};
   APO_CONNECTION_PROPERTY* ins[] = {&inConnection};
   APO_CONNECTION_PROPERTY* outs[] = {&outConnection};
-  frame.process(1, ins, 1, outs);
+  lifecycle.process(1, ins, 1, outs);
 
   require(outConnection.u32BufferFlags == BUFFER_VALID, "a well-formed block is processed");
   const std::uint32_t written = outConnection.u32ValidFrameCount;
   require(written <= frames && written <= outputFrames, "no more frames reported than given");
   // No tolerance: the limiter's last step clamps to this very float, and after it only the
   // mute gain (0 to 1) multiplies, which cannot raise a magnitude under round-to-nearest.
-  const ParameterBlock& params = frame.chain.params;
+  const ParameterBlock& params = frame.chain().params;
   const bool limiting = params.limiterEnabled != 0 && params.bypass == 0;
   const float ceiling = dbToGain(params.limiterCeilingDb);
   for (std::size_t i = 0; i < static_cast<std::size_t>(written) * s.channels; ++i) {
@@ -264,8 +265,8 @@ void runBlock(BlockFrame& frame, const Stream& s, Generator& generator, FuzzInpu
   sanitise(resanitised);
   require(std::memcmp(&resanitised, &params, sizeof params) == 0,
           "the record in force is sanitised");
-  checkChainMeters(frame.chain.meters);
-  checkPublishedMeters(*frame.channel.activeBlock());
+  checkChainMeters(frame.chain().meters());
+  checkPublishedMeters(*frame.channel().activeBlock());
 }
 
 }  // namespace
@@ -286,11 +287,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The lifecycle holds the whole chain: on the heap, not on the fuzzer's stack.
   const auto lifecycle = std::make_unique<ProcessingLifecycle>();
-  BlockFrame& frame = lifecycle->frame;
+  const BlockFrame& frame = lifecycle->frame();
   EngineStream locked(*lifecycle);
   lockStream(locked, stream);
   // The control application's side of the shared block.
-  SharedBlock* block = frame.channel.activeBlock();
+  SharedBlock* block = frame.channel().activeBlock();
   publishRecord(*block, record);
 
   Generator generator;
@@ -303,7 +304,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case Op::Block1:
       case Op::Block2:
       case Op::Block3:
-        runBlock(frame, stream, generator, in, frameBudget, sampleBudget);
+        runBlock(*lifecycle, stream, generator, in, frameBudget, sampleBudget);
         break;
       case Op::Record:
         in.read(&record, sizeof record);
@@ -318,7 +319,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         publishRecord(*block, record);
         break;
       case Op::Reset:
-        frame.requestReset();
+        lifecycle->requestReset();
         break;
       case Op::Relearn:
         sharedWord(block->relearnCounter).fetch_add(1);

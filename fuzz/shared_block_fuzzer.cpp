@@ -62,7 +62,8 @@ bool sameBytes(const ParameterBlock& a, const ParameterBlock& b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-void runBlock(BlockFrame& frame, const Stream& s, FuzzInput& in) {
+void runBlock(ProcessingLifecycle& lifecycle, const Stream& s, FuzzInput& in) {
+  const BlockFrame& frame = lifecycle.frame();
   const std::uint32_t frames = in.inRange(1, kMaxFrames);
   std::vector<float> input(static_cast<std::size_t>(frames) * s.channels);
   in.read(input.data(), input.size() * sizeof(float));
@@ -73,9 +74,9 @@ void runBlock(BlockFrame& frame, const Stream& s, FuzzInput& in) {
                                         BUFFER_INVALID, 0};
   APO_CONNECTION_PROPERTY* ins[] = {&inConnection};
   APO_CONNECTION_PROPERTY* outs[] = {&outConnection};
-  const ParameterBlock before = frame.chain.params;
+  const ParameterBlock before = frame.chain().params;
   const std::uint32_t applied = frame.lastAppliedCounter();
-  frame.process(1, ins, 1, outs);
+  lifecycle.process(1, ins, 1, outs);
 
   require(outConnection.u32BufferFlags == BUFFER_VALID, "the block is processed");
   for (std::size_t i = 0;
@@ -83,15 +84,15 @@ void runBlock(BlockFrame& frame, const Stream& s, FuzzInput& in) {
     require(std::isfinite(output[i]), "output sample finite");
   // Single-threaded here, so the block saw exactly the state left before it. Words written
   // without moving the counter are not a publication and are rightly not taken.
-  SharedBlock& block = *frame.channel.activeBlock();
+  SharedBlock& block = *frame.channel().activeBlock();
   const std::uint32_t counter = sharedWord(block.changeCounter).load();
   if (counter % 2 == 0 && counter != applied) {
     ParameterBlock expected = parameterArea(block);
     sanitise(expected);
-    require(sameBytes(frame.chain.params, expected) && frame.lastAppliedCounter() == counter,
+    require(sameBytes(frame.chain().params, expected) && frame.lastAppliedCounter() == counter,
             "a new even counter brings the area sanitised");
   } else {
-    require(sameBytes(frame.chain.params, before), "an odd or unmoved counter keeps the record");
+    require(sameBytes(frame.chain().params, before), "an odd or unmoved counter keeps the record");
   }
 }
 
@@ -110,16 +111,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Stream stream = readStream(in);
 
   const auto lifecycle = std::make_unique<ProcessingLifecycle>();
-  BlockFrame& frame = lifecycle->frame;
+  const BlockFrame& frame = lifecycle->frame();
   EngineStream engine(*lifecycle);
   auto lock = [&] {
     engine.lock(stream.rate, stream.channels, kMaxFrames, kMaxFrames);
-    require(frame.channel.isShared(), "shared.bin is mapped");
+    require(frame.channel().isShared(), "shared.bin is mapped");
   };
   lock();
   // Checked once: later header words are whatever the writer left, and the channel, open
   // across re-locks, never looks at them again.
-  SharedBlock* opened = frame.channel.activeBlock();
+  SharedBlock* opened = frame.channel().activeBlock();
   require(sharedWord(opened->magic).load() == SharedBlock::kMagic &&
               sharedWord(opened->version).load() == SharedBlock::kVersion,
           "the mapped block has a valid header");
@@ -128,12 +129,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int relocks = kRelockBudget;
   ParameterBlock record;
   while (!in.exhausted() && blocks > 0) {
-    SharedBlock& block = *frame.channel.activeBlock();
+    SharedBlock& block = *frame.channel().activeBlock();
     switch (static_cast<Op>(in.byte() % static_cast<int>(Op::Count))) {
       case Op::Block0:
       case Op::Block1:
         --blocks;
-        runBlock(frame, stream, in);
+        runBlock(*lifecycle, stream, in);
         break;
       case Op::Record:
         in.read(&record, sizeof record);
@@ -155,7 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       }
       case Op::Reset:
-        frame.requestReset();
+        lifecycle->requestReset();
         break;
       case Op::Relock:
         if (relocks-- > 0) {

@@ -201,10 +201,10 @@ void VoicePlugin::foldInput(float* mono, std::uint32_t count) const noexcept {
 
 void VoicePlugin::writeMeters(float processingLoad) noexcept {
   const Bool32 bypass = chain_.params.bypass;
-  publishMeters(meterBlock_, chain_.meters, bypass, processingLoad);
+  publishMeters(meterBlock_, chain_.meters(), bypass, processingLoad);
   if (following_) {
     if (SharedBlock* block = channel_.activeBlock())
-      publishMeters(*block, chain_.meters, bypass, processingLoad);
+      publishMeters(*block, chain_.meters(), bypass, processingLoad);
   }
   for (std::size_t i = 0; i < kMeterFields.size(); ++i)
     *ports_[layout_.meter + i] = sharedWord(meterBlock_.*kMeterFields[i].member).load();

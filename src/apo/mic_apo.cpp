@@ -76,17 +76,17 @@ ULONG MicApo::Release() {
 }
 
 HRESULT MicApo::Reset() {
-  lifecycle_.frame.requestReset();
+  lifecycle_.requestReset();
   return S_OK;
 }
 
 HRESULT MicApo::GetLatency(HNSTIME* pTime) {
   if (pTime == nullptr) return E_POINTER;
-  const BlockFrame& frame = lifecycle_.frame;
+  const BlockFrame& frame = lifecycle_.frame();
   *pTime = 0;
   const float rate = frame.format().sampleRate;
   if (frame.isLocked() && rate > 0.0f) {
-    const std::int32_t samples = frame.chain.latencySamples();
+    const std::int32_t samples = frame.latencySamples();
     *pTime = static_cast<HNSTIME>(static_cast<double>(samples) * kHundredNanosecondsPerSecond /
                                   static_cast<double>(rate));
   }
@@ -126,15 +126,15 @@ HRESULT MicApo::IsOutputFormatSupported(IAudioMediaType* pOppositeFormat,
 
 HRESULT MicApo::GetInputChannelCount(UINT32* pu32ChannelCount) {
   if (pu32ChannelCount == nullptr) return E_POINTER;
-  *pu32ChannelCount = lifecycle_.frame.format().channels;
+  *pu32ChannelCount = lifecycle_.frame().format().channels;
   return S_OK;
 }
 
 void MicApo::APOProcess(UINT32 u32NumInputConnections, APO_CONNECTION_PROPERTY** ppInputConnections,
                         UINT32 u32NumOutputConnections,
                         APO_CONNECTION_PROPERTY** ppOutputConnections) {
-  lifecycle_.frame.process(u32NumInputConnections, ppInputConnections, u32NumOutputConnections,
-                           ppOutputConnections);
+  lifecycle_.process(u32NumInputConnections, ppInputConnections, u32NumOutputConnections,
+                     ppOutputConnections);
 }
 
 UINT32 MicApo::CalcInputFrames(UINT32 u32OutputFrameCount) {
@@ -159,7 +159,7 @@ HRESULT MicApo::UnlockForProcess() {
 
 HRESULT MicApo::GetEffectsList(LPGUID* ppEffectsIds, UINT* pcEffects, HANDLE) {
   // The record itself belongs to the real-time thread; its switches are published apart.
-  return getEffectsList(lifecycle_.frame.switchesInForce(), ppEffectsIds, pcEffects);
+  return getEffectsList(lifecycle_.frame().switchesInForce(), ppEffectsIds, pcEffects);
 }
 
 HRESULT MicApo::GetControllableSystemEffectsList(AUDIO_SYSTEMEFFECT** effects, UINT* numEffects,

@@ -25,7 +25,8 @@ void DeEsser::prepare(double sampleRate) noexcept {
   reset();
 }
 
-void DeEsser::configure(bool enabled, float frequencyHz, float amount) noexcept {
+void DeEsser::configure(const Settings& settings) noexcept {
+  const auto [enabled, frequencyHz, amount] = settings;
   // Amount 0..1 lowers the relative threshold from -6 to -18 dB and raises the deepest cut
   // from 3 to 12 dB.
   constexpr float kThresholdAtZeroDb = -6.0f;

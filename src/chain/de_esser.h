@@ -14,12 +14,18 @@ namespace vorlund {
 
 class DeEsser {
  public:
+  struct Settings {
+    bool enabled{};
+    float frequencyHz{};  // centre of the detection band
+    float amount{};       // 0..1: deeper threshold and cut
+  };
+
   // Configuration thread; coefficients for the rate, filters designed for the stored
   // frequency, state cleared.
   void prepare(double sampleRate) noexcept;
   // Real-time thread; redesigns the filters only when the frequency changes (NaN always
   // differs), and never touches signal state.
-  void configure(bool enabled, float frequencyHz, float amount) noexcept;
+  void configure(const Settings& settings) noexcept;
   // Real-time thread. Filters and envelopes run also while disabled; then the gain returns to 1.
   float process(float x) noexcept {
     // Lane 0 the sidechain band and its envelope, lane 1 the split's upper band and the

@@ -16,8 +16,8 @@ bool isFlatWhenGainIsZero(int type) noexcept {
 
 }  // namespace
 
-void Equalizer::configure(std::span<const EqBand, kBandCount> bands, float toneLow,
-                          float tonePresence, float toneAir) noexcept {
+void Equalizer::configure(const Settings& settings) noexcept {
+  const auto& [bands, toneLow, tonePresence, toneAir] = settings;
   activeCount_ = 0;
   for (int i = 0; i < kBandCount; ++i) {
     const EqBand& band = bands[i];

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <array>
-#include <span>
 
 #include "chain/biquad.h"
 #include "chain/tone_controls.h"
@@ -17,6 +16,14 @@ class Equalizer {
   static constexpr int kBandCount = ParameterBlock::kBandCount;
   static constexpr int kMaxSections = kBandCount + ToneControls::kFilterCount;
 
+  struct Settings {
+    std::array<EqBand, kBandCount> bands{};
+    // Tone controls, -1..1 each.
+    float toneLow{};
+    float tonePresence{};
+    float toneAir{};
+  };
+
   // Configuration thread: notes the rate the bands and tone filters are designed for.
   void prepare(double sampleRate) noexcept {
     sampleRate_ = sampleRate;
@@ -24,8 +31,7 @@ class Equalizer {
   }
   // Real-time thread or configuration thread, after prepare; designs the active bands and all
   // tone filters, keeps every state.
-  void configure(std::span<const EqBand, kBandCount> bands, float toneLow, float tonePresence,
-                 float toneAir) noexcept;
+  void configure(const Settings& settings) noexcept;
   float process(float x) noexcept {
     for (int j = 0; j < activeCount_; ++j) x = bandSections_[activeBands_[j]].process(x);
     return tone_.process(x);

@@ -4,7 +4,8 @@
 
 namespace vorlund {
 
-void HighPassFilter::configure(bool enabled, float cornerHz, int order) noexcept {
+void HighPassFilter::configure(const Settings& settings) noexcept {
+  const auto [enabled, cornerHz, order] = settings;
   // The fourth-order Butterworth poles lie at π/8 and 3π/8 from the negative real axis; a
   // section whose poles lie at angle θ has Q = 1 / (2 cos θ): 1/(2 cos 22.5°) = 0.5411961 and
   // 1/(2 cos 67.5°) = 1.306563. The second-order filter is one section at 45°, Q = 1/√2.

@@ -10,11 +10,17 @@ namespace vorlund {
 
 class HighPassFilter {
  public:
+  struct Settings {
+    bool enabled{};
+    float cornerHz{};
+    int order{};
+  };
+
   // Configuration thread: notes the rate the sections are designed for.
   void prepare(double sampleRate) noexcept { sampleRate_ = sampleRate; }
   // Real-time or configuration thread, after prepare: designs the sections in use; state is
   // kept.
-  void configure(bool enabled, float cornerHz, int order) noexcept;
+  void configure(const Settings& settings) noexcept;
   float process(float x) noexcept {
     for (int i = 0; i < count_; ++i) x = sections_[i].process(x);
     return x;

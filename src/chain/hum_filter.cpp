@@ -9,7 +9,8 @@ void HumFilter::prepare(double sampleRate) noexcept {
   design();
 }
 
-void HumFilter::configure(bool enabled, float baseHz, int harmonics) noexcept {
+void HumFilter::configure(const Settings& settings) noexcept {
+  const auto [enabled, baseHz, harmonics] = settings;
   const bool baseChanged = !(baseHz == baseHz_);
   if (enabled == enabled_ && !baseChanged && harmonics == harmonics_) return;
   enabled_ = enabled;

@@ -12,9 +12,15 @@ class HumFilter {
  public:
   static constexpr int kMaxSections = 8;
 
+  struct Settings {
+    bool enabled{};
+    float baseHz{};  // mains frequency
+    int harmonics{};
+  };
+
   void prepare(double sampleRate) noexcept;
   // Redesigns only when a setting differs from the one the bank holds (NaN always differs).
-  void configure(bool enabled, float baseHz, int harmonics) noexcept;
+  void configure(const Settings& settings) noexcept;
   float process(float x) noexcept {
     if (!enabled_) return x;
     for (int i = 0; i < sectionCount_; ++i) x = sections_[i].process(x);

@@ -25,7 +25,8 @@ void LookaheadLimiter::prepare(double sampleRate) {
   reset();
 }
 
-void LookaheadLimiter::configure(bool enabled, float ceilingDb) noexcept {
+void LookaheadLimiter::configure(const Settings& settings) noexcept {
+  const auto [enabled, ceilingDb] = settings;
   enabled_ = enabled;
   ceiling_ = dbToGain(ceilingDb);
 }

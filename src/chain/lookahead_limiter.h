@@ -18,10 +18,15 @@ namespace vorlund {
 
 class LookaheadLimiter {
  public:
+  struct Settings {
+    bool enabled{};
+    float ceilingDb{};
+  };
+
   // Configuration thread; sizes the window buffers (allocates), then resets.
   void prepare(double sampleRate);
   // Real-time thread; settings only.
-  void configure(bool enabled, float ceilingDb) noexcept;
+  void configure(const Settings& settings) noexcept;
   // Real-time thread; empty window, unity gain, silent delay line.
   void reset() noexcept;
 

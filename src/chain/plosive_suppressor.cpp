@@ -30,7 +30,8 @@ void PlosiveSuppressor::prepare(double sampleRate) noexcept {
   reset();
 }
 
-void PlosiveSuppressor::configure(bool enabled, float strength) noexcept {
+void PlosiveSuppressor::configure(const Settings& settings) noexcept {
+  const auto [enabled, strength] = settings;
   // Strength 0..1 lowers the trigger ratio from 6 to 3 and deepens the floor from -6 to -24 dB.
   constexpr float kRatioAtZero = 6.0f;
   constexpr float kRatioPerStrength = 3.0f;

@@ -17,10 +17,15 @@ class PlosiveSuppressor {
  public:
   static constexpr double kCrossoverHz = 110.0;
 
+  struct Settings {
+    bool enabled{};
+    float strength{};  // 0..1
+  };
+
   // Configuration thread; designs the split for the rate and clears the state.
   void prepare(double sampleRate) noexcept;
   // Real-time thread; takes the switch and the strength (0..1) without touching signal state.
-  void configure(bool enabled, float strength) noexcept;
+  void configure(const Settings& settings) noexcept;
   // Real-time thread. The split and the envelopes run also while disabled, so switching on
   // starts from current state rather than stale state.
   float process(float x) noexcept {

@@ -1,12 +1,20 @@
-// The settings of the stages that take them as a struct (compressor, gate, automatic gain), built
-// from the parameter record in this one place: the chain and its straightforward form in the tests
-// configure alike.
+// The settings of the stages that take them as a struct (high-pass, hum filter, noise suppressor,
+// plosive suppressor, gate, de-esser, automatic gain, compressor, limiter), built from the
+// parameter record in this one place: the chain and its straightforward form in the tests configure
+// alike.
 #pragma once
 
 #include "chain/compressor.h"
+#include "chain/de_esser.h"
+#include "chain/equalizer.h"
+#include "chain/high_pass_filter.h"
+#include "chain/hum_filter.h"
+#include "chain/lookahead_limiter.h"
 #include "chain/loudness_agc.h"
 #include "chain/noise_gate.h"
+#include "chain/plosive_suppressor.h"
 #include "engine/parameter_block.h"
+#include "suppressor/noise_suppressor.h"
 
 namespace vorlund {
 
@@ -35,6 +43,37 @@ inline Compressor::Settings compressorSettings(const ParameterBlock& p) noexcept
           .kneeDb = p.compKneeDb,
           .makeupDb = p.compMakeupDb,
           .autoMakeup = p.compAutoMakeup != 0};
+}
+
+inline HighPassFilter::Settings highPassSettings(const ParameterBlock& p) noexcept {
+  return {.enabled = p.highPassEnabled != 0, .cornerHz = p.highPassHz, .order = p.highPassOrder};
+}
+
+inline HumFilter::Settings humSettings(const ParameterBlock& p) noexcept {
+  return {.enabled = p.humFilterEnabled != 0, .baseHz = p.humBaseHz, .harmonics = p.humHarmonics};
+}
+
+inline NoiseSuppressor::Settings suppressorSettings(const ParameterBlock& p) noexcept {
+  return {.enabled = p.nsEnabled != 0, .reductionDb = p.nsReductionDb, .strength = p.nsStrength};
+}
+
+inline PlosiveSuppressor::Settings plosiveSettings(const ParameterBlock& p) noexcept {
+  return {.enabled = p.plosiveEnabled != 0, .strength = p.plosiveStrength};
+}
+
+inline Equalizer::Settings equalizerSettings(const ParameterBlock& p) noexcept {
+  return {.bands = p.eqBands,
+          .toneLow = p.toneLow,
+          .tonePresence = p.tonePresence,
+          .toneAir = p.toneAir};
+}
+
+inline DeEsser::Settings deEsserSettings(const ParameterBlock& p) noexcept {
+  return {.enabled = p.deEsserEnabled != 0, .frequencyHz = p.deEsserHz, .amount = p.deEsserAmount};
+}
+
+inline LookaheadLimiter::Settings limiterSettings(const ParameterBlock& p) noexcept {
+  return {.enabled = p.limiterEnabled != 0, .ceilingDb = p.limiterCeilingDb};
 }
 
 }  // namespace vorlund

@@ -16,7 +16,7 @@ namespace {
 
 // Peak and mean square in sample order, float accumulation. The sum saturates at the largest
 // float: with the limiter off and every gain at its top the output's squares overflow, and an
-// infinite mean square would reach the published meters.
+// infinite mean square would reach the published meters_.
 struct BlockMeasure {
   float peak = 0.0f;
   float sum = 0.0f;
@@ -63,7 +63,7 @@ VoiceChain::VoiceChain() noexcept {
 }
 
 void VoiceChain::prepare(double rate) {
-  sampleRate = rate;
+  sampleRate_ = rate;
   cascades_ = &laneKernels(chosenVectorPath());
   dcBlocker_.prepare(rate);
   highPass_.prepare(rate);
@@ -81,7 +81,7 @@ void VoiceChain::prepare(double rate) {
   voiceEffect_.prepare(rate);
   muteStep_ = 1.0f / static_cast<float>(rate * kMuteRampSeconds);
   recoveries_ = 0;
-  prepared = true;
+  prepared_ = true;
   update();
   reset();
 }
@@ -89,18 +89,18 @@ void VoiceChain::prepare(double rate) {
 void VoiceChain::update() noexcept {
   inputGain_ = dbToGain(params.inputGainDb);
   outputGain_ = dbToGain(params.outputGainDb);
-  highPass_.configure(params.highPassEnabled != 0, params.highPassHz, params.highPassOrder);
-  humFilter_.configure(params.humFilterEnabled != 0, params.humBaseHz, params.humHarmonics);
-  suppressor_.configure(params.nsEnabled != 0, params.nsReductionDb, params.nsStrength);
-  plosive_.configure(params.plosiveEnabled != 0, params.plosiveStrength);
+  highPass_.configure(highPassSettings(params));
+  humFilter_.configure(humSettings(params));
+  suppressor_.configure(suppressorSettings(params));
+  plosive_.configure(plosiveSettings(params));
   gate_.configure(gateSettings(params));
-  equalizer_.configure(params.eqBands, params.toneLow, params.tonePresence, params.toneAir);
-  deEsser_.configure(params.deEsserEnabled != 0, params.deEsserHz, params.deEsserAmount);
+  equalizer_.configure(equalizerSettings(params));
+  deEsser_.configure(deEsserSettings(params));
   agc_.configure(agcSettings(params));
   compressor_.configure(compressorSettings(params));
   voiceEffect_.configure(static_cast<VoiceEffectMode>(params.effectMode), params.effectMix,
                          params.effectParam);
-  limiter_.configure(params.limiterEnabled != 0, params.limiterCeilingDb);
+  limiter_.configure(limiterSettings(params));
 }
 
 void VoiceChain::reset() noexcept {
@@ -137,16 +137,16 @@ void VoiceChain::process(float* samples, int count) noexcept {
     BlockMeasure raw;
     for (int i = 0; i < count; ++i) raw.add(samples[i]);
     inputTracker_.process(samples, count);
-    meters.inputPeak = meters.outputPeak = raw.peak;
-    meters.inputMeanSquare = meters.outputMeanSquare = raw.meanSquare(count);
-    meters.inputBackgroundDb = inputTracker_.backgroundDb();
-    meters.gateGain = 1.0f;
-    meters.compressorReductionDb = 0.0f;
-    meters.limiterMinGain = 1.0f;
-    meters.agcGainDb = 0.0f;
-    meters.deEsserMinGain = 1.0f;
-    meters.plosiveMinGain = 1.0f;
-    meters.suppressorAttenuationDb = 0.0f;
+    meters_.inputPeak = meters_.outputPeak = raw.peak;
+    meters_.inputMeanSquare = meters_.outputMeanSquare = raw.meanSquare(count);
+    meters_.inputBackgroundDb = inputTracker_.backgroundDb();
+    meters_.gateGain = 1.0f;
+    meters_.compressorReductionDb = 0.0f;
+    meters_.limiterMinGain = 1.0f;
+    meters_.agcGainDb = 0.0f;
+    meters_.deEsserMinGain = 1.0f;
+    meters_.plosiveMinGain = 1.0f;
+    meters_.suppressorAttenuationDb = 0.0f;
     return;
   }
 
@@ -160,17 +160,17 @@ void VoiceChain::process(float* samples, int count) noexcept {
   guardOutput(samples, count);
   guardFilterState();
 
-  meters.inputBackgroundDb = inputTracker_.backgroundDb();
-  meters.gateGain = gate_.gain();
-  meters.compressorReductionDb = compressor_.reductionDb();
-  meters.limiterMinGain = limiter_.takeBlockMinGain();
-  meters.agcGainDb = agc_.gainDb();
-  meters.deEsserMinGain = deEsser_.blockMinGain();
-  meters.plosiveMinGain = plosive_.blockMinGain();
+  meters_.inputBackgroundDb = inputTracker_.backgroundDb();
+  meters_.gateGain = gate_.gain();
+  meters_.compressorReductionDb = compressor_.reductionDb();
+  meters_.limiterMinGain = limiter_.takeBlockMinGain();
+  meters_.agcGainDb = agc_.gainDb();
+  meters_.deEsserMinGain = deEsser_.blockMinGain();
+  meters_.plosiveMinGain = plosive_.blockMinGain();
   deEsser_.clearBlockMinGain();
   plosive_.clearBlockMinGain();
-  meters.suppressorAttenuationDb = params.nsEnabled != 0 ? suppressor_.suppressionDb() : 0.0f;
-  meters.voiceActive = voiceTracker_.voiceActive();
+  meters_.suppressorAttenuationDb = params.nsEnabled != 0 ? suppressor_.suppressionDb() : 0.0f;
+  meters_.voiceActive = voiceTracker_.voiceActive();
 }
 
 // Raw measures and the input tracker on the untouched sample; input gain, DC blocker, high-pass
@@ -211,8 +211,8 @@ void VoiceChain::conditionAndSuppress(float* samples, int count) noexcept {
   inputTracker_ = inputTracker;
   voiceTracker_ = voiceTracker;
   dcBlocker_ = dcBlocker;
-  meters.inputPeak = raw.peak;
-  meters.inputMeanSquare = raw.meanSquare(count);
+  meters_.inputPeak = raw.peak;
+  meters_.inputMeanSquare = raw.meanSquare(count);
 }
 
 // Plosive suppressor and gate; the equaliser (while switched on); the de-esser and the
@@ -288,8 +288,8 @@ void VoiceChain::runOutputStage(float* samples, int count) noexcept {
     }
   }
   muteGain_ = muteGain;
-  meters.outputPeak = out.peak;
-  meters.outputMeanSquare = out.meanSquare(count);
+  meters_.outputPeak = out.peak;
+  meters_.outputMeanSquare = out.meanSquare(count);
 }
 
 // At the block boundary: when a filter's sections have gone non-finite or run away (abrupt
@@ -316,7 +316,7 @@ void VoiceChain::recover() noexcept {
 // non-finite sample means some stage's state is poisoned, so the whole chain restarts and the
 // block is silent; a finite sample past the limit (the limiter switched off) is clipped to it.
 void VoiceChain::guardOutput(float* samples, int count) noexcept {
-  if (meters.outputPeak <= kOutputLimit && !std::isnan(meters.outputMeanSquare)) return;
+  if (meters_.outputPeak <= kOutputLimit && !std::isnan(meters_.outputMeanSquare)) return;
   bool finite = true;
   for (int i = 0; i < count; ++i) finite = finite && std::isfinite(samples[i]);
   if (!finite) {
@@ -328,8 +328,8 @@ void VoiceChain::guardOutput(float* samples, int count) noexcept {
   }
   BlockMeasure out;
   for (int i = 0; i < count; ++i) out.add(samples[i]);
-  meters.outputPeak = out.peak;
-  meters.outputMeanSquare = out.meanSquare(count);
+  meters_.outputPeak = out.peak;
+  meters_.outputMeanSquare = out.meanSquare(count);
 }
 
 }  // namespace vorlund

@@ -69,10 +69,15 @@ class VoiceChain {
   // Read-only view of the suppressor, for its learning state.
   const NoiseSuppressor& suppressor() const noexcept { return suppressor_; }
 
-  double sampleRate = 48000.0;
-  bool prepared = false;
+  // The rate of the last prepare(), and whether there was one.
+  double sampleRate() const noexcept { return sampleRate_; }
+  bool isPrepared() const noexcept { return prepared_; }
+  // What the last process() measured.
+  const ChainMeters& meters() const noexcept { return meters_; }
+
+  // The record the chain runs; its owner writes it and then calls update() (process() reads
+  // the switches directly).
   ParameterBlock params{};
-  ChainMeters meters{};
 
  private:
   void conditionAndSuppress(float* samples, int count) noexcept;
@@ -83,6 +88,9 @@ class VoiceChain {
   void guardOutput(float* samples, int count) noexcept;
   void recover() noexcept;
 
+  double sampleRate_ = 48000.0;
+  bool prepared_ = false;
+  ChainMeters meters_{};
   float inputGain_ = 1.0f;
   float outputGain_ = 1.0f;
   // Current value of the mute ramp, 0..1, and its step per sample (a full fade in 10 ms).

@@ -60,15 +60,15 @@ void BlockFrame::start(const FrameFormat& format) {
   sizeExactly(monoBuffer_,
               static_cast<std::size_t>(static_cast<std::uint64_t>(format.maxFrames) + kBufferSlack),
               0.0f);
-  chain.prepare(static_cast<double>(format.sampleRate));
-  SharedBlock* block = channel.activeBlock();
+  chain_.prepare(static_cast<double>(format.sampleRate));
+  SharedBlock* block = channel_.activeBlock();
   // Read whatever the counter says: a record written while unlocked is taken now.
   follower_.start(block);
-  if (block != nullptr && follower_.apply(*block, chain))
-    switches_.store(effectSwitches(chain.params), std::memory_order_relaxed);
+  if (block != nullptr && follower_.apply(*block, chain_))
+    switches_.store(effectSwitches(chain_.params), std::memory_order_relaxed);
   // prepare() set the mute ramp from the record before this one: start from the new record's
   // mute, so a stream locked muted is silent from its first sample.
-  chain.reset();
+  chain_.reset();
   counterFrequency_ = performanceFrequency();
   statistics_ = FrameStatistics{};
   resetRequested_.store(0, std::memory_order_relaxed);
@@ -120,23 +120,23 @@ void BlockFrame::runChain(const float* in, std::uint32_t count, std::uint32_t ch
                           BypassFade* fade) noexcept {
   if (resetRequested_.load(std::memory_order_relaxed) != 0) {
     resetRequested_.exchange(0);
-    chain.reset();
+    chain_.reset();
   }
-  SharedBlock* block = channel.activeBlock();
-  if (block != nullptr && follower_.follow(*block, chain))
-    switches_.store(effectSwitches(chain.params), std::memory_order_relaxed);
+  SharedBlock* block = channel_.activeBlock();
+  if (block != nullptr && follower_.follow(*block, chain_))
+    switches_.store(effectSwitches(chain_.params), std::memory_order_relaxed);
 
   foldToMono(in, count, channels);
   if (fade != nullptr) {
-    processWithFade(chain, *fade, monoBuffer_.data(), count);
+    processWithFade(chain_, *fade, monoBuffer_.data(), count);
   } else {
-    chain.process(monoBuffer_.data(), static_cast<int>(count));
+    chain_.process(monoBuffer_.data(), static_cast<int>(count));
   }
   FrameStatistics& s = statistics_;
   s.blockCount += 1;
   // Written as "greater than" so a NaN meter never replaces the stored peak.
-  if (chain.meters.inputPeak > s.peakInput) s.peakInput = chain.meters.inputPeak;
-  if (chain.meters.outputPeak > s.peakOutput) s.peakOutput = chain.meters.outputPeak;
+  if (chain_.meters().inputPeak > s.peakInput) s.peakInput = chain_.meters().inputPeak;
+  if (chain_.meters().outputPeak > s.peakOutput) s.peakOutput = chain_.meters().outputPeak;
 }
 
 void BlockFrame::finishBlock(std::int64_t t0, std::uint32_t count) noexcept {
@@ -145,8 +145,8 @@ void BlockFrame::finishBlock(std::int64_t t0, std::uint32_t count) noexcept {
   s.processingLoad =
       smoothLoad(s.processingLoad, t1 - t0, counterFrequency_, count, format_.sampleRate);
   // Outside the measured span: the load figure covers the processing, not its publishing.
-  if (SharedBlock* block = channel.activeBlock())
-    publishMeters(*block, chain.meters, chain.params.bypass, s.processingLoad);
+  if (SharedBlock* block = channel_.activeBlock())
+    publishMeters(*block, chain_.meters(), chain_.params.bypass, s.processingLoad);
 }
 
 void BlockFrame::foldToMono(const float* in, std::uint32_t count, std::uint32_t channels) noexcept {

@@ -53,7 +53,7 @@ std::uint32_t effectSwitches(const ParameterBlock& params) noexcept;
 class BlockFrame {
  public:
   BlockFrame() noexcept {
-    switches_.store(effectSwitches(chain.params), std::memory_order_relaxed);
+    switches_.store(effectSwitches(chain_.params), std::memory_order_relaxed);
   }
 
   // Largest magnitude a folded mono sample may have (+60 dBFS); NaN and infinities become 0.
@@ -110,7 +110,7 @@ class BlockFrame {
 
   // Bytes held per instance: the frame with its chain, the mono buffer and the chain's buffers.
   std::size_t memoryBytes() const noexcept {
-    return sizeof(BlockFrame) + reservedBytes(monoBuffer_) + chain.memoryUse().total() -
+    return sizeof(BlockFrame) + reservedBytes(monoBuffer_) + chain_.memoryUse().total() -
            sizeof(VoiceChain);
   }
 
@@ -134,10 +134,19 @@ class BlockFrame {
     return switches_.load(std::memory_order_relaxed);
   }
 
-  // The chain and the parameter channel the frame runs; the frame's owner sets the chain's
-  // record before start and opens and closes the channel.
-  VoiceChain chain;
-  ParameterChannel channel;
+  // Configuration thread, unlocked: the record the chain starts with when the channel has
+  // none to apply.
+  void setRecord(const ParameterBlock& record) noexcept {
+    chain_.params = record;
+    switches_.store(effectSwitches(record), std::memory_order_relaxed);
+  }
+  // Read-only view of the chain: its record in force, meters and learning state.
+  const VoiceChain& chain() const noexcept { return chain_; }
+  // Any thread: the delay the chain adds at the prepared rate, in samples.
+  int latencySamples() const noexcept { return chain_.latencySamples(); }
+  // The parameter channel the frame follows; the frame's owner opens and closes it.
+  ParameterChannel& channel() noexcept { return channel_; }
+  const ParameterChannel& channel() const noexcept { return channel_; }
 
  private:
   // Real-time thread: a pending reset, the shared block, the fold and the chain over the mono
@@ -149,6 +158,8 @@ class BlockFrame {
   void writeOut(APO_CONNECTION_PROPERTY& output, std::uint32_t count,
                 std::uint32_t channels) const noexcept;
 
+  VoiceChain chain_;
+  ParameterChannel channel_;
   bool locked_ = false;
   FrameFormat format_{};
   FrameStatistics statistics_{};

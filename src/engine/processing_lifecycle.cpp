@@ -9,18 +9,18 @@
 namespace vorlund {
 
 ProcessingLifecycle::~ProcessingLifecycle() {
-  if (frame.isLocked()) {
-    frame.stop();
+  if (frame_.isLocked()) {
+    frame_.stop();
     endStream();
   }
-  frame.channel.close();
+  frame_.channel().close();
 }
 
 HRESULT ProcessingLifecycle::lockForProcess(UINT32 numInputConnections,
                                             APO_CONNECTION_DESCRIPTOR** inputConnections,
                                             UINT32 numOutputConnections,
                                             APO_CONNECTION_DESCRIPTOR** outputConnections) {
-  if (frame.isLocked()) return APOERR_APO_LOCKED;
+  if (frame_.isLocked()) return APOERR_APO_LOCKED;
   if (numInputConnections != 1 || numOutputConnections != numInputConnections ||
       inputConnections == nullptr || outputConnections == nullptr ||
       inputConnections[0] == nullptr || outputConnections[0] == nullptr ||
@@ -45,46 +45,46 @@ HRESULT ProcessingLifecycle::lockForProcess(UINT32 numInputConnections,
   frameFormat.maxOutputFrames = output.u32MaxFrameCount;
   try {
     // Open first, so that the frame starts with the channel's record.
-    frame.channel.open();
-    frame.start(frameFormat);
+    frame_.channel().open();
+    frame_.start(frameFormat);
   } catch (...) {
     return E_OUTOFMEMORY;
   }
-  if (SharedBlock* block = frame.channel.activeBlock()) {
+  if (SharedBlock* block = frame_.channel().activeBlock()) {
     publishStreamStart(*block, frameFormat.sampleRate, frameFormat.channels,
-                       frame.chain.latencySamples());
+                       frame_.latencySamples());
   }
 
-  const ParameterBlock& params = frame.chain.params;
+  const ParameterBlock& params = frame_.chain().params;
   logLine("LockForProcess: %.0f Hz, %u ch, max %u frames, shared=%d, bypass=%d, ns=%d",
           static_cast<double>(frameFormat.sampleRate), frameFormat.channels, frameFormat.maxFrames,
-          frame.channel.isShared() ? 1 : 0, params.bypass != 0 ? 1 : 0,
+          frame_.channel().isShared() ? 1 : 0, params.bypass != 0 ? 1 : 0,
           params.nsEnabled != 0 ? 1 : 0);
   return S_OK;
 }
 
 HRESULT ProcessingLifecycle::unlockForProcess() {
-  if (!frame.isLocked()) return APOERR_ALREADY_UNLOCKED;
-  frame.stop();
+  if (!frame_.isLocked()) return APOERR_ALREADY_UNLOCKED;
+  frame_.stop();
   endStream();
   return S_OK;
 }
 
 // The statistics line, then one active stream fewer in the shared block.
 void ProcessingLifecycle::endStream() {
-  const FrameStatistics& statistics = frame.statistics();
+  const FrameStatistics& statistics = frame_.statistics();
   const double peakIn = amplitudeToDb(statistics.peakInput);
   const double peakOut = amplitudeToDb(statistics.peakOutput);
   const auto blocks = static_cast<long long>(statistics.blockCount);
   // The count of recoveries from a poisoned filter state only when there were any, so the
   // line of a sound stream keeps its usual form.
-  if (const std::uint32_t recoveries = frame.chain.recoveryCount(); recoveries != 0) {
+  if (const std::uint32_t recoveries = frame_.chain().recoveryCount(); recoveries != 0) {
     logLine("UnlockForProcess: %lld blocks, peak in %.1f dB, out %.1f dB, recovered %u", blocks,
             peakIn, peakOut, recoveries);
   } else {
     logLine("UnlockForProcess: %lld blocks, peak in %.1f dB, out %.1f dB", blocks, peakIn, peakOut);
   }
-  if (SharedBlock* block = frame.channel.activeBlock()) publishStreamEnd(*block);
+  if (SharedBlock* block = frame_.channel().activeBlock()) publishStreamEnd(*block);
 }
 
 }  // namespace vorlund

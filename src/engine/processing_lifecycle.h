@@ -2,7 +2,7 @@
 // buffers, prepares the chain, opens the parameter channel and applies its record;
 // UnlockForProcess ends a processing period with a statistics line in the log; destruction
 // unlocks a still-locked object and closes the channel before anything is freed. The COM
-// object embeds one and forwards its configuration calls; APOProcess goes to `frame`.
+// object embeds one and forwards its configuration calls; APOProcess goes to its frame.
 #pragma once
 
 #include "engine/block_frame.h"
@@ -30,10 +30,23 @@ class ProcessingLifecycle {
   // open and the chain's state.
   HRESULT unlockForProcess();
 
-  BlockFrame frame;
+  // Real-time thread, locked: one APOProcess call (BlockFrame::process).
+  void process(std::uint32_t numInputConnections, APO_CONNECTION_PROPERTY** inputConnections,
+               std::uint32_t numOutputConnections,
+               APO_CONNECTION_PROPERTY** outputConnections) noexcept {
+    frame_.process(numInputConnections, inputConnections, numOutputConnections, outputConnections);
+  }
+  // Any thread: asks the next block to reset the chain.
+  void requestReset() noexcept { frame_.requestReset(); }
+  // Any thread: the delay the chain adds at the locked rate, in samples.
+  int latencySamples() const noexcept { return frame_.latencySamples(); }
+  // Read-only view of the frame: format, statistics, record in force and channel.
+  const BlockFrame& frame() const noexcept { return frame_; }
 
  private:
   void endStream();
+
+  BlockFrame frame_;
 };
 
 }  // namespace vorlund

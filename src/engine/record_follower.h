@@ -44,7 +44,7 @@ class RecordFollower {
     if (!readSnapshot(block, staging_, counter)) return false;
     sanitise(staging_);
     chain.params = staging_;
-    if (chain.prepared) chain.update();
+    if (chain.isPrepared()) chain.update();
     lastAppliedCounter_ = counter;
     return true;
   }

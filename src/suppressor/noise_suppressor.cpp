@@ -98,7 +98,8 @@ std::size_t NoiseSuppressor::bufferBytes() const noexcept {
   return bytes;
 }
 
-void NoiseSuppressor::configure(bool enabled, float reductionDb, float strength) noexcept {
+void NoiseSuppressor::configure(const Settings& settings) noexcept {
+  const auto [enabled, reductionDb, strength] = settings;
   constexpr float kMaxReductionDb = 60.0f;
   constexpr float kOverSubtractionSpan = 1.7f;
   constexpr float kMinOverSubtraction = 0.8f;

@@ -19,13 +19,19 @@ class NoiseSuppressor {
   static constexpr int kRingSlots = BinPass::kRingSlots;
   static constexpr std::int32_t kMaxFrameCount = std::numeric_limits<std::int32_t>::max();
 
+  struct Settings {
+    bool enabled{};
+    float reductionDb{};  // depth of the noise floor, 0..60
+    float strength{};     // 0..1: over-subtraction
+  };
+
   // N by rate band: 256 up to 25 kHz, doubling per band up to 2048 above 100 kHz.
   static int frameSizeForRate(double sampleRate) noexcept;
 
   // Configuration thread; allocates. Ends with reset().
   void prepare(double sampleRate);
   // Real-time thread; takes effect from the next frame and touches no signal state.
-  void configure(bool enabled, float reductionDb, float strength) noexcept;
+  void configure(const Settings& settings) noexcept;
   // Real-time thread; back to the just-prepared state, which restarts the noise learning.
   void reset() noexcept;
 

@@ -128,7 +128,7 @@ void expectSameAsReference(double rate, double seconds, std::uint32_t seed) {
         std::min<std::size_t>(blockLengths[block % std::size(blockLengths)], input.size() - at));
     chain.process(fast.data() + at, count);
     straightforward.process(plain.data() + at, count);
-    const ChainMeters& a = chain.meters;
+    const ChainMeters& a = chain.meters();
     const ChainMeters& b = straightforward.meters;
     const float pairs[][2] = {{a.inputPeak, b.inputPeak},
                               {a.inputMeanSquare, b.inputMeanSquare},

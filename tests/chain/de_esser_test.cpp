@@ -38,7 +38,7 @@ TEST(DeEsserTest, CutFollowsBandRatioOverRelativeThreshold) {
     SCOPED_TRACE(c.amount);
     DeEsser d;
     d.prepare(kRate);
-    d.configure(true, 6500.0f, c.amount);
+    d.configure({.enabled = true, .frequencyHz = 6500.0f, .amount = c.amount});
     BiquadSection band, split;
     designBiquad(band, FilterType::BandPass, kRate, 6500.0, 0.0, 1.0);
     designBiquad(split, FilterType::HighPass, kRate, 0.55 * 6500.0, 0.0, 0.7071);
@@ -74,7 +74,7 @@ TEST(DeEsserTest, SibilanceCutVoiceAndSilenceLeftAlone) {
 
   DeEsser d;
   d.prepare(kRate);
-  d.configure(true, 6500.0f, 0.35f);
+  d.configure({.enabled = true, .frequencyHz = 6500.0f, .amount = 0.35f});
   const std::vector<float> out = run(d, in);
   EXPECT_NEAR(-6.15, toDb(d.blockMinGain()), 0.05);
   BiquadSection split;
@@ -112,7 +112,7 @@ TEST(DeEsserTest, SibilanceCutVoiceAndSilenceLeftAlone) {
 TEST(DeEsserTest, GainFallsFastAndRecoversWithRelease) {
   DeEsser d;
   d.prepare(kRate);
-  d.configure(true, 6500.0f, 0.35f);
+  d.configure({.enabled = true, .frequencyHz = 6500.0f, .amount = 0.35f});
   const std::vector<float> tone = test::sine(9000.0, kRate, 48000, 0.3);
   // The gain after the most recent sample, read through the meter of a one-sample window.
   const auto gainAfter = [&](int from, int count) {
@@ -125,7 +125,7 @@ TEST(DeEsserTest, GainFallsFastAndRecoversWithRelease) {
   const float target = dbToGain(-6.15f);
   EXPECT_LT(gainAfter(0, 240), target * 1.02f);  // 5 ms
   gainAfter(240, 23760);
-  d.configure(false, 6500.0f, 0.35f);
+  d.configure({.enabled = false, .frequencyHz = 6500.0f, .amount = 0.35f});
   const float recovered = gainAfter(24000, 2160);  // 45 ms
   EXPECT_NEAR(1.0f - (1.0f - target) * std::exp(-1.0f), recovered, 0.01f);
 }
@@ -135,24 +135,24 @@ TEST(DeEsserTest, GainFallsFastAndRecoversWithRelease) {
 TEST(DeEsserTest, ConfigureKeepsStateAndResetRepeats) {
   DeEsser d;
   d.prepare(kRate);
-  d.configure(true, 6500.0f, 0.35f);
+  d.configure({.enabled = true, .frequencyHz = 6500.0f, .amount = 0.35f});
   const std::vector<float> in = test::whiteNoise(4800, 4);
   const std::vector<float> first = run(d, in);
   const BiquadSection side = d.sidechain();
   const BiquadSection split = d.split();
   ASSERT_NE(0.0f, side.z1);
-  d.configure(true, 6500.0f, 0.9f);
+  d.configure({.enabled = true, .frequencyHz = 6500.0f, .amount = 0.9f});
   const BiquadSection sideKept = d.sidechain();
   const BiquadSection splitKept = d.split();
   EXPECT_EQ(0, std::memcmp(&side, &sideKept, sizeof side));
   EXPECT_EQ(0, std::memcmp(&split, &splitKept, sizeof split));
-  d.configure(true, 8000.0f, 0.9f);
+  d.configure({.enabled = true, .frequencyHz = 8000.0f, .amount = 0.9f});
   EXPECT_NE(side.a1, d.sidechain().a1);
   EXPECT_NE(split.b0, d.split().b0);
   EXPECT_EQ(side.z1, d.sidechain().z1);
   EXPECT_EQ(split.z2, d.split().z2);
 
-  d.configure(true, 6500.0f, 0.35f);
+  d.configure({.enabled = true, .frequencyHz = 6500.0f, .amount = 0.35f});
   d.reset();
   EXPECT_EQ(first, run(d, in));
 }

@@ -38,7 +38,7 @@ TEST(EqualizerTest, BandResponsesMatchTheirDesign) {
       bands[4] = {1, type, 1000.0f, -9.0f, 2.0f};
       Equalizer eq;
       eq.prepare(rate);
-      eq.configure(bands, 0.0f, 0.0f, 0.0f);
+      eq.configure({.bands = bands});
       BiquadSection reference;
       designBiquad(reference, type, rate, 1000.0, -9.0, 2.0);
       for (double f : {150.0, 700.0, 1000.0, 1400.0, 5000.0}) {
@@ -61,7 +61,7 @@ TEST(EqualizerTest, OnlyBandsThatChangeTheSignalRun) {
   const auto passesExactly = [&](const Bands& bands, float low, float presence, float air) {
     Equalizer eq;
     eq.prepare(kRate);
-    eq.configure(bands, low, presence, air);
+    eq.configure({.bands = bands, .toneLow = low, .tonePresence = presence, .toneAir = air});
     return run(eq, in) == in;
   };
   for (int type : {0, 1, 2}) {
@@ -100,7 +100,7 @@ TEST(EqualizerTest, ToneControlsAtTheirFrequencies) {
     const auto gainDb = [&](float low, float presence, float air, double f) {
       Equalizer eq;
       eq.prepare(kRate);
-      eq.configure(allOff(), low, presence, air);
+      eq.configure({.bands = allOff(), .toneLow = low, .tonePresence = presence, .toneAir = air});
       return measuredGainDb([&](float x) { return eq.process(x); }, f, kRate);
     };
     EXPECT_NEAR(3.0 * sign, gainDb(sign, 0.0f, 0.0f, 220.0), 0.05);
@@ -130,17 +130,17 @@ TEST(EqualizerTest, BandSwitchedOffAndOnResumesItsState) {
   Equalizer toggled, steady;
   toggled.prepare(kRate);
   steady.prepare(kRate);
-  toggled.configure(bands, 0.0f, 0.0f, 0.0f);
-  steady.configure(bands, 0.0f, 0.0f, 0.0f);
+  toggled.configure({.bands = bands});
+  steady.configure({.bands = bands});
   const std::vector<float> before = test::whiteNoise(2400, 1);
   run(toggled, before);
   run(steady, before);
   bands[6].enabled = 0;
-  toggled.configure(bands, 0.0f, 0.0f, 0.0f);
+  toggled.configure({.bands = bands});
   const std::vector<float> between = test::whiteNoise(2400, 2);
   EXPECT_EQ(between, run(toggled, between));
   bands[6].enabled = 1;
-  toggled.configure(bands, 0.0f, 0.0f, 0.0f);
+  toggled.configure({.bands = bands});
   const std::vector<float> after = test::whiteNoise(2400, 3);
   EXPECT_EQ(run(steady, after), run(toggled, after));
 }

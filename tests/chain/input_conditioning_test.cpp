@@ -22,7 +22,7 @@ TEST(InputConditioningTest, HighPassResponses) {
       SCOPED_TRACE(order);
       HighPassFilter hp;
       hp.prepare(rate);
-      hp.configure(true, 100.0f, order);
+      hp.configure({.enabled = true, .cornerHz = 100.0f, .order = order});
       ASSERT_EQ(order == 4 ? 2 : 1, hp.sectionCount());
       for (double f : {25.0, 50.0, 100.0, 200.0, 1000.0}) {
         double analytic = 0.0;
@@ -44,9 +44,9 @@ TEST(InputConditioningTest, HighPassResponses) {
   }
   HighPassFilter hp;
   hp.prepare(48000.0);
-  hp.configure(true, 80.0f, 3);
+  hp.configure({.enabled = true, .cornerHz = 80.0f, .order = 3});
   EXPECT_EQ(1, hp.sectionCount());
-  hp.configure(false, 80.0f, 4);
+  hp.configure({.enabled = false, .cornerHz = 80.0f, .order = 4});
   EXPECT_EQ(0, hp.sectionCount());
   EXPECT_EQ(0.25f, hp.process(0.25f));
 }
@@ -56,7 +56,7 @@ TEST(InputConditioningTest, HighPassResponses) {
 TEST(InputConditioningTest, HumNotchesDeepAtHarmonicsFlatBetween) {
   HumFilter hum;
   hum.prepare(48000.0);
-  hum.configure(true, 50.0f, 4);
+  hum.configure({.enabled = true, .baseHz = 50.0f, .harmonics = 4});
   ASSERT_EQ(4, hum.sectionCount());
   auto run = [&](float x) { return hum.process(x); };
   for (double f : {50.0, 100.0, 150.0, 200.0}) {
@@ -70,10 +70,10 @@ TEST(InputConditioningTest, HumNotchesDeepAtHarmonicsFlatBetween) {
 
   HumFilter low;
   low.prepare(8000.0);
-  low.configure(true, 60.0f, 8);
+  low.configure({.enabled = true, .baseHz = 60.0f, .harmonics = 8});
   EXPECT_EQ(8, low.sectionCount());
   low.prepare(200.0);
-  low.configure(true, 50.0f, 8);
+  low.configure({.enabled = true, .baseHz = 50.0f, .harmonics = 8});
   EXPECT_EQ(1, low.sectionCount());
 }
 
@@ -82,15 +82,15 @@ TEST(InputConditioningTest, HumNotchesDeepAtHarmonicsFlatBetween) {
 TEST(InputConditioningTest, HumRedesignKeepsState) {
   HumFilter hum;
   hum.prepare(48000.0);
-  hum.configure(true, 60.0f, 3);
+  hum.configure({.enabled = true, .baseHz = 60.0f, .harmonics = 3});
   for (float x : test::sine(60.0, 48000.0, 1000)) hum.process(x);
   const float z1 = hum.section(0).z1;
   ASSERT_NE(0.0f, z1);
-  hum.configure(false, 60.0f, 3);
-  hum.configure(true, 60.0f, 3);
+  hum.configure({.enabled = false, .baseHz = 60.0f, .harmonics = 3});
+  hum.configure({.enabled = true, .baseHz = 60.0f, .harmonics = 3});
   EXPECT_EQ(z1, hum.section(0).z1);
   const float a1 = hum.section(1).a1;
-  hum.configure(true, 50.0f, 3);
+  hum.configure({.enabled = true, .baseHz = 50.0f, .harmonics = 3});
   EXPECT_NE(a1, hum.section(1).a1);
   EXPECT_EQ(z1, hum.section(0).z1);
 }

@@ -48,7 +48,7 @@ TEST(LookaheadLimiterTest, NeverExceedsCeiling) {
         SCOPED_TRACE(s);
         LookaheadLimiter limiter;
         limiter.prepare(rate);
-        limiter.configure(true, ceilingDb);
+        limiter.configure({.enabled = true, .ceilingDb = ceilingDb});
         const std::vector<float> out = run(limiter, signals[s]);
         float peak = 0.0f;
         for (float y : out) peak = std::max(peak, std::fabs(y));
@@ -73,7 +73,7 @@ TEST(LookaheadLimiterTest, ImpulseLeavesAtCeilingAfterLookahead) {
     SCOPED_TRACE(rate);
     LookaheadLimiter limiter;
     limiter.prepare(rate);
-    limiter.configure(true, -1.0f);
+    limiter.configure({.enabled = true, .ceilingDb = -1.0f});
     EXPECT_EQ(length, limiter.lookaheadSamples());
     const float ceiling = dbToGain(-1.0f), carrier = 0.01f;
     const int at = 200;
@@ -94,7 +94,7 @@ TEST(LookaheadLimiterTest, ImpulseLeavesAtCeilingAfterLookahead) {
     limiter.reset();
     EXPECT_EQ(out, run(limiter, in));
 
-    limiter.configure(false, -6.0f);
+    limiter.configure({.enabled = false, .ceilingDb = -6.0f});
     limiter.reset();
     const std::vector<float> noise = test::whiteNoise(4000, 3, 10.0f);
     const std::vector<float> delayed = run(limiter, noise);
@@ -111,7 +111,7 @@ TEST(LookaheadLimiterTest, ImpulseLeavesAtCeilingAfterLookahead) {
 TEST(LookaheadLimiterTest, RecomputationKeepsAverageExact) {
   LookaheadLimiter limiter;
   limiter.prepare(48000.0);
-  limiter.configure(true, -1.0f);
+  limiter.configure({.enabled = true, .ceilingDb = -1.0f});
   std::vector<float> in = test::whiteNoise(180000, 5, 1.0f);
   const std::vector<float> levels = test::whiteNoise(180000 / 50, 9, 1.5f);
   for (int i = 0; i < 130000; ++i) in[i] *= std::pow(10.0f, 1.5f + levels[i / 50]);
@@ -149,8 +149,8 @@ TEST(LookaheadLimiterTest, RestingBlocksMatchPlainLimiter) {
     const float pick = std::fabs(choices[static_cast<std::size_t>(b) % choices.size()]);
     const bool enabled = phase < 350 || phase > 355;
     const float ceilingDb = phase == 10 || phase == 370 ? -20.0f : -1.0f;
-    limiter.configure(enabled, ceilingDb);
-    plain.configure(enabled, ceilingDb);
+    limiter.configure({.enabled = enabled, .ceilingDb = ceilingDb});
+    plain.configure({.enabled = enabled, .ceilingDb = ceilingDb});
     const int count = std::min<int>(1 + static_cast<int>(pick * 900.0f), noise.size() - at);
     std::vector<float> block(noise.begin() + at, noise.begin() + at + count);
     if (phase == 0 || phase == 355) {

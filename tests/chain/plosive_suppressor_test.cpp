@@ -37,7 +37,7 @@ TEST(PlosiveSuppressorTest, AllPassWithoutLowBurstAndCrossoverAt110Hz) {
     SCOPED_TRACE(rate);
     PlosiveSuppressor p;
     p.prepare(rate);
-    p.configure(true, 0.5f);
+    p.configure({.enabled = true, .strength = 0.5f});
     for (double f : {95.0, 110.0, 300.0, 1000.0, 0.45 * rate}) {
       p.reset();
       EXPECT_NEAR(0.0, test::measuredGainDb([&](float x) { return p.process(x); }, f, rate), 0.03)
@@ -68,7 +68,7 @@ TEST(PlosiveSuppressorTest, CutFollowsTriggerRatioAndFloor) {
     const double expectedDb = std::min(0.0, std::max(2.0 * (triggerDb - bandRatioDb), floorDb));
     PlosiveSuppressor p;
     p.prepare(kRate);
-    p.configure(true, strength);
+    p.configure({.enabled = true, .strength = strength});
     EXPECT_NEAR(expectedDb, settledMinGainDb(p, 75.0, kRate), 0.05);
 
     p.reset();
@@ -95,7 +95,7 @@ TEST(PlosiveSuppressorTest, DisabledExactAndStateRunsWhileOff) {
   for (std::size_t i = 0; i < in.size(); ++i) in[i] += burst[i];
   PlosiveSuppressor off;
   off.prepare(kRate);
-  off.configure(false, 1.0f);
+  off.configure({.enabled = false, .strength = 1.0f});
   const std::vector<float> passed = run(off, in);
   EXPECT_EQ(0, std::memcmp(in.data(), passed.data(), in.size() * sizeof(float)));
   EXPECT_EQ(1.0f, off.blockMinGain());
@@ -105,13 +105,13 @@ TEST(PlosiveSuppressorTest, DisabledExactAndStateRunsWhileOff) {
   const std::vector<float> later = test::whiteNoise(4800, 8, 0.3f);
   PlosiveSuppressor switched;
   switched.prepare(kRate);
-  switched.configure(false, 1.0f);
+  switched.configure({.enabled = false, .strength = 1.0f});
   PlosiveSuppressor on;
   on.prepare(kRate);
-  on.configure(true, 1.0f);
+  on.configure({.enabled = true, .strength = 1.0f});
   run(on, history);
   run(switched, history);
-  switched.configure(true, 1.0f);
+  switched.configure({.enabled = true, .strength = 1.0f});
   EXPECT_EQ(run(on, later), run(switched, later));
   EXPECT_EQ(1.0f, on.blockMinGain());
 

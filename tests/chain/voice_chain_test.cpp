@@ -44,9 +44,9 @@ TEST(VoiceChainTest, BypassIsBitExact) {
   std::vector<float> block = in;
   chain.process(block.data(), static_cast<int>(block.size()));
   EXPECT_EQ(0, std::memcmp(in.data(), block.data(), in.size() * sizeof(float)));
-  EXPECT_EQ(chain.meters.inputPeak, chain.meters.outputPeak);
-  EXPECT_EQ(chain.meters.inputMeanSquare, chain.meters.outputMeanSquare);
-  EXPECT_GT(chain.meters.inputPeak, 0.4f);
+  EXPECT_EQ(chain.meters().inputPeak, chain.meters().outputPeak);
+  EXPECT_EQ(chain.meters().inputMeanSquare, chain.meters().outputMeanSquare);
+  EXPECT_GT(chain.meters().inputPeak, 0.4f);
 }
 
 // Verifies that a block of zero samples changes nothing, the meters included.
@@ -55,9 +55,9 @@ TEST(VoiceChainTest, EmptyBlockChangesNothing) {
   chain.prepare(48000.0);
   std::vector<float> block = test::whiteNoise(480, 9);
   chain.process(block.data(), 480);
-  const ChainMeters before = chain.meters;
+  const ChainMeters before = chain.meters();
   chain.process(block.data(), 0);
-  EXPECT_EQ(0, std::memcmp(&before, &chain.meters, sizeof before));
+  EXPECT_EQ(0, std::memcmp(&before, &chain.meters(), sizeof before));
 }
 
 // Verifies the conditioning path: with the switchable filters off, a mid-band sine passes with
@@ -75,11 +75,11 @@ TEST(VoiceChainTest, GainsApplyAndMeasuresReadRawBlock) {
   std::vector<float> in = test::sine(1000.0, 48000.0, 48000, 0.25);
   std::vector<float> out = in;
   for (int i = 0; i < 48000; i += 480) chain.process(out.data() + i, 480);
-  EXPECT_NEAR(0.25f, chain.meters.inputPeak, 1e-3f);
-  EXPECT_NEAR(0.25 * 0.25 / 2.0, chain.meters.inputMeanSquare, 1e-4);
+  EXPECT_NEAR(0.25f, chain.meters().inputPeak, 1e-3f);
+  EXPECT_NEAR(0.25 * 0.25 / 2.0, chain.meters().inputMeanSquare, 1e-4);
   const double gain = test::toDb(test::rms(out, 24000) / test::rms(in, 24000));
   EXPECT_NEAR(3.0, gain, 0.02);
-  EXPECT_NEAR(chain.meters.outputPeak, 0.25 * dbToGain(3.0f), 2e-3);
+  EXPECT_NEAR(chain.meters().outputPeak, 0.25 * dbToGain(3.0f), 2e-3);
 }
 
 // Verifies that a new record applied mid-signal redesigns without a reset: the output of a
@@ -146,8 +146,8 @@ TEST(VoiceChainTest, PlosiveAndDeEsserMetersReportEachBlock) {
     float plosive = 1.0f, deEsser = 1.0f;
     for (std::size_t i = 0; i < block.size(); i += 480) {
       chain.process(block.data() + i, 480);
-      plosive = std::min(plosive, chain.meters.plosiveMinGain);
-      deEsser = std::min(deEsser, chain.meters.deEsserMinGain);
+      plosive = std::min(plosive, chain.meters().plosiveMinGain);
+      deEsser = std::min(deEsser, chain.meters().deEsserMinGain);
     }
     return std::pair{plosive, deEsser};
   };
@@ -158,11 +158,11 @@ TEST(VoiceChainTest, PlosiveAndDeEsserMetersReportEachBlock) {
   for (std::size_t i = 0; i < burst.size(); ++i) burst[i] += voice[i];
   EXPECT_LT(blockMinima(burst).first, 0.5f);
   blockMinima(voice);
-  EXPECT_GT(chain.meters.plosiveMinGain, 0.99f);
+  EXPECT_GT(chain.meters().plosiveMinGain, 0.99f);
 
   EXPECT_LT(blockMinima(test::sine(7000.0, 48000.0, 9600, 0.3)).second, 0.6f);
   blockMinima(voice);
-  EXPECT_GT(chain.meters.deEsserMinGain, 0.99f);
+  EXPECT_GT(chain.meters().deEsserMinGain, 0.99f);
 }
 
 // Verifies that the chain's reset leaves the voice effect alone: an echo stored before the
@@ -212,26 +212,26 @@ TEST(VoiceChainTest, SuppressorMeterAndRelearn) {
     std::vector<float> in = whiteNoise(3 * second, 19, 0.01f);
     for (int i = 2 * second; i < 3 * second; ++i) in[i] *= 10.0f;
     runBlocks(chain, in, 0, 2 * second);
-    EXPECT_NEAR(-18.0f, chain.meters.suppressorAttenuationDb, 0.5f);
+    EXPECT_NEAR(-18.0f, chain.meters().suppressorAttenuationDb, 0.5f);
     if (relearn) chain.relearnNoise();
     runBlocks(chain, in, 2 * second, 3 * second);
     if (!relearn) {
-      EXPECT_GT(chain.meters.suppressorAttenuationDb, -6.0f);
+      EXPECT_GT(chain.meters().suppressorAttenuationDb, -6.0f);
       continue;
     }
-    EXPECT_NEAR(-18.0f, chain.meters.suppressorAttenuationDb, 0.5f);
+    EXPECT_NEAR(-18.0f, chain.meters().suppressorAttenuationDb, 0.5f);
 
     chain.params.nsEnabled = 0;
     chain.update();
     runBlocks(chain, in, 0, kBlock);
-    EXPECT_EQ(0.0f, chain.meters.suppressorAttenuationDb);
+    EXPECT_EQ(0.0f, chain.meters().suppressorAttenuationDb);
     chain.params.nsEnabled = 1;
     chain.update();
     runBlocks(chain, in, 2 * second, 2 * second + second / 2);
-    EXPECT_NEAR(-18.0f, chain.meters.suppressorAttenuationDb, 0.5f);
+    EXPECT_NEAR(-18.0f, chain.meters().suppressorAttenuationDb, 0.5f);
     chain.params.bypass = 1;
     runBlocks(chain, in, 0, kBlock);
-    EXPECT_EQ(0.0f, chain.meters.suppressorAttenuationDb);
+    EXPECT_EQ(0.0f, chain.meters().suppressorAttenuationDb);
   }
 }
 
@@ -358,7 +358,7 @@ TEST(VoiceChainTest, ThresholdOnlyChangeTouchesNoOtherStage) {
     ASSERT_EQ(p, r);
     ASSERT_EQ(p, g);
     ASSERT_EQ(k < changeAt, p == c);
-    const ChainMeters &m = plain.meters, &mc = compChanged.meters;
+    const ChainMeters &m = plain.meters(), &mc = compChanged.meters();
     ASSERT_EQ(m.gateGain, mc.gateGain);
     ASSERT_EQ(m.agcGainDb, mc.agcGainDb);
     ASSERT_EQ(m.voiceActive, mc.voiceActive);
@@ -369,7 +369,7 @@ TEST(VoiceChainTest, ThresholdOnlyChangeTouchesNoOtherStage) {
   // The signal did exercise the gate and the voice-driven automatic gain.
   EXPECT_GT(voiced, 50);
   EXPECT_GT(gated, 20);
-  EXPECT_NE(0.0f, plain.meters.agcGainDb);
+  EXPECT_NE(0.0f, plain.meters().agcGainDb);
 }
 
 // Verifies the meters and the reach of the voice flag: the gate reads closed in a long pause;
@@ -386,42 +386,42 @@ TEST(VoiceChainTest, MetersAndVoiceFlag) {
   const std::vector<float> pause = test::whiteNoise(static_cast<int>(rate * 1.5), 5, 1e-4f);
   signal.insert(signal.end(), pause.begin(), pause.end());
   runBlocks(chain, signal, 480);
-  EXPECT_NEAR(dbToGain(-chain.params.gateRangeDb), chain.meters.gateGain, 0.01f);
-  EXPECT_FALSE(chain.meters.voiceActive);
+  EXPECT_NEAR(dbToGain(-chain.params.gateRangeDb), chain.meters().gateGain, 0.01f);
+  EXPECT_FALSE(chain.meters().voiceActive);
 
   // Three blocks, so the onset has passed the suppressor's frame delay.
   std::vector<float> loud = test::sine(300.0, rate, 1440, 1.0);
   runBlocks(chain, loud, 480);
-  EXPECT_LT(chain.meters.limiterMinGain, 0.9f);
-  EXPECT_LT(chain.meters.compressorReductionDb, -3.0f);
-  EXPECT_LE(chain.meters.outputPeak, dbToGain(-1.0f));
-  EXPECT_TRUE(chain.meters.voiceActive);
+  EXPECT_LT(chain.meters().limiterMinGain, 0.9f);
+  EXPECT_LT(chain.meters().compressorReductionDb, -3.0f);
+  EXPECT_LE(chain.meters().outputPeak, dbToGain(-1.0f));
+  EXPECT_TRUE(chain.meters().voiceActive);
 
-  const float background = chain.meters.inputBackgroundDb;
+  const float background = chain.meters().inputBackgroundDb;
   chain.params.bypass = 1;
   std::vector<float> silence(24000, 0.0f);
   runBlocks(chain, silence, 480);
-  EXPECT_EQ(1.0f, chain.meters.gateGain);
-  EXPECT_EQ(0.0f, chain.meters.compressorReductionDb);
-  EXPECT_EQ(1.0f, chain.meters.limiterMinGain);
-  EXPECT_EQ(0.0f, chain.meters.agcGainDb);
-  EXPECT_TRUE(chain.meters.voiceActive);
-  EXPECT_LT(chain.meters.inputBackgroundDb, background - 10.0f);
+  EXPECT_EQ(1.0f, chain.meters().gateGain);
+  EXPECT_EQ(0.0f, chain.meters().compressorReductionDb);
+  EXPECT_EQ(1.0f, chain.meters().limiterMinGain);
+  EXPECT_EQ(0.0f, chain.meters().agcGainDb);
+  EXPECT_TRUE(chain.meters().voiceActive);
+  EXPECT_LT(chain.meters().inputBackgroundDb, background - 10.0f);
 
   chain.params.bypass = 0;
   std::vector<float> quiet = test::sine(1000.0, rate, 24000, 0.01);
   runBlocks(chain, quiet, 480);
-  EXPECT_GT(chain.meters.limiterMinGain, 0.999f);
+  EXPECT_GT(chain.meters().limiterMinGain, 0.999f);
 
   chain.reset();
   std::vector<float> tone = test::sine(1000.0, rate, static_cast<int>(rate * 2.0), 0.01);
   runBlocks(chain, tone, 480);
-  EXPECT_FALSE(chain.meters.voiceActive);
-  const float agcGainDb = chain.meters.agcGainDb;
+  EXPECT_FALSE(chain.meters().voiceActive);
+  const float agcGainDb = chain.meters().agcGainDb;
   EXPECT_GT(agcGainDb, 3.0f);
   tone = test::sine(1000.0, rate, static_cast<int>(rate * 2.0), 0.01);
   runBlocks(chain, tone, 480);
-  EXPECT_EQ(agcGainDb, chain.meters.agcGainDb);
+  EXPECT_EQ(agcGainDb, chain.meters().agcGainDb);
 }
 
 // Verifies that the output and its meters stay finite and within the output limit when the
@@ -446,8 +446,8 @@ TEST(VoiceChainTest, OutputMeanSquareSaturates) {
   EXPECT_TRUE(std::all_of(loud.begin(), loud.end(), [](float y) {
     return std::isfinite(y) && std::fabs(y) <= VoiceChain::kOutputLimit;
   }));
-  EXPECT_LE(chain.meters.outputPeak, VoiceChain::kOutputLimit);
-  EXPECT_TRUE(std::isfinite(chain.meters.outputMeanSquare));
+  EXPECT_LE(chain.meters().outputPeak, VoiceChain::kOutputLimit);
+  EXPECT_TRUE(std::isfinite(chain.meters().outputMeanSquare));
 }
 
 }  // namespace

@@ -35,9 +35,9 @@ struct Stream {
   // Runs one block of a quiet tone; returns the record in force after it.
   const ParameterBlock& block() {
     std::vector<float> samples = test::sine(1000.0, 48000.0, kFrames, 0.1f);
-    test::runBlock(lifecycle.frame, samples, kFrames);
+    test::runBlock(lifecycle, samples, kFrames);
     for (float x : samples) EXPECT_TRUE(std::isfinite(x));
-    return lifecycle.frame.chain.params;
+    return lifecycle.frame().chain().params;
   }
   bool reachesGain(float gainDb) {
     return eventually([&] { return block().inputGainDb == gainDb; });
@@ -52,7 +52,7 @@ struct Stream {
 TEST(ChannelFaultThreadTest, DataFolderCreatedDuringTheStream) {
   TempDataFolder temp(false);
   Stream stream;
-  EXPECT_FALSE(stream.lifecycle.frame.channel.isShared());
+  EXPECT_FALSE(stream.lifecycle.frame().channel().isShared());
   ParameterBlock defaults;
   setDefaults(defaults);
   for (int b = 0; b < 20; ++b) EXPECT_TRUE(sameRecord(defaults, stream.block()));
@@ -70,7 +70,7 @@ TEST(ChannelFaultThreadTest, SlowlyWrittenParameterFile) {
   const ParameterBlock before = recordWithGain(3.0f);
   writeRecordFile(temp, before);
   Stream stream;
-  ASSERT_FALSE(stream.lifecycle.frame.channel.isShared());
+  ASSERT_FALSE(stream.lifecycle.frame().channel().isShared());
   ASSERT_TRUE(stream.reachesGain(3.0f));
 
   // Pieces far slower than the watcher's settle pause, so it reads many partial files.
@@ -100,7 +100,7 @@ TEST(ChannelFaultThreadTest, WatchedFolderDeletedAndRecreated) {
   test::fs::create_directory(temp.file("shared.bin"));
   writeRecordFile(temp, recordWithGain(4.0f));
   Stream stream;
-  ASSERT_FALSE(stream.lifecycle.frame.channel.isShared());
+  ASSERT_FALSE(stream.lifecycle.frame().channel().isShared());
   ASSERT_TRUE(stream.reachesGain(4.0f));
 
   test::fs::remove_all(temp.dataFolder());
@@ -121,9 +121,9 @@ TEST(ChannelFaultThreadTest, UnwritableLogAffectsNothingElse) {
   test::fs::create_directory(temp.file("apo.log"));
   {
     Stream stream;
-    SharedBlock* block = stream.lifecycle.frame.channel.activeBlock();
+    SharedBlock* block = stream.lifecycle.frame().channel().activeBlock();
     ASSERT_NE(nullptr, block);
-    EXPECT_TRUE(stream.lifecycle.frame.channel.isShared());
+    EXPECT_TRUE(stream.lifecycle.frame().channel().isShared());
     publishRecord(*block, recordWithGain(9.0f));
     EXPECT_EQ(9.0f, stream.block().inputGainDb);
     EXPECT_EQ(1u, sharedWord(block->processedBlocks).load());

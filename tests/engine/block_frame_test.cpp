@@ -21,7 +21,9 @@ namespace {
 struct FrameFixture {
   explicit FrameFixture(std::uint32_t channels, std::uint32_t maxFrames = 480, bool bypass = true)
       : format{48000.0f, channels, maxFrames, maxFrames} {
-    frame.chain.params.bypass = bypass ? 1 : 0;
+    ParameterBlock record = frame.chain().params;
+    record.bypass = bypass ? 1 : 0;
+    frame.setRecord(record);
     frame.start(format);
   }
 
@@ -119,7 +121,7 @@ TEST(BlockFrameTest, MonoBitExactAndSilentFlag) {
   APO_CONNECTION_PROPERTY out = mono.run(s, 480, BUFFER_SILENT);
   EXPECT_EQ(BUFFER_VALID, out.u32BufferFlags);
   for (float x : s) ASSERT_EQ(0.0f, x);
-  EXPECT_EQ(0.0f, mono.frame.chain.meters.inputPeak);
+  EXPECT_EQ(0.0f, mono.frame.chain().meters().inputPeak);
 }
 
 // Verifies that a block longer than the buffers is cut to the maximum frame count, and one
@@ -192,9 +194,9 @@ TEST(BlockFrameTest, NonFiniteInputDoesNotPoisonTheChain) {
     bad[30 * channels] = -std::numeric_limits<float>::infinity();
     bad[40 * channels] = 1e30f;
     f.run(bad, 480);
-    EXPECT_TRUE(std::isfinite(f.frame.chain.meters.outputPeak));
-    EXPECT_TRUE(std::isfinite(f.frame.chain.meters.inputMeanSquare));
-    EXPECT_LE(f.frame.chain.meters.inputPeak, 1000.0f);
+    EXPECT_TRUE(std::isfinite(f.frame.chain().meters().outputPeak));
+    EXPECT_TRUE(std::isfinite(f.frame.chain().meters().inputMeanSquare));
+    EXPECT_LE(f.frame.chain().meters().inputPeak, 1000.0f);
     for (int b = 0; b < 20; ++b) {
       std::vector<float> clean(480 * channels, 0.0f);
       for (std::size_t i = 0; i < clean.size(); ++i) clean[i] = 0.2f * std::sin(0.05f * i);

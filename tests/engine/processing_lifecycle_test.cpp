@@ -57,17 +57,17 @@ TEST(ProcessingLifecycleTest, EveryRefusalHasItsResult) {
     StreamConnections bad(format);
     EXPECT_EQ(APOERR_FORMAT_NOT_SUPPORTED, bad.lock(lifecycle)) << format.fFramesPerSecond;
   }
-  EXPECT_EQ(1u, lifecycle.frame.format().channels);
-  EXPECT_EQ(48000.0f, lifecycle.frame.format().sampleRate);
-  EXPECT_FALSE(lifecycle.frame.chain.prepared);
-  EXPECT_EQ(nullptr, lifecycle.frame.channel.activeBlock());
+  EXPECT_EQ(1u, lifecycle.frame().format().channels);
+  EXPECT_EQ(48000.0f, lifecycle.frame().format().sampleRate);
+  EXPECT_FALSE(lifecycle.frame().chain().isPrepared());
+  EXPECT_EQ(nullptr, lifecycle.frame().channel().activeBlock());
   EXPECT_FALSE(test::fs::exists(temp.file("apo.log")));
 
   for (float rate : {8000.0f, 384000.0f}) {
     StreamConnections edge(floatFormat(1, rate));
     EXPECT_EQ(S_OK, edge.lock(lifecycle));
     EXPECT_EQ(APOERR_APO_LOCKED, edge.lock(lifecycle));
-    EXPECT_EQ(static_cast<double>(rate), lifecycle.frame.chain.sampleRate);
+    EXPECT_EQ(static_cast<double>(rate), lifecycle.frame().chain().sampleRate());
     EXPECT_EQ(S_OK, lifecycle.unlockForProcess());
     EXPECT_EQ(APOERR_ALREADY_UNLOCKED, lifecycle.unlockForProcess());
   }
@@ -85,17 +85,17 @@ TEST(ProcessingLifecycleTest, LockAndUnlockLogTheirLines) {
   ProcessingLifecycle lifecycle;
   StreamConnections c(floatFormat(2, 48000.0f), 480, 960);
   ASSERT_EQ(S_OK, c.lock(lifecycle));
-  EXPECT_EQ(960u, lifecycle.frame.format().maxFrames);
-  EXPECT_EQ(976u, lifecycle.frame.monoCapacity());
-  const SharedBlock& block = *lifecycle.frame.channel.activeBlock();
+  EXPECT_EQ(960u, lifecycle.frame().format().maxFrames);
+  EXPECT_EQ(976u, lifecycle.frame().monoCapacity());
+  const SharedBlock& block = *lifecycle.frame().channel().activeBlock();
   EXPECT_EQ(1, block.activeStreams);
   EXPECT_EQ(48000, block.streamSampleRate);
   EXPECT_EQ(2u, block.streamChannels);
-  EXPECT_EQ(lifecycle.frame.chain.latencySamples(), block.latencySamples);
+  EXPECT_EQ(lifecycle.latencySamples(), block.latencySamples);
   for (int b = 0; b < 100; ++b) {
     std::vector<float> samples(960, 0.25f);
     if (b == 50) samples[100] = samples[101] = -0.5f;
-    test::runBlock(lifecycle.frame, samples, 480);
+    test::runBlock(lifecycle, samples, 480);
   }
   ASSERT_EQ(S_OK, lifecycle.unlockForProcess());
   EXPECT_EQ(0, block.activeStreams);
@@ -117,14 +117,14 @@ TEST(ProcessingLifecycleTest, RelockPreparesForTheNewRate) {
   StreamConnections at44(floatFormat(2, 44100.0f), 441, 441);
   ASSERT_EQ(S_OK, at44.lock(lifecycle));
   std::vector<float> samples(882, 0.5f);
-  test::runBlock(lifecycle.frame, samples, 441);
+  test::runBlock(lifecycle, samples, 441);
   ASSERT_EQ(S_OK, lifecycle.unlockForProcess());
   StreamConnections at48(floatFormat(1, 48000.0f));
   ASSERT_EQ(S_OK, at48.lock(lifecycle));
-  EXPECT_EQ(48000.0, lifecycle.frame.chain.sampleRate);
-  EXPECT_EQ(0, lifecycle.frame.statistics().blockCount);
-  EXPECT_EQ(0.0f, lifecycle.frame.statistics().peakInput);
-  const SharedBlock& block = *lifecycle.frame.channel.activeBlock();
+  EXPECT_EQ(48000.0, lifecycle.frame().chain().sampleRate());
+  EXPECT_EQ(0, lifecycle.frame().statistics().blockCount);
+  EXPECT_EQ(0.0f, lifecycle.frame().statistics().peakInput);
+  const SharedBlock& block = *lifecycle.frame().channel().activeBlock();
   EXPECT_EQ(48000, block.streamSampleRate);
   EXPECT_EQ(1u, block.streamChannels);
   EXPECT_EQ(1, block.activeStreams);
@@ -138,7 +138,7 @@ TEST(ProcessingLifecycleTest, DestructionWhileLockedUnlocksOnce) {
   StreamConnections c(floatFormat(2, 48000.0f));
   ProcessingLifecycle survivor;
   ASSERT_EQ(S_OK, c.lock(survivor));
-  SharedBlock& block = *survivor.frame.channel.activeBlock();
+  SharedBlock& block = *survivor.frame().channel().activeBlock();
   {
     ProcessingLifecycle doomed;
     ASSERT_EQ(S_OK, c.lock(doomed));
@@ -177,8 +177,8 @@ double settledGainDb(LockedStream& stream) {
 TEST(ProcessingLifecycleTest, RecordsReachTheChainByTheCounter) {
   LockedStream stream(1);
   SharedBlock& block = stream.block();
-  const BlockFrame& frame = stream.lifecycle.frame;
-  const float& inputGainDb = frame.chain.params.inputGainDb;
+  const BlockFrame& frame = stream.lifecycle.frame();
+  const float& inputGainDb = frame.chain().params.inputGainDb;
 
   // Only the gains shape the level, so the signal shows which record is in force.
   ParameterBlock record;
@@ -228,7 +228,7 @@ TEST(ProcessingLifecycleTest, RecordsReachTheChainByTheCounter) {
 // once: its frame count drops to the frames of one block, then grows again block after block.
 TEST(ProcessingLifecycleTest, RelearnRestartsLearningOnce) {
   LockedStream stream(1);
-  const NoiseSuppressor& suppressor = stream.lifecycle.frame.chain.suppressor();
+  const NoiseSuppressor& suppressor = stream.lifecycle.frame().chain().suppressor();
   const int framesPerBlock = 480 / suppressor.hop() + 1;
   for (int b = 0; b < 50; ++b) stream.run(0.01f);
   const int learnt = suppressor.frameCount();
@@ -288,7 +288,7 @@ TEST(ProcessingLifecycleTest, DivergingFilterStateNeverLatchesTheOutput) {
       StreamConnections c(floatFormat(1, s.rate), frames, frames);
       ProcessingLifecycle lifecycle;
       ASSERT_EQ(S_OK, c.lock(lifecycle));
-      SharedBlock& block = *lifecycle.frame.channel.activeBlock();
+      SharedBlock& block = *lifecycle.frame().channel().activeBlock();
       ParameterBlock high, low;
       setDefaults(high);
       setDefaults(low);
@@ -306,8 +306,7 @@ TEST(ProcessingLifecycleTest, DivergingFilterStateNeverLatchesTheOutput) {
       // latched chain); the dynamics stages, which took in the runaway peaks, are back to the
       // voice's level within half a second.
       const int latencyBlocks =
-          (lifecycle.frame.chain.latencySamples() + static_cast<int>(frames) - 1) /
-          static_cast<int>(frames);
+          (lifecycle.latencySamples() + static_cast<int>(frames) - 1) / static_cast<int>(frames);
       const int firstPlainBlock = 4001 + latencyBlocks;
       double firstPlainRms = 0.0;
       for (int b = 0; b <= 4050; ++b) {
@@ -321,7 +320,7 @@ TEST(ProcessingLifecycleTest, DivergingFilterStateNeverLatchesTheOutput) {
           publishRecord(block, plain);
         }
         samples = voice;
-        test::runBlock(lifecycle.frame, samples, frames);
+        test::runBlock(lifecycle, samples, frames);
         const bool bad = std::any_of(samples.begin(), samples.end(), [](float y) {
           return !std::isfinite(y) || std::fabs(y) > BlockFrame::kSampleLimit;
         });
@@ -359,7 +358,7 @@ TEST(ProcessingLifecycleTest, LockedMutedIsSilentFromTheFirstSample) {
   ASSERT_EQ(S_OK, c.lock(lifecycle));
   for (int b = 0; b < 4; ++b) {
     std::vector<float> samples = test::sine(1000.0, 384000.0, 3840, 0.5);
-    test::runBlock(lifecycle.frame, samples, 3840);
+    test::runBlock(lifecycle, samples, 3840);
     EXPECT_TRUE(std::all_of(samples.begin(), samples.end(), [](float y) { return y == 0.0f; }))
         << "block " << b;
   }

@@ -32,8 +32,8 @@ TEST(RealTimeSafetyTest, TenThousandBlocksWithoutAllocationOrFileAccess) {
   EXPECT_EQ(1, allocationCount.load() - beforeBuild);
   test::StreamConnections c(test::floatFormat(2, 48000.0f));
   ASSERT_EQ(S_OK, c.lock(*lifecycle));
-  SharedBlock& block = *lifecycle->frame.channel.activeBlock();
-  BlockFrame& frame = lifecycle->frame;
+  SharedBlock& block = *lifecycle->frame().channel().activeBlock();
+  const BlockFrame& frame = lifecycle->frame();
   // The defaults, then every stage switched on with each voice-effect mode in turn.
   constexpr int kRecords = 8;
   ParameterBlock records[kRecords];
@@ -60,7 +60,7 @@ TEST(RealTimeSafetyTest, TenThousandBlocksWithoutAllocationOrFileAccess) {
   const long before = allocationCount.load();
   for (int b = 0; b < 10000; ++b) {
     if (b % 100 == 50) publishRecord(block, records[(b / 100) % kRecords]);
-    if (b % 1000 == 10) frame.requestReset();
+    if (b % 1000 == 10) lifecycle->requestReset();
     if (b % 1000 == 20) sharedWord(block.relearnCounter).fetch_add(1);
     const std::uint32_t appliedBefore = frame.lastAppliedCounter();
     const std::uint32_t relearnBefore = frame.lastRelearnCounter();
@@ -68,7 +68,7 @@ TEST(RealTimeSafetyTest, TenThousandBlocksWithoutAllocationOrFileAccess) {
     std::copy(stereo.begin(), stereo.end(), samples.begin());
     // Now and then a short block, as a driver may deliver.
     in.u32ValidFrameCount = b % 7 == 0 ? 100 + b % 300 : 480;
-    frame.process(1, ins, 1, outs);
+    lifecycle->process(1, ins, 1, outs);
     applied += frame.lastAppliedCounter() != appliedBefore;
     relearned += frame.lastRelearnCounter() != relearnBefore;
     resets += resetPending && !frame.resetPending();
@@ -107,16 +107,16 @@ TEST(RealTimeSafetyTest, AllocationFailureInLockIsSurvived) {
       if (!failureHappened) break;
       if (hr == E_OUTOFMEMORY) {
         ++outOfMemory;
-        EXPECT_FALSE(lifecycle.frame.isLocked());
-        EXPECT_EQ(960u, lifecycle.frame.format().maxFrames);
+        EXPECT_FALSE(lifecycle.frame().isLocked());
+        EXPECT_EQ(960u, lifecycle.frame().format().maxFrames);
         EXPECT_FALSE(test::fs::exists(temp.file("apo.log")));
         ASSERT_EQ(S_OK, c.lock(lifecycle));
       } else {
         ASSERT_EQ(S_OK, hr) << failAt;
-        channelLess += lifecycle.frame.channel.activeBlock() == nullptr;
+        channelLess += lifecycle.frame().channel().activeBlock() == nullptr;
       }
       std::vector<float> samples(960, 0.5f);
-      EXPECT_EQ(480u, test::runBlock(lifecycle.frame, samples, 480).u32ValidFrameCount);
+      EXPECT_EQ(480u, test::runBlock(lifecycle, samples, 480).u32ValidFrameCount);
       EXPECT_EQ(S_OK, lifecycle.unlockForProcess());
       test::fs::remove(temp.file("apo.log"));
     }

@@ -69,7 +69,7 @@ TEST(SharedBlockTest, BlocksPublishMeters) {
                        block.plosiveGainDb, block.compressorReductionDb, block.noiseSuppressionDb})
     EXPECT_EQ(0.0f, gainDb);
   EXPECT_EQ(1u, block.bypassActive);
-  EXPECT_EQ(stream.lifecycle.frame.statistics().processingLoad, block.processingLoad);
+  EXPECT_EQ(stream.lifecycle.frame().statistics().processingLoad, block.processingLoad);
   EXPECT_GT(block.processingLoad, 0.0f);
 
   stream.run(0.0f);
@@ -95,7 +95,7 @@ TEST(SharedBlockThreadTest, ControlProgramInAnotherProcess) {
     status = std::system(command.c_str());
     done = true;
   });
-  const BlockFrame& frame = stream.lifecycle.frame;
+  const BlockFrame& frame = stream.lifecycle.frame();
   std::uint32_t applied = frame.lastAppliedCounter(), relearn = frame.lastRelearnCounter();
   int changes = 0, torn = 0, relearns = 0;
   const std::uint64_t deadline = tickCount64() + 120000;
@@ -106,7 +106,7 @@ TEST(SharedBlockThreadTest, ControlProgramInAnotherProcess) {
     if (frame.lastAppliedCounter() == applied) continue;
     applied = frame.lastAppliedCounter();
     ++changes;
-    torn += !test::isWholeRecord(frame.chain.params);
+    torn += !test::isWholeRecord(frame.chain().params);
   }
   control.join();
   ASSERT_EQ(0, status) << command;
@@ -118,7 +118,7 @@ TEST(SharedBlockThreadTest, ControlProgramInAnotherProcess) {
   std::uint32_t counter = 0;
   ASSERT_TRUE(readSnapshot(stream.block(), last, counter));
   EXPECT_EQ(counter, frame.lastAppliedCounter());
-  EXPECT_EQ(0, std::memcmp(&last, &frame.chain.params, sizeof last));
+  EXPECT_EQ(0, std::memcmp(&last, &frame.chain().params, sizeof last));
 }
 
 }  // namespace

@@ -17,10 +17,11 @@
 
 namespace vorlund::test {
 
-// Runs one block in place over `samples` (interleaved); returns the output connection.
-inline APO_CONNECTION_PROPERTY runBlock(BlockFrame& frame, std::vector<float>& samples,
-                                        std::uint32_t frames,
-                                        APO_BUFFER_FLAGS flags = BUFFER_VALID) {
+// Runs one block in place over `samples` (interleaved) through a BlockFrame or a
+// ProcessingLifecycle; returns the output connection.
+template <typename Processor>
+APO_CONNECTION_PROPERTY runBlock(Processor& frame, std::vector<float>& samples,
+                                 std::uint32_t frames, APO_BUFFER_FLAGS flags = BUFFER_VALID) {
   APO_CONNECTION_PROPERTY in{reinterpret_cast<UINT_PTR>(samples.data()), frames, flags, 0};
   APO_CONNECTION_PROPERTY out = in;
   out.u32ValidFrameCount = 12345;
@@ -36,15 +37,15 @@ struct LockedStream {
   explicit LockedStream(UINT32 channels) : connections(floatFormat(channels, 48000.0f)) {
     EXPECT_EQ(S_OK, connections.lock(lifecycle));
   }
-  SharedBlock& block() { return *lifecycle.frame.channel.activeBlock(); }
+  SharedBlock& block() { return *lifecycle.frame().channel().activeBlock(); }
   // One 480-frame block of a 1 kHz sine at `amplitude` on every channel; returns the mono
   // input and leaves the first channel's output in `output`.
   std::vector<float> run(float amplitude, std::vector<float>* output = nullptr) {
-    const UINT32 channels = lifecycle.frame.format().channels;
+    const UINT32 channels = lifecycle.frame().format().channels;
     std::vector<float> mono = sine(1000.0, 48000.0, 480, amplitude);
     std::vector<float> samples;
     for (float x : mono) samples.insert(samples.end(), channels, x);
-    runBlock(lifecycle.frame, samples, 480);
+    runBlock(lifecycle, samples, 480);
     if (output != nullptr) {
       output->clear();
       for (std::size_t k = 0; k < samples.size(); k += channels) output->push_back(samples[k]);

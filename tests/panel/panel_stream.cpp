@@ -49,8 +49,8 @@ int main(int argc, char** argv) {
     APO_CONNECTION_PROPERTY out = in;
     APO_CONNECTION_PROPERTY* ins[] = {&in};
     APO_CONNECTION_PROPERTY* outs[] = {&out};
-    lifecycle.frame.process(1, ins, 1, outs);
-    const std::int32_t frames = lifecycle.frame.chain.suppressor().frameCount();
+    lifecycle.process(1, ins, 1, outs);
+    const std::int32_t frames = lifecycle.frame().chain().suppressor().frameCount();
     if (frames < learned) std::printf("relearn %d\n", static_cast<int>(frames));
     learned = frames;
     if (block == 0) std::printf("ready\n");

@@ -57,17 +57,17 @@ class ReferenceChain {
     const ParameterBlock& p = params;
     inputGain_ = dbToGain(p.inputGainDb);
     outputGain_ = dbToGain(p.outputGainDb);
-    highPass_.configure(p.highPassEnabled != 0, p.highPassHz, p.highPassOrder);
-    humFilter_.configure(p.humFilterEnabled != 0, p.humBaseHz, p.humHarmonics);
-    suppressor_.configure(p.nsEnabled != 0, p.nsReductionDb, p.nsStrength);
-    plosive_.configure(p.plosiveEnabled != 0, p.plosiveStrength);
+    highPass_.configure(highPassSettings(p));
+    humFilter_.configure(humSettings(p));
+    suppressor_.configure(suppressorSettings(p));
+    plosive_.configure(plosiveSettings(p));
     gate_.configure(gateSettings(p));
-    equalizer_.configure(p.eqBands, p.toneLow, p.tonePresence, p.toneAir);
-    deEsser_.configure(p.deEsserEnabled != 0, p.deEsserHz, p.deEsserAmount);
+    equalizer_.configure(equalizerSettings(p));
+    deEsser_.configure(deEsserSettings(p));
     agc_.configure(agcSettings(p));
     compressor_.configure(compressorSettings(p));
     voiceEffect_.configure(p.effectMode, p.effectMix, p.effectParam);
-    limiter_.configure(p.limiterEnabled != 0, p.limiterCeilingDb);
+    limiter_.configure(limiterSettings(p));
   }
 
   void reset() {

@@ -16,6 +16,7 @@
 #include "chain/gain.h"
 #include "reference/reference_fft.h"
 #include "suppressor/fft.h"
+#include "suppressor/noise_suppressor.h"
 
 namespace vorlund::reference {
 
@@ -83,7 +84,8 @@ class ReferenceNoiseSuppressor {
     gainSmoothing_.set(3.0, 70.0, frameRate);
     reset();
   }
-  void configure(bool enabled, float reductionDb, float strength) {
+  void configure(const NoiseSuppressor::Settings& settings) {
+    const auto [enabled, reductionDb, strength] = settings;
     enabled_ = enabled;
     const float reduction = reductionDb < 0.0f ? 0.0f : std::min(60.0f, reductionDb);
     floorGain_ = dbToGain(-reduction);

@@ -14,7 +14,9 @@
 
 #include "chain/biquad.h"
 #include "chain/compressor.h"
+#include "chain/de_esser.h"
 #include "chain/gain.h"
+#include "chain/lookahead_limiter.h"
 #include "chain/loudness_agc.h"
 
 namespace vorlund::reference {
@@ -80,7 +82,8 @@ class ReferenceDeEsser {
     design();
     reset();
   }
-  void configure(bool enabled, float frequencyHz, float amount) {
+  void configure(const DeEsser::Settings& settings) {
+    const auto [enabled, frequencyHz, amount] = settings;
     enabled_ = enabled;
     relativeThresholdDb_ = -6.0f - 12.0f * amount;
     maxReductionDb_ = 3.0f + 9.0f * amount;
@@ -201,7 +204,8 @@ class ReferenceLimiter {
     dequeTimes_.assign(lookahead_ + 1, 0u);
     reset();
   }
-  void configure(bool enabled, float ceilingDb) {
+  void configure(const LookaheadLimiter::Settings& settings) {
+    const auto [enabled, ceilingDb] = settings;
     enabled_ = enabled;
     ceiling_ = dbToGain(ceilingDb);
   }

@@ -21,19 +21,14 @@ namespace {
 template <typename Suppressor>
 std::vector<float> run(Suppressor& s, double rate, const std::vector<float>& input,
                        std::vector<float>& meters) {
-  struct Setting {
-    bool enabled;
-    float reductionDb;
-    float strength;
-  };
-  const Setting settings[] = {
+  const NoiseSuppressor::Settings settings[] = {
       {true, 18.0f, 0.5f}, {false, 18.0f, 0.5f}, {true, 60.0f, 1.0f}, {true, 3.0f, 0.0f}};
   const auto scene = static_cast<std::size_t>(2.0 * rate);
   std::vector<float> out(input.size());
   for (std::size_t i = 0; i < input.size(); ++i) {
     if (i % scene == 0) {
-      const Setting& setting = settings[(i / scene) % std::size(settings)];
-      s.configure(setting.enabled, setting.reductionDb, setting.strength);
+      const NoiseSuppressor::Settings& setting = settings[(i / scene) % std::size(settings)];
+      s.configure(setting);
     }
     if (i == input.size() / 3) s.setFrameCount(0);
     if (i == input.size() / 2) s.reset();

@@ -25,7 +25,7 @@ constexpr float kReconstructionError = 2e-6f;
 NoiseSuppressor prepared(double rate, bool enabled = true, float reductionDb = kReductionDb) {
   NoiseSuppressor ns;
   ns.prepare(rate);
-  ns.configure(enabled, reductionDb, kStrength);
+  ns.configure({.enabled = enabled, .reductionDb = reductionDb, .strength = kStrength});
   return ns;
 }
 
@@ -113,7 +113,7 @@ TEST(NoiseSuppressorTest, NoiseAtTheFloorUnityWhenOffSilenceMetersZero) {
       EXPECT_NEAR(-reductionDb, toDb(rms(out, from) / rms(in, from)), 0.5);
       EXPECT_NEAR(-reductionDb, ns.suppressionDb(), 0.5);
 
-      ns.configure(false, reductionDb, kStrength);
+      ns.configure({.enabled = false, .reductionDb = reductionDb, .strength = kStrength});
       const int n = ns.frameSize();
       const std::vector<float> after = run(ns, in);
       // Rising gains follow with 3 ms; 0.2 s is far more than the float gap to 1 needs.
@@ -184,7 +184,7 @@ TEST(NoiseSuppressorTest, GainsFollowTheirTimeConstants) {
     run(ns, in);
     const double falling = floor + (1.0 - floor) * std::exp(-period / 0.070);
     EXPECT_NEAR(toDb(falling), ns.suppressionDb(), 0.01);
-    ns.configure(false, kReductionDb, kStrength);
+    ns.configure({.enabled = false, .reductionDb = kReductionDb, .strength = kStrength});
     run(ns, in);
     const double rising = 1.0 - (1.0 - falling) * std::exp(-period / 0.003);
     EXPECT_NEAR(toDb(rising), ns.suppressionDb(), 0.01);

@@ -170,7 +170,7 @@ TEST(VectorPathTest, ChainAgreesOnEveryRecord) {
         outs[p] = in;
         for (std::size_t i = 0; i + block <= in.size(); i += block)
           chains[p].process(outs[p].data() + i, block);
-        meters[p] = chains[p].meters;
+        meters[p] = chains[p].meters();
         ASSERT_EQ(p == 0 ? VectorPath::Sse2 : VectorPath::Avx2,
                   chains[p].suppressor().vectorPath());
       }

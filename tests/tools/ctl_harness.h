@@ -65,7 +65,7 @@ class BackgroundStream {
   // Stops processing and unlocks.
   void stop() {
     pause();
-    if (lifecycle_.frame.isLocked()) {
+    if (lifecycle_.frame().isLocked()) {
       EXPECT_EQ(S_OK, lifecycle_.unlockForProcess());
     }
   }
@@ -80,11 +80,11 @@ class BackgroundStream {
   }
   ParameterBlock params() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return lifecycle_.frame.chain.params;
+    return lifecycle_.frame().chain().params;
   }
-  bool shared() const { return lifecycle_.frame.channel.isShared(); }
-  SharedBlock& block() { return *lifecycle_.frame.channel.activeBlock(); }
-  int latencySamples() const { return lifecycle_.frame.chain.latencySamples(); }
+  bool shared() const { return lifecycle_.frame().channel().isShared(); }
+  SharedBlock& block() { return *lifecycle_.frame().channel().activeBlock(); }
+  int latencySamples() const { return lifecycle_.latencySamples(); }
 
   // The index of the first block that ran with record counter `counter`, once one has.
   std::optional<std::size_t> waitForCounter(std::uint32_t counter) {
@@ -125,10 +125,10 @@ class BackgroundStream {
       for (std::size_t k = 0; k < mono.size(); ++k) samples[2 * k] = samples[2 * k + 1] = mono[k];
       {
         std::lock_guard<std::mutex> lock(mutex_);
-        runBlock(lifecycle_.frame, samples, 480);
+        runBlock(lifecycle_, samples, 480);
         for (std::size_t k = 0; k < mono.size(); ++k) out[k] = samples[2 * k];
-        blocks_.push_back({lifecycle_.frame.lastAppliedCounter(), toDb(rms(out) / rms(mono)),
-                           lifecycle_.frame.chain.suppressor().frameCount()});
+        blocks_.push_back({lifecycle_.frame().lastAppliedCounter(), toDb(rms(out) / rms(mono)),
+                           lifecycle_.frame().chain().suppressor().frameCount()});
       }
       sleepMilliseconds(kPauseMs);
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "chain/equalizer.h"
+#include "chain/stage_settings.h"
 #include "signal_helpers.h"
 
 namespace vorlund {
@@ -33,7 +34,7 @@ TEST(EqualiserResponseTest, MatchesTheGainOfTonesThroughTheEqualizer) {
       SCOPED_TRACE(f);
       Equalizer equalizer;
       equalizer.prepare(rate);
-      equalizer.configure(record.eqBands, record.toneLow, record.tonePresence, record.toneAir);
+      equalizer.configure(equalizerSettings(record));
       const int n = static_cast<int>(rate);  // one second; the last half is measured
       std::vector<float> x = test::sine(f, rate, n, 0.1);
       std::vector<float> y(x.size());

@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "chain/equalizer.h"
+#include "chain/stage_settings.h"
 
 namespace vorlund {
 
@@ -12,7 +13,7 @@ std::vector<ResponsePoint> equaliserResponse(const ParameterBlock& record, doubl
                                              double lowHz, double highHz, int count) {
   Equalizer equalizer;
   equalizer.prepare(sampleRate);
-  equalizer.configure(record.eqBands, record.toneLow, record.tonePresence, record.toneAir);
+  equalizer.configure(equalizerSettings(record));
   BiquadSection* sections[Equalizer::kMaxSections];
   const int sectionCount = record.eqEnabled != 0 ? equalizer.activeSections(sections) : 0;
 

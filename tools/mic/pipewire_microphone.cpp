@@ -70,7 +70,7 @@ PipeWireMicrophone::PipeWireMicrophone(std::string& note) {
   const Path folder = dataFolder();
   std::uint64_t size = 0;
   if (queryFileSize(folder, size)) {
-    frame_.channel.open();
+    frame_.channel().open();
   } else {
     note = "no data folder at " + folder.toUtf8() +
            "; the microphone runs the default record and vorlund-ctl cannot reach it";
@@ -81,19 +81,19 @@ PipeWireMicrophone::PipeWireMicrophone(std::string& note) {
   format.maxFrames = kMaxFrames;
   frame_.start(format);
   mono_.assign(kMaxFrames, 0.0f);
-  bypass_.prepare(format.sampleRate, frame_.chain.latencySamples());
-  if (SharedBlock* block = frame_.channel.activeBlock())
+  bypass_.prepare(format.sampleRate, frame_.latencySamples());
+  if (SharedBlock* block = frame_.channel().activeBlock())
     publishStreamStart(*block, format.sampleRate, format.channels, latencySamples());
 }
 
 PipeWireMicrophone::~PipeWireMicrophone() {
   frame_.stop();
-  if (SharedBlock* block = frame_.channel.activeBlock()) publishStreamEnd(*block);
-  frame_.channel.close();
+  if (SharedBlock* block = frame_.channel().activeBlock()) publishStreamEnd(*block);
+  frame_.channel().close();
 }
 
 std::uint32_t PipeWireMicrophone::latencySamples() const noexcept {
-  return static_cast<std::uint32_t>(std::max(frame_.chain.latencySamples(), 0));
+  return static_cast<std::uint32_t>(std::max(frame_.latencySamples(), 0));
 }
 
 bool PipeWireMicrophone::run(std::string& error) {
