@@ -102,8 +102,7 @@ bool versionWanted(const CLI::App& app) {
 }
 
 void usageError(const CLI::App& app, const std::string& message) {
-  throw ToolError(static_cast<int>(ExitCode::usage),
-                  message + " (see '" + rootOf(app).get_name() + " --help')");
+  throw ToolError(ExitCode::usage, message + " (see '" + rootOf(app).get_name() + " --help')");
 }
 
 std::vector<std::string> longOptionNames(const CLI::App& app) {

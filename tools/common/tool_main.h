@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/exit_codes.h"
+
 namespace vorlund {
 
 // A failure a tool reports and ends on: the exit code its help documents, and a sentence.
@@ -16,7 +18,10 @@ class ToolError : public std::runtime_error {
  public:
   ToolError(int exitCode, const std::string& message)
       : std::runtime_error(message), exitCode_(exitCode) {}
+  ToolError(ExitCode code, const std::string& message)
+      : ToolError(static_cast<int>(code), message) {}
   int exitCode() const noexcept { return exitCode_; }
+  ExitCode code() const noexcept { return static_cast<ExitCode>(exitCode_); }
 
  private:
   int exitCode_;

@@ -30,7 +30,7 @@ int runMicrophone(const std::vector<std::string>& arguments) {
       std::puts(versionLine().c_str());
       return 0;
     }
-    throw ToolError(2, "unknown argument '" + argument + "' (see --help)");
+    throw ToolError(ExitCode::usage, "unknown argument '" + argument + "' (see --help)");
   }
   std::string note;
   PipeWireMicrophone microphone(note);
