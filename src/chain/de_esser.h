@@ -27,10 +27,12 @@ class DeEsser {
   // differs), and never touches signal state.
   void configure(const Settings& settings) noexcept;
   // Real-time thread. Filters and envelopes run also while disabled; then the gain returns to 1.
-  float process(float x) noexcept {
-    // Lane 0 the sidechain band and its envelope, lane 1 the split's upper band and the
-    // full-band envelope.
-    const FloatPair filtered = filters_.process(FloatPair{x, x});
+  float process(float x) noexcept { return applyFiltered(x, filters_.process(FloatPair{x, x})); }
+  // process() after the filters: the envelopes and the cut, given the sidechain band (lane 0)
+  // and the split's upper band (lane 1) of x. For a caller that runs the filters packed with
+  // other sections.
+  float applyFiltered(float x, FloatPair filtered) noexcept {
+    // Lane 0 the sidechain envelope, lane 1 the full-band envelope.
     const FloatPair levels{filtered[0], x};
     envelopes_ = followPair(envelopes_, absPair(levels), envelopeCoefficients_);
     const float sideEnvelope = envelopes_[0];
@@ -58,6 +60,8 @@ class DeEsser {
   // The sidechain band-pass and the split's high-pass, coefficients and state.
   BiquadSection sidechain() const noexcept { return filters_.section(0); }
   BiquadSection split() const noexcept { return filters_.section(1); }
+  // Both, packed: the sidechain in lane 0, the split in lane 1.
+  SectionPair& filters() noexcept { return filters_; }
 
  private:
   static constexpr float kSilentFullBand = 1e-9f;

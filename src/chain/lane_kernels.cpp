@@ -9,6 +9,11 @@
 
 namespace vorlund {
 inline namespace VORLUND_LANE_SET {
+
+// chain/voice_pipeline.cpp, built alongside.
+void runVoiceStages(const VoiceStages& stages, VoiceStagePart part, float* samples,
+                    int count) noexcept;
+
 namespace {
 
 template <typename T>
@@ -53,7 +58,7 @@ void cascade(BiquadSection* const* sections, int sectionCount, float* samples, i
                                       [&](auto& c) { c.processBlock(samples, count); });
 }
 
-constexpr LaneKernels kKernels{levels, applyGains, saturate, cascade};
+constexpr LaneKernels kKernels{levels, applyGains, saturate, cascade, runVoiceStages};
 
 }  // namespace
 

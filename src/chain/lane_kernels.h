@@ -11,6 +11,22 @@
 
 namespace vorlund {
 
+class PlosiveSuppressor;
+class NoiseGate;
+class DeEsser;
+class LoudnessAgc;
+
+// The per-sample stages between the noise suppressor and the compressor, in their order.
+struct VoiceStages {
+  PlosiveSuppressor& plosive;
+  NoiseGate& gate;
+  DeEsser& deEsser;
+  LoudnessAgc& agc;
+};
+// Which of them a pass runs: the plosive suppressor and the gate, the de-esser and the
+// automatic gain's measuring of what leaves it, or all four.
+enum class VoiceStagePart { Front, Back, All };
+
 // The longest cascade the cascade pass takes: the equaliser's bands with the tone filters.
 constexpr int kMaxKernelCascade = 13;
 
@@ -31,6 +47,10 @@ struct LaneKernels {
   // (LocalCascade::processBlock); their state is kept.
   void (*cascade)(BiquadSection* const* sections, int sectionCount, float* samples,
                   int count) noexcept;
+  // The block in place through `part` of `stages`, each stage seeing its samples in order as
+  // its process() would, and their state kept.
+  void (*voiceStages)(const VoiceStages& stages, VoiceStagePart part, float* samples,
+                      int count) noexcept;
 };
 
 namespace sse2 {

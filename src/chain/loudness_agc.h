@@ -40,10 +40,13 @@ class LoudnessAgc {
   // Real-time thread; the same in pieces, for a caller that fuses the measuring into its own
   // per-sample loop: measure() every sample entering the stage, then finishBlock() once, whose
   // ramp multiplies the block's samples in order.
-  void measure(float x) noexcept {
-    const float k = shelf_.process(highPass_.process(x));
-    meanSquare_ = follow(meanSquare_, k * k, coefficient_);
-  }
+  void measure(float x) noexcept { measureWeighted(shelf_.process(highPass_.process(x))); }
+  // measure() after the weighting filters, for a caller that runs them packed with other
+  // sections: k is the weighted sample.
+  void measureWeighted(float k) noexcept { meanSquare_ = follow(meanSquare_, k * k, coefficient_); }
+  // The weighting: the low cut first, then the shelf.
+  BiquadSection& lowCut() noexcept { return highPass_; }
+  BiquadSection& shelf() noexcept { return shelf_; }
   Ramp finishBlock(int count, bool voiceActive) noexcept;
 
   // Gain reached at the end of the last block, dB.

@@ -30,7 +30,11 @@ class PlosiveSuppressor {
   // starts from current state rather than stale state.
   float process(float x) noexcept {
     // Lane 0 the low band, lane 1 the high band.
-    const FloatPair bands = split_[1].process(split_[0].process(FloatPair{x, x}));
+    return applyBands(x, split_[1].process(split_[0].process(FloatPair{x, x})));
+  }
+  // process() after the split: the envelopes and the cut, given the split's bands of x. For a
+  // caller that runs the split's sections packed with others.
+  float applyBands(float x, FloatPair bands) noexcept {
     envelopes_ = followPair(envelopes_, absPair(bands), envelopeCoefficients_);
     if (!enabled_) return x;
     const float low = bands[0];
@@ -57,6 +61,9 @@ class PlosiveSuppressor {
   // Smallest low-band gain since the last clearBlockMinGain(): the per-block meter.
   float blockMinGain() const noexcept { return blockMinGain_; }
   void clearBlockMinGain() noexcept { blockMinGain_ = 1.0f; }
+
+  // The split's sections, first (index 0) and second of each band, coefficients and state.
+  std::array<SectionPair, 2>& split() noexcept { return split_; }
 
  private:
   bool enabled_ = false;

@@ -216,38 +216,19 @@ void VoiceChain::conditionAndSuppress(float* samples, int count) noexcept {
 }
 
 // Plosive suppressor and gate; the equaliser (while switched on); the de-esser and the
-// automatic gain's measuring of what leaves it.
+// automatic gain's measuring of what leaves it. Without the equaliser's cascade the four
+// stages run as one pass.
 void VoiceChain::shapeVoice(float* samples, int count) noexcept {
   std::array<BiquadSection*, kMaxVoiceSections> sections;
   const int sectionCount = params.eqEnabled != 0 ? equalizer_.activeSections(sections.data()) : 0;
-  PlosiveSuppressor plosive = plosive_;
-  NoiseGate gate = gate_;
-  DeEsser deEsser = deEsser_;
-  LoudnessAgc agc = agc_;
-  auto finish = [&](float x) {
-    const float y = deEsser.process(x);
-    agc.measure(y);
-    return y;
-  };
-  auto run = [&](auto gateStep) {
-    if (sectionCount == 0) {
-      runSkewed(
-          samples, count, [&](float x) { return plosive.process(x); }, gateStep, finish);
-    } else {
-      for (int i = 0; i < count; ++i) samples[i] = gateStep(plosive.process(samples[i]));
-      cascades_->cascade(sections.data(), sectionCount, samples, count);
-      for (int i = 0; i < count; ++i) samples[i] = finish(samples[i]);
-    }
-  };
-  if (gate.atUnity()) {
-    run([&](float x) { return gate.processAtUnity(x); });
+  const VoiceStages stages{plosive_, gate_, deEsser_, agc_};
+  if (sectionCount == 0) {
+    cascades_->voiceStages(stages, VoiceStagePart::All, samples, count);
   } else {
-    run([&](float x) { return gate.process(x); });
+    cascades_->voiceStages(stages, VoiceStagePart::Front, samples, count);
+    cascades_->cascade(sections.data(), sectionCount, samples, count);
+    cascades_->voiceStages(stages, VoiceStagePart::Back, samples, count);
   }
-  plosive_ = plosive;
-  gate_ = gate;
-  deEsser_ = deEsser;
-  agc_ = agc;
 }
 
 // The automatic gain's ramp over the block, then the compressor.

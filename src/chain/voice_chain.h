@@ -111,7 +111,8 @@ class VoiceChain {
   Compressor compressor_;
   VoiceEffect voiceEffect_;
   LookaheadLimiter limiter_;
-  // Long filter cascades (more than go inside the per-sample loops) on the chosen vector path.
+  // Long filter cascades (more than go inside the per-sample loops) and the voice stages on the
+  // chosen vector path.
   const LaneKernels* cascades_ = &sse2::laneKernels();
 };
 

@@ -1,0 +1,219 @@
+// Built twice, as the lane kernels (chain/lane_kernels.cpp): the voice stages between the noise
+// suppressor and the compressor as one pipeline over the block, skewed by one sample per step
+// as in chain/skewed_pipeline.h, with the second-order sections of neighbouring steps packed
+// four to a vector: the plosive suppressor's two split sections of both bands in one, the
+// de-esser's sidechain and split with the automatic gain's two weighting sections in another.
+// Each lane computes what BiquadSection::process computes, so the stages give the same bits as
+// their own process().
+#include <array>
+
+#include "chain/de_esser.h"
+#include "chain/lane_kernels.h"
+#include "chain/lanes.h"
+#include "chain/loudness_agc.h"
+#include "chain/noise_gate.h"
+#include "chain/plosive_suppressor.h"
+
+namespace vorlund {
+inline namespace VORLUND_LANE_SET {
+namespace {
+
+using Mask = int __attribute__((vector_size(16)));
+
+// Four sections side by side, lane k one section.
+struct SectionQuad {
+  Quad b0, b1, b2, a1, a2, z1, z2;
+
+  Quad process(Quad x) noexcept {
+    const Quad y = b0 * x + z1;
+    z1 = b1 * x - a1 * y + z2;
+    z2 = b2 * x - a2 * y;
+    return y;
+  }
+  // process() for the lanes in `active` only; the others keep their state.
+  Quad processLanes(Quad x, Mask active) noexcept {
+    const Quad keep1 = z1;
+    const Quad keep2 = z2;
+    const Quad y = process(x);
+    z1 = active ? z1 : keep1;
+    z2 = active ? z2 : keep2;
+    return y;
+  }
+};
+
+Quad joined(FloatPair low, FloatPair high) noexcept {
+  return __builtin_shufflevector(low, high, 0, 1, 2, 3);
+}
+FloatPair lowHalf(Quad v) noexcept {
+  return __builtin_shufflevector(v, v, 0, 1);
+}
+FloatPair highHalf(Quad v) noexcept {
+  return __builtin_shufflevector(v, v, 2, 3);
+}
+
+// Lanes 0, 1: a pair's first and second section; lanes 2, 3: another pair's.
+SectionQuad packPairs(const SectionPair& first, const SectionPair& second) noexcept {
+  return {joined(first.b0, second.b0), joined(first.b1, second.b1), joined(first.b2, second.b2),
+          joined(first.a1, second.a1), joined(first.a2, second.a2), joined(first.z1, second.z1),
+          joined(first.z2, second.z2)};
+}
+void unpackPairs(const SectionQuad& quad, SectionPair& first, SectionPair& second) noexcept {
+  first.z1 = lowHalf(quad.z1);
+  first.z2 = lowHalf(quad.z2);
+  second.z1 = highHalf(quad.z1);
+  second.z2 = highHalf(quad.z2);
+}
+// Lanes 0, 1: a pair; lane 2 and 3: two sections.
+SectionQuad packPairAndTwo(const SectionPair& pair, const BiquadSection& third,
+                           const BiquadSection& fourth) noexcept {
+  return {joined(pair.b0, FloatPair{third.b0, fourth.b0}),
+          joined(pair.b1, FloatPair{third.b1, fourth.b1}),
+          joined(pair.b2, FloatPair{third.b2, fourth.b2}),
+          joined(pair.a1, FloatPair{third.a1, fourth.a1}),
+          joined(pair.a2, FloatPair{third.a2, fourth.a2}),
+          joined(pair.z1, FloatPair{third.z1, fourth.z1}),
+          joined(pair.z2, FloatPair{third.z2, fourth.z2})};
+}
+void unpackPairAndTwo(const SectionQuad& quad, SectionPair& pair, BiquadSection& third,
+                      BiquadSection& fourth) noexcept {
+  pair.z1 = lowHalf(quad.z1);
+  pair.z2 = lowHalf(quad.z2);
+  third.z1 = quad.z1[2];
+  third.z2 = quad.z2[2];
+  fourth.z1 = quad.z1[3];
+  fourth.z2 = quad.z2[3];
+}
+
+// The stages copied into locals for the block (their state then stays in registers: the
+// samples cannot alias it) and the pipeline's carries from one step to the next. Step t runs
+// the front's stages on samples t (the split's first sections), t - 1 (its second sections,
+// then the cut) and t - 2 (the gate), and the back's on samples t - b (the de-esser),
+// t - b - 1 (the low cut) and t - b - 2 (the shelf and the mean square), where b is 3 behind
+// the front and 0 alone.
+template <bool kFront, bool kBack>
+class VoicePipeline {
+ public:
+  static constexpr int kBackFirst = kFront ? 3 : 0;
+  static constexpr int kStages = (kFront ? 3 : 0) + (kBack ? 3 : 0);
+
+  explicit VoicePipeline(const VoiceStages& stages) noexcept
+      : stages_(stages),
+        plosive_(stages.plosive),
+        gate_(stages.gate),
+        deEsser_(stages.deEsser),
+        agc_(stages.agc),
+        split_(packPairs(plosive_.split()[0], plosive_.split()[1])),
+        weighting_(packPairAndTwo(deEsser_.filters(), agc_.lowCut(), agc_.shelf())) {}
+  ~VoicePipeline() {
+    unpackPairs(split_, plosive_.split()[0], plosive_.split()[1]);
+    unpackPairAndTwo(weighting_, deEsser_.filters(), agc_.lowCut(), agc_.shelf());
+    stages_.plosive = plosive_;
+    stages_.gate = gate_;
+    stages_.deEsser = deEsser_;
+    stages_.agc = agc_;
+  }
+  VoicePipeline(const VoicePipeline&) = delete;
+  VoicePipeline& operator=(const VoicePipeline&) = delete;
+
+  template <typename GateStep>
+  void run(float* samples, int count, GateStep gateStep) noexcept {
+    const int lastStep = count + kStages - 1;
+    int at = 0;
+    for (; at < kStages - 1 && at < lastStep; ++at) step<true>(samples, at, count, gateStep);
+    for (; at < count; ++at) step<false>(samples, at, count, gateStep);
+    for (; at < lastStep; ++at) step<true>(samples, at, count, gateStep);
+  }
+
+  PlosiveSuppressor& plosive() noexcept { return plosive_; }
+  NoiseGate& gate() noexcept { return gate_; }
+
+ private:
+  // One step; at the block's edges (kEdge) a stage whose sample lies outside it does nothing.
+  // The back runs first so that it reads the front's carries of the step before.
+  template <bool kEdge, typename GateStep>
+  void step(float* samples, int at, int count, GateStep& gateStep) noexcept {
+    auto inBlock = [&](int sample) { return !kEdge || (sample >= 0 && sample < count); };
+    if constexpr (kBack) {
+      const int sample = at - kBackFirst;
+      const bool deEss = inBlock(sample);
+      const bool lowCut = inBlock(sample - 1);
+      const bool shelf = inBlock(sample - 2);
+      float x = 0.0f;
+      if (deEss) x = kFront ? gateOut_ : samples[at];
+      const Quad in{x, x, deEsserOut_, weightingOut_[2]};
+      const Quad out = kEdge ? weighting_.processLanes(in, Mask{deEss, deEss, lowCut, shelf})
+                             : weighting_.process(in);
+      if (shelf) agc_.measureWeighted(out[3]);
+      if (deEss) {
+        deEsserOut_ = deEsser_.applyFiltered(x, lowHalf(out));
+        samples[sample] = deEsserOut_;
+      }
+      weightingOut_ = out;
+    }
+    if constexpr (kFront) {
+      const bool first = inBlock(at);
+      const bool second = inBlock(at - 1);
+      if (inBlock(at - 2)) {
+        const float y = gateStep(gate_, plosiveOut_);
+        if constexpr (kBack) {
+          gateOut_ = y;
+        } else {
+          samples[at - 2] = y;
+        }
+      }
+      const float x = first ? samples[at] : 0.0f;
+      const Quad in = joined(FloatPair{x, x}, lowHalf(splitOut_));
+      const Quad out =
+          kEdge ? split_.processLanes(in, Mask{first, first, second, second}) : split_.process(in);
+      if (second) plosiveOut_ = plosive_.applyBands(plosiveIn_, highHalf(out));
+      plosiveIn_ = x;
+      splitOut_ = out;
+    }
+  }
+
+  const VoiceStages& stages_;
+  PlosiveSuppressor plosive_;
+  NoiseGate gate_;
+  DeEsser deEsser_;
+  LoudnessAgc agc_;
+  SectionQuad split_;
+  SectionQuad weighting_;
+  Quad splitOut_{};
+  Quad weightingOut_{};
+  float plosiveIn_ = 0.0f;
+  float plosiveOut_ = 0.0f;
+  float gateOut_ = 0.0f;
+  float deEsserOut_ = 0.0f;
+};
+
+template <bool kFront, bool kBack>
+void runPart(const VoiceStages& stages, float* samples, int count) noexcept {
+  VoicePipeline<kFront, kBack> pipeline(stages);
+  if constexpr (kFront) {
+    if (pipeline.gate().atUnity()) {
+      pipeline.run(samples, count, [](NoiseGate& g, float x) { return g.processAtUnity(x); });
+      return;
+    }
+  }
+  pipeline.run(samples, count, [](NoiseGate& g, float x) { return g.process(x); });
+}
+
+}  // namespace
+
+void runVoiceStages(const VoiceStages& stages, VoiceStagePart part, float* samples,
+                    int count) noexcept {
+  switch (part) {
+    case VoiceStagePart::Front:
+      runPart<true, false>(stages, samples, count);
+      break;
+    case VoiceStagePart::Back:
+      runPart<false, true>(stages, samples, count);
+      break;
+    case VoiceStagePart::All:
+      runPart<true, true>(stages, samples, count);
+      break;
+  }
+}
+
+}  // namespace VORLUND_LANE_SET
+}  // namespace vorlund
