@@ -18,7 +18,7 @@ void runChain(benchmark::State& state, const ParameterBlock& record) {
   const double rate = static_cast<double>(state.range(0));
   const int frames = static_cast<int>(rate / 100.0);
   VoiceChain chain;
-  chain.params = record;
+  chain.configure(record);
   chain.prepare(rate);
   const std::vector<float>& signal = signalAt(rate);
   std::vector<float> work(frames);

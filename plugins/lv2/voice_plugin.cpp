@@ -145,8 +145,7 @@ bool VoicePlugin::restoreRecord(const void* bytes, std::size_t size) noexcept {
   std::memcpy(&staging_, bytes, sizeof staging_);
   if (!isAcceptableFileRecord(staging_, size)) return false;
   sanitise(staging_);
-  chain_.params = staging_;
-  chain_.update();
+  chain_.configure(staging_);
   // The restored record holds until a record port moves away from its present value.
   const std::span<const RecordField> fields = portFields();
   for (std::size_t i = 0; i < fields.size(); ++i) appliedPorts_[i] = *ports_[layout_.field + i];
@@ -170,14 +169,13 @@ void VoicePlugin::takeRecordPorts() noexcept {
   appliedPorts_.back() = enabled;
   if (!changed) return;
 
-  staging_ = chain_.params;
+  staging_ = chain_.record();
   for (std::size_t i = 0; i < fields.size(); ++i)
     setFieldBits(staging_, fields[i], numberBits(appliedPorts_[i], fields[i].kind));
   // lv2:enabled: 1 means processing, so the record's bypass is its inverse.
   staging_.bypass = enabled >= 0.5f ? 0 : 1;
   sanitise(staging_);
-  chain_.params = staging_;
-  chain_.update();
+  chain_.configure(staging_);
   portsPending_ = false;
 }
 
@@ -200,7 +198,7 @@ void VoicePlugin::foldInput(float* mono, std::uint32_t count) const noexcept {
 }
 
 void VoicePlugin::writeMeters(float processingLoad) noexcept {
-  const Bool32 bypass = chain_.params.bypass;
+  const Bool32 bypass = chain_.record().bypass;
   publishMeters(meterBlock_, chain_.meters(), bypass, processingLoad);
   if (following_) {
     if (SharedBlock* block = channel_.activeBlock())

@@ -65,7 +65,7 @@ void BlockFrame::start(const FrameFormat& format) {
   // Read whatever the counter says: a record written while unlocked is taken now.
   follower_.start(block);
   if (block != nullptr && follower_.apply(*block, chain_))
-    switches_.store(effectSwitches(chain_.params), std::memory_order_relaxed);
+    switches_.store(effectSwitches(chain_.record()), std::memory_order_relaxed);
   // prepare() set the mute ramp from the record before this one: start from the new record's
   // mute, so a stream locked muted is silent from its first sample.
   chain_.reset();
@@ -124,7 +124,7 @@ void BlockFrame::runChain(const float* in, std::uint32_t count, std::uint32_t ch
   }
   SharedBlock* block = channel_.activeBlock();
   if (block != nullptr && follower_.follow(*block, chain_))
-    switches_.store(effectSwitches(chain_.params), std::memory_order_relaxed);
+    switches_.store(effectSwitches(chain_.record()), std::memory_order_relaxed);
 
   foldToMono(in, count, channels);
   if (fade != nullptr) {
@@ -146,7 +146,7 @@ void BlockFrame::finishBlock(std::int64_t t0, std::uint32_t count) noexcept {
       smoothLoad(s.processingLoad, t1 - t0, counterFrequency_, count, format_.sampleRate);
   // Outside the measured span: the load figure covers the processing, not its publishing.
   if (SharedBlock* block = channel_.activeBlock())
-    publishMeters(*block, chain_.meters(), chain_.params.bypass, s.processingLoad);
+    publishMeters(*block, chain_.meters(), chain_.record().bypass, s.processingLoad);
 }
 
 void BlockFrame::foldToMono(const float* in, std::uint32_t count, std::uint32_t channels) noexcept {

@@ -43,8 +43,7 @@ class RecordFollower {
     std::uint32_t counter = 0;
     if (!readSnapshot(block, staging_, counter)) return false;
     sanitise(staging_);
-    chain.params = staging_;
-    if (chain.isPrepared()) chain.update();
+    chain.configure(staging_);
     lastAppliedCounter_ = counter;
     return true;
   }

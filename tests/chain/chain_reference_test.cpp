@@ -112,9 +112,8 @@ void expectSameAsReference(double rate, double seconds, std::uint32_t seed) {
       setDefaults(record);
       changes[(block / blocksPerScene) % changes.size()](record);
       sanitise(record);
-      chain.params = straightforward.params = record;
-      chain.update();
-      straightforward.update();
+      chain.configure(record);
+      straightforward.configure(record);
     }
     if (block % 97 == 50) {
       chain.reset();

@@ -42,8 +42,11 @@ TEST(StageStateTest, ResetLeavesEveryStageAsPrepared) {
   const std::size_t half = speech.size() / 2 / kBlock * kBlock;
   for (int mode = 0; mode <= static_cast<int>(kLastVoiceEffectMode); ++mode) {
     SCOPED_TRACE(mode);
+    ParameterBlock busy;
+    setDefaults(busy);
+    everyStageBusy(busy, mode);
     VoiceChain used;
-    everyStageBusy(used.params, mode);
+    used.configure(busy);
     used.prepare(kRate);
     std::vector<float> x = speech;
     std::size_t at = 0;
@@ -54,7 +57,7 @@ TEST(StageStateTest, ResetLeavesEveryStageAsPrepared) {
     ASSERT_EQ(1u, used.recoveryCount());
 
     VoiceChain fresh;
-    everyStageBusy(fresh.params, mode);
+    fresh.configure(busy);
     fresh.prepare(kRate);
     std::vector<float> y = speech;
     for (std::size_t k = at; k + kBlock <= x.size(); k += kBlock) {
@@ -69,7 +72,7 @@ TEST(StageStateTest, ResetLeavesEveryStageAsPrepared) {
 // RMS gain in dB of the chain at `frequency`, over the settled second half of a one-second sine.
 double chainGainDb(const ParameterBlock& record, double frequency) {
   VoiceChain chain;
-  chain.params = record;
+  chain.configure(record);
   chain.prepare(kRate);
   const std::vector<float> in = test::sine(frequency, kRate, static_cast<int>(kRate), 0.1);
   std::vector<float> out = in;

@@ -21,7 +21,7 @@ namespace {
 struct FrameFixture {
   explicit FrameFixture(std::uint32_t channels, std::uint32_t maxFrames = 480, bool bypass = true)
       : format{48000.0f, channels, maxFrames, maxFrames} {
-    ParameterBlock record = frame.chain().params;
+    ParameterBlock record = frame.chain().record();
     record.bypass = bypass ? 1 : 0;
     frame.setRecord(record);
     frame.start(format);

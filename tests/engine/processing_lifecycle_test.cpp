@@ -178,7 +178,7 @@ TEST(ProcessingLifecycleTest, RecordsReachTheChainByTheCounter) {
   LockedStream stream(1);
   SharedBlock& block = stream.block();
   const BlockFrame& frame = stream.lifecycle.frame();
-  const float& inputGainDb = frame.chain().params.inputGainDb;
+  const float& inputGainDb = frame.chain().record().inputGainDb;
 
   // Only the gains shape the level, so the signal shows which record is in force.
   ParameterBlock record;

@@ -106,7 +106,7 @@ TEST(SharedBlockThreadTest, ControlProgramInAnotherProcess) {
     if (frame.lastAppliedCounter() == applied) continue;
     applied = frame.lastAppliedCounter();
     ++changes;
-    torn += !test::isWholeRecord(frame.chain().params);
+    torn += !test::isWholeRecord(frame.chain().record());
   }
   control.join();
   ASSERT_EQ(0, status) << command;
@@ -118,7 +118,7 @@ TEST(SharedBlockThreadTest, ControlProgramInAnotherProcess) {
   std::uint32_t counter = 0;
   ASSERT_TRUE(readSnapshot(stream.block(), last, counter));
   EXPECT_EQ(counter, frame.lastAppliedCounter());
-  EXPECT_EQ(0, std::memcmp(&last, &frame.chain().params, sizeof last));
+  EXPECT_EQ(0, std::memcmp(&last, &frame.chain().record(), sizeof last));
 }
 
 }  // namespace

@@ -162,7 +162,9 @@ TEST(VectorPathTest, ChainAgreesOnEveryRecord) {
       std::vector<float> outs[2];
       ChainMeters meters[2];
       for (int p = 0; p < 2; ++p) {
-        records[r](chains[p].params);
+        ParameterBlock record = chains[p].record();
+        records[r](record);
+        chains[p].configure(record);
         {
           ForcedPath forced(paths[p]);
           chains[p].prepare(rate);
