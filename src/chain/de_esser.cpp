@@ -34,13 +34,21 @@ void DeEsser::configure(const Settings& settings) noexcept {
   constexpr float kReductionAtZeroDb = 3.0f;
   constexpr float kReductionPerAmountDb = 9.0f;
   // Band ratios this far below the relative threshold cannot reach it through the logarithm's
-  // rounding (a margin of 0.0009 dB against errors near 1e-6 dB), so they skip the logarithm.
+  // rounding (a margin of 0.0009 dB against errors near 1e-6 dB), and ratios this far above the
+  // one that asks for the deepest cut cannot fall short of it: both skip the logarithm.
   constexpr double kQuietRatioMargin = 1.0 - 1e-4;
+  constexpr double kLoudRatioMargin = 1.0 + 1e-4;
   enabled_ = enabled;
   relativeThresholdDb_ = kThresholdAtZeroDb - kThresholdPerAmountDb * amount;
   maxReductionDb_ = kReductionAtZeroDb + kReductionPerAmountDb * amount;
   quietRatio_ = static_cast<float>(designExp10(static_cast<double>(relativeThresholdDb_) / 20.0) *
                                    kQuietRatioMargin);
+  // The band this many dB above the relative threshold asks for the deepest cut.
+  const double deepestOverDb =
+      static_cast<double>(maxReductionDb_) / static_cast<double>(kCutPerDbOver);
+  loudRatio_ = static_cast<float>(
+      designExp10((static_cast<double>(relativeThresholdDb_) + deepestOverDb) / 20.0) *
+      kLoudRatioMargin);
   deepestGain_ = dbToGain(-maxReductionDb_);
   if (!(frequencyHz == frequency_)) {
     frequency_ = frequencyHz;

@@ -41,8 +41,9 @@ class DeEsser {
     float target = 1.0f;
     if (enabled_ && sideEnvelope > detectorThreshold_ && fullEnvelope > kSilentFullBand) {
       const float ratio = sideEnvelope / fullEnvelope;
-      // Below quietRatio_ the band is surely under the relative threshold: no cut.
-      if (!(ratio < quietRatio_)) target = targetGain(ratio);
+      // Below quietRatio_ the band is surely under the relative threshold: no cut; above
+      // loudRatio_ it surely asks for the deepest cut. Only between them is the logarithm needed.
+      if (!(ratio < quietRatio_)) target = ratio > loudRatio_ ? deepestGain_ : targetGain(ratio);
     }
     gain_ = follow(gain_, target, gain_ > target ? gainAttack_ : gainRelease_);
     if (gain_ < blockMinGain_) blockMinGain_ = gain_;
@@ -65,12 +66,12 @@ class DeEsser {
 
  private:
   static constexpr float kSilentFullBand = 1e-9f;
+  // Each dB of the band above the relative threshold takes this much off the upper band.
+  static constexpr float kCutPerDbOver = 1.5f;
 
   void design() noexcept;
   // Gain of the upper band for a sidechain-to-full-band envelope ratio.
   float targetGain(float ratio) const noexcept {
-    // Each dB of the band above the relative threshold takes this much off the upper band.
-    constexpr float kCutPerDbOver = 1.5f;
     const float ratioDb = amplitudeToDb(ratio);
     const float over = ratioDb - relativeThresholdDb_;
     if (!(over > 0.0f)) return 1.0f;
@@ -85,6 +86,7 @@ class DeEsser {
   float relativeThresholdDb_ = -6.0f;
   float maxReductionDb_ = 3.0f;
   float quietRatio_ = 0.0f;
+  float loudRatio_ = 0.0f;
   float deepestGain_ = 1.0f;
   float detectorThreshold_ = 0.0f;
   SectionPair filters_{};                 // the sidechain (lane 0) and the split (lane 1)

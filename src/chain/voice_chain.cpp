@@ -185,8 +185,9 @@ void VoiceChain::processActive(float* samples, int count) noexcept {
 // sections and hum notches; the suppressor's exchange, and the voice tracker on what comes out.
 // A short cascade runs inside the one loop; a longer one gets a skewed pass of its own, since a
 // loop whose samples each wait on a long chain of sections cannot overlap one sample with the
-// next.
-void VoiceChain::conditionAndSuppress(float* samples, int count) noexcept {
+// next. Everything the loops call is inlined (flatten): a call left standing takes the address
+// of a local stage copy, whose state then goes through memory on every sample.
+[[gnu::flatten]] void VoiceChain::conditionAndSuppress(float* samples, int count) noexcept {
   std::array<BiquadSection*, kMaxInputSections> sections;
   int sectionCount = highPass_.activeSections(sections.data());
   sectionCount += humFilter_.activeSections(sections.data() + sectionCount);

@@ -88,13 +88,18 @@ void unpackPairAndTwo(const SectionQuad& quad, SectionPair& pair, BiquadSection&
 // samples cannot alias it) and the pipeline's carries from one step to the next. Step t runs
 // the front's stages on samples t (the split's first sections), t - 1 (its second sections,
 // then the cut) and t - 2 (the gate), and the back's on samples t - b (the de-esser),
-// t - b - 1 (the low cut) and t - b - 2 (the shelf and the mean square), where b is 3 behind
-// the front and 0 alone.
+// t - b - kWeightingLag (the low cut) and one sample earlier (the shelf and the mean square),
+// where b is 3 behind the front and 0 alone.
 template <bool kFront, bool kBack>
 class VoicePipeline {
  public:
   static constexpr int kBackFirst = kFront ? 3 : 0;
-  static constexpr int kStages = (kFront ? 3 : 0) + (kBack ? 3 : 0);
+  // Steps from the de-esser's output to the low cut. The low cut shares its vector with the
+  // de-esser's sections, which so wait on the low cut's input; a lag of one step would put
+  // the de-esser's whole detector (a division, a logarithm, an exponential) on the path from
+  // one step to the next, a lag of several spreads it over as many steps.
+  static constexpr int kWeightingLag = 4;
+  static constexpr int kStages = (kFront ? 3 : 0) + (kBack ? kWeightingLag + 2 : 0);
 
   explicit VoicePipeline(const VoiceStages& stages) noexcept
       : stages_(stages),
@@ -136,17 +141,18 @@ class VoicePipeline {
     if constexpr (kBack) {
       const int sample = at - kBackFirst;
       const bool deEss = inBlock(sample);
-      const bool lowCut = inBlock(sample - 1);
-      const bool shelf = inBlock(sample - 2);
+      const bool lowCut = inBlock(sample - kWeightingLag);
+      const bool shelf = inBlock(sample - kWeightingLag - 1);
       float x = 0.0f;
       if (deEss) x = kFront ? gateOut_ : samples[at];
-      const Quad in{x, x, deEsserOut_, weightingOut_[2]};
+      const Quad in{x, x, deEsserOut_[kWeightingLag - 1], weightingOut_[2]};
       const Quad out = kEdge ? weighting_.processLanes(in, Mask{deEss, deEss, lowCut, shelf})
                              : weighting_.process(in);
       if (shelf) agc_.measureWeighted(out[3]);
+      for (int i = kWeightingLag - 1; i > 0; --i) deEsserOut_[i] = deEsserOut_[i - 1];
       if (deEss) {
-        deEsserOut_ = deEsser_.applyFiltered(x, lowHalf(out));
-        samples[sample] = deEsserOut_;
+        deEsserOut_[0] = deEsser_.applyFiltered(x, lowHalf(out));
+        samples[sample] = deEsserOut_[0];
       }
       weightingOut_ = out;
     }
@@ -183,7 +189,8 @@ class VoicePipeline {
   float plosiveIn_ = 0.0f;
   float plosiveOut_ = 0.0f;
   float gateOut_ = 0.0f;
-  float deEsserOut_ = 0.0f;
+  // The de-esser's outputs of the last kWeightingLag steps, newest first.
+  std::array<float, kWeightingLag> deEsserOut_{};
 };
 
 template <bool kFront, bool kBack>
