@@ -222,38 +222,61 @@ float VoiceEffect::ringModSample(float x) noexcept {
 }
 
 // Modes 2 and 3, a chunk of the block at a time so that each step runs as a pass of its own:
-// the filter sections before the drive (skewed, so they run side by side), the saturation, the
-// output section of mode 2, then the blend. Every sample goes through the same operations in
-// the same order as one sample at a time would: band-limited saturation is high-pass 450 Hz,
-// low-pass 2800 Hz, tanh drive, low-pass 3200 Hz; narrow-band saturation is two high-pass
-// 300 Hz, two low-pass 3400 Hz, then tanh drive.
+// the filter sections before the drive, the saturation, the output section of mode 2, then the
+// blend. Every sample goes through the same operations in the same order as one sample at a
+// time would: band-limited saturation is high-pass 450 Hz, low-pass 2800 Hz, tanh drive,
+// low-pass 3200 Hz; narrow-band saturation is two high-pass 300 Hz, two low-pass 3400 Hz, then
+// tanh drive.
 void VoiceEffect::saturate(float* samples, int count, float mix, float dry) noexcept {
-  constexpr int kChunk = 256;
   constexpr float kWideWetGain = 0.6f;
   constexpr float kNarrowWetGain = 0.8f;
-  const bool wide = mode_ == VoiceEffectMode::Radio;
   BiquadSection* const sections[] = {&sections_[0], &sections_[1], &sections_[2], &sections_[3]};
   const float drive = drive_;
   const float driveNorm = driveNorm_;
-  const float wetGain = wide ? kWideWetGain : kNarrowWetGain;
-  float wet[kChunk];
-  for (int start = 0; start < count; start += kChunk) {
-    float* dryPart = samples + start;
-    const int n = std::min(kChunk, count - start);
-    std::copy(dryPart, dryPart + n, wet);
-    if (wide) {
-      LocalCascade<2>(sections).processBlock(wet, n);
-    } else {
+  if (mode_ != VoiceEffectMode::Radio) {
+    // The four sections skewed, so they run side by side.
+    constexpr int kChunk = 256;
+    float wet[kChunk];
+    for (int start = 0; start < count; start += kChunk) {
+      float* dryPart = samples + start;
+      const int n = std::min(kChunk, count - start);
+      std::copy(dryPart, dryPart + n, wet);
       LocalCascade<4>(sections).processBlock(wet, n);
-    }
-    kernels_->saturate(wet, n, drive, driveNorm, wetGain);
-    if (wide) {
-      LocalCascade<1> output(sections + 2);
-      for (int i = 0; i < n; ++i) dryPart[i] = output.process(wet[i]) * mix + dryPart[i] * dry;
-    } else {
+      kernels_->saturate(wet, n, drive, driveNorm, kNarrowWetGain);
       for (int i = 0; i < n; ++i) dryPart[i] = wet[i] * mix + dryPart[i] * dry;
     }
+    return;
   }
+  // Band-limited: the sections before the drive and the one after it are separate recursions,
+  // so one loop runs the first two on a chunk and the last with the blend on the chunk before,
+  // which went through the drive in between.
+  constexpr int kChunk = 64;
+  float wet[2][kChunk];
+  LocalCascade<2> input(sections);
+  LocalCascade<1> output(sections + 2);
+  int previous = 0;  // start of the chunk waiting for its output section
+  int previousCount = 0;
+  for (int start = 0, chunk = 0; start < count; start += kChunk, ++chunk) {
+    const int n = std::min(kChunk, count - start);
+    float* const in = wet[chunk & 1];
+    const float* const out = wet[(chunk & 1) ^ 1];
+    float* const dryPart = samples + previous;
+    const int both = std::min(n, previousCount);
+    for (int i = 0; i < both; ++i) {
+      in[i] = input.process(samples[start + i]);
+      dryPart[i] = output.process(out[i]) * mix + dryPart[i] * dry;
+    }
+    for (int i = both; i < n; ++i) in[i] = input.process(samples[start + i]);
+    for (int i = both; i < previousCount; ++i)
+      dryPart[i] = output.process(out[i]) * mix + dryPart[i] * dry;
+    kernels_->saturate(in, n, drive, driveNorm, kWideWetGain);
+    previous = start;
+    previousCount = n;
+  }
+  const float* const out = wet[((count - 1) / kChunk) & 1];
+  float* const dryPart = samples + previous;
+  for (int i = 0; i < previousCount; ++i)
+    dryPart[i] = output.process(out[i]) * mix + dryPart[i] * dry;
 }
 
 // Two taps half a window apart sweep the window at the rate the ratio needs; each fades in
