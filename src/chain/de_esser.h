@@ -32,24 +32,45 @@ class DeEsser {
   // and the split's upper band (lane 1) of x. For a caller that runs the filters packed with
   // other sections.
   float applyFiltered(float x, FloatPair filtered) noexcept {
+    return applyTarget(x, filtered[1], targetFor(detect(x, filtered)));
+  }
+  // applyFiltered() in three steps, for a caller that works out the targets of several samples
+  // at once: the envelopes, which give the band ratio the cut follows (0 while the detector
+  // rests); the target gain for that ratio; the gain's step towards it on the upper band `high`.
+  float detect(float x, FloatPair filtered) noexcept {
     // Lane 0 the sidechain envelope, lane 1 the full-band envelope.
     const FloatPair levels{filtered[0], x};
     envelopes_ = followPair(envelopes_, absPair(levels), envelopeCoefficients_);
     const float sideEnvelope = envelopes_[0];
     const float fullEnvelope = envelopes_[1];
-
-    float target = 1.0f;
-    if (enabled_ && sideEnvelope > detectorThreshold_ && fullEnvelope > kSilentFullBand) {
-      const float ratio = sideEnvelope / fullEnvelope;
-      // Below quietRatio_ the band is surely under the relative threshold: no cut; above
-      // loudRatio_ it surely asks for the deepest cut. Only between them is the logarithm needed.
-      if (!(ratio < quietRatio_)) target = ratio > loudRatio_ ? deepestGain_ : targetGain(ratio);
-    }
+    if (enabled_ && sideEnvelope > detectorThreshold_ && fullEnvelope > kSilentFullBand)
+      return sideEnvelope / fullEnvelope;
+    return 0.0f;
+  }
+  float targetFor(float ratio) const noexcept {
+    // Below quietRatio_ (> 0) the band is surely under the relative threshold: no cut; above
+    // loudRatio_ it surely asks for the deepest cut. Only between them is the logarithm needed.
+    if (ratio < quietRatio_) return 1.0f;
+    return ratio > loudRatio_ ? deepestGain_ : targetGain(ratio);
+  }
+  float applyTarget(float x, float high, float target) noexcept {
     gain_ = follow(gain_, target, gain_ > target ? gainAttack_ : gainRelease_);
     if (gain_ < blockMinGain_) blockMinGain_ = gain_;
-
-    const float high = filtered[1];
     return x - high + gain_ * high;
+  }
+
+  // What targetFor() works with, for a caller that computes it a vector of ratios at a time.
+  struct CutShape {
+    float quietRatio;
+    float loudRatio;
+    float relativeThresholdDb;
+    float cutPerDbOver;
+    float maxReductionDb;
+    float deepestGain;
+  };
+  CutShape cutShape() const noexcept {
+    return {quietRatio_,   loudRatio_,      relativeThresholdDb_,
+            kCutPerDbOver, maxReductionDb_, deepestGain_};
   }
   // Real-time thread; clears signal state, keeps coefficients.
   void reset() noexcept;

@@ -8,6 +8,8 @@
 #include <array>
 
 #include "chain/de_esser.h"
+#include "chain/fast_math.h"
+#include "chain/gain.h"
 #include "chain/lane_kernels.h"
 #include "chain/lanes.h"
 #include "chain/loudness_agc.h"
@@ -84,22 +86,47 @@ void unpackPairAndTwo(const SectionQuad& quad, SectionPair& pair, BiquadSection&
   fourth.z2 = quad.z2[3];
 }
 
+// DeEsser::targetFor() of four ratios, each lane exactly as the scalar call: the logarithm and
+// the exponential only where a lane needs them, a vector of lanes at a time.
+Quad deEsserTargets(Quad ratio, const DeEsser::CutShape& shape) noexcept {
+  const Quad one = broadcast<Quad>(1.0f);
+  const Quad deepest = broadcast<Quad>(shape.deepestGain);
+  const Mask quiet = ratio < shape.quietRatio;
+  const Mask loud = ratio > shape.loudRatio;
+  const Mask between = ~(quiet | loud);
+  if ((between[0] | between[1] | between[2] | between[3]) == 0) return quiet ? one : deepest;
+  // DeEsser::targetGain(): amplitudeToDb(), the cut, dbToGain().
+  const Quad ratioDb =
+      ratio > kSilentAmplitude ? 20.0f * fastLog10(ratio) : broadcast<Quad>(kSilenceDb);
+  const Quad over = ratioDb - shape.relativeThresholdDb;
+  const Quad cutDb = shape.cutPerDbOver * over;
+  const Quad cut = cutDb < shape.maxReductionDb ? fastExp(-cutDb * kDbToNeper) : deepest;
+  const Quad gain = over > 0.0f ? cut : one;
+  return quiet ? one : (loud ? deepest : gain);
+}
+
 // The stages copied into locals for the block (their state then stays in registers: the
 // samples cannot alias it) and the pipeline's carries from one step to the next. Step t runs
 // the front's stages on samples t (the split's first sections), t - 1 (its second sections,
-// then the cut) and t - 2 (the gate), and the back's on samples t - b (the de-esser),
-// t - b - kWeightingLag (the low cut) and one sample earlier (the shelf and the mean square),
-// where b is 3 behind the front and 0 alone.
+// then the cut) and t - 2 (the gate), and the back's on samples t - b (the de-esser's filters
+// and envelopes), t - b - kApplyLag (its cut), kWeightingLag samples earlier (the low cut) and
+// one more (the shelf and the mean square), where b is 3 behind the front and 0 alone.
 template <bool kFront, bool kBack>
 class VoicePipeline {
  public:
   static constexpr int kBackFirst = kFront ? 3 : 0;
+  // The back alone (its input ready for the whole block) works out the de-esser's targets four
+  // samples at a time, which takes the logarithm and exponential off each sample's path; the
+  // cut follows its envelopes kApplyLag steps later, when the targets are long computed.
+  static constexpr bool kBatchedTargets = !kFront;
+  static constexpr int kApplyLag = kBatchedTargets ? 8 : 0;
+  static constexpr int kTargetRing = 16;
   // Steps from the de-esser's output to the low cut. The low cut shares its vector with the
   // de-esser's sections, which so wait on the low cut's input; a lag of one step would put
   // the de-esser's whole detector (a division, a logarithm, an exponential) on the path from
   // one step to the next, a lag of several spreads it over as many steps.
   static constexpr int kWeightingLag = 4;
-  static constexpr int kStages = (kFront ? 3 : 0) + (kBack ? kWeightingLag + 2 : 0);
+  static constexpr int kStages = (kFront ? 3 : 0) + (kBack ? kApplyLag + kWeightingLag + 2 : 0);
 
   explicit VoicePipeline(const VoiceStages& stages) noexcept
       : stages_(stages),
@@ -140,9 +167,11 @@ class VoicePipeline {
     auto inBlock = [&](int sample) { return !kEdge || (sample >= 0 && sample < count); };
     if constexpr (kBack) {
       const int sample = at - kBackFirst;
+      const int applied = sample - kApplyLag;
       const bool deEss = inBlock(sample);
-      const bool lowCut = inBlock(sample - kWeightingLag);
-      const bool shelf = inBlock(sample - kWeightingLag - 1);
+      const bool apply = inBlock(applied);
+      const bool lowCut = inBlock(applied - kWeightingLag);
+      const bool shelf = inBlock(applied - kWeightingLag - 1);
       float x = 0.0f;
       if (deEss) x = kFront ? gateOut_ : samples[at];
       const Quad in{x, x, deEsserOut_[kWeightingLag - 1], weightingOut_[2]};
@@ -150,7 +179,24 @@ class VoicePipeline {
                              : weighting_.process(in);
       if (shelf) agc_.measureWeighted(out[3]);
       for (int i = kWeightingLag - 1; i > 0; --i) deEsserOut_[i] = deEsserOut_[i - 1];
-      if (deEss) {
+      if constexpr (kBatchedTargets) {
+        // The cut reads its sample before anything writes it; the envelopes write ring slots
+        // that no pending cut reads any more.
+        if (apply) {
+          const int slot = applied % kTargetRing;
+          deEsserOut_[0] = deEsser_.applyTarget(samples[applied], highs_[slot], targets_[slot]);
+          samples[applied] = deEsserOut_[0];
+        }
+        if (deEss) {
+          const int slot = sample % kTargetRing;
+          ratios_[slot] = deEsser_.detect(x, lowHalf(out));
+          highs_[slot] = out[1];
+          if (slot % 4 == 3 || sample == count - 1) {
+            const int first = slot - slot % 4;
+            store(targets_ + first, deEsserTargets(load<Quad>(ratios_ + first), cutShape_));
+          }
+        }
+      } else if (deEss) {
         deEsserOut_[0] = deEsser_.applyFiltered(x, lowHalf(out));
         samples[sample] = deEsserOut_[0];
       }
@@ -189,6 +235,11 @@ class VoicePipeline {
   float plosiveIn_ = 0.0f;
   float plosiveOut_ = 0.0f;
   float gateOut_ = 0.0f;
+  // The de-esser's band ratios, upper bands and targets by sample, in rings (kBatchedTargets).
+  const DeEsser::CutShape cutShape_ = deEsser_.cutShape();
+  float ratios_[kTargetRing]{};
+  float highs_[kTargetRing]{};
+  float targets_[kTargetRing]{};
   // The de-esser's outputs of the last kWeightingLag steps, newest first.
   std::array<float, kWeightingLag> deEsserOut_{};
 };
