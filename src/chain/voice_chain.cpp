@@ -213,9 +213,27 @@ void VoiceChain::processActive(float* samples, int count) noexcept {
           samples, count, condition, [&](float x) { return cascade.process(x); }, suppress);
     });
   } else {
-    for (int i = 0; i < count; ++i) samples[i] = condition(samples[i]);
-    cascades_->cascade(sections.data(), sectionCount, samples, count);
-    for (int i = 0; i < count; ++i) samples[i] = suppress(samples[i]);
+    // A chunk at a time: the conditioning of one chunk and the exchange of the chunk before,
+    // which went through the cascade in between, in one loop, as their recursions are
+    // independent of each other.
+    constexpr int kChunk = 128;
+    int previous = 0;
+    int previousCount = 0;
+    for (int start = 0; start < count; start += kChunk) {
+      const int n = std::min(kChunk, count - start);
+      const int both = std::min(n, previousCount);
+      for (int i = 0; i < both; ++i) {
+        samples[start + i] = condition(samples[start + i]);
+        samples[previous + i] = suppress(samples[previous + i]);
+      }
+      for (int i = both; i < n; ++i) samples[start + i] = condition(samples[start + i]);
+      for (int i = both; i < previousCount; ++i)
+        samples[previous + i] = suppress(samples[previous + i]);
+      cascades_->cascade(sections.data(), sectionCount, samples + start, n);
+      previous = start;
+      previousCount = n;
+    }
+    for (int i = 0; i < previousCount; ++i) samples[previous + i] = suppress(samples[previous + i]);
   }
   inputTracker_ = inputTracker;
   voiceTracker_ = voiceTracker;
