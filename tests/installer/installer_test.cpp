@@ -22,6 +22,7 @@
 #include "apo_host.h"
 #include "channel/diagnostic_log.h"
 #include "channel/parameter_channel.h"
+#include "common/control_session.h"
 #include "common/endpoint_effects.h"
 #include "common/system_path.h"
 #include "ctl/windows_commands.h"
@@ -333,6 +334,48 @@ TEST(DataFolderPolicyTest, OnlyAdministratorsAndTheServiceMayAddToTheFolder) {
   LocalFree(sd);
 }
 
+// Verifies that ctl.lock opens only to writers: LockFileEx takes a lock through any handle, so
+// each account the file admits may both read and write it and may write the data folder's files
+// (or owns the lock file, having made it there), no rule comes from the folder, and neither
+// Everyone nor plain users are named.
+TEST(WritersLockPolicyTest, OnlyThoseWhoMayWriteTheDataFolderMayOpenTheLock) {
+  PSECURITY_DESCRIPTOR lock = nullptr;
+  PSECURITY_DESCRIPTOR folder = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      reinterpret_cast<const wchar_t*>(kWritersLockSddl), SDDL_REVISION_1, &lock, nullptr));
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      reinterpret_cast<const wchar_t*>(kDataFolderSddl), SDDL_REVISION_1, &folder, nullptr));
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(lock, &control, &revision));
+  EXPECT_NE(0, control & SE_DACL_PROTECTED);
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(lock, &present, &dacl, &defaulted));
+  ASSERT_TRUE(present && dacl != nullptr && dacl->AceCount > 0);
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&header)));
+    ASSERT_EQ(ACCESS_ALLOWED_ACE_TYPE, header->AceType);
+    const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
+    LPWSTR sid = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidW(const_cast<DWORD*>(&ace->SidStart), &sid));
+    SCOPED_TRACE(utf8(sid));
+    EXPECT_EQ(0, header->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERITED_ACE));
+    // A writer opens it with GENERIC_READ | GENERIC_WRITE.
+    EXPECT_EQ(static_cast<DWORD>(FILE_GENERIC_READ | FILE_GENERIC_WRITE),
+              ace->Mask & (FILE_GENERIC_READ | FILE_GENERIC_WRITE));
+    if (std::wstring(sid) != L"S-1-3-4") {  // OWNER RIGHTS
+      EXPECT_NE(0u, rightsOf(folder, sid, true) & FILE_WRITE_DATA) << "not a writer";
+    }
+    LocalFree(sid);
+  }
+  for (const wchar_t* outsider : {L"WD", L"BU", L"AU", L"NS"})
+    EXPECT_EQ(0u, rightsOf(lock, outsider, false)) << utf8(outsider);
+  LocalFree(folder);
+  LocalFree(lock);
+}
+
 // Verifies the whole life of an installation, as the installer's users meet it.
 TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   const std::string reg = systemProgram("reg.exe");
@@ -371,15 +414,17 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
       exportKey("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorlund");
   EXPECT_NE(std::string::npos, entry.find(exported("\"DisplayVersion\"=\"" VORLUND_VERSION "\"")));
   EXPECT_NE(std::string::npos, entry.find(exported("uninstall.exe")));
-  EXPECT_EQ("apo.log 0\nparams.bin 524\nshared.bin 65536\n", listing(dataDir()));
-  // Wine 8 accepts the descriptor but keeps only what its file modes can hold; Windows keeps
-  // it whole.
-  const std::u16string stored = sddlOf(dataDir());
-  if (runningUnderWine() && stored != canonicalSddl(kDataFolderSddl)) {
-    std::cout << "note: this Wine does not keep the data folder's security descriptor: "
-              << endpointText(stored) << "\n";
-  } else {
-    EXPECT_EQ(canonicalSddl(kDataFolderSddl), stored);
+  EXPECT_EQ("apo.log 0\nctl.lock 0\nparams.bin 524\nshared.bin 65536\n", listing(dataDir()));
+  // Wine 8 accepts the descriptors but keeps only what its file modes can hold; Windows keeps
+  // them whole.
+  for (const auto& [path, sddl] : {std::pair{dataDir(), kDataFolderSddl},
+                                   std::pair{dataDir() + "\\ctl.lock", kWritersLockSddl}}) {
+    const std::u16string stored = sddlOf(path);
+    if (runningUnderWine() && stored != canonicalSddl(sddl))
+      std::cout << "note: this Wine does not keep the security descriptor of " << path << ": "
+                << endpointText(stored) << "\n";
+    else
+      EXPECT_EQ(canonicalSddl(sddl), stored) << path;
   }
   EXPECT_EQ(0, ctl({"show"}).exitCode) << "the pre-created shared.bin holds a usable block";
   EXPECT_TRUE(fs::is_regular_file(startMenu() + "\\Vorlund control panel.lnk"));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "channel/parameter_channel.h"
+#include "common/control_session.h"
 #include "common/endpoint_effects.h"
 #include "common/json_writer.h"
 #include "common/record_file.h"
@@ -427,6 +428,14 @@ ExitCode runSetup(const Path& dataFolder) {
   createMissingFile(dataFolder, "params.bin",
                     std::string(reinterpret_cast<const char*>(&record), sizeof record));
   createMissingFile(dataFolder, "apo.log", std::string());
+  // Made here with its own rules, as writers who may not add files to the folder need it.
+  Path lock = dataFolder;
+  lock.append("ctl.lock");
+  bool created = false;
+  if (const DWORD lockError = createSecuredFile(lock, kWritersLockSddl, created))
+    throw CtlError(ExitCode::ioFailure,
+                   "cannot set up " + lock.toUtf8() + " (error " + std::to_string(lockError) + ")");
+  std::cout << (created ? "created  " : "secured  ") << lock.toUtf8() << "\n";
   return ExitCode::ok;
 }
 
