@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -47,6 +48,10 @@ constexpr char kOtherList[] =
     "{AAAAAAAA-1111-2222-3333-444444444444}\\0{BBBBBBBB-1111-2222-3333-444444444444}";
 constexpr char kOtherSingle[] = "{AAAAAAAA-1111-2222-3333-444444444444}";
 constexpr std::uint64_t kUninstallPatienceMs = 120000;
+// The second microphone's name, with characters beyond ASCII (UTF-8).
+constexpr char kSecondName[] =
+    "Webcam Mic Gr\xC3\xB6\xC3\x9F"
+    "e \xE2\x80\x93 \xE9\xBA\xA6";
 
 std::string utf8(const std::wstring& text) {
   return fs::path(text).string();
@@ -393,7 +398,7 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   const std::string second = kSecondEndpoint;
   for (const auto& [key, name] :
        {std::pair{endpointKey(), "USB Headset Mic"},
-        {endpointText(kCaptureEndpointsKey) + "\\" + second, "Webcam Mic"}})
+        {endpointText(kCaptureEndpointsKey) + "\\" + second, kSecondName}})
     ASSERT_EQ(0, run({reg, "add", "HKLM\\" + key + "\\Properties", "/v",
                       "{a45c254e-df1c-4efd-8020-67d146a850e0},2", "/t", "REG_SZ", "/d", name, "/f"})
                      .exitCode);
@@ -450,7 +455,7 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   const std::string pristine = exportKey(endpointKey());
   const RunResult devices = ctl({"devices"});
   EXPECT_EQ(devices.out, ctl({"devices"}).out) << "the same numbers every time";
-  EXPECT_NE(std::string::npos, devices.out.find("2  Webcam Mic")) << devices.out;
+  EXPECT_NE(std::string::npos, devices.out.find(std::string("2  ") + kSecondName)) << devices.out;
   EXPECT_LT(devices.out.find("1  USB Headset Mic"), devices.out.find("2  Webcam Mic"))
       << devices.out;
   const RunResult attach = ctl({"attach", kEndpoint});
@@ -461,14 +466,22 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
       << attach.out;
   const std::string attached = exportKey(endpointKey());
   EXPECT_NE(pristine, attached);
-  // The installer's Microphones page reads this form: attached, default, id, name.
-  std::string lines = ctl({"devices", "--lines"}).out;
+  // The installer's Microphones page reads this form: attached, default, id, name, in UTF-16
+  // after a byte-order mark.
+  const std::string wide = ctl({"devices", "--lines"}).out;
+  ASSERT_EQ(0u, wide.size() % 2);
+  ASSERT_EQ(0u, wide.find("\xFF\xFE")) << "byte-order mark";
+  std::u16string text(wide.size() / 2 - 1, u'\0');
+  std::memcpy(text.data(), wide.data() + 2, wide.size() - 2);
+  std::string lines = endpointText(text);
   std::erase(lines, '\r');
   EXPECT_EQ(0u, lines.find("1\t")) << lines;
   EXPECT_NE(std::string::npos,
             lines.find(std::string("\t{0.0.1.00000000}.") + kEndpoint + "\tUSB Headset Mic\n0\t"))
       << lines;
-  EXPECT_EQ(lines.size() - 12, lines.find("\tWebcam Mic\n")) << lines;
+  EXPECT_EQ(lines.size() - std::strlen(kSecondName) - 2,
+            lines.find(std::string("\t") + kSecondName + "\n"))
+      << lines;
   const RunResult list = run({reg, "query", fx, "/v", endpointText(kCompositeStreamEffectValue)});
   EXPECT_NE(std::string::npos,
             list.out.find(std::string(kOtherList) + "\\0" + endpointText(kVorlundClsid)))

@@ -14,6 +14,7 @@
 #include "common/record_file.h"
 #include "common/system_path.h"
 #include "platform/audio_system.h"
+#include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/file.h"
 #include "platform/module.h"
@@ -267,6 +268,7 @@ ExitCode runDevices(const CtlOptions& options) {
     // Names are a user's text: tabs and line breaks in them would split the record.
     std::u16string defaultId;
     const bool hasDefault = defaultCaptureEndpoint(defaultId) == 0;
+    std::string text;
     for (const Device& d : devices) {
       if (d.keyName.empty()) continue;
       std::string name = d.name;
@@ -274,9 +276,11 @@ ExitCode runDevices(const CtlOptions& options) {
           name.begin(), name.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; },
           ' ');
       const bool isDefault = hasDefault && sameName(endpointText(defaultId), d.id);
-      std::cout << (d.effects.attached ? 1 : 0) << '\t' << (isDefault ? 1 : 0) << '\t' << d.id
-                << '\t' << name << "\n";
+      text += std::string(d.effects.attached ? "1" : "0") + '\t' + (isDefault ? "1" : "0") + '\t' +
+              d.id + '\t' + name + '\n';
     }
+    // Names keep every character for the installer, which reads this as UTF-16.
+    writeOutputForPrograms(text);
     return ExitCode::ok;
   }
   if (devices.empty()) {
