@@ -54,6 +54,20 @@ void announceEnvironmentChange() noexcept {
                       SMTO_ABORTIFHUNG, 5000, &ignored);
 }
 
+std::optional<std::string> environmentVariable(const char* name) noexcept {
+  try {
+    const std::wstring wideName = widen(name);
+    const DWORD needed = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+    if (needed == 0) return std::nullopt;
+    std::wstring value(needed, L'\0');
+    const DWORD length = GetEnvironmentVariableW(wideName.c_str(), value.data(), needed);
+    if (length == 0 || length >= needed) return std::nullopt;
+    return std::string(value.begin(), value.begin() + length);  // ASCII
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
 bool setEnvironmentVariable(const char* name, const char* value) noexcept {
   try {
     const std::wstring wideName = widen(name);
