@@ -1,3 +1,4 @@
+// Layer: signal
 #include "chain/vector_path.h"
 
 #include <cpuid.h>

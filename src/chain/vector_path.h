@@ -1,3 +1,4 @@
+// Layer: signal
 // The instruction set the vector passes run on: SSE2, which every x86-64 processor carries, or
 // AVX2 with twice the lanes where the processor and the operating system support it. Both give
 // the same bits. A path may be forced (the environment variable VORLUND_SIMD=sse2|avx2, which

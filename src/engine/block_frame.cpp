@@ -1,3 +1,4 @@
+// Layer: engine
 #include "engine/block_frame.h"
 
 #include <emmintrin.h>

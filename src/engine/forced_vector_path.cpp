@@ -1,3 +1,4 @@
+// Layer: engine
 #include "engine/forced_vector_path.h"
 
 #include "chain/vector_path.h"

@@ -1,3 +1,4 @@
+// Layer: engine
 // VORLUND_SIMD, the vector path a user forces (sse2, or avx2 where it can run): read from this
 // process's environment when the effect prepares its stages, so a variable set or changed
 // meanwhile counts from the next stream on.

@@ -1,3 +1,4 @@
+// Layer: platform
 // Environment expansion and the system folders the data folder and the log fall back to.
 // On Linux the environment variable ProgramData plays the part it plays on Windows.
 #pragma once

@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/environment.h"
 
 #include <stdlib.h>
