@@ -12,6 +12,7 @@
 #include "engine/shared_block.h"
 #include "platform/file.h"
 #include "platform/file_mapping.h"
+#include "record_helpers.h"
 
 namespace vorlund {
 namespace {
@@ -52,8 +53,7 @@ void expectList(const std::vector<GUID>& expected, const std::vector<GUID>& actu
 // bypassed record (empty, null list, S_OK), with only the limiter on (dynamics still
 // listed), with both dynamics stages off, and with every stage on (four, in order).
 TEST(EffectsListTest, ListFollowsTheSwitches) {
-  ParameterBlock params;
-  setDefaults(params);
+  ParameterBlock params = test::defaultRecord();
   std::array<GUID, kMaxEffectTypes> types;
   ASSERT_EQ(3u, activeEffectTypes(params, types));
   expectList({AUDIO_EFFECT_TYPE_NOISE_SUPPRESSION, AUDIO_EFFECT_TYPE_EQUALIZER,
@@ -106,8 +106,7 @@ TEST_F(ApoTest, ObjectListsTheRecordItLastApplied) {
   ASSERT_NE(nullptr, mapped);
   SharedBlock& block = *mapped;
   initialiseBlock(block);
-  ParameterBlock record;
-  setDefaults(record);
+  ParameterBlock record = test::defaultRecord();
   record.agcEnabled = 1;
   record.eqEnabled = 0;
   publishRecord(block, record);

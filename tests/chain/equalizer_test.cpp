@@ -22,11 +22,6 @@ Bands allOff() {
   return bands;
 }
 
-std::vector<float> run(Equalizer& eq, std::vector<float> x) {
-  for (float& v : x) v = eq.process(v);
-  return x;
-}
-
 // Verifies every band type against the cookbook response of the section designed from the
 // band's own settings, measured on sines below, around and above its frequency, at two rates.
 TEST(EqualizerTest, BandResponsesMatchTheirDesign) {
@@ -62,7 +57,7 @@ TEST(EqualizerTest, OnlyBandsThatChangeTheSignalRun) {
     Equalizer eq;
     eq.prepare(kRate);
     eq.configure({.bands = bands, .toneLow = low, .tonePresence = presence, .toneAir = air});
-    return run(eq, in) == in;
+    return test::processEach(eq, in) == in;
   };
   for (int type : {0, 1, 2}) {
     SCOPED_TRACE(type);
@@ -133,16 +128,16 @@ TEST(EqualizerTest, BandSwitchedOffAndOnResumesItsState) {
   toggled.configure({.bands = bands});
   steady.configure({.bands = bands});
   const std::vector<float> before = test::whiteNoise(2400, 1);
-  run(toggled, before);
-  run(steady, before);
+  test::processEach(toggled, before);
+  test::processEach(steady, before);
   bands[6].enabled = 0;
   toggled.configure({.bands = bands});
   const std::vector<float> between = test::whiteNoise(2400, 2);
-  EXPECT_EQ(between, run(toggled, between));
+  EXPECT_EQ(between, test::processEach(toggled, between));
   bands[6].enabled = 1;
   toggled.configure({.bands = bands});
   const std::vector<float> after = test::whiteNoise(2400, 3);
-  EXPECT_EQ(run(steady, after), run(toggled, after));
+  EXPECT_EQ(test::processEach(steady, after), test::processEach(toggled, after));
 }
 
 }  // namespace

@@ -13,18 +13,13 @@ namespace {
 
 using test::toDb;
 
-std::vector<float> run(PlosiveSuppressor& p, std::vector<float> x) {
-  for (float& v : x) v = p.process(v);
-  return x;
-}
-
 // Smallest gain over the second half of a one-second sine, once the envelopes have settled.
 double settledMinGainDb(PlosiveSuppressor& p, double frequency, double rate) {
   const std::vector<float> in = test::sine(frequency, rate, static_cast<int>(rate));
   const std::size_t half = in.size() / 2;
-  run(p, std::vector<float>(in.begin(), in.begin() + half));
+  test::processEach(p, std::vector<float>(in.begin(), in.begin() + half));
   p.clearBlockMinGain();
-  run(p, std::vector<float>(in.begin() + half, in.end()));
+  test::processEach(p, std::vector<float>(in.begin() + half, in.end()));
   return toDb(p.blockMinGain());
 }
 
@@ -75,12 +70,12 @@ TEST(PlosiveSuppressorTest, CutFollowsTriggerRatioAndFloor) {
     std::vector<float> burst = test::sine(40.0, kRate, 24000, 0.9);
     const std::vector<float> voice = test::sine(1000.0, kRate, 24000, 0.001);
     for (std::size_t i = 0; i < burst.size(); ++i) burst[i] += voice[i];
-    run(p, burst);
+    test::processEach(p, burst);
     EXPECT_NEAR(floorDb, toDb(p.blockMinGain()), 0.05);
     EXPECT_GE(p.blockMinGain(), dbToGain(static_cast<float>(floorDb)) * 0.9999f);
 
     p.reset();
-    run(p, test::sine(40.0, kRate, 24000, dbToGain(-34.0f)));
+    test::processEach(p, test::sine(40.0, kRate, 24000, dbToGain(-34.0f)));
     EXPECT_EQ(1.0f, p.blockMinGain());
   }
 }
@@ -96,7 +91,7 @@ TEST(PlosiveSuppressorTest, DisabledExactAndStateRunsWhileOff) {
   PlosiveSuppressor off;
   off.prepare(kRate);
   off.configure({.enabled = false, .strength = 1.0f});
-  const std::vector<float> passed = run(off, in);
+  const std::vector<float> passed = test::processEach(off, in);
   EXPECT_EQ(0, std::memcmp(in.data(), passed.data(), in.size() * sizeof(float)));
   EXPECT_EQ(1.0f, off.blockMinGain());
 
@@ -109,16 +104,16 @@ TEST(PlosiveSuppressorTest, DisabledExactAndStateRunsWhileOff) {
   PlosiveSuppressor on;
   on.prepare(kRate);
   on.configure({.enabled = true, .strength = 1.0f});
-  run(on, history);
-  run(switched, history);
+  test::processEach(on, history);
+  test::processEach(switched, history);
   switched.configure({.enabled = true, .strength = 1.0f});
-  EXPECT_EQ(run(on, later), run(switched, later));
+  EXPECT_EQ(test::processEach(on, later), test::processEach(switched, later));
   EXPECT_EQ(1.0f, on.blockMinGain());
 
   on.reset();
-  const std::vector<float> first = run(on, in);
+  const std::vector<float> first = test::processEach(on, in);
   on.reset();
-  EXPECT_EQ(first, run(on, in));
+  EXPECT_EQ(first, test::processEach(on, in));
 }
 
 }  // namespace

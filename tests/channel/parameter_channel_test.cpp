@@ -117,8 +117,7 @@ TEST(ParameterChannelTest, KeepsValidBlockAndReinitialisesOthers) {
   ParameterChannel channel;
   channel.open();
   EXPECT_EQ(65536u, test::fs::file_size(temp.file("shared.bin")));
-  ParameterBlock factory;
-  setDefaults(factory);
+  ParameterBlock factory = test::defaultRecord();
   EXPECT_TRUE(sameRecord(factory, currentRecord(*channel.activeBlock(), &counter)));
   EXPECT_EQ(2u, counter);
 }
@@ -171,8 +170,7 @@ TEST(ParameterChannelThreadTest, FallbackWatcherPublishesParameterFile) {
   EXPECT_FALSE(channel.isShared());
   EXPECT_EQ(before + 1, logged());
   SharedBlock& block = *channel.activeBlock();
-  ParameterBlock factory;
-  setDefaults(factory);
+  ParameterBlock factory = test::defaultRecord();
   EXPECT_TRUE(sameRecord(factory, currentRecord(block)));
 
   temp.create();

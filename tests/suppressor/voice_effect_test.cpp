@@ -15,8 +15,7 @@ namespace {
 constexpr int kBlock = 480;
 
 std::vector<float> run(VoiceEffect& e, std::vector<float> x) {
-  for (std::size_t i = 0; i < x.size(); i += kBlock)
-    e.process(x.data() + i, static_cast<int>(std::min<std::size_t>(kBlock, x.size() - i)));
+  test::processInBlocks(e, x, kBlock);
   return x;
 }
 

@@ -4,6 +4,7 @@
 
 #include "chain/equalizer.h"
 #include "chain/stage_settings.h"
+#include "record_helpers.h"
 #include "signal_helpers.h"
 
 namespace vorlund {
@@ -13,8 +14,7 @@ namespace {
 // and all three tone knobs off centre, the plotted gain at a frequency matches the level change
 // of a sine run through the chain's own Equalizer, at two rates; a switched-off equaliser is flat.
 TEST(EqualiserResponseTest, MatchesTheGainOfTonesThroughTheEqualizer) {
-  ParameterBlock record;
-  setDefaults(record);
+  ParameterBlock record = test::defaultRecord();
   record.eqBands[0] = {1, 1, 150.0f, 5.0f, 0.7f};    // low shelf
   record.eqBands[1] = {1, 0, 900.0f, -8.0f, 2.0f};   // peaking cut
   record.eqBands[2] = {1, 4, 60.0f, 0.0f, 0.707f};   // high-pass
