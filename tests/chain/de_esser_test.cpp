@@ -31,9 +31,8 @@ TEST(DeEsserTest, CutFollowsBandRatioOverRelativeThreshold) {
                        Case{0.35f, 9000.0}, Case{1.0f, 2500.0}, Case{0.35f, 16000.0}}) {
     SCOPED_TRACE(c.toneHz);
     SCOPED_TRACE(c.amount);
-    DeEsser d;
-    d.prepare(kRate);
-    d.configure({.enabled = true, .frequencyHz = 6500.0f, .amount = c.amount});
+    auto d = test::prepared<DeEsser>(kRate,
+                                     {.enabled = true, .frequencyHz = 6500.0f, .amount = c.amount});
     BiquadSection band, split;
     designBiquad(band, FilterType::BandPass, kRate, 6500.0, 0.0, 1.0);
     designBiquad(split, FilterType::HighPass, kRate, 0.55 * 6500.0, 0.0, 0.7071);
@@ -68,9 +67,8 @@ TEST(DeEsserTest, SibilanceCutVoiceAndSilenceLeftAlone) {
   std::vector<float> in(kCount);
   for (int i = 0; i < kCount; ++i) in[i] = sibilant[i] + low[i];
 
-  DeEsser d;
-  d.prepare(kRate);
-  d.configure({.enabled = true, .frequencyHz = 6500.0f, .amount = 0.35f});
+  DeEsser d =
+      test::prepared<DeEsser>(kRate, {.enabled = true, .frequencyHz = 6500.0f, .amount = 0.35f});
   const std::vector<float> out = test::processEach(d, in);
   EXPECT_NEAR(-6.15, toDb(d.blockMinGain()), 0.05);
   BiquadSection split;
@@ -106,9 +104,8 @@ TEST(DeEsserTest, SibilanceCutVoiceAndSilenceLeftAlone) {
 // within a few 1 ms attack times, and once the de-esser is switched off it returns to 1 with
 // the 45 ms release.
 TEST(DeEsserTest, GainFallsFastAndRecoversWithRelease) {
-  DeEsser d;
-  d.prepare(kRate);
-  d.configure({.enabled = true, .frequencyHz = 6500.0f, .amount = 0.35f});
+  DeEsser d =
+      test::prepared<DeEsser>(kRate, {.enabled = true, .frequencyHz = 6500.0f, .amount = 0.35f});
   const std::vector<float> tone = test::sine(9000.0, kRate, 48000, 0.3);
   // The gain after the most recent sample, read through the meter of a one-sample window.
   const auto gainAfter = [&](int from, int count) {
@@ -129,9 +126,8 @@ TEST(DeEsserTest, GainFallsFastAndRecoversWithRelease) {
 // Verifies that a new amount keeps the filters and their state, a new frequency redesigns
 // them and still keeps their state, and that processing after a reset repeats exactly.
 TEST(DeEsserTest, ConfigureKeepsStateAndResetRepeats) {
-  DeEsser d;
-  d.prepare(kRate);
-  d.configure({.enabled = true, .frequencyHz = 6500.0f, .amount = 0.35f});
+  DeEsser d =
+      test::prepared<DeEsser>(kRate, {.enabled = true, .frequencyHz = 6500.0f, .amount = 0.35f});
   const std::vector<float> in = test::whiteNoise(4800, 4);
   const std::vector<float> first = test::processEach(d, in);
   const BiquadSection side = d.sidechain();

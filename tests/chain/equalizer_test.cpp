@@ -31,9 +31,7 @@ TEST(EqualizerTest, BandResponsesMatchTheirDesign) {
       SCOPED_TRACE(type);
       Bands bands = allOff();
       bands[4] = {1, type, 1000.0f, -9.0f, 2.0f};
-      Equalizer eq;
-      eq.prepare(rate);
-      eq.configure({.bands = bands});
+      auto eq = test::prepared<Equalizer>(rate, {.bands = bands});
       BiquadSection reference;
       designBiquad(reference, type, rate, 1000.0, -9.0, 2.0);
       for (double f : {150.0, 700.0, 1000.0, 1400.0, 5000.0}) {
@@ -54,9 +52,8 @@ TEST(EqualizerTest, OnlyBandsThatChangeTheSignalRun) {
   constexpr double kRate = 48000.0;
   const std::vector<float> in = test::whiteNoise(4800, 11);
   const auto passesExactly = [&](const Bands& bands, float low, float presence, float air) {
-    Equalizer eq;
-    eq.prepare(kRate);
-    eq.configure({.bands = bands, .toneLow = low, .tonePresence = presence, .toneAir = air});
+    auto eq = test::prepared<Equalizer>(
+        kRate, {.bands = bands, .toneLow = low, .tonePresence = presence, .toneAir = air});
     return test::processEach(eq, in) == in;
   };
   for (int type : {0, 1, 2}) {
@@ -93,9 +90,8 @@ TEST(EqualizerTest, ToneControlsAtTheirFrequencies) {
   for (float sign : {1.0f, -1.0f}) {
     SCOPED_TRACE(sign);
     const auto gainDb = [&](float low, float presence, float air, double f) {
-      Equalizer eq;
-      eq.prepare(kRate);
-      eq.configure({.bands = allOff(), .toneLow = low, .tonePresence = presence, .toneAir = air});
+      auto eq = test::prepared<Equalizer>(
+          kRate, {.bands = allOff(), .toneLow = low, .tonePresence = presence, .toneAir = air});
       return measuredGainDb([&](float x) { return eq.process(x); }, f, kRate);
     };
     EXPECT_NEAR(3.0 * sign, gainDb(sign, 0.0f, 0.0f, 220.0), 0.05);

@@ -161,6 +161,15 @@ inline std::vector<float> variedSignal(double rate, double seconds, std::uint32_
   return out;
 }
 
+// A stage prepared for `rate` and then configured with `settings`.
+template <typename Stage>
+Stage prepared(double rate, const typename Stage::Settings& settings) {
+  Stage stage;
+  stage.prepare(rate);
+  stage.configure(settings);
+  return stage;
+}
+
 // `x` through a stage's per-sample process().
 template <typename Stage>
 std::vector<float> processEach(Stage& stage, std::vector<float> x) {

@@ -32,9 +32,7 @@ TEST(EqualiserResponseTest, MatchesTheGainOfTonesThroughTheEqualizer) {
     for (const std::size_t i : {30u, 80u, 120u, 150u, 190u, 230u}) {
       const double f = curve[i].frequencyHz;
       SCOPED_TRACE(f);
-      Equalizer equalizer;
-      equalizer.prepare(rate);
-      equalizer.configure(equalizerSettings(record));
+      auto equalizer = test::prepared<Equalizer>(rate, equalizerSettings(record));
       const int n = static_cast<int>(rate);  // one second; the last half is measured
       std::vector<float> x = test::sine(f, rate, n, 0.1);
       std::vector<float> y(x.size());
