@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "channel/diagnostic_log.h"
+#include "engine/forced_vector_path.h"
 #include "engine/meter_publisher.h"
 #include "engine/stream_format.h"
 #include "platform/denormal_guard.h"
@@ -49,6 +50,7 @@ std::unique_ptr<VoicePlugin> VoicePlugin::create(PluginKind kind, double sampleR
 
 VoicePlugin::VoicePlugin(PluginKind kind, double sampleRate)
     : kind_(kind), layout_(portLayout(kind)), sampleRate_(sampleRate) {
+  applyForcedVectorPath();
   chain_.prepare(sampleRate);
   bypass_.prepare(sampleRate, chain_.latencySamples());
   ports_.assign(layout_.total, nullptr);

@@ -1,3 +1,4 @@
+// Layer: signal
 // The settings of every stage the record configures, built from the parameter record in this one
 // place: the chain and its straightforward form in the tests configure alike.
 #pragma once

@@ -1,3 +1,4 @@
+// Layer: signal
 #include "chain/voice_chain.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Layer: signal
 // The signal path of the effect: turns one block of mono samples into the processed voice,
 // in place. Owns its copy of the parameter record, every stage by value, and the per-block
 // meters. Only prepare() allocates; update(), reset() and process() are real-time safe.

@@ -1,3 +1,4 @@
+// Layer: signal
 // Built twice, as the lane kernels (chain/lane_kernels.cpp): the voice stages between the noise
 // suppressor and the compressor as one pipeline over the block, skewed by one sample per step
 // as in chain/skewed_pipeline.h, with the second-order sections of neighbouring steps packed

@@ -1,3 +1,4 @@
+// Layer: engine
 #include "engine/block_frame.h"
 
 #include <emmintrin.h>
@@ -5,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/forced_vector_path.h"
 #include "engine/meter_publisher.h"
 #include "platform/denormal_guard.h"
 #include "platform/performance_counter.h"
@@ -60,6 +62,7 @@ void BlockFrame::start(const FrameFormat& format) {
   sizeExactly(monoBuffer_,
               static_cast<std::size_t>(static_cast<std::uint64_t>(format.maxFrames) + kBufferSlack),
               0.0f);
+  applyForcedVectorPath();
   chain_.prepare(static_cast<double>(format.sampleRate));
   SharedBlock* block = channel_.activeBlock();
   // Read whatever the counter says: a record written while unlocked is taken now.

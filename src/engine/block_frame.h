@@ -1,3 +1,4 @@
+// Layer: engine
 // The body of APOProcess: folds the engine's interleaved input to mono, picks up a pending
 // reset, a relearn request and a new parameter record, runs the voice chain in place, writes
 // the result to every output channel, keeps the statistics that UnlockForProcess reports and

@@ -1,3 +1,4 @@
+// Layer: engine
 #include "engine/bypass_fade.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Layer: engine
 #include "engine/processing_lifecycle.h"
 
 #include <algorithm>

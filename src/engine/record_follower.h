@@ -1,3 +1,4 @@
+// Layer: engine
 // Following the shared block as a stream of the effect does: a relearn request (a change of
 // its relearn counter) restarts the chain's noise learning, a new record (a change of its
 // change counter) is sanitised into the chain; a record being written is tried again at the

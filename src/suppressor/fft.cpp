@@ -1,3 +1,4 @@
+// Layer: signal
 #include "suppressor/fft.h"
 
 #include <cassert>

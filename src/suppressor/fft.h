@@ -1,3 +1,4 @@
+// Layer: signal
 // In-place radix-2 decimation-in-time complex transform on separate real and imaginary arrays,
 // the noise suppressor's transform, with a real-input pair built on it: a frame of N real
 // samples goes forward through an N/2-point complex transform of its even and odd samples plus

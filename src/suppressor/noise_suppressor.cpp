@@ -1,3 +1,4 @@
+// Layer: signal
 #include "suppressor/noise_suppressor.h"
 
 #include <algorithm>

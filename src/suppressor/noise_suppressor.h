@@ -1,3 +1,4 @@
+// Layer: signal
 // Short-time spectral noise suppressor. Samples go in and come out one at a time, exactly N
 // samples later; every hop of N/4 samples a frame is windowed, transformed, weighted bin by
 // bin with a Wiener gain against a tracked noise estimate, transformed back and overlap-added.

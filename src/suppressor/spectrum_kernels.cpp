@@ -1,3 +1,4 @@
+// Layer: signal
 // Built twice: as it stands (four lanes, SSE2) and with VORLUND_WIDE_LANES (eight lanes, AVX2,
 // no contraction into fused multiply-adds), see src/CMakeLists.txt. Everything but the table at
 // the end has internal linkage, and the headers' inline functions live in the lane set's

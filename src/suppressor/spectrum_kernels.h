@@ -1,3 +1,4 @@
+// Layer: signal
 // The vector passes of the noise suppressor's frame: the transform pair and the estimator's bin
 // passes. spectrum_kernels.cpp is built twice, four lanes wide (SSE2) and eight lanes wide
 // (AVX2), into the lane sets' namespaces; each build gives exactly the other's bits, and

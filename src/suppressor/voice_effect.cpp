@@ -1,3 +1,4 @@
+// Layer: signal
 #include "suppressor/voice_effect.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Layer: signal
 // Turns the voice into one of six characters (ring modulator with comb, two saturations,
 // pitch shifter, echo, reverberator) and blends it with the dry voice. The modes share one
 // power-of-two delay line, four filter sections and the reverberator's buffers, all sized in

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "chain/voice_chain.h"
+#include "record_helpers.h"
 #include "signal_helpers.h"
 
 namespace vorlund {
@@ -42,8 +43,7 @@ TEST(StageStateTest, ResetLeavesEveryStageAsPrepared) {
   const std::size_t half = speech.size() / 2 / kBlock * kBlock;
   for (int mode = 0; mode <= static_cast<int>(kLastVoiceEffectMode); ++mode) {
     SCOPED_TRACE(mode);
-    ParameterBlock busy;
-    setDefaults(busy);
+    ParameterBlock busy = test::defaultRecord();
     everyStageBusy(busy, mode);
     VoiceChain used;
     used.configure(busy);
@@ -86,8 +86,7 @@ double chainGainDb(const ParameterBlock& record, double frequency) {
 // the ends) raised by 9 dB: it lifts its own frequency by at least the 4.5 dB a shelf gives at
 // its corner, against the chain with every band off.
 TEST(StageStateTest, EachEqualiserBandLiftsItsFrequency) {
-  ParameterBlock flat;
-  setDefaults(flat);
+  ParameterBlock flat = test::defaultRecord();
   flat.highPassEnabled = flat.nsEnabled = flat.plosiveEnabled = flat.deEsserEnabled = 0;
   flat.agcEnabled = flat.compEnabled = flat.limiterEnabled = flat.gateEnabled = 0;
   flat.eqEnabled = 1;

@@ -37,10 +37,6 @@ void quietDynamics(ParameterBlock& p) {
   p.limiterEnabled = 0;
 }
 
-void processInBlocks(VoiceChain& chain, std::vector<float>& x) {
-  for (std::size_t i = 0; i < x.size(); i += 480) chain.process(x.data() + i, 480);
-}
-
 // Verifies bypass: the output equals the input bit for bit and the output meters mirror the
 // input meters.
 TEST(VoiceChainTest, BypassIsBitExact) {
@@ -83,7 +79,7 @@ TEST(VoiceChainTest, GainsApplyAndMeasuresReadRawBlock) {
   chain.prepare(48000.0);
   std::vector<float> in = test::sine(1000.0, 48000.0, 48000, 0.25);
   std::vector<float> out = in;
-  for (int i = 0; i < 48000; i += 480) chain.process(out.data() + i, 480);
+  test::processInBlocks(chain, out);
   EXPECT_NEAR(0.25f, chain.meters().inputPeak, 1e-3f);
   EXPECT_NEAR(0.25 * 0.25 / 2.0, chain.meters().inputMeanSquare, 1e-4);
   const double gain = test::toDb(test::rms(out, 24000) / test::rms(in, 24000));
@@ -132,15 +128,15 @@ TEST(VoiceChainTest, EqEnabledSwitchesBandsAndTone) {
   flat.prepare(48000.0);
   const std::vector<float> tone = test::sine(1000.0, 48000.0, 48000, 0.05);
   std::vector<float> a = tone, b = tone;
-  processInBlocks(shaped, a);
-  processInBlocks(flat, b);
+  test::processInBlocks(shaped, a);
+  test::processInBlocks(flat, b);
   EXPECT_EQ(a, b);
 
   editRecord(shaped, [](ParameterBlock& p) { p.eqEnabled = 1; });
   a = tone;
   b = tone;
-  processInBlocks(shaped, a);
-  processInBlocks(flat, b);
+  test::processInBlocks(shaped, a);
+  test::processInBlocks(flat, b);
   BiquadSection presence;
   designBiquad(presence, FilterType::Peaking, 48000.0, 3200.0, 5.0, 0.8);
   EXPECT_NEAR(9.0 + test::sectionResponseDb(presence, 1000.0, 48000.0),
@@ -246,13 +242,6 @@ TEST(VoiceChainTest, SuppressorMeterAndRelearn) {
     runBlocks(chain, in, 0, kBlock);
     EXPECT_EQ(0.0f, chain.meters().suppressorAttenuationDb);
   }
-}
-
-// Runs `signal` through the chain in blocks of `block` samples, in place.
-void runBlocks(VoiceChain& chain, std::vector<float>& signal, int block) {
-  for (std::size_t pos = 0; pos < signal.size(); pos += block)
-    chain.process(signal.data() + pos,
-                  static_cast<int>(std::min<std::size_t>(block, signal.size() - pos)));
 }
 
 // Verifies the chain with every switchable stage off: the output is the input times input and
@@ -397,13 +386,13 @@ TEST(VoiceChainTest, MetersAndVoiceFlag) {
   std::vector<float> signal = speechLike(rate, static_cast<int>(rate * 2.0));
   const std::vector<float> pause = test::whiteNoise(static_cast<int>(rate * 1.5), 5, 1e-4f);
   signal.insert(signal.end(), pause.begin(), pause.end());
-  runBlocks(chain, signal, 480);
+  test::processInBlocks(chain, signal);
   EXPECT_NEAR(dbToGain(-chain.record().gateRangeDb), chain.meters().gateGain, 0.01f);
   EXPECT_FALSE(chain.meters().voiceActive);
 
   // Three blocks, so the onset has passed the suppressor's frame delay.
   std::vector<float> loud = test::sine(300.0, rate, 1440, 1.0);
-  runBlocks(chain, loud, 480);
+  test::processInBlocks(chain, loud);
   EXPECT_LT(chain.meters().limiterMinGain, 0.9f);
   EXPECT_LT(chain.meters().compressorReductionDb, -3.0f);
   EXPECT_LE(chain.meters().outputPeak, dbToGain(-1.0f));
@@ -412,7 +401,7 @@ TEST(VoiceChainTest, MetersAndVoiceFlag) {
   const float background = chain.meters().inputBackgroundDb;
   editRecord(chain, [](ParameterBlock& p) { p.bypass = 1; });
   std::vector<float> silence(24000, 0.0f);
-  runBlocks(chain, silence, 480);
+  test::processInBlocks(chain, silence);
   EXPECT_EQ(1.0f, chain.meters().gateGain);
   EXPECT_EQ(0.0f, chain.meters().compressorReductionDb);
   EXPECT_EQ(1.0f, chain.meters().limiterMinGain);
@@ -422,17 +411,17 @@ TEST(VoiceChainTest, MetersAndVoiceFlag) {
 
   editRecord(chain, [](ParameterBlock& p) { p.bypass = 0; });
   std::vector<float> quiet = test::sine(1000.0, rate, 24000, 0.01);
-  runBlocks(chain, quiet, 480);
+  test::processInBlocks(chain, quiet);
   EXPECT_GT(chain.meters().limiterMinGain, 0.999f);
 
   chain.reset();
   std::vector<float> tone = test::sine(1000.0, rate, static_cast<int>(rate * 2.0), 0.01);
-  runBlocks(chain, tone, 480);
+  test::processInBlocks(chain, tone);
   EXPECT_FALSE(chain.meters().voiceActive);
   const float agcGainDb = chain.meters().agcGainDb;
   EXPECT_GT(agcGainDb, 3.0f);
   tone = test::sine(1000.0, rate, static_cast<int>(rate * 2.0), 0.01);
-  runBlocks(chain, tone, 480);
+  test::processInBlocks(chain, tone);
   EXPECT_EQ(agcGainDb, chain.meters().agcGainDb);
 }
 
@@ -455,7 +444,7 @@ TEST(VoiceChainTest, OutputMeanSquareSaturates) {
   });
   chain.prepare(rate);
   std::vector<float> loud = test::sine(1000.0, rate, 9600, 1000.0);
-  processInBlocks(chain, loud);
+  test::processInBlocks(chain, loud);
   EXPECT_TRUE(std::all_of(loud.begin(), loud.end(), [](float y) {
     return std::isfinite(y) && std::fabs(y) <= VoiceChain::kOutputLimit;
   }));

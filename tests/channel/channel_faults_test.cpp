@@ -53,8 +53,7 @@ TEST(ChannelFaultThreadTest, DataFolderCreatedDuringTheStream) {
   TempDataFolder temp(false);
   Stream stream;
   EXPECT_FALSE(stream.lifecycle.frame().channel().isShared());
-  ParameterBlock defaults;
-  setDefaults(defaults);
+  ParameterBlock defaults = test::defaultRecord();
   for (int b = 0; b < 20; ++b) EXPECT_TRUE(sameRecord(defaults, stream.block()));
 
   temp.create();

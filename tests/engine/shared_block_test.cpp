@@ -14,6 +14,7 @@
 #include "engine/checksummed_record.h"
 #include "engine/stream_helpers.h"
 #include "platform/system.h"
+#include "record_helpers.h"
 
 namespace vorlund {
 namespace {
@@ -50,8 +51,7 @@ TEST(SharedBlockThreadTest, ConcurrentWriterNeverYieldsTornSnapshot) {
 // block and a fresh tick; silence publishes -200 and leaves the reserved bytes zero.
 TEST(SharedBlockTest, BlocksPublishMeters) {
   test::LockedStream stream(2);
-  ParameterBlock bypassed;
-  setDefaults(bypassed);
+  ParameterBlock bypassed = test::defaultRecord();
   bypassed.bypass = 1;
   publishRecord(stream.block(), bypassed);
   const std::uint64_t tickBefore = tickCount64();

@@ -23,9 +23,8 @@ constexpr float kStrength = 0.5f;
 constexpr float kReconstructionError = 2e-6f;
 
 NoiseSuppressor prepared(double rate, bool enabled = true, float reductionDb = kReductionDb) {
-  NoiseSuppressor ns;
-  ns.prepare(rate);
-  ns.configure({.enabled = enabled, .reductionDb = reductionDb, .strength = kStrength});
+  auto ns = test::prepared<NoiseSuppressor>(
+      rate, {.enabled = enabled, .reductionDb = reductionDb, .strength = kStrength});
   return ns;
 }
 
