@@ -45,7 +45,7 @@ struct SectionQuad {
 };
 
 Quad joined(FloatPair low, FloatPair high) noexcept {
-  return __builtin_shufflevector(low, high, 0, 1, 2, 3);
+  return Quad{low[0], low[1], high[0], high[1]};
 }
 FloatPair lowHalf(Quad v) noexcept {
   return __builtin_shufflevector(v, v, 0, 1);
