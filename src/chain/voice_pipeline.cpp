@@ -121,12 +121,16 @@ class VoicePipeline {
   // cut follows its envelopes kApplyLag steps later, when the targets are long computed.
   static constexpr bool kBatchedTargets = !kFront;
   static constexpr int kApplyLag = kBatchedTargets ? 8 : 0;
+  // Holds the samples from a cut's to its envelopes' (kApplyLag, at least the 4 of a batch)
+  // and the batch being filled.
   static constexpr int kTargetRing = 16;
+  static_assert(kApplyLag == 0 || (kApplyLag >= 4 && kApplyLag + 4 <= kTargetRing));
   // Steps from the de-esser's output to the low cut. The low cut shares its vector with the
-  // de-esser's sections, which so wait on the low cut's input; a lag of one step would put
-  // the de-esser's whole detector (a division, a logarithm, an exponential) on the path from
-  // one step to the next, a lag of several spreads it over as many steps.
-  static constexpr int kWeightingLag = 4;
+  // de-esser's sections, which so wait on the low cut's input; where the cut follows its
+  // detector at once, a lag of one step would put the whole detector (a division, a logarithm,
+  // an exponential) on the path from one step to the next, a lag of several spreads it over as
+  // many steps. Behind batched targets the cut is short and one step does.
+  static constexpr int kWeightingLag = kBatchedTargets ? 1 : 4;
   static constexpr int kStages = (kFront ? 3 : 0) + (kBack ? kApplyLag + kWeightingLag + 2 : 0);
 
   explicit VoicePipeline(const VoiceStages& stages) noexcept
