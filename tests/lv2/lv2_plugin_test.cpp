@@ -22,7 +22,6 @@
 #include "port_layout.h"
 #include "record_helpers.h"
 #include "signal_helpers.h"
-#include "sound_files.h"
 #include "temp_data_folder.h"
 #include "vorlund_version.h"
 
@@ -54,20 +53,30 @@ Channels speech(int channels) {
 }
 
 void writeWav(const fs::path& path, const Channels& in) {
+  SF_INFO info{};
+  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  info.samplerate = static_cast<int>(kRate);
+  info.channels = static_cast<int>(in.size());
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(nullptr, file);
   std::vector<float> interleaved;
   for (std::size_t k = 0; k < in.front().size(); ++k)
     for (const auto& channel : in) interleaved.push_back(channel[k]);
-  test::writeSound(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, static_cast<int>(kRate),
-                   static_cast<int>(in.size()), interleaved);
+  sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(in.front().size()));
+  sf_close(file);
 }
 
 Channels readWav(const fs::path& path) {
-  const test::Sound sound = test::readSound(path);
-  const int channels = sound.info.channels;
-  if (sound.samples.empty()) return {};
-  Channels out(channels, std::vector<float>(static_cast<std::size_t>(sound.info.frames)));
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  EXPECT_NE(nullptr, file) << path;
+  if (file == nullptr) return {};
+  std::vector<float> interleaved(static_cast<std::size_t>(info.frames * info.channels));
+  sf_readf_float(file, interleaved.data(), info.frames);
+  sf_close(file);
+  Channels out(info.channels, std::vector<float>(static_cast<std::size_t>(info.frames)));
   for (std::size_t k = 0; k < out.front().size(); ++k)
-    for (int c = 0; c < channels; ++c) out[c][k] = sound.samples[k * channels + c];
+    for (int c = 0; c < info.channels; ++c) out[c][k] = interleaved[k * info.channels + c];
   return out;
 }
 

@@ -1,5 +1,6 @@
 // vorlund-process as the tests run it: a separate process on sound files in a temporary
-// folder, its messages and exit code caught.
+// folder, its messages and exit code caught, and sound files written and read back with
+// libsndfile.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,7 +12,6 @@
 #include <vector>
 
 #include "platform/process.h"
-#include "sound_files.h"
 #include "temp_data_folder.h"
 #include "tool_run.h"
 
@@ -19,10 +19,12 @@ namespace vorlund {
 
 namespace fs = std::filesystem;
 
-using test::readSound;
-using test::Sound;
+struct Sound {
+  SF_INFO info{};
+  std::vector<float> samples;  // interleaved
+};
+
 using test::ToolRun;
-using test::writeSound;
 
 class ProcessTest : public ::testing::Test {
  protected:
@@ -42,5 +44,28 @@ class ProcessTest : public ::testing::Test {
 
   test::TempDataFolder temp_;
 };
+
+inline void writeSound(const fs::path& path, int format, int rate, int channels,
+                       const std::vector<float>& interleaved) {
+  SF_INFO info{};
+  info.format = format;
+  info.samplerate = rate;
+  info.channels = channels;
+  SNDFILE* file = sf_open(path.string().c_str(), SFM_WRITE, &info);
+  ASSERT_NE(nullptr, file) << sf_strerror(nullptr);
+  sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(interleaved.size() / channels));
+  sf_close(file);
+}
+
+inline Sound readSound(const fs::path& path) {
+  Sound sound;
+  SNDFILE* file = sf_open(path.string().c_str(), SFM_READ, &sound.info);
+  EXPECT_NE(nullptr, file) << path << ": " << sf_strerror(nullptr);
+  if (file == nullptr) return sound;
+  sound.samples.resize(static_cast<std::size_t>(sound.info.frames * sound.info.channels));
+  sf_readf_float(file, sound.samples.data(), sound.info.frames);
+  sf_close(file);
+  return sound;
+}
 
 }  // namespace vorlund
