@@ -124,6 +124,7 @@ void NoiseSuppressor::reset() noexcept {
   std::fill(prevClean_.begin(), prevClean_.end(), 0.0f);
   subwindowCount_ = 0;
   suppressionDb_ = 0.0f;
+  meterPending_ = false;
 }
 
 void NoiseSuppressor::processFrame() noexcept {
@@ -188,24 +189,35 @@ void NoiseSuppressor::shapeSpectrum() noexcept {
   kernels.estimate(pass);
   if (pass.subwindowEnd) ringSlot_ = (ringSlot_ + 1) % kRingSlots;
 
-  // Smooth the raw gains over neighbouring bins and over time and apply them; the kept and the
-  // total power add up in bin order in double.
+  // Smooth the raw gains over neighbouring bins and over time and apply them.
   const GainPass gains{.gain = gain_.data(),
                        .smoothGain = smoothGain_.data(),
                        .re = re_.data(),
                        .im = im_.data(),
-                       .power = power_.data(),
                        .bins = bins,
                        .enabled = enabled_,
                        .floorGain = floorGain_,
                        .attack = gainSmoothing_.attack,
                        .release = gainSmoothing_.release};
+  kernels.applyGains(gains);
+  meterPending_ = true;
+}
+
+void NoiseSuppressor::updateMeter() const noexcept {
+  // The frame's kept power (g P g) and power, added in bin order in double. The sums are one
+  // long chain of dependent additions, so they run only for the frame the meter is read after.
+  const float* smoothed = smoothGain_.data();
+  const float* power = power_.data();
   double kept = 0.0;
   double total = 0.0;
-  kernels.applyGains(gains, kept, total);
+  for (int k = 0; k < binCount_; ++k) {
+    kept += static_cast<double>(smoothed[k] * power[k] * smoothed[k]);
+    total += static_cast<double>(power[k]);
+  }
   suppressionDb_ = total > kSilentPower
                        ? static_cast<float>(10.0 * std::log10(kMeterFloor + kept / total))
                        : 0.0f;
+  meterPending_ = false;
 }
 
 }  // namespace vorlund

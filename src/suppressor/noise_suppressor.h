@@ -64,13 +64,18 @@ class NoiseSuppressor {
   int initFrames() const noexcept { return initFrames_; }
   int subwindowFrames() const noexcept { return subwindowFrames_; }
   int ringSlot() const noexcept { return ringSlot_; }
-  // Output-to-input power ratio of the last frame, dB, at most 0; 0 for a silent frame.
-  float suppressionDb() const noexcept { return suppressionDb_; }
+  // Real-time thread; output-to-input power ratio of the last frame, dB, at most 0; 0 for a
+  // silent frame. Worked out on the first call after a frame.
+  float suppressionDb() const noexcept {
+    if (meterPending_) updateMeter();
+    return suppressionDb_;
+  }
 
  private:
   void processFrame() noexcept;
   // Updates the noise estimate and gains from bins 0..N/2 of re_/im_ and applies the gains.
   void shapeSpectrum() noexcept;
+  void updateMeter() const noexcept;
 
   int frameSize_ = 0;
   int hop_ = 0;
@@ -103,7 +108,10 @@ class NoiseSuppressor {
   // Estimator state.
   int subwindowCount_ = 0;
   int ringSlot_ = 0;
-  float suppressionDb_ = 0.0f;
+  // The last frame's meter, and whether it still waits to be worked out from its gains and
+  // powers (which stay in smoothGain_ and power_ until the next frame).
+  mutable float suppressionDb_ = 0.0f;
+  mutable bool meterPending_ = false;
   std::vector<float> power_;
   std::vector<float> noise_;
   std::vector<float> presenceAvg_;

@@ -434,9 +434,9 @@ void estimate(const BinPass& pass) noexcept {
 }
 
 // Smoothed gain of bin k (or bins k..) from the raw gains of it and its neighbours at `left`
-// and `right`; applies it to the bin and returns the bin's kept power term g P g.
+// and `right`, applied to the bin.
 template <typename T>
-inline T smoothAndApply(const GainPass& g, int k, int left, int right) noexcept {
+inline void smoothAndApply(const GainPass& g, int k, int left, int right) noexcept {
   const T spread =
       0.5f * load<T>(g.gain + k) + 0.25f * load<T>(g.gain + left) + 0.25f * load<T>(g.gain + right);
   const T target = g.enabled ? maxOf(broadcast<T>(g.floorGain), spread) : broadcast<T>(1.0f);
@@ -446,26 +446,17 @@ inline T smoothAndApply(const GainPass& g, int k, int left, int right) noexcept 
   store(g.smoothGain + k, smoothed);
   store(g.re + k, load<T>(g.re + k) * smoothed);
   store(g.im + k, load<T>(g.im + k) * smoothed);
-  return smoothed * load<T>(g.power + k) * smoothed;
 }
 
-void applyGains(const GainPass& pass, double& kept, double& total) noexcept {
+void applyGains(const GainPass& pass) noexcept {
   const GainPass g = pass;  // as in estimate()
   const int bins = g.bins;
   const int nyquist = bins - 1;
-  auto add = [&](float keptTerm, float p) {
-    kept += static_cast<double>(keptTerm);
-    total += static_cast<double>(p);
-  };
   // The edge bins count themselves in place of the missing neighbour.
-  add(smoothAndApply<float>(g, 0, 0, nyquist < 1 ? nyquist : 1), g.power[0]);
+  smoothAndApply<float>(g, 0, 0, nyquist < 1 ? nyquist : 1);
   int k = 1;
-  for (; k + kLaneCount <= nyquist; k += kLaneCount) {
-    const Lanes keptTerms = smoothAndApply<Lanes>(g, k, k - 1, k + 1);
-    for (int i = 0; i < kLaneCount; ++i) add(keptTerms[i], g.power[k + i]);
-  }
-  for (; k < bins; ++k)
-    add(smoothAndApply<float>(g, k, k - 1, k + 1 < nyquist ? k + 1 : nyquist), g.power[k]);
+  for (; k + kLaneCount <= nyquist; k += kLaneCount) smoothAndApply<Lanes>(g, k, k - 1, k + 1);
+  for (; k < bins; ++k) smoothAndApply<float>(g, k, k - 1, k + 1 < nyquist ? k + 1 : nyquist);
 }
 
 constexpr SpectrumKernels kKernels{transform, forwardReal, inverseReal, estimate, applyGains};

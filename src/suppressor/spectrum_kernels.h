@@ -52,7 +52,6 @@ struct GainPass {
   float* smoothGain;
   float* re;
   float* im;
-  const float* power;
   int bins;
   bool enabled;
   float floorGain;
@@ -67,8 +66,8 @@ struct SpectrumKernels {
   void (*inverseReal)(const FftTables& tables, float* re, float* im) noexcept;
   // Power, noise estimate and raw Wiener gain of every bin.
   void (*estimate)(const BinPass& pass) noexcept;
-  // Smooths and applies the gains; adds each bin's kept power (g P g) and power in bin order.
-  void (*applyGains)(const GainPass& pass, double& kept, double& total) noexcept;
+  // Smooths the gains and applies them.
+  void (*applyGains)(const GainPass& pass) noexcept;
 };
 
 // Each build's kernels.
