@@ -2,9 +2,10 @@
 // the noise suppressor's transform, with a real-input pair built on it: a frame of N real
 // samples goes forward through an N/2-point complex transform of its even and odd samples plus
 // a split pass, and a conjugate-symmetric spectrum comes back the same way, at half the work of
-// the complex transform. The forward direction is unscaled, the inverse scales by 1/N.
-// setup() builds every table and picks the vector path; the transforms only read them, so they
-// are real-time safe. Their passes live in spectrum_kernels.cpp.
+// the complex transform; from 32 points on the N/2-point transform runs in radix 4, with the
+// bit reversal folded into its first (forward) or last (inverse) stage. The forward direction is
+// unscaled, the inverse scales by 1/N. setup() builds every table and picks the vector path; the
+// transforms only read them, so they are real-time safe. Their passes live in spectrum_kernels.cpp.
 #pragma once
 
 #include <cstdint>
@@ -41,12 +42,13 @@ class Fft {
   std::int32_t bitReverse(int j) const noexcept { return bitReverse_[j]; }
   // Bytes of the twiddle and bit-reversal tables.
   std::size_t bufferBytes() const noexcept {
-    return reservedBytes(cosTable_) + reservedBytes(sinTable_) + reservedBytes(bitReverse_);
+    return reservedBytes(cosTable_) + reservedBytes(sinTable_) + reservedBytes(bitReverse_) +
+           reservedBytes(stageTable_);
   }
 
  private:
   FftTables tables() const noexcept {
-    return {size_, cosTable_.data(), sinTable_.data(), bitReverse_.data()};
+    return {size_, cosTable_.data(), sinTable_.data(), bitReverse_.data(), stageTable_.data()};
   }
 
   int size_ = 0;
@@ -57,6 +59,8 @@ class Fft {
   std::vector<float> cosTable_;
   std::vector<float> sinTable_;
   std::vector<std::int32_t> bitReverse_;
+  // The real-input pair's radix-4 stage factors (FftTables::stageTable); empty below 32 points.
+  std::vector<float> stageTable_;
 };
 
 }  // namespace vorlund

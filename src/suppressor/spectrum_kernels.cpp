@@ -180,6 +180,312 @@ void butterflyStages(float* re, float* im, int m, int n, const float* cosTable,
   }
 }
 
+// ---- The real-input pair's N/2-point transform in radix 4 ----
+//
+// From kMinRadix4Points points on, the pair's complex transform runs in radix-4 stages, with
+// one radix-2 stage to complete an odd power of two: the forward one decimating in time (from
+// bit-reversed to natural order), the inverse one in frequency (from natural to bit-reversed
+// order). The bit reversal is no pass of its own: the forward transform's first stage (the
+// radix-2 half-lengths 1 and 2, whose factors are 1 and -i) takes its four inputs from natural
+// positions r, r + m/2, r + m/4 and r + 3m/4, straight from the frame's even and odd samples,
+// and writes its four results as the group at bit-reversed position rev(r); the inverse
+// transform's last stage is its mirror image and writes the samples, scaled and interleaved.
+// Each stage takes its factors from a table of its own (Fft), read contiguously. A lane is one
+// point of a stage, so every width gives the same bits.
+
+constexpr int kMinRadix4Points = 16;
+
+// Transposes each 4 x 4 block held in four registers' groups of four lanes: entry j of group g
+// of v[i] trades places with entry i of group g of v[j].
+template <typename T>
+inline void transposeGroups(T& v0, T& v1, T& v2, T& v3) noexcept {
+  T t0, t1, t2, t3;
+  if constexpr (kWidth<T> == 4) {
+    t0 = __builtin_shufflevector(v0, v1, 0, 4, 1, 5);
+    t1 = __builtin_shufflevector(v0, v1, 2, 6, 3, 7);
+    t2 = __builtin_shufflevector(v2, v3, 0, 4, 1, 5);
+    t3 = __builtin_shufflevector(v2, v3, 2, 6, 3, 7);
+    v0 = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+    v1 = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+    v2 = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+    v3 = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+  } else {
+    t0 = __builtin_shufflevector(v0, v1, 0, 8, 1, 9, 4, 12, 5, 13);
+    t1 = __builtin_shufflevector(v0, v1, 2, 10, 3, 11, 6, 14, 7, 15);
+    t2 = __builtin_shufflevector(v2, v3, 0, 8, 1, 9, 4, 12, 5, 13);
+    t3 = __builtin_shufflevector(v2, v3, 2, 10, 3, 11, 6, 14, 7, 15);
+    v0 = __builtin_shufflevector(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13);
+    v1 = __builtin_shufflevector(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15);
+    v2 = __builtin_shufflevector(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13);
+    v3 = __builtin_shufflevector(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15);
+  }
+}
+
+// Lane l of a, b, c and d as the group of four at base + offsets[l], for every lane.
+template <typename T>
+inline void storeGroups(float* base, const int* offsets, T a, T b, T c, T d) noexcept {
+  transposeGroups(a, b, c, d);
+  const T rows[] = {a, b, c, d};
+  for (int i = 0; i < 4; ++i) {
+    if constexpr (kWidth<T> == 4) {
+      store(base + offsets[i], rows[i]);
+    } else {
+      store(base + offsets[i], Quad(__builtin_shufflevector(rows[i], rows[i], 0, 1, 2, 3)));
+      store(base + offsets[i + 4], Quad(__builtin_shufflevector(rows[i], rows[i], 4, 5, 6, 7)));
+    }
+  }
+}
+
+// The inverse of storeGroups: the group of four at base + offsets[l] into lane l of a, b, c, d.
+template <typename T>
+inline void loadGroups(const float* base, const int* offsets, T& a, T& b, T& c, T& d) noexcept {
+  T rows[4];
+  for (int i = 0; i < 4; ++i) {
+    if constexpr (kWidth<T> == 4) {
+      rows[i] = load<T>(base + offsets[i]);
+    } else {
+      const Quad low = load<Quad>(base + offsets[i]);
+      const Quad high = load<Quad>(base + offsets[i + 4]);
+      rows[i] = __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7);
+    }
+  }
+  a = rows[0];
+  b = rows[1];
+  c = rows[2];
+  d = rows[3];
+  transposeGroups(a, b, c, d);
+}
+
+// The even and the odd entries of the 2 width floats at x.
+template <typename T>
+inline void deinterleave(const float* x, T& even, T& odd) noexcept {
+  const T low = load<T>(x);
+  const T high = load<T>(x + kWidth<T>);
+  if constexpr (kWidth<T> == 4) {
+    even = __builtin_shufflevector(low, high, 0, 2, 4, 6);
+    odd = __builtin_shufflevector(low, high, 1, 3, 5, 7);
+  } else {
+    even = __builtin_shufflevector(low, high, 0, 2, 4, 6, 8, 10, 12, 14);
+    odd = __builtin_shufflevector(low, high, 1, 3, 5, 7, 9, 11, 13, 15);
+  }
+}
+
+// The inverse of deinterleave.
+template <typename T>
+inline void interleave(float* x, T even, T odd) noexcept {
+  if constexpr (kWidth<T> == 4) {
+    store(x, T(__builtin_shufflevector(even, odd, 0, 4, 1, 5)));
+    store(x + 4, T(__builtin_shufflevector(even, odd, 2, 6, 3, 7)));
+  } else {
+    store(x, T(__builtin_shufflevector(even, odd, 0, 8, 1, 9, 2, 10, 3, 11)));
+    store(x + 8, T(__builtin_shufflevector(even, odd, 4, 12, 5, 13, 6, 14, 7, 15)));
+  }
+}
+
+// Offsets of each lane's group: rev(r + l) = rev(r) + rev(l) for r a multiple of the width.
+// rev reverses log2(m) bits, which the N-point table does to 2j.
+template <typename T>
+inline void laneOffsets(const std::int32_t* bitReverse, int* offsets) noexcept {
+  for (int l = 0; l < kWidth<T>; ++l) offsets[l] = bitReverse[2 * l];
+}
+
+// The forward transform's first stage, from the frame x (even samples the real parts, odd ones
+// the imaginary parts) into zr and zi in bit-reversed groups.
+template <typename T>
+void firstStageFromFrame(const float* x, float* zr, float* zi, int m,
+                         const std::int32_t* bitReverse) noexcept {
+  const int quarter = m / 4;
+  int offsets[kWidth<T>];
+  laneOffsets<T>(bitReverse, offsets);
+  for (int r = 0; r < quarter; r += kWidth<T>) {
+    T ar, ai, br, bi, cr, ci, dr, di;
+    deinterleave(x + 2 * r, ar, ai);                  // z[r]
+    deinterleave(x + 2 * (r + 2 * quarter), br, bi);  // z[r + m/2]
+    deinterleave(x + 2 * (r + quarter), cr, ci);      // z[r + m/4]
+    deinterleave(x + 2 * (r + 3 * quarter), dr, di);  // z[r + 3m/4]
+    // Half-length 1: the pairs (a, b) and (c, d), factor 1.
+    const T pr = ar + br, pi = ai + bi, qr = ar - br, qi = ai - bi;
+    const T ur = cr + dr, ui = ci + di, vr = cr - dr, vi = ci - di;
+    // Half-length 2: the pairs (p, u) with factor 1 and (q, v) with factor -i.
+    const int at = bitReverse[2 * r];
+    storeGroups(zr + at, offsets, pr + ur, qr + vi, pr - ur, qr - vi);
+    storeGroups(zi + at, offsets, pi + ui, qi - vr, pi - ui, qi + vr);
+  }
+}
+
+// The inverse transform's last stage, from zr and zi in bit-reversed groups into the samples x
+// (even and odd), times `factor`.
+template <typename T>
+void lastStageToFrame(const float* zr, const float* zi, float* x, int m,
+                      const std::int32_t* bitReverse, float factor) noexcept {
+  const int quarter = m / 4;
+  const T f = broadcast<T>(factor);
+  int offsets[kWidth<T>];
+  laneOffsets<T>(bitReverse, offsets);
+  for (int r = 0; r < quarter; r += kWidth<T>) {
+    const int at = bitReverse[2 * r];
+    T ar, br, cr, dr, ai, bi, ci, di;
+    loadGroups(zr + at, offsets, ar, br, cr, dr);
+    loadGroups(zi + at, offsets, ai, bi, ci, di);
+    // Half-length 2 (factors 1 and i), then half-length 1 (factor 1).
+    const T pr = ar + cr, pi = ai + ci, qr = ar - cr, qi = ai - ci;
+    const T ur = br + dr, ui = bi + di, vr = br - dr, vi = bi - di;
+    interleave(x + 2 * r, (pr + ur) * f, (pi + ui) * f);                  // z[r]
+    interleave(x + 2 * (r + 2 * quarter), (pr - ur) * f, (pi - ui) * f);  // z[r + m/2]
+    interleave(x + 2 * (r + quarter), (qr - vi) * f, (qi + vr) * f);      // z[r + m/4]
+    interleave(x + 2 * (r + 3 * quarter), (qr + vi) * f, (qi - vr) * f);  // z[r + 3m/4]
+  }
+}
+
+// The factors of a radix-4 stage of half-length h (radix-2 half-lengths h and 2h): for
+// butterfly k, W^k, W^2k and W^3k, W = exp(-2 pi i / 4h), as six rows of h: the cosines and
+// sines of each.
+struct Radix4Factors {
+  const float* c1;
+  const float* s1;
+  const float* c2;
+  const float* s2;
+  const float* c3;
+  const float* s3;
+  Radix4Factors(const float* table, int h) noexcept
+      : c1(table),
+        s1(table + h),
+        c2(table + 2 * h),
+        s2(table + 3 * h),
+        c3(table + 4 * h),
+        s3(table + 5 * h) {}
+};
+
+// Forward radix-4 stage of half-length h in time decimation, lanes over k.
+template <typename T>
+void radix4Forward(float* re, float* im, int m, int h, const float* table) noexcept {
+  const Radix4Factors w(table, h);
+  for (int s = 0; s < m; s += 4 * h) {
+    for (int k = 0; k < h; k += kWidth<T>) {
+      float* xr = re + s + k;
+      float* xi = im + s + k;
+      const T ar = load<T>(xr), ai = load<T>(xi);
+      T c = load<T>(w.c2 + k), sn = load<T>(w.s2 + k);
+      T yr = load<T>(xr + h), yi = load<T>(xi + h);
+      const T br = yr * c - yi * sn, bi = yr * sn + yi * c;
+      c = load<T>(w.c1 + k);
+      sn = load<T>(w.s1 + k);
+      yr = load<T>(xr + 2 * h);
+      yi = load<T>(xi + 2 * h);
+      const T cr = yr * c - yi * sn, ci = yr * sn + yi * c;
+      c = load<T>(w.c3 + k);
+      sn = load<T>(w.s3 + k);
+      yr = load<T>(xr + 3 * h);
+      yi = load<T>(xi + 3 * h);
+      const T dr = yr * c - yi * sn, di = yr * sn + yi * c;
+      const T pr = ar + br, pi = ai + bi, qr = ar - br, qi = ai - bi;
+      const T ur = cr + dr, ui = ci + di, vr = cr - dr, vi = ci - di;
+      store(xr, pr + ur);
+      store(xi, pi + ui);
+      store(xr + h, qr + vi);
+      store(xi + h, qi - vr);
+      store(xr + 2 * h, pr - ur);
+      store(xi + 2 * h, pi - ui);
+      store(xr + 3 * h, qr - vi);
+      store(xi + 3 * h, qi + vr);
+    }
+  }
+}
+
+// Inverse radix-4 stage of half-length h in frequency decimation (conjugate factors), lanes
+// over k.
+template <typename T>
+void radix4Inverse(float* re, float* im, int m, int h, const float* table) noexcept {
+  const Radix4Factors w(table, h);
+  for (int s = 0; s < m; s += 4 * h) {
+    for (int k = 0; k < h; k += kWidth<T>) {
+      float* xr = re + s + k;
+      float* xi = im + s + k;
+      const T ar = load<T>(xr), ai = load<T>(xi);
+      const T br = load<T>(xr + h), bi = load<T>(xi + h);
+      const T cr = load<T>(xr + 2 * h), ci = load<T>(xi + 2 * h);
+      const T dr = load<T>(xr + 3 * h), di = load<T>(xi + 3 * h);
+      const T pr = ar + cr, pi = ai + ci, qr = ar - cr, qi = ai - ci;
+      const T ur = br + dr, ui = bi + di, vr = br - dr, vi = bi - di;
+      store(xr, pr + ur);
+      store(xi, pi + ui);
+      T yr = pr - ur, yi = pi - ui;
+      T c = load<T>(w.c2 + k), sn = load<T>(w.s2 + k);
+      store(xr + h, yr * c + yi * sn);
+      store(xi + h, yi * c - yr * sn);
+      yr = qr - vi;
+      yi = qi + vr;
+      c = load<T>(w.c1 + k);
+      sn = load<T>(w.s1 + k);
+      store(xr + 2 * h, yr * c + yi * sn);
+      store(xi + 2 * h, yi * c - yr * sn);
+      yr = qr + vi;
+      yi = qi - vr;
+      c = load<T>(w.c3 + k);
+      sn = load<T>(w.s3 + k);
+      store(xr + 3 * h, yr * c + yi * sn);
+      store(xi + 3 * h, yi * c - yr * sn);
+    }
+  }
+}
+
+// The radix-2 stage of half-length h = m/2 that completes an odd power of two, factors W^k,
+// W = exp(-2 pi i / m), as two rows of h: forward in time decimation (the last stage) or
+// inverse in frequency decimation (the first).
+template <bool kInverse>
+void radix2Half(float* re, float* im, int h, const float* table) noexcept {
+  for (int k = 0; k < h; k += kLaneCount) {
+    const Lanes c = load<Lanes>(table + k), sn = load<Lanes>(table + h + k);
+    const Lanes ar = load<Lanes>(re + k), ai = load<Lanes>(im + k);
+    const Lanes yr = load<Lanes>(re + h + k), yi = load<Lanes>(im + h + k);
+    if constexpr (kInverse) {
+      const Lanes dr = ar - yr, di = ai - yi;
+      store(re + k, ar + yr);
+      store(im + k, ai + yi);
+      store(re + h + k, dr * c + di * sn);
+      store(im + h + k, di * c - dr * sn);
+    } else {
+      const Lanes br = yr * c - yi * sn, bi = yr * sn + yi * c;
+      store(re + k, ar + br);
+      store(im + k, ai + bi);
+      store(re + h + k, ar - br);
+      store(im + h + k, ai - bi);
+    }
+  }
+}
+
+// The stages after the first of a forward transform of m >= kMinRadix4Points points, with the
+// stage tables laid out as Fft builds them: the radix-4 stages by rising h = 4, 16, ..., then
+// the radix-2 stage if m is an odd power of two.
+void forwardStages(float* re, float* im, int m, const float* table) noexcept {
+  int h = 4;
+  for (; 4 * h <= m; h *= 4) {
+    if (h >= kLaneCount) {
+      radix4Forward<Lanes>(re, im, m, h, table);
+    } else {
+      radix4Forward<Quad>(re, im, m, h, table);
+    }
+    table += 6 * h;
+  }
+  if (h == m / 2) radix2Half<false>(re, im, h, table);
+}
+
+// The stages before the last of an inverse transform, in the opposite order.
+void inverseStages(float* re, float* im, int m, const float* table) noexcept {
+  int h = 4;
+  int offset = 0;
+  for (; 4 * h <= m; h *= 4) offset += 6 * h;
+  if (h == m / 2) radix2Half<true>(re, im, h, table + offset);
+  for (h /= 4; h >= 4; h /= 4) {
+    offset -= 6 * h;
+    if (h >= kLaneCount) {
+      radix4Inverse<Lanes>(re, im, m, h, table + offset);
+    } else {
+      radix4Inverse<Quad>(re, im, m, h, table + offset);
+    }
+  }
+}
+
 void scale(float* x, int n, float factor) noexcept {
   int i = 0;
   const Lanes f = broadcast<Lanes>(factor);
@@ -211,20 +517,21 @@ inline void splitBins(const float* zr, const float* zi, float* re, float* im, in
 
 // The inverse of splitBins: Z[k] and Z[m-k], twice their value (the final 1/N scaling absorbs
 // the factor), from X[k] and X[m-k]: E = X[k] + conj X[m-k], O = (X[k] - conj X[m-k]) conj W^k,
-// Z[k] = E + i O and Z[m-k] = conj E + i conj O. In place.
+// Z[k] = E + i O and Z[m-k] = conj E + i conj O, into zr and zi, which may be re and im or
+// share memory with them at the pair's own entries.
 template <typename T>
-inline void mergeBins(float* re, float* im, int k, int j, const float* cosTable,
-                      const float* sinTable) noexcept {
+inline void mergeBins(const float* re, const float* im, float* zr, float* zi, int k, int j,
+                      const float* cosTable, const float* sinTable) noexcept {
   const T xr = load<T>(re + k), xi = load<T>(im + k);
   const T yr = reversed(load<T>(re + j)), yi = reversed(load<T>(im + j));
   const T er = xr + yr, ei = xi - yi;
   const T dr = xr - yr, di = xi + yi;
   const T c = load<T>(cosTable + k), s = load<T>(sinTable + k);
   const T oddRe = dr * c + di * s, oddIm = di * c - dr * s;
-  store(re + k, er - oddIm);
-  store(im + k, ei + oddRe);
-  store(re + j, reversed(er + oddIm));
-  store(im + j, reversed(oddRe - ei));
+  store(zr + k, er - oddIm);
+  store(zi + k, ei + oddRe);
+  store(zr + j, reversed(er + oddIm));
+  store(zi + j, reversed(oddRe - ei));
 }
 
 void transform(const FftTables& t, float* re, float* im, bool inverse) noexcept {
@@ -254,16 +561,25 @@ void forwardReal(const FftTables& t, float* re, float* im) noexcept {
   const int m = n / 2;
   const float* cosTable = t.cosTable;
   const float* sinTable = t.sinTable;
-  // Even samples as real parts, odd samples as imaginary parts, straight into bit-reversed
-  // order; reversing log2(m) bits of j is what the n-point table does to 2j.
   float* zr = im;
   float* zi = im + m;
-  for (int j = 0; j < m; ++j) {
-    const int r = t.bitReverse[2 * j];
-    zr[r] = re[2 * j];
-    zi[r] = re[2 * j + 1];
+  if (m >= kMinRadix4Points) {
+    if (m / 4 >= kLaneCount) {
+      firstStageFromFrame<Lanes>(re, zr, zi, m, t.bitReverse);
+    } else {
+      firstStageFromFrame<Quad>(re, zr, zi, m, t.bitReverse);
+    }
+    forwardStages(zr, zi, m, t.stageTable);
+  } else {
+    // Even samples as real parts, odd samples as imaginary parts, straight into bit-reversed
+    // order; reversing log2(m) bits of j is what the n-point table does to 2j.
+    for (int j = 0; j < m; ++j) {
+      const int r = t.bitReverse[2 * j];
+      zr[r] = re[2 * j];
+      zi[r] = re[2 * j + 1];
+    }
+    butterflyStages(zr, zi, m, n, cosTable, sinTable, false);
   }
-  butterflyStages(zr, zi, m, n, cosTable, sinTable, false);
 
   // Bin 0 and the Nyquist bin are the sum and the difference of the even and odd sums. The
   // Nyquist bin's imaginary part lands on zi[0], which is read first.
@@ -292,21 +608,37 @@ void inverseReal(const FftTables& t, float* re, float* im) noexcept {
   const int m = n / 2;
   const float* cosTable = t.cosTable;
   const float* sinTable = t.sinTable;
+  // From kMinRadix4Points points on, Z goes to the upper halves' work space as the last stage
+  // wants it (zr in im[0, m), zi in im[m, 2m)), otherwise it stays in place.
+  const bool radix4 = m >= kMinRadix4Points;
+  float* zr = radix4 ? im : re;
+  float* zi = radix4 ? im + m : im;
   const float first = re[0];
   const float nyquist = re[m];
-  re[0] = first + nyquist;
-  im[0] = first - nyquist;
+  zr[0] = first + nyquist;
+  zi[0] = first - nyquist;
   int k = 1;
   for (; k + kLaneCount <= m - k - (kLaneCount - 1); k += kLaneCount)
-    mergeBins<Lanes>(re, im, k, m - k - (kLaneCount - 1), cosTable, sinTable);
-  for (; k < m - k; ++k) mergeBins<float>(re, im, k, m - k, cosTable, sinTable);
+    mergeBins<Lanes>(re, im, zr, zi, k, m - k - (kLaneCount - 1), cosTable, sinTable);
+  for (; k < m - k; ++k) mergeBins<float>(re, im, zr, zi, k, m - k, cosTable, sinTable);
   if (k == m - k) {
     // Bin N/4 is its own partner: E = 2 Re X, O = 2 i Im X conj W^(N/4).
     const float twiceIm = im[k] + im[k];
-    re[k] = (re[k] + re[k]) - twiceIm * cosTable[k];
-    im[k] = twiceIm * sinTable[k];
+    const float twiceRe = re[k] + re[k];
+    zr[k] = twiceRe - twiceIm * cosTable[k];
+    zi[k] = twiceIm * sinTable[k];
   }
 
+  const float factor = 1.0f / static_cast<float>(n);
+  if (radix4) {
+    inverseStages(zr, zi, m, t.stageTable);
+    if (m / 4 >= kLaneCount) {
+      lastStageToFrame<Lanes>(zr, zi, re, m, t.bitReverse, factor);
+    } else {
+      lastStageToFrame<Quad>(zr, zi, re, m, t.bitReverse, factor);
+    }
+    return;
+  }
   for (int j = 0; j < m; ++j) {
     const int r = t.bitReverse[2 * j];
     if (j < r) {
@@ -317,7 +649,6 @@ void inverseReal(const FftTables& t, float* re, float* im) noexcept {
   butterflyStages(re, im, m, n, cosTable, sinTable, true);
 
   // Interleave back into n real samples, from the top down so nothing is overwritten unread.
-  const float factor = 1.0f / static_cast<float>(n);
   for (int p = m - 1; p >= 0; --p) {
     const float odd = im[p] * factor;
     const float even = re[p] * factor;

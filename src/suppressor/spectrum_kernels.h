@@ -17,6 +17,11 @@ struct FftTables {
   const float* cosTable;  // cos(-2 pi j / N), j < N/2
   const float* sinTable;  // sin(-2 pi j / N), j < N/2
   const std::int32_t* bitReverse;
+  // The real-input pair's N/2-point transform in radix 4 (from 32 points on): for each radix-4
+  // stage of half-length h = 4, 16, ... (4h <= N/2) the cosines and sines of W^k, W^2k and
+  // W^3k, W = exp(-2 pi i / 4h), k < h, as six rows of h; then, if N/2 is an odd power of two,
+  // the cosines and sines of exp(-2 pi i k / (N/2)), k < N/4, as two rows.
+  const float* stageTable;
 };
 
 // Everything one frame's estimator pass needs: the arrays, and the frame's phase and constants.
