@@ -74,6 +74,16 @@ void Fft::inverseReal(float* re, float* im) const noexcept {
   kernels_->inverseReal(tables(), re, im);
 }
 
+void Fft::forwardFrame(const FramePass& frame, float* re, float* im) const noexcept {
+  assert(size_ >= 32);
+  kernels_->forwardFrame(tables(), frame, re, im);
+}
+
+void Fft::inverseFrame(const float* re, float* im, const FramePass& frame) const noexcept {
+  assert(size_ >= 32);
+  kernels_->inverseFrame(tables(), re, im, frame);
+}
+
 const SpectrumKernels& spectrumKernels(VectorPath path) noexcept {
   return path == VectorPath::Avx2 ? avx2::spectrumKernels() : sse2::spectrumKernels();
 }

@@ -34,6 +34,14 @@ class Fft {
   // ignored). Leaves the size() real samples, scaled by 1/N, in re; im is work space.
   void inverseReal(float* re, float* im) const noexcept;
 
+  // Real-time thread; the noise suppressor's frame, for size() >= 32: forwardReal of the
+  // frame's quarters times the window into re and im.
+  void forwardFrame(const FramePass& frame, float* re, float* im) const noexcept;
+  // Real-time thread; for size() >= 32: inverseReal of re and im (im is work space), times the
+  // window and a half, added to the overlap sums; the sums of the first quarter go to the
+  // output hop and the others move down a quarter, so the top quarter stays zero.
+  void inverseFrame(const float* re, float* im, const FramePass& frame) const noexcept;
+
   int size() const noexcept { return size_; }
   VectorPath vectorPath() const noexcept { return path_; }
   // The passes of the chosen path, which the noise suppressor's estimator shares.

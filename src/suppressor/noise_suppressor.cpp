@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "chain/fast_math.h"
 #include "chain/gain.h"
@@ -115,7 +114,8 @@ void NoiseSuppressor::reset() noexcept {
   std::fill(outputHop_.begin(), outputHop_.end(), 0.0f);
   std::fill(overlapAdd_.begin(), overlapAdd_.end(), 0.0f);
   frameCount_ = 0;
-  writePos_ = frameSize_ - hop_;
+  fillStart_ = frameSize_ - hop_;
+  hopPos_ = 0;
   // The minima need no clearing: the last initial frame sets them before they are read.
   std::fill(noise_.begin(), noise_.end(), 0.0f);
   std::fill(presenceAvg_.begin(), presenceAvg_.end(), 0.0f);
@@ -128,27 +128,23 @@ void NoiseSuppressor::reset() noexcept {
 }
 
 void NoiseSuppressor::processFrame() noexcept {
-  const int n = frameSize_;
   const int hop = hop_;
-  const float* window = window_.data();
-  float* re = re_.data();
-  float* im = im_.data();
-  float* frame = inputFrame_.data();
-  float* overlap = overlapAdd_.data();
+  float* input = inputFrame_.data();
+  // The quarters oldest first: the one after the newest is the oldest.
+  FramePass frame{};
+  for (int q = 0; q < 4; ++q) frame.quarters[q] = input + (fillStart_ + (q + 1) * hop) % frameSize_;
+  frame.window = window_.data();
+  frame.overlap = overlapAdd_.data();
+  frame.output = outputHop_.data();
 
-  // The frame is real, so the transform pair needs only bins 0..N/2 of its spectrum.
-  for (int i = 0; i < n; ++i) re[i] = frame[i] * window[i];
-  fft_.forwardReal(re, im);
+  // The frame is real, so the transform pair needs only bins 0..N/2 of its spectrum. The
+  // inverse adds the frame, windowed again and halved (the four overlapping squared windows
+  // sum to 2), to the overlap sums and hands out the first hop of them.
+  fft_.forwardFrame(frame, re_.data(), im_.data());
   shapeSpectrum();
-  fft_.inverseReal(re, im);
-
-  // The four overlapping squared windows sum to 2, hence the half.
-  for (int i = 0; i < n; ++i) overlap[i] += window[i] * re[i] * 0.5f;
-  std::memcpy(outputHop_.data(), overlap, sizeof(float) * hop);
-  std::memmove(overlap, overlap + hop, sizeof(float) * (n - hop));
-  std::fill(overlap + (n - hop), overlap + n, 0.0f);
-  // The last hop of the input is overwritten by the next samples before it is read again.
-  std::memmove(frame, frame + hop, sizeof(float) * (n - hop));
+  fft_.inverseFrame(re_.data(), im_.data(), frame);
+  // The oldest quarter is overwritten by the next samples before it is read again.
+  fillStart_ = (fillStart_ + hop) % frameSize_;
 
   if (frameCount_ < kMaxFrameCount) frameCount_ += 1;
 }

@@ -37,11 +37,10 @@ class NoiseSuppressor {
 
   // Real-time thread; returns the sample that went in N samples earlier, processed.
   float processSample(float x) noexcept {
-    const int delayed = frameSize_ - hop_;
-    inputFrame_[writePos_] = x;
-    const float y = outputHop_[writePos_ - delayed];
-    if (++writePos_ >= frameSize_) {
-      writePos_ = delayed;
+    inputFrame_[fillStart_ + hopPos_] = x;
+    const float y = outputHop_[hopPos_];
+    if (++hopPos_ >= hop_) {
+      hopPos_ = 0;
       processFrame();
     }
     return y;
@@ -80,13 +79,17 @@ class NoiseSuppressor {
   int frameSize_ = 0;
   int hop_ = 0;
   int binCount_ = 0;
-  int writePos_ = 0;
+  // The input frame is a ring of four quarters of H samples; the newest one, which the samples
+  // fill, starts at fillStart_ (a multiple of H), and hopPos_ samples of it are in.
+  int fillStart_ = 0;
+  int hopPos_ = 0;
   std::int32_t frameCount_ = 0;
   Fft fft_;
   // Sized in prepare(): N entries, but outputHop_ H and the estimator arrays N/2 + 1.
   std::vector<float> window_;
   std::vector<float> inputFrame_;
   std::vector<float> outputHop_;
+  // Overlap-add sums of the frames so far, the first one due next; the top quarter is zero.
   std::vector<float> overlapAdd_;
   std::vector<float> re_;
   std::vector<float> im_;

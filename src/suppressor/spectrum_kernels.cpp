@@ -270,15 +270,16 @@ inline void deinterleave(const float* x, T& even, T& odd) noexcept {
   }
 }
 
-// The inverse of deinterleave.
+// The inverse of deinterleave: the 2 width floats whose even entries are `even` and odd ones
+// `odd`, as two vectors.
 template <typename T>
-inline void interleave(float* x, T even, T odd) noexcept {
+inline void interleave(T even, T odd, T& low, T& high) noexcept {
   if constexpr (kWidth<T> == 4) {
-    store(x, T(__builtin_shufflevector(even, odd, 0, 4, 1, 5)));
-    store(x + 4, T(__builtin_shufflevector(even, odd, 2, 6, 3, 7)));
+    low = __builtin_shufflevector(even, odd, 0, 4, 1, 5);
+    high = __builtin_shufflevector(even, odd, 2, 6, 3, 7);
   } else {
-    store(x, T(__builtin_shufflevector(even, odd, 0, 8, 1, 9, 2, 10, 3, 11)));
-    store(x + 8, T(__builtin_shufflevector(even, odd, 4, 12, 5, 13, 6, 14, 7, 15)));
+    low = __builtin_shufflevector(even, odd, 0, 8, 1, 9, 2, 10, 3, 11);
+    high = __builtin_shufflevector(even, odd, 4, 12, 5, 13, 6, 14, 7, 15);
   }
 }
 
@@ -289,20 +290,32 @@ inline void laneOffsets(const std::int32_t* bitReverse, int* offsets) noexcept {
   for (int l = 0; l < kWidth<T>; ++l) offsets[l] = bitReverse[2 * l];
 }
 
-// The forward transform's first stage, from the frame x (even samples the real parts, odd ones
-// the imaginary parts) into zr and zi in bit-reversed groups.
-template <typename T>
-void firstStageFromFrame(const float* x, float* zr, float* zi, int m,
+// The forward transform's first stage, from the frame (even samples the real parts, odd ones
+// the imaginary parts), times the window if kWindowed, into zr and zi in bit-reversed groups.
+// The frame comes as its four quarters of m/2 samples, which hold the points m/4 apart.
+template <typename T, bool kWindowed>
+void firstStageFromFrame(const FramePass& frame, float* zr, float* zi, int m,
                          const std::int32_t* bitReverse) noexcept {
   const int quarter = m / 4;
+  const int hop = m / 2;
   int offsets[kWidth<T>];
   laneOffsets<T>(bitReverse, offsets);
+  const float* window = frame.window;
+  auto windowed = [&](int q, int r, T& even, T& odd) {
+    deinterleave(frame.quarters[q] + 2 * r, even, odd);
+    if constexpr (kWindowed) {
+      T we, wo;
+      deinterleave(window + q * hop + 2 * r, we, wo);
+      even *= we;
+      odd *= wo;
+    }
+  };
   for (int r = 0; r < quarter; r += kWidth<T>) {
     T ar, ai, br, bi, cr, ci, dr, di;
-    deinterleave(x + 2 * r, ar, ai);                  // z[r]
-    deinterleave(x + 2 * (r + 2 * quarter), br, bi);  // z[r + m/2]
-    deinterleave(x + 2 * (r + quarter), cr, ci);      // z[r + m/4]
-    deinterleave(x + 2 * (r + 3 * quarter), dr, di);  // z[r + 3m/4]
+    windowed(0, r, ar, ai);  // z[r]
+    windowed(2, r, br, bi);  // z[r + m/2]
+    windowed(1, r, cr, ci);  // z[r + m/4]
+    windowed(3, r, dr, di);  // z[r + 3m/4]
     // Half-length 1: the pairs (a, b) and (c, d), factor 1.
     const T pr = ar + br, pi = ai + bi, qr = ar - br, qi = ai - bi;
     const T ur = cr + dr, ui = ci + di, vr = cr - dr, vi = ci - di;
@@ -313,15 +326,37 @@ void firstStageFromFrame(const float* x, float* zr, float* zi, int m,
   }
 }
 
-// The inverse transform's last stage, from zr and zi in bit-reversed groups into the samples x
-// (even and odd), times `factor`.
-template <typename T>
-void lastStageToFrame(const float* zr, const float* zi, float* x, int m,
+// The inverse transform's last stage, from zr and zi in bit-reversed groups to the samples,
+// times `factor`, into the frame's output (N samples). If kOverlapAdd, the samples are then
+// multiplied by the window and a half and overlap-added instead: quarter q of the frame adds to
+// quarter q of the overlap, and the sums move down a quarter (the first into the output, one
+// hop), so the overlap's top quarter stays zero.
+template <typename T, bool kOverlapAdd>
+void lastStageToFrame(const float* zr, const float* zi, const FramePass& frame, int m,
                       const std::int32_t* bitReverse, float factor) noexcept {
   const int quarter = m / 4;
+  const int hop = m / 2;
   const T f = broadcast<T>(factor);
+  const T half = broadcast<T>(0.5f);
   int offsets[kWidth<T>];
   laneOffsets<T>(bitReverse, offsets);
+  const float* window = frame.window;
+  float* overlap = frame.overlap;
+  // Quarter q's samples at 2r..; its overlap quarter is read before quarter q - 1 is written.
+  auto add = [&](int q, int r, T even, T odd) {
+    T low, high;
+    interleave(even * f, odd * f, low, high);
+    const int at = q * hop + 2 * r;
+    if constexpr (!kOverlapAdd) {
+      store(frame.output + at, low);
+      store(frame.output + at + kWidth<T>, high);
+      return;
+    }
+    float* to = q == 0 ? frame.output + 2 * r : overlap + at - hop;
+    store(to, load<T>(overlap + at) + load<T>(window + at) * low * half);
+    store(to + kWidth<T>,
+          load<T>(overlap + at + kWidth<T>) + load<T>(window + at + kWidth<T>) * high * half);
+  };
   for (int r = 0; r < quarter; r += kWidth<T>) {
     const int at = bitReverse[2 * r];
     T ar, br, cr, dr, ai, bi, ci, di;
@@ -330,10 +365,10 @@ void lastStageToFrame(const float* zr, const float* zi, float* x, int m,
     // Half-length 2 (factors 1 and i), then half-length 1 (factor 1).
     const T pr = ar + cr, pi = ai + ci, qr = ar - cr, qi = ai - ci;
     const T ur = br + dr, ui = bi + di, vr = br - dr, vi = bi - di;
-    interleave(x + 2 * r, (pr + ur) * f, (pi + ui) * f);                  // z[r]
-    interleave(x + 2 * (r + 2 * quarter), (pr - ur) * f, (pi - ui) * f);  // z[r + m/2]
-    interleave(x + 2 * (r + quarter), (qr - vi) * f, (qi + vr) * f);      // z[r + m/4]
-    interleave(x + 2 * (r + 3 * quarter), (qr + vi) * f, (qi - vr) * f);  // z[r + 3m/4]
+    add(0, r, pr + ur, pi + ui);  // z[r]
+    add(1, r, qr - vi, qi + vr);  // z[r + m/4]
+    add(2, r, pr - ur, pi - ui);  // z[r + m/2]
+    add(3, r, qr + vi, qi - vr);  // z[r + 3m/4]
   }
 }
 
@@ -358,7 +393,7 @@ struct Radix4Factors {
 
 // Forward radix-4 stage of half-length h in time decimation, lanes over k.
 template <typename T>
-void radix4Forward(float* re, float* im, int m, int h, const float* table) noexcept {
+void radix4ForwardStage(float* re, float* im, int m, int h, const float* table) noexcept {
   const Radix4Factors w(table, h);
   for (int s = 0; s < m; s += 4 * h) {
     for (int k = 0; k < h; k += kWidth<T>) {
@@ -395,7 +430,7 @@ void radix4Forward(float* re, float* im, int m, int h, const float* table) noexc
 // Inverse radix-4 stage of half-length h in frequency decimation (conjugate factors), lanes
 // over k.
 template <typename T>
-void radix4Inverse(float* re, float* im, int m, int h, const float* table) noexcept {
+void radix4InverseStage(float* re, float* im, int m, int h, const float* table) noexcept {
   const Radix4Factors w(table, h);
   for (int s = 0; s < m; s += 4 * h) {
     for (int k = 0; k < h; k += kWidth<T>) {
@@ -461,9 +496,9 @@ void forwardStages(float* re, float* im, int m, const float* table) noexcept {
   int h = 4;
   for (; 4 * h <= m; h *= 4) {
     if (h >= kLaneCount) {
-      radix4Forward<Lanes>(re, im, m, h, table);
+      radix4ForwardStage<Lanes>(re, im, m, h, table);
     } else {
-      radix4Forward<Quad>(re, im, m, h, table);
+      radix4ForwardStage<Quad>(re, im, m, h, table);
     }
     table += 6 * h;
   }
@@ -479,10 +514,35 @@ void inverseStages(float* re, float* im, int m, const float* table) noexcept {
   for (h /= 4; h >= 4; h /= 4) {
     offset -= 6 * h;
     if (h >= kLaneCount) {
-      radix4Inverse<Lanes>(re, im, m, h, table + offset);
+      radix4InverseStage<Lanes>(re, im, m, h, table + offset);
     } else {
-      radix4Inverse<Quad>(re, im, m, h, table + offset);
+      radix4InverseStage<Quad>(re, im, m, h, table + offset);
     }
+  }
+}
+
+// The radix-4 transform's stages, from the frame to zr and zi.
+template <bool kWindowed>
+void radix4Forward(const FftTables& t, const FramePass& frame, float* zr, float* zi) noexcept {
+  const int m = t.size / 2;
+  if (m / 4 >= kLaneCount) {
+    firstStageFromFrame<Lanes, kWindowed>(frame, zr, zi, m, t.bitReverse);
+  } else {
+    firstStageFromFrame<Quad, kWindowed>(frame, zr, zi, m, t.bitReverse);
+  }
+  forwardStages(zr, zi, m, t.stageTable);
+}
+
+// The radix-4 inverse transform's stages, from zr and zi to the frame.
+template <bool kOverlapAdd>
+void radix4Inverse(const FftTables& t, float* zr, float* zi, const FramePass& frame,
+                   float factor) noexcept {
+  const int m = t.size / 2;
+  inverseStages(zr, zi, m, t.stageTable);
+  if (m / 4 >= kLaneCount) {
+    lastStageToFrame<Lanes, kOverlapAdd>(zr, zi, frame, m, t.bitReverse, factor);
+  } else {
+    lastStageToFrame<Quad, kOverlapAdd>(zr, zi, frame, m, t.bitReverse, factor);
   }
 }
 
@@ -552,35 +612,12 @@ void transform(const FftTables& t, float* re, float* im, bool inverse) noexcept 
   }
 }
 
-void forwardReal(const FftTables& t, float* re, float* im) noexcept {
-  const int n = t.size;
-  if (n < 2) {
-    if (n == 1) im[0] = 0.0f;
-    return;
-  }
-  const int m = n / 2;
+// Bins 0..N/2 into re and im from the N/2-point transform z of the even and odd samples.
+void splitSpectrum(const FftTables& t, const float* zr, const float* zi, float* re,
+                   float* im) noexcept {
+  const int m = t.size / 2;
   const float* cosTable = t.cosTable;
   const float* sinTable = t.sinTable;
-  float* zr = im;
-  float* zi = im + m;
-  if (m >= kMinRadix4Points) {
-    if (m / 4 >= kLaneCount) {
-      firstStageFromFrame<Lanes>(re, zr, zi, m, t.bitReverse);
-    } else {
-      firstStageFromFrame<Quad>(re, zr, zi, m, t.bitReverse);
-    }
-    forwardStages(zr, zi, m, t.stageTable);
-  } else {
-    // Even samples as real parts, odd samples as imaginary parts, straight into bit-reversed
-    // order; reversing log2(m) bits of j is what the n-point table does to 2j.
-    for (int j = 0; j < m; ++j) {
-      const int r = t.bitReverse[2 * j];
-      zr[r] = re[2 * j];
-      zi[r] = re[2 * j + 1];
-    }
-    butterflyStages(zr, zi, m, n, cosTable, sinTable, false);
-  }
-
   // Bin 0 and the Nyquist bin are the sum and the difference of the even and odd sums. The
   // Nyquist bin's imaginary part lands on zi[0], which is read first.
   const float sum0 = zr[0] + zi[0];
@@ -602,17 +639,12 @@ void forwardReal(const FftTables& t, float* re, float* im) noexcept {
   }
 }
 
-void inverseReal(const FftTables& t, float* re, float* im) noexcept {
-  const int n = t.size;
-  if (n < 2) return;
-  const int m = n / 2;
+// The inverse of splitSpectrum: twice the N/2-point transform z from bins 0..N/2 in re and im.
+void mergeSpectrum(const FftTables& t, const float* re, const float* im, float* zr,
+                   float* zi) noexcept {
+  const int m = t.size / 2;
   const float* cosTable = t.cosTable;
   const float* sinTable = t.sinTable;
-  // From kMinRadix4Points points on, Z goes to the upper halves' work space as the last stage
-  // wants it (zr in im[0, m), zi in im[m, 2m)), otherwise it stays in place.
-  const bool radix4 = m >= kMinRadix4Points;
-  float* zr = radix4 ? im : re;
-  float* zi = radix4 ? im + m : im;
   const float first = re[0];
   const float nyquist = re[m];
   zr[0] = first + nyquist;
@@ -628,17 +660,49 @@ void inverseReal(const FftTables& t, float* re, float* im) noexcept {
     zr[k] = twiceRe - twiceIm * cosTable[k];
     zi[k] = twiceIm * sinTable[k];
   }
+}
 
-  const float factor = 1.0f / static_cast<float>(n);
-  if (radix4) {
-    inverseStages(zr, zi, m, t.stageTable);
-    if (m / 4 >= kLaneCount) {
-      lastStageToFrame<Lanes>(zr, zi, re, m, t.bitReverse, factor);
-    } else {
-      lastStageToFrame<Quad>(zr, zi, re, m, t.bitReverse, factor);
-    }
+// The frame's quarters, each m/2 samples long, when it lies in one array.
+FramePass framePass(float* x, int m) noexcept {
+  return {{x, x + m / 2, x + m, x + 3 * m / 2}, nullptr, nullptr, x};
+}
+
+void forwardReal(const FftTables& t, float* re, float* im) noexcept {
+  const int n = t.size;
+  if (n < 2) {
+    if (n == 1) im[0] = 0.0f;
     return;
   }
+  const int m = n / 2;
+  float* zr = im;
+  float* zi = im + m;
+  if (m >= kMinRadix4Points) {
+    radix4Forward<false>(t, framePass(re, m), zr, zi);
+  } else {
+    // Even samples as real parts, odd samples as imaginary parts, straight into bit-reversed
+    // order; reversing log2(m) bits of j is what the n-point table does to 2j.
+    for (int j = 0; j < m; ++j) {
+      const int r = t.bitReverse[2 * j];
+      zr[r] = re[2 * j];
+      zi[r] = re[2 * j + 1];
+    }
+    butterflyStages(zr, zi, m, n, t.cosTable, t.sinTable, false);
+  }
+  splitSpectrum(t, zr, zi, re, im);
+}
+
+void inverseReal(const FftTables& t, float* re, float* im) noexcept {
+  const int n = t.size;
+  if (n < 2) return;
+  const int m = n / 2;
+  const float factor = 1.0f / static_cast<float>(n);
+  if (m >= kMinRadix4Points) {
+    // Z goes to the work space as the last stage wants it: zr in im[0, m), zi in im[m, 2m).
+    mergeSpectrum(t, re, im, im, im + m);
+    radix4Inverse<false>(t, im, im + m, framePass(re, m), factor);
+    return;
+  }
+  mergeSpectrum(t, re, im, re, im);
   for (int j = 0; j < m; ++j) {
     const int r = t.bitReverse[2 * j];
     if (j < r) {
@@ -646,7 +710,7 @@ void inverseReal(const FftTables& t, float* re, float* im) noexcept {
       swapValues(im[j], im[r]);
     }
   }
-  butterflyStages(re, im, m, n, cosTable, sinTable, true);
+  butterflyStages(re, im, m, n, t.cosTable, t.sinTable, true);
 
   // Interleave back into n real samples, from the top down so nothing is overwritten unread.
   for (int p = m - 1; p >= 0; --p) {
@@ -655,6 +719,20 @@ void inverseReal(const FftTables& t, float* re, float* im) noexcept {
     re[2 * p + 1] = odd;
     re[2 * p] = even;
   }
+}
+
+// The suppressor's frame, N >= 2 kMinRadix4Points: forwardReal of the windowed frame, and
+// inverseReal followed by the window and the overlap-add.
+void forwardFrame(const FftTables& t, const FramePass& frame, float* re, float* im) noexcept {
+  const int m = t.size / 2;
+  radix4Forward<true>(t, frame, im, im + m);
+  splitSpectrum(t, im, im + m, re, im);
+}
+
+void inverseFrame(const FftTables& t, const float* re, float* im, const FramePass& frame) noexcept {
+  const int m = t.size / 2;
+  mergeSpectrum(t, re, im, im, im + m);
+  radix4Inverse<true>(t, im, im + m, frame, 1.0f / static_cast<float>(t.size));
 }
 
 // ---- The estimator ----
@@ -790,7 +868,8 @@ void applyGains(const GainPass& pass) noexcept {
   for (; k < bins; ++k) smoothAndApply<float>(g, k, k - 1, k + 1 < nyquist ? k + 1 : nyquist);
 }
 
-constexpr SpectrumKernels kKernels{transform, forwardReal, inverseReal, estimate, applyGains};
+constexpr SpectrumKernels kKernels{transform,    forwardReal, inverseReal, forwardFrame,
+                                   inverseFrame, estimate,    applyGains};
 
 }  // namespace
 

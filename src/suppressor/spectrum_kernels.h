@@ -24,6 +24,16 @@ struct FftTables {
   const float* stageTable;
 };
 
+// The noise suppressor's frame of N samples around the transform pair: the input as its four
+// quarters of N/4 samples, oldest first (a ring, so they need not be adjacent), the window
+// (N entries), the overlap-add sums (N entries, the top quarter zero) and the output hop (N/4).
+struct FramePass {
+  const float* quarters[4];
+  const float* window;
+  float* overlap;
+  float* output;
+};
+
 // Everything one frame's estimator pass needs: the arrays, and the frame's phase and constants.
 struct BinPass {
   static constexpr int kRingSlots = 8;
@@ -69,6 +79,11 @@ struct SpectrumKernels {
   void (*transform)(const FftTables& tables, float* re, float* im, bool inverse) noexcept;
   void (*forwardReal)(const FftTables& tables, float* re, float* im) noexcept;
   void (*inverseReal)(const FftTables& tables, float* re, float* im) noexcept;
+  // Fft::forwardFrame and Fft::inverseFrame.
+  void (*forwardFrame)(const FftTables& tables, const FramePass& frame, float* re,
+                       float* im) noexcept;
+  void (*inverseFrame)(const FftTables& tables, const float* re, float* im,
+                       const FramePass& frame) noexcept;
   // Power, noise estimate and raw Wiener gain of every bin.
   void (*estimate)(const BinPass& pass) noexcept;
   // Smooths the gains and applies them.
