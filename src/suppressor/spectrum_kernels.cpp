@@ -190,8 +190,9 @@ void butterflyStages(float* re, float* im, int m, int n, const float* cosTable,
 // positions r, r + m/2, r + m/4 and r + 3m/4, straight from the frame's even and odd samples,
 // and writes its four results as the group at bit-reversed position rev(r); the inverse
 // transform's last stage is its mirror image and writes the samples, scaled and interleaved.
-// Each stage takes its factors from a table of its own (Fft), read contiguously. A lane is one
-// point of a stage, so every width gives the same bits.
+// For the suppressor's frame the two also apply the window, and the last the overlap-add, on
+// the way (forwardFrame, inverseFrame). Each stage takes its factors from a table of its own (Fft),
+// read contiguously. A lane is one point of a stage, so every width gives the same bits.
 
 constexpr int kMinRadix4Points = 16;
 
