@@ -8,7 +8,7 @@ packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmar
           lv2-dev liblilv-dev lilv-utils sordi pipewire pipewire-bin wireplumber dbus-daemon
           libpipewire-0.3-dev
           libwebrtc-audio-processing-dev libspeexdsp-dev libboost-dev nlohmann-json3-dev
-          libcli11-dev libebur128-dev chromium chromium-driver nsis xvfb)
+          libcli11-dev libebur128-dev chromium chromium-driver nsis xvfb util-linux)
 # The control panel's tests drive chromium from node; a node installed otherwise will do.
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)

@@ -111,6 +111,11 @@ Function AttachPage
   ${If} $0 != 0
     StrCpy $1 ""
   ${EndIf}
+  ; UTF-16 after a byte-order mark, so that every name arrives whole; the mark is not a name.
+  StrCpy $2 $1 1
+  ${If} $2 == "${U+FEFF}"
+    StrCpy $1 $1 "" 1
+  ${EndIf}
   ; A line cut short by the length limit of the output has no line break: it is left out.
   StrCpy $2 $1 1 -1
   ${WordFind} "$1" "$\n" "E#" $3

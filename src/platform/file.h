@@ -39,8 +39,10 @@ class File {
   // kErrorReparsePoint, and a file that resolves outside that folder with kErrorOutsideFolder
   // (the file is opened relative to the folder on Linux; on Windows the folder is held while
   // their final paths are compared). Someone who may write the folder, or its parent, but not
-  // the place a link points to thus cannot make this process write there.
-  DWORD open(const Path& path, FileAccess access) noexcept;
+  // the place a link points to thus cannot make this process write there. On Windows a file
+  // this call creates gets the protected access list of `createdAccess` (SDDL; the owner stays
+  // the creator) instead of the folder's inherited one; elsewhere it is ignored.
+  DWORD open(const Path& path, FileAccess access, const char16_t* createdAccess = nullptr) noexcept;
   void close() noexcept;
   bool isOpen() const noexcept;
 
@@ -55,8 +57,8 @@ class File {
   // on Windows. Only cooperating writers take it; the effect never does.
   DWORD tryLockExclusive() noexcept;
   // Drops every permission of users outside the owner and group from a file this user owns
-  // (0660), so that nobody who may not write it can open it to hold a lock; the folder's
-  // access list decides on Windows, where this does nothing.
+  // (0660), so that nobody who may not write it can open it to hold a lock. Does nothing on
+  // Windows, where the file's own access list (see open) does that.
   void restrictToWriters() noexcept;
 
   NativeHandle handle() const noexcept { return handle_; }

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -22,6 +23,7 @@
 #include "apo_host.h"
 #include "channel/diagnostic_log.h"
 #include "channel/parameter_channel.h"
+#include "common/control_session.h"
 #include "common/endpoint_effects.h"
 #include "common/system_path.h"
 #include "ctl/windows_commands.h"
@@ -46,6 +48,10 @@ constexpr char kOtherList[] =
     "{AAAAAAAA-1111-2222-3333-444444444444}\\0{BBBBBBBB-1111-2222-3333-444444444444}";
 constexpr char kOtherSingle[] = "{AAAAAAAA-1111-2222-3333-444444444444}";
 constexpr std::uint64_t kUninstallPatienceMs = 120000;
+// The second microphone's name, with characters beyond ASCII (UTF-8).
+constexpr char kSecondName[] =
+    "Webcam Mic Gr\xC3\xB6\xC3\x9F"
+    "e \xE2\x80\x93 \xE9\xBA\xA6";
 
 std::string utf8(const std::wstring& text) {
   return fs::path(text).string();
@@ -333,6 +339,48 @@ TEST(DataFolderPolicyTest, OnlyAdministratorsAndTheServiceMayAddToTheFolder) {
   LocalFree(sd);
 }
 
+// Verifies that ctl.lock opens only to writers: LockFileEx takes a lock through any handle, so
+// each account the file admits may both read and write it and may write the data folder's files
+// (or owns the lock file, having made it there), no rule comes from the folder, and neither
+// Everyone nor plain users are named.
+TEST(WritersLockPolicyTest, OnlyThoseWhoMayWriteTheDataFolderMayOpenTheLock) {
+  PSECURITY_DESCRIPTOR lock = nullptr;
+  PSECURITY_DESCRIPTOR folder = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      reinterpret_cast<const wchar_t*>(kWritersLockSddl), SDDL_REVISION_1, &lock, nullptr));
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      reinterpret_cast<const wchar_t*>(kDataFolderSddl), SDDL_REVISION_1, &folder, nullptr));
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(lock, &control, &revision));
+  EXPECT_NE(0, control & SE_DACL_PROTECTED);
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(lock, &present, &dacl, &defaulted));
+  ASSERT_TRUE(present && dacl != nullptr && dacl->AceCount > 0);
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&header)));
+    ASSERT_EQ(ACCESS_ALLOWED_ACE_TYPE, header->AceType);
+    const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
+    LPWSTR sid = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidW(const_cast<DWORD*>(&ace->SidStart), &sid));
+    SCOPED_TRACE(utf8(sid));
+    EXPECT_EQ(0, header->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERITED_ACE));
+    // A writer opens it with GENERIC_READ | GENERIC_WRITE.
+    EXPECT_EQ(static_cast<DWORD>(FILE_GENERIC_READ | FILE_GENERIC_WRITE),
+              ace->Mask & (FILE_GENERIC_READ | FILE_GENERIC_WRITE));
+    if (std::wstring(sid) != L"S-1-3-4") {  // OWNER RIGHTS
+      EXPECT_NE(0u, rightsOf(folder, sid, true) & FILE_WRITE_DATA) << "not a writer";
+    }
+    LocalFree(sid);
+  }
+  for (const wchar_t* outsider : {L"WD", L"BU", L"AU", L"NS"})
+    EXPECT_EQ(0u, rightsOf(lock, outsider, false)) << utf8(outsider);
+  LocalFree(folder);
+  LocalFree(lock);
+}
+
 // Verifies the whole life of an installation, as the installer's users meet it.
 TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   const std::string reg = systemProgram("reg.exe");
@@ -350,7 +398,7 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   const std::string second = kSecondEndpoint;
   for (const auto& [key, name] :
        {std::pair{endpointKey(), "USB Headset Mic"},
-        {endpointText(kCaptureEndpointsKey) + "\\" + second, "Webcam Mic"}})
+        {endpointText(kCaptureEndpointsKey) + "\\" + second, kSecondName}})
     ASSERT_EQ(0, run({reg, "add", "HKLM\\" + key + "\\Properties", "/v",
                       "{a45c254e-df1c-4efd-8020-67d146a850e0},2", "/t", "REG_SZ", "/d", name, "/f"})
                      .exitCode);
@@ -371,15 +419,17 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
       exportKey("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorlund");
   EXPECT_NE(std::string::npos, entry.find(exported("\"DisplayVersion\"=\"" VORLUND_VERSION "\"")));
   EXPECT_NE(std::string::npos, entry.find(exported("uninstall.exe")));
-  EXPECT_EQ("apo.log 0\nparams.bin 524\nshared.bin 65536\n", listing(dataDir()));
-  // Wine 8 accepts the descriptor but keeps only what its file modes can hold; Windows keeps
-  // it whole.
-  const std::u16string stored = sddlOf(dataDir());
-  if (runningUnderWine() && stored != canonicalSddl(kDataFolderSddl)) {
-    std::cout << "note: this Wine does not keep the data folder's security descriptor: "
-              << endpointText(stored) << "\n";
-  } else {
-    EXPECT_EQ(canonicalSddl(kDataFolderSddl), stored);
+  EXPECT_EQ("apo.log 0\nctl.lock 0\nparams.bin 524\nshared.bin 65536\n", listing(dataDir()));
+  // Wine 8 accepts the descriptors but keeps only what its file modes can hold; Windows keeps
+  // them whole.
+  for (const auto& [path, sddl] : {std::pair{dataDir(), kDataFolderSddl},
+                                   std::pair{dataDir() + "\\ctl.lock", kWritersLockSddl}}) {
+    const std::u16string stored = sddlOf(path);
+    if (runningUnderWine() && stored != canonicalSddl(sddl))
+      std::cout << "note: this Wine does not keep the security descriptor of " << path << ": "
+                << endpointText(stored) << "\n";
+    else
+      EXPECT_EQ(canonicalSddl(sddl), stored) << path;
   }
   EXPECT_EQ(0, ctl({"show"}).exitCode) << "the pre-created shared.bin holds a usable block";
   EXPECT_TRUE(fs::is_regular_file(startMenu() + "\\Vorlund control panel.lnk"));
@@ -405,7 +455,7 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
   const std::string pristine = exportKey(endpointKey());
   const RunResult devices = ctl({"devices"});
   EXPECT_EQ(devices.out, ctl({"devices"}).out) << "the same numbers every time";
-  EXPECT_NE(std::string::npos, devices.out.find("2  Webcam Mic")) << devices.out;
+  EXPECT_NE(std::string::npos, devices.out.find(std::string("2  ") + kSecondName)) << devices.out;
   EXPECT_LT(devices.out.find("1  USB Headset Mic"), devices.out.find("2  Webcam Mic"))
       << devices.out;
   const RunResult attach = ctl({"attach", kEndpoint});
@@ -416,14 +466,22 @@ TEST(InstallerTest, SilentInstallAttachDetachUninstallLeavesNoTrace) {
       << attach.out;
   const std::string attached = exportKey(endpointKey());
   EXPECT_NE(pristine, attached);
-  // The installer's Microphones page reads this form: attached, default, id, name.
-  std::string lines = ctl({"devices", "--lines"}).out;
+  // The installer's Microphones page reads this form: attached, default, id, name, in UTF-16
+  // after a byte-order mark.
+  const std::string wide = ctl({"devices", "--lines"}).out;
+  ASSERT_EQ(0u, wide.size() % 2);
+  ASSERT_EQ(0u, wide.find("\xFF\xFE")) << "byte-order mark";
+  std::u16string text(wide.size() / 2 - 1, u'\0');
+  std::memcpy(text.data(), wide.data() + 2, wide.size() - 2);
+  std::string lines = endpointText(text);
   std::erase(lines, '\r');
   EXPECT_EQ(0u, lines.find("1\t")) << lines;
   EXPECT_NE(std::string::npos,
             lines.find(std::string("\t{0.0.1.00000000}.") + kEndpoint + "\tUSB Headset Mic\n0\t"))
       << lines;
-  EXPECT_EQ(lines.size() - 12, lines.find("\tWebcam Mic\n")) << lines;
+  EXPECT_EQ(lines.size() - std::strlen(kSecondName) - 2,
+            lines.find(std::string("\t") + kSecondName + "\n"))
+      << lines;
   const RunResult list = run({reg, "query", fx, "/v", endpointText(kCompositeStreamEffectValue)});
   EXPECT_NE(std::string::npos,
             list.out.find(std::string(kOtherList) + "\\0" + endpointText(kVorlundClsid)))

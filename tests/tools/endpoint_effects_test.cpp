@@ -247,6 +247,19 @@ TEST_F(EndpointEffectsTest, RefusalsWriteNothing) {
 
 // Verifies that the commands exist on Linux and say they are for Windows only, with their
 // own exit code.
+// Verifies that a microphone's name reaches the tools' text whole: two-, three- and four-byte
+// characters, and a lone surrogate (which no UTF-8 can hold) as U+FFFD.
+TEST(EndpointTextTest, NamesKeepEveryCharacter) {
+  EXPECT_EQ(
+      "Mikrofon Gr\xC3\xB6\xC3\x9F"
+      "e \xE2\x80\x93 \xE9\xBA\xA6 \xF0\x9F\x8E\xA4",
+      endpointText(u"Mikrofon Gr\u00F6\u00DFe \u2013 \u9EA6 \U0001F3A4"));
+  EXPECT_EQ(
+      "a\xEF\xBF\xBD"
+      "b\xEF\xBF\xBD",
+      endpointText(std::u16string{u'a', 0xD800, u'b', 0xDC00}));
+}
+
 TEST(WindowsCommandsTest, SayTheyAreForWindowsOnly) {
   if (VORLUND_WINDOWS) GTEST_SKIP() << "the installer's test runs them on Windows";
   test::TempDataFolder temp;

@@ -65,7 +65,8 @@ SharedFile& ControlSession::sharedFile() {
 
 DWORD ControlSession::lockWriters(std::uint32_t waitMs) {
   if (writerLock_.isOpen()) return ERROR_SUCCESS;
-  DWORD error = writerLock_.open(child(dataFolder_, "ctl.lock"), FileAccess::readWriteAlways);
+  DWORD error = writerLock_.open(child(dataFolder_, "ctl.lock"), FileAccess::readWriteAlways,
+                                 kWritersLockSddl);
   if (error == ERROR_SUCCESS) {
     writerLock_.restrictToWriters();
     // Never an unbounded wait: whoever holds the lock, a writer ends with a message.

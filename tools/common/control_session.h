@@ -17,6 +17,14 @@
 
 namespace vorlund {
 
+// ctl.lock's security descriptor on Windows, given by 'setup' and by a writer that creates the
+// file: read and write for exactly those the data folder lets write its files (SYSTEM,
+// Administrators, the audio engine's account, signed-in users) and the file's owner, nobody
+// else and nothing inherited. LockFileEx takes a lock through any handle that may read, so
+// whoever may open the file at all must be a writer.
+inline constexpr char16_t kWritersLockSddl[] =
+    u"O:BAG:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)(A;;0x12019f;;;LS)(A;;0x12019f;;;IU)";
+
 struct RecordInForce {
   enum class Source { sharedBlock, parameterFile, defaults };
 

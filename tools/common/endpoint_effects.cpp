@@ -189,7 +189,31 @@ std::vector<std::uint8_t> vorlundModes() {
 
 std::string endpointText(std::u16string_view name) {
   std::string out;
-  for (char16_t c : name) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  out.reserve(name.size());
+  const auto put = [&out](unsigned byte) { out.push_back(static_cast<char>(byte)); };
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    char32_t c = name[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
+        name[i + 1] < 0xE000)
+      c = 0x10000 + ((c - 0xD800) << 10) + (name[++i] - 0xDC00);
+    else if (c >= 0xD800 && c < 0xE000)
+      c = 0xFFFD;
+    if (c < 0x80) {
+      put(c);
+    } else if (c < 0x800) {
+      put(0xC0 | (c >> 6));
+      put(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      put(0xE0 | (c >> 12));
+      put(0x80 | ((c >> 6) & 0x3F));
+      put(0x80 | (c & 0x3F));
+    } else {
+      put(0xF0 | (c >> 18));
+      put(0x80 | ((c >> 12) & 0x3F));
+      put(0x80 | ((c >> 6) & 0x3F));
+      put(0x80 | (c & 0x3F));
+    }
+  }
   return out;
 }
 

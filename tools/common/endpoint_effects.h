@@ -62,7 +62,8 @@ class EndpointError : public std::runtime_error {
 // The endpoint's key name ("{guid}") from an endpoint id as IMMDevice::GetId gives it
 // ("{0.0.1.00000000}.{guid}") or from the bare "{guid}". Throws EndpointError(malformedId).
 std::u16string endpointKeyName(std::string_view id);
-// ASCII text of an endpoint key name or id, for messages.
+// UTF-8 text of a registry name or value (an endpoint key name, id or a microphone's name):
+// every character kept, a lone surrogate as U+FFFD.
 std::string endpointText(std::u16string_view name);
 
 // PKEY_AudioEndpoint_Disable_SysFx: 1 where "Audio enhancements" are off for the device, which

@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "platform/console.h"
 #include "platform/process.h"
 #include "vorlund_version.h"
 
@@ -20,6 +21,7 @@ void say(std::string_view kind, std::string_view message) {
 int runTool(std::string_view name, int unexpectedExitCode, int argc, char** argv,
             const ToolBody& body) {
   programName = name;
+  const Utf8Console console;
   try {
     return body(commandLineArguments(argc, argv));
   } catch (const ToolError& error) {

@@ -115,7 +115,8 @@ constexpr CommandInfo kCommands[] = {
      "attached to it. The number or the id names the endpoint for 'attach' and 'detach'.\n"
      "Endpoints that have a key in the registry but that Windows does not report are listed\n"
      "too. --lines prints one endpoint a line for programs (the installer): attached (1 or 0),\n"
-     "default (1 or 0), endpoint id and name, separated by tabs. Windows only.",
+     "default (1 or 0), endpoint id and name, separated by tabs, in UTF-16 after a byte-order\n"
+     "mark. Windows only.",
      "vorlund-ctl devices", kOptionJson | kOptionLines, 0, 0},
     {"attach", "attach DEVICE[,DEVICE...] | all [--slot sfx|lfx] [--restart-audio]",
      "put Vorlund on a microphone (administrator)",

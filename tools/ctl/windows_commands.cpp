@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "channel/parameter_channel.h"
+#include "common/control_session.h"
 #include "common/endpoint_effects.h"
 #include "common/json_writer.h"
 #include "common/record_file.h"
 #include "common/system_path.h"
 #include "platform/audio_system.h"
+#include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/file.h"
 #include "platform/module.h"
@@ -266,6 +268,7 @@ ExitCode runDevices(const CtlOptions& options) {
     // Names are a user's text: tabs and line breaks in them would split the record.
     std::u16string defaultId;
     const bool hasDefault = defaultCaptureEndpoint(defaultId) == 0;
+    std::string text;
     for (const Device& d : devices) {
       if (d.keyName.empty()) continue;
       std::string name = d.name;
@@ -273,9 +276,11 @@ ExitCode runDevices(const CtlOptions& options) {
           name.begin(), name.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; },
           ' ');
       const bool isDefault = hasDefault && sameName(endpointText(defaultId), d.id);
-      std::cout << (d.effects.attached ? 1 : 0) << '\t' << (isDefault ? 1 : 0) << '\t' << d.id
-                << '\t' << name << "\n";
+      text += std::string(d.effects.attached ? "1" : "0") + '\t' + (isDefault ? "1" : "0") + '\t' +
+              d.id + '\t' + name + '\n';
     }
+    // Names keep every character for the installer, which reads this as UTF-16.
+    writeOutputForPrograms(text);
     return ExitCode::ok;
   }
   if (devices.empty()) {
@@ -427,6 +432,14 @@ ExitCode runSetup(const Path& dataFolder) {
   createMissingFile(dataFolder, "params.bin",
                     std::string(reinterpret_cast<const char*>(&record), sizeof record));
   createMissingFile(dataFolder, "apo.log", std::string());
+  // Made here with its own rules, as writers who may not add files to the folder need it.
+  Path lock = dataFolder;
+  lock.append("ctl.lock");
+  bool created = false;
+  if (const DWORD lockError = createSecuredFile(lock, kWritersLockSddl, created))
+    throw CtlError(ExitCode::ioFailure,
+                   "cannot set up " + lock.toUtf8() + " (error " + std::to_string(lockError) + ")");
+  std::cout << (created ? "created  " : "secured  ") << lock.toUtf8() << "\n";
   return ExitCode::ok;
 }
 

@@ -65,7 +65,7 @@ DWORD openFolder(const Path& path, int& folder, const char*& name) noexcept {
 
 }  // namespace
 
-DWORD File::open(const Path& path, FileAccess access) noexcept {
+DWORD File::open(const Path& path, FileAccess access, const char16_t*) noexcept {
   close();
   if (!path.valid()) return ERROR_FILENAME_EXCED_RANGE;
   const int flags = openFlags(access);

@@ -6,6 +6,11 @@ DWORD createSecuredFolder(const Path&, const char16_t*, Path&) {
   return ERROR_NOT_SUPPORTED;
 }
 
+DWORD createSecuredFile(const Path&, const char16_t*, bool& created) {
+  created = false;
+  return ERROR_NOT_SUPPORTED;
+}
+
 DWORD readSecurityDescriptor(const Path&, std::u16string&) {
   return ERROR_NOT_SUPPORTED;
 }

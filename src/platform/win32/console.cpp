@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <iostream>
+#include <string>
+
 namespace vorlund {
 namespace {
 
@@ -9,6 +12,35 @@ namespace {
 constexpr DWORD kVirtualTerminalProcessing = 0x0004;  // ENABLE_VIRTUAL_TERMINAL_PROCESSING
 
 }  // namespace
+
+Utf8Console::Utf8Console() noexcept : previous_(GetConsoleOutputCP()) {
+  // 0: no console at all.
+  if (previous_ != 0 && previous_ != CP_UTF8) SetConsoleOutputCP(CP_UTF8);
+}
+
+Utf8Console::~Utf8Console() {
+  std::cout.flush();
+  std::cerr.flush();
+  if (previous_ != 0 && previous_ != CP_UTF8) SetConsoleOutputCP(previous_);
+}
+
+void writeOutputForPrograms(std::string_view utf8) {
+  std::wstring text(1, L'\xFEFF');
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring converted(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0)
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), converted.data(),
+                        n);
+  for (const wchar_t c : converted) {
+    if (c == L'\n') text.push_back(L'\r');
+    text.push_back(c);
+  }
+  std::cout.flush();
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(),
+            static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
+}
 
 bool standardOutputIsTerminal() noexcept {
   DWORD mode = 0;

@@ -1,6 +1,9 @@
 #include "platform/file.h"
 
+// windows.h first: sddl.h builds on it.
 #include <windows.h>
+
+#include <sddl.h>
 
 namespace vorlund {
 namespace {
@@ -71,9 +74,29 @@ DWORD checkInsideFolder(HANDLE folder, HANDLE file) noexcept {
 
 }  // namespace
 
-DWORD File::open(const Path& path, FileAccess access) noexcept {
+DWORD File::open(const Path& path, FileAccess access, const char16_t* createdAccess) noexcept {
   close();
   if (!path.valid()) return ERROR_FILENAME_EXCED_RANGE;
+  // Only the access list is taken: the creator stays the owner, as nobody but an
+  // administrator may name another.
+  PSECURITY_DESCRIPTOR parsed = nullptr;
+  SECURITY_DESCRIPTOR rules{};
+  SECURITY_ATTRIBUTES created{sizeof created, &rules, FALSE};
+  if (createdAccess != nullptr) {
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL list = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            reinterpret_cast<const wchar_t*>(createdAccess), SDDL_REVISION_1, &parsed, nullptr) ||
+        !GetSecurityDescriptorDacl(parsed, &present, &list, &defaulted) ||
+        !InitializeSecurityDescriptor(&rules, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&rules, TRUE, list, FALSE) ||
+        !SetSecurityDescriptorControl(&rules, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+      const DWORD error = GetLastError();
+      LocalFree(parsed);
+      return error;
+    }
+  }
   DWORD desiredAccess = GENERIC_READ;
   DWORD disposition = OPEN_EXISTING;
   DWORD attributes = FILE_ATTRIBUTE_NORMAL;
@@ -95,10 +118,15 @@ DWORD File::open(const Path& path, FileAccess access) noexcept {
       break;
   }
   HANDLE folder = INVALID_HANDLE_VALUE;
-  if (const DWORD error = openFolder(path.parent(), folder); error != ERROR_SUCCESS) return error;
+  if (const DWORD error = openFolder(path.parent(), folder); error != ERROR_SUCCESS) {
+    LocalFree(parsed);
+    return error;
+  }
   // The link or junction itself is opened, never what it points to, and then refused.
-  const HANDLE h = CreateFileW(path.c_str(), desiredAccess, kShareAll, nullptr, disposition,
-                               attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const HANDLE h =
+      CreateFileW(path.c_str(), desiredAccess, kShareAll, parsed != nullptr ? &created : nullptr,
+                  disposition, attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  LocalFree(parsed);
   DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : checkRegularFile(h);
   if (error == ERROR_SUCCESS) error = checkInsideFolder(folder, h);
   CloseHandle(folder);

@@ -66,39 +66,80 @@ DWORD checkEntries(const Path& folder, Path& refused) {
   return error;
 }
 
+// The security descriptor `sddl` describes, freed with this object.
+struct Descriptor {
+  explicit Descriptor(const char16_t* sddl) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            reinterpret_cast<const wchar_t*>(sddl), SDDL_REVISION_1, &descriptor, nullptr))
+      error = GetLastError();
+  }
+  ~Descriptor() { LocalFree(descriptor); }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  PSECURITY_DESCRIPTOR get() const { return descriptor; }
+
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  DWORD error = ERROR_SUCCESS;
+};
+
+// Opens an existing folder (when `refused` is given) or file as itself, held without sharing
+// deletion so that the entry checked is the entry secured; refuses a link, the other kind of
+// entry and a file with a second name, then gives it the descriptor's owner and protected
+// access list. A folder's entries are checked after that, so nobody else can add one later.
+DWORD secureExisting(const Path& path, PSECURITY_DESCRIPTOR descriptor, Path* refused) {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  DWORD found = 0;
+  DWORD links = 0;
+  DWORD error = inspect(path, READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES, handle,
+                        found, links);
+  if (error != ERROR_SUCCESS) return error;
+  const bool folder = (found & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if ((found & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    error = kErrorReparsePoint;
+  else if (folder != (refused != nullptr))
+    error = ERROR_DIRECTORY;
+  else if (!folder && links != 1)
+    error = ERROR_TOO_MANY_LINKS;
+  else if (!SetKernelObjectSecurity(handle, kOwnerAndAccess, descriptor))
+    error = GetLastError();
+  else if (folder)
+    error = checkEntries(path, *refused);
+  CloseHandle(handle);
+  return error;
+}
+
 }  // namespace
 
 DWORD createSecuredFolder(const Path& folder, const char16_t* sddl, Path& refused) {
   refused = folder;
   if (!folder.valid()) return ERROR_INVALID_PARAMETER;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(reinterpret_cast<const wchar_t*>(sddl),
-                                                            SDDL_REVISION_1, &descriptor, nullptr))
-    return GetLastError();
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  const Descriptor descriptor(sddl);
+  if (descriptor.error != ERROR_SUCCESS) return descriptor.error;
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   DWORD error = ERROR_SUCCESS;
   if (!CreateDirectoryW(folder.c_str(), &attributes)) {
     error = GetLastError();
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    DWORD found = 0;
-    DWORD links = 0;
-    // Held without sharing deletion: the folder checked is the folder secured.
-    if (error == ERROR_ALREADY_EXISTS)
-      error = inspect(folder, READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES, handle,
-                      found, links);
-    if (error == ERROR_SUCCESS) {
-      if ((found & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-        error = kErrorReparsePoint;
-      else if ((found & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        error = ERROR_DIRECTORY;
-      else if (!SetKernelObjectSecurity(handle, kOwnerAndAccess, descriptor))
-        error = GetLastError();
-      else  // Secured first, so nobody else can add an entry after the check.
-        error = checkEntries(folder, refused);
-    }
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    if (error == ERROR_ALREADY_EXISTS) error = secureExisting(folder, descriptor.get(), &refused);
   }
-  LocalFree(descriptor);
+  return error;
+}
+
+DWORD createSecuredFile(const Path& file, const char16_t* sddl, bool& created) {
+  created = false;
+  if (!file.valid()) return ERROR_INVALID_PARAMETER;
+  const Descriptor descriptor(sddl);
+  if (descriptor.error != ERROR_SUCCESS) return descriptor.error;
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+  const HANDLE handle =
+      CreateFileW(file.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD error = ERROR_SUCCESS;
+  if (handle != INVALID_HANDLE_VALUE) {
+    created = true;
+    CloseHandle(handle);
+  } else if ((error = GetLastError()) == ERROR_FILE_EXISTS) {
+    error = secureExisting(file, descriptor.get(), nullptr);
+  }
   return error;
 }
 
