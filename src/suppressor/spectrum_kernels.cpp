@@ -392,75 +392,110 @@ struct Radix4Factors {
         s3(table + 5 * h) {}
 };
 
+// Operands of a radix-4 stage: as many consecutive points as T has lanes or, kPaired (eight
+// lanes, half-length 4), four points of each of two neighbouring butterfly groups, 4h apart,
+// which share their factors.
+template <typename T, bool kPaired>
+struct StageAccess {
+  static constexpr int kStep = kPaired ? kWidth<T> / 2 : kWidth<T>;
+  static T get(const float* p, [[maybe_unused]] int apart) noexcept {
+    if constexpr (kPaired) {
+      return __builtin_shufflevector(load<Quad>(p), load<Quad>(p + apart), 0, 1, 2, 3, 4, 5, 6, 7);
+    } else {
+      return load<T>(p);
+    }
+  }
+  static void put(float* p, [[maybe_unused]] int apart, T v) noexcept {
+    if constexpr (kPaired) {
+      store(p, Quad(__builtin_shufflevector(v, v, 0, 1, 2, 3)));
+      store(p + apart, Quad(__builtin_shufflevector(v, v, 4, 5, 6, 7)));
+    } else {
+      store(p, v);
+    }
+  }
+  static T factor(const float* p) noexcept {
+    if constexpr (kPaired) {
+      const Quad q = load<Quad>(p);
+      return __builtin_shufflevector(q, q, 0, 1, 2, 3, 0, 1, 2, 3);
+    } else {
+      return load<T>(p);
+    }
+  }
+};
+
 // Forward radix-4 stage of half-length h in time decimation, lanes over k.
-template <typename T>
+template <typename T, bool kPaired = false>
 void radix4ForwardStage(float* re, float* im, int m, int h, const float* table) noexcept {
+  using A = StageAccess<T, kPaired>;
   const Radix4Factors w(table, h);
-  for (int s = 0; s < m; s += 4 * h) {
-    for (int k = 0; k < h; k += kWidth<T>) {
+  const int apart = 4 * h;
+  for (int s = 0; s < m; s += kPaired ? 2 * apart : apart) {
+    for (int k = 0; k < h; k += A::kStep) {
       float* xr = re + s + k;
       float* xi = im + s + k;
-      const T ar = load<T>(xr), ai = load<T>(xi);
-      T c = load<T>(w.c2 + k), sn = load<T>(w.s2 + k);
-      T yr = load<T>(xr + h), yi = load<T>(xi + h);
+      const T ar = A::get(xr, apart), ai = A::get(xi, apart);
+      T c = A::factor(w.c2 + k), sn = A::factor(w.s2 + k);
+      T yr = A::get(xr + h, apart), yi = A::get(xi + h, apart);
       const T br = yr * c - yi * sn, bi = yr * sn + yi * c;
-      c = load<T>(w.c1 + k);
-      sn = load<T>(w.s1 + k);
-      yr = load<T>(xr + 2 * h);
-      yi = load<T>(xi + 2 * h);
+      c = A::factor(w.c1 + k);
+      sn = A::factor(w.s1 + k);
+      yr = A::get(xr + 2 * h, apart);
+      yi = A::get(xi + 2 * h, apart);
       const T cr = yr * c - yi * sn, ci = yr * sn + yi * c;
-      c = load<T>(w.c3 + k);
-      sn = load<T>(w.s3 + k);
-      yr = load<T>(xr + 3 * h);
-      yi = load<T>(xi + 3 * h);
+      c = A::factor(w.c3 + k);
+      sn = A::factor(w.s3 + k);
+      yr = A::get(xr + 3 * h, apart);
+      yi = A::get(xi + 3 * h, apart);
       const T dr = yr * c - yi * sn, di = yr * sn + yi * c;
       const T pr = ar + br, pi = ai + bi, qr = ar - br, qi = ai - bi;
       const T ur = cr + dr, ui = ci + di, vr = cr - dr, vi = ci - di;
-      store(xr, pr + ur);
-      store(xi, pi + ui);
-      store(xr + h, qr + vi);
-      store(xi + h, qi - vr);
-      store(xr + 2 * h, pr - ur);
-      store(xi + 2 * h, pi - ui);
-      store(xr + 3 * h, qr - vi);
-      store(xi + 3 * h, qi + vr);
+      A::put(xr, apart, pr + ur);
+      A::put(xi, apart, pi + ui);
+      A::put(xr + h, apart, qr + vi);
+      A::put(xi + h, apart, qi - vr);
+      A::put(xr + 2 * h, apart, pr - ur);
+      A::put(xi + 2 * h, apart, pi - ui);
+      A::put(xr + 3 * h, apart, qr - vi);
+      A::put(xi + 3 * h, apart, qi + vr);
     }
   }
 }
 
 // Inverse radix-4 stage of half-length h in frequency decimation (conjugate factors), lanes
 // over k.
-template <typename T>
+template <typename T, bool kPaired = false>
 void radix4InverseStage(float* re, float* im, int m, int h, const float* table) noexcept {
+  using A = StageAccess<T, kPaired>;
   const Radix4Factors w(table, h);
-  for (int s = 0; s < m; s += 4 * h) {
-    for (int k = 0; k < h; k += kWidth<T>) {
+  const int apart = 4 * h;
+  for (int s = 0; s < m; s += kPaired ? 2 * apart : apart) {
+    for (int k = 0; k < h; k += A::kStep) {
       float* xr = re + s + k;
       float* xi = im + s + k;
-      const T ar = load<T>(xr), ai = load<T>(xi);
-      const T br = load<T>(xr + h), bi = load<T>(xi + h);
-      const T cr = load<T>(xr + 2 * h), ci = load<T>(xi + 2 * h);
-      const T dr = load<T>(xr + 3 * h), di = load<T>(xi + 3 * h);
+      const T ar = A::get(xr, apart), ai = A::get(xi, apart);
+      const T br = A::get(xr + h, apart), bi = A::get(xi + h, apart);
+      const T cr = A::get(xr + 2 * h, apart), ci = A::get(xi + 2 * h, apart);
+      const T dr = A::get(xr + 3 * h, apart), di = A::get(xi + 3 * h, apart);
       const T pr = ar + cr, pi = ai + ci, qr = ar - cr, qi = ai - ci;
       const T ur = br + dr, ui = bi + di, vr = br - dr, vi = bi - di;
-      store(xr, pr + ur);
-      store(xi, pi + ui);
+      A::put(xr, apart, pr + ur);
+      A::put(xi, apart, pi + ui);
       T yr = pr - ur, yi = pi - ui;
-      T c = load<T>(w.c2 + k), sn = load<T>(w.s2 + k);
-      store(xr + h, yr * c + yi * sn);
-      store(xi + h, yi * c - yr * sn);
+      T c = A::factor(w.c2 + k), sn = A::factor(w.s2 + k);
+      A::put(xr + h, apart, yr * c + yi * sn);
+      A::put(xi + h, apart, yi * c - yr * sn);
       yr = qr - vi;
       yi = qi + vr;
-      c = load<T>(w.c1 + k);
-      sn = load<T>(w.s1 + k);
-      store(xr + 2 * h, yr * c + yi * sn);
-      store(xi + 2 * h, yi * c - yr * sn);
+      c = A::factor(w.c1 + k);
+      sn = A::factor(w.s1 + k);
+      A::put(xr + 2 * h, apart, yr * c + yi * sn);
+      A::put(xi + 2 * h, apart, yi * c - yr * sn);
       yr = qr + vi;
       yi = qi - vr;
-      c = load<T>(w.c3 + k);
-      sn = load<T>(w.s3 + k);
-      store(xr + 3 * h, yr * c + yi * sn);
-      store(xi + 3 * h, yi * c - yr * sn);
+      c = A::factor(w.c3 + k);
+      sn = A::factor(w.s3 + k);
+      A::put(xr + 3 * h, apart, yr * c + yi * sn);
+      A::put(xi + 3 * h, apart, yi * c - yr * sn);
     }
   }
 }
@@ -490,6 +525,12 @@ void radix2Half(float* re, float* im, int h, const float* table) noexcept {
   }
 }
 
+// Whether the radix-4 stage of half-length h runs paired (StageAccess): eight lanes, h = 4, and
+// at least two butterfly groups.
+constexpr bool pairedStage(int h, int m) noexcept {
+  return kLaneCount == 8 && 2 * h == kLaneCount && 8 * h <= m;
+}
+
 // The stages after the first of a forward transform of m >= kMinRadix4Points points, with the
 // stage tables laid out as Fft builds them: the radix-4 stages by rising h = 4, 16, ..., then
 // the radix-2 stage if m is an odd power of two.
@@ -498,6 +539,8 @@ void forwardStages(float* re, float* im, int m, const float* table) noexcept {
   for (; 4 * h <= m; h *= 4) {
     if (h >= kLaneCount) {
       radix4ForwardStage<Lanes>(re, im, m, h, table);
+    } else if (pairedStage(h, m)) {
+      if constexpr (kLaneCount == 8) radix4ForwardStage<Lanes, true>(re, im, m, h, table);
     } else {
       radix4ForwardStage<Quad>(re, im, m, h, table);
     }
@@ -516,6 +559,8 @@ void inverseStages(float* re, float* im, int m, const float* table) noexcept {
     offset -= 6 * h;
     if (h >= kLaneCount) {
       radix4InverseStage<Lanes>(re, im, m, h, table + offset);
+    } else if (pairedStage(h, m)) {
+      if constexpr (kLaneCount == 8) radix4InverseStage<Lanes, true>(re, im, m, h, table + offset);
     } else {
       radix4InverseStage<Quad>(re, im, m, h, table + offset);
     }
