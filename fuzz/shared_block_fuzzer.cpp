@@ -92,7 +92,8 @@ void runBlock(ProcessingLifecycle& lifecycle, const Stream& s, FuzzInput& in) {
     require(sameBytes(frame.chain().record(), expected) && frame.lastAppliedCounter() == counter,
             "a new even counter brings the area sanitised");
   } else {
-    require(sameBytes(frame.chain().record(), before), "an odd or unmoved counter keeps the record");
+    require(sameBytes(frame.chain().record(), before),
+            "an odd or unmoved counter keeps the record");
   }
 }
 

@@ -1,7 +1,7 @@
 // Layer: signal
 // The signal path of the effect: turns one block of mono samples into the processed voice,
 // in place. Owns its copy of the parameter record, every stage by value, and the per-block
-// meters. Only prepare() allocates; update(), reset() and process() are real-time safe.
+// meters. Only prepare() allocates; configure(), reset() and process() are real-time safe.
 #pragma once
 
 #include <cstddef>
@@ -48,8 +48,9 @@ class VoiceChain {
   // Configuration thread, unlocked; may allocate. Ends by turning the record into stage
   // settings, and with reset().
   void prepare(double sampleRate);
-  // Real-time thread, between blocks; puts `record` in force. A prepared chain turns it into
-  // stage settings at once, without touching signal state; an unprepared one in prepare().
+  // Real-time thread between blocks, or a configuration thread while none runs; puts `record`
+  // in force. A prepared chain turns it into stage settings at once, without touching signal
+  // state; an unprepared one in prepare().
   void configure(const ParameterBlock& record) noexcept;
   // The record in force.
   const ParameterBlock& record() const noexcept { return params_; }
