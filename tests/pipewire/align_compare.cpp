@@ -9,6 +9,16 @@
 // latency), prints the count and fails when more than one in a hundred differ: a graph cycle
 // that a busy machine drops spoils the latency's worth of samples after it, a bypass without
 // the delay or the fold spoils nearly all.
+// align_compare --kept-up PLAYED.wav IN.wav EXPECTED.wav RECORDED.wav SECONDS: where the
+// graph kept up, the recording is exactly vorlund-process's output over the recorded input.
+// A cycle the machine did not keep up with shows in the recorded input as a break in its
+// continuity with PLAYED (a block skipped, repeated or filled with silence), and from there
+// the microphone's chain has heard something else than the recording says, so the two part
+// for the rest of the take. Prints where the playback starts in the recording, how far the
+// recording followed EXPECTED sample for sample, and the break nearest to the first
+// difference. Fails (1) when the first difference is not at a break, as a fault of the
+// microphone would be; exits 3 when a break left fewer than SECONDS of exact match after the
+// playback began (too little to judge: take again).
 // align_compare --right IN OUT.wav: writes IN's first channel as the right channel of a
 // two-channel float WAV whose left channel is silent.
 // align_compare EXPECTED.wav RECORDED.wav LAG: compares RECORDED[k + LAG] with EXPECTED[k]
@@ -19,9 +29,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -99,6 +112,105 @@ int delayed(const char* in, const char* out, long lag, std::size_t from) {
   return checked > 0 && differ * 100 <= checked ? 0 : 1;
 }
 
+// Frames at which the recorded input stops following the played sound sample for sample,
+// from the frame where the played sound begins in it (`start`, the recording's length when
+// it never does) to the played sound's end.
+std::vector<std::size_t> continuityBreaks(const Sound& played, const Sound& input,
+                                          std::size_t& start) {
+  const auto c = static_cast<std::size_t>(played.channels);
+  const std::size_t playedFrames = played.frames.size() / c;
+  const std::size_t inputFrames = input.frames.size() / c;
+  const auto same = [&](std::size_t k, std::size_t j, std::size_t count) {
+    return std::equal(input.frames.begin() + static_cast<long>(k * c),
+                      input.frames.begin() + static_cast<long>((k + count) * c),
+                      played.frames.begin() + static_cast<long>(j * c));
+  };
+  // Eight frames, not all silent, find their place in the played sound.
+  constexpr std::size_t kKey = 8;
+  const auto key = [&](const std::vector<float>& frames, std::size_t k) {
+    std::uint64_t hash = 1469598103934665603u;
+    bool sound = false;
+    for (std::size_t i = k * c; i < (k + kKey) * c; ++i) {
+      std::uint32_t bits = 0;
+      std::memcpy(&bits, &frames[i], sizeof bits);
+      hash = (hash ^ bits) * 1099511628211u;
+      sound = sound || frames[i] != 0.0f;
+    }
+    return sound ? hash : 0;
+  };
+  std::unordered_map<std::uint64_t, std::size_t> places;
+  for (std::size_t j = 0; j + kKey <= playedFrames; ++j)
+    if (const std::uint64_t h = key(played.frames, j); h != 0) places.emplace(h, j);
+  const auto locate = [&](std::size_t k, std::size_t& j) {
+    const auto place = places.find(key(input.frames, k));
+    if (place == places.end() || !same(k, place->second, kKey)) return false;
+    j = place->second;
+    return true;
+  };
+  std::vector<std::size_t> breaks;
+  std::size_t k = 0, j = 0;
+  while (k + kKey <= inputFrames && !locate(k, j)) ++k;
+  start = k + kKey <= inputFrames ? k : inputFrames;
+  if (start == inputFrames) return breaks;
+  // The played sound's own silence before this sound: the recording held it too.
+  const std::size_t lead = std::min(j, start);
+  start -= lead;
+  j -= lead;
+  k = start;
+  while (k < inputFrames && j < playedFrames) {
+    if (same(k, j, 1)) {
+      ++k;
+      ++j;
+      continue;
+    }
+    breaks.push_back(k);
+    while (k + kKey <= inputFrames && !locate(k, j)) ++k;
+    if (k + kKey > inputFrames) break;
+  }
+  return breaks;
+}
+
+int keptUp(const char* playedPath, const char* inPath, const char* expectedPath,
+           const char* recordedPath, double seconds) {
+  Sound played, input, expected, recorded;
+  if (!read(playedPath, played) || !read(inPath, input) || !read(expectedPath, expected) ||
+      !read(recordedPath, recorded) || played.channels != input.channels || recorded.channels != 1)
+    return 2;
+  std::size_t start = 0;
+  const std::vector<std::size_t> breaks = continuityBreaks(played, input, start);
+  // Over the playback only: the silence after it tells nothing.
+  const auto e = static_cast<std::size_t>(expected.channels);
+  const std::size_t end =
+      std::min({expected.frames.size() / e, recorded.frames.size(),
+                start + played.frames.size() / static_cast<std::size_t>(played.channels)});
+  std::size_t differ = 0;
+  while (differ < end && recorded.frames[differ] == expected.frames[differ * e]) ++differ;
+  // A break spoils the output from where the lost block comes through the chain (its latency
+  // and a cycle at most) or at once, when the output's own block was lost; the recorder may
+  // place the break up to a cycle after.
+  constexpr std::size_t kBefore = 2048, kAfter = 480;
+  const auto nearest = std::find_if(breaks.begin(), breaks.end(), [&](std::size_t b) {
+    return b + kBefore >= differ && b <= differ + kAfter;
+  });
+  double power = 0.0;
+  for (std::size_t k = start; k < differ; ++k)
+    power += static_cast<double>(expected.frames[k * e]) * expected.frames[k * e];
+  const double rate = played.rate;
+  const double exact = differ > start ? static_cast<double>(differ - start) / rate : 0.0;
+  std::printf("exact for %.2f s of the playback's %.2f s; ", exact,
+              end > start ? static_cast<double>(end - start) / rate : 0.0);
+  if (differ == end)
+    std::printf("%zu breaks in the input\n", breaks.size());
+  else if (nearest != breaks.end())
+    std::printf("parts at %.3f s, at a break in the input (%zu in all)\n",
+                static_cast<double>(differ - start) / rate, breaks.size());
+  else
+    std::printf("parts at %.3f s where the input kept up (%zu breaks elsewhere)\n",
+                static_cast<double>(differ - start) / rate, breaks.size());
+  if (exact < seconds) return 3;
+  return power > 0.0 && (differ == end || nearest != breaks.end()) ? 0 : 1;
+}
+
 int rightOnly(const char* in, const char* out) {
   Sound sound;
   if (!read(in, sound) || sound.channels < 1) return 2;
@@ -125,15 +237,19 @@ int main(int argc, char** argv) {
   if (argc == 6 && std::string_view(argv[1]) == "--delayed")
     return delayed(argv[2], argv[3], std::atol(argv[4]),
                    static_cast<std::size_t>(std::atol(argv[5])));
+  if (argc == 7 && std::string_view(argv[1]) == "--kept-up")
+    return keptUp(argv[2], argv[3], argv[4], argv[5], std::atof(argv[6]));
   if (argc == 4 && std::string_view(argv[1]) == "--right") return rightOnly(argv[2], argv[3]);
   if (argc != 4) {
-    std::fprintf(stderr,
-                 "usage: align_compare EXPECTED.wav RECORDED.wav LAG\n"
-                 "       align_compare --split TAKE.wav IN.wav OUT.wav\n"
-                 "       align_compare --frames FILE.wav\n"
-                 "       align_compare --join A.wav B.wav OUT.wav\n"
-                 "       align_compare --delayed IN.wav OUT.wav LAG FROM\n"
-                 "       align_compare --right IN OUT.wav\n");
+    std::fprintf(
+        stderr,
+        "usage: align_compare EXPECTED.wav RECORDED.wav LAG\n"
+        "       align_compare --split TAKE.wav IN.wav OUT.wav\n"
+        "       align_compare --frames FILE.wav\n"
+        "       align_compare --join A.wav B.wav OUT.wav\n"
+        "       align_compare --delayed IN.wav OUT.wav LAG FROM\n"
+        "       align_compare --kept-up PLAYED.wav IN.wav EXPECTED.wav RECORDED.wav SECONDS\n"
+        "       align_compare --right IN OUT.wav\n");
     return 2;
   }
   Sound expected, recorded;

@@ -114,12 +114,16 @@ start_fake_microphone() {
 start_fake_microphone
 wait_for 20 "settings metadata" pw-metadata -n settings 0 clock.force-quantum 480
 
-"$mic" >"$work/mic.log" 2>&1 &
-mic_pid=$!
-pids+=($mic_pid)
-wait_for 20 "\"Vorlund microphone\" source" has_port -o vorlund_microphone:capture_MONO
-wait_for 20 "link from the fake microphone to the Vorlund microphone's input" \
-  linked "fake_mic:capture_FR"$'\n'"  |-> vorlund_microphone.capture:input_FR"
+# start_mic: vorlund-mic afresh, its chain as new as vorlund-process's.
+start_mic() {
+  "$mic" >>"$work/mic.log" 2>&1 &
+  mic_pid=$!
+  pids+=($mic_pid)
+  wait_for 20 "\"Vorlund microphone\" source" has_port -o vorlund_microphone:capture_MONO
+  wait_for 20 "link from the fake microphone to the Vorlund microphone's input" \
+    linked "fake_mic:capture_FR"$'\n'"  |-> vorlund_microphone.capture:input_FR"
+}
+start_mic
 
 # The latency the source reports, in samples at 48 kHz, from its node's parameters.
 node_id=$(pw-cli ls Node | awk '/^\tid /{id=$2} /node.name = "vorlund_microphone"/{sub(",","",id); print id}')
@@ -156,10 +160,32 @@ take() {
     fail "cannot split $file"
 }
 
-# Speech on the right channel only, silence on the left.
+# Speech on the right channel only, silence on the left. Where the machine keeps up, the
+# recording is vorlund-process's output over the recorded input bit for bit; a cycle it did
+# not keep up with (a break in the recorded input, a lost block) leaves the microphone's
+# chain having heard something else than the recording says, and the two part from there on.
+# So take 1 must match exactly up to the first difference, that difference must come at a
+# break, and at least 2 s of the playback must match; with less, a fresh microphone takes
+# it again, up to three times. A wrong fold, a lost channel, another record, a gain or an
+# offset part at the first sound and fail every time.
 "$compare" --right "$source_dir/examples/noisy-voice.flac" "$work/right.wav"
-take take1 "$work/right.wav"
-"$process" --quiet --format wavf "$work/take1.in.wav" "$work/expected1.wav"
+for attempt in 1 2 3; do
+  take take1 "$work/right.wav"
+  "$process" --quiet --format wavf "$work/take1.in.wav" "$work/expected1.wav"
+  kept=0
+  "$compare" --kept-up "$work/right.wav" "$work/take1.in.wav" "$work/expected1.wav" \
+    "$work/take1.out.wav" 2 >"$work/kept1.txt" || kept=$?
+  echo "take 1, attempt $attempt: $(cat "$work/kept1.txt")"
+  [ "$kept" -eq 3 ] && [ "$attempt" -lt 3 ] || break
+  kill -TERM "$mic_pid"
+  wait "$mic_pid" 2>/dev/null || true
+  start_mic
+done
+case $kept in
+  0) ;;
+  3) echo "FAILED: take 1 matched vorlund-process's output for less than 2 s three times"; status=1 ;;
+  *) echo "FAILED: take 1 differs from vorlund-process's output where the machine kept up"; status=1 ;;
+esac
 "$compare" "$work/expected1.wav" "$work/take1.out.wav" 0 | tee "$work/compare1.txt"
 
 # The input goes away and comes back; the microphone keeps running and links to it again.
@@ -180,17 +206,10 @@ take take2 "$work/right.wav"
 take1_frames=$("$compare" --frames "$work/take1.in.wav")
 "$compare" "$work/expected2.wav" "$work/take2.out.wav" "-$take1_frames" | tee "$work/compare2.txt"
 
-# compare prints "gainDb G residualDb R". Take 1's recording holds exactly what the
-# microphone received, so it matches vorlund-process's output sample for sample (-200 dB)
-# wherever the machine kept up; -40 dB fails on a wrong fold, a lost channel or another
-# record. Take 2 is compared with vorlund-process over both takes' input: 6 dB lower, to
-# 0.3 dB.
-read -r _ gain1 _ residual1 <"$work/compare1.txt"
-read -r _ gain2 _ residual2 <"$work/compare2.txt"
-awk -v g="$gain1" 'BEGIN { exit !(g > -0.1 && g < 0.1) }' ||
-  { echo "FAILED: take 1 is $gain1 dB from vorlund-process's output"; status=1; }
-awk -v r="$residual1" 'BEGIN { exit !(r < -40) }' ||
-  { echo "FAILED: take 1 differs from vorlund-process's output by $residual1 dB"; status=1; }
+# compare prints "gainDb G residualDb R". Take 2 is compared with vorlund-process over both
+# takes' input: 6 dB lower than take 1, to 0.3 dB.
+read -r _ gain1 _ _ <"$work/compare1.txt"
+read -r _ gain2 _ _ <"$work/compare2.txt"
 awk -v a="$gain1" -v b="$gain2" 'BEGIN { d = b - a; exit !(d > -6.3 && d < -5.7) }' ||
   { echo "FAILED: outputGainDb=-6 changed the recording by $gain2 - $gain1 dB"; status=1; }
 status_text=$("$ctl" status 2>&1 || true)
