@@ -112,11 +112,19 @@ int delayed(const char* in, const char* out, long lag, std::size_t from) {
   return checked > 0 && differ * 100 <= checked ? 0 : 1;
 }
 
-// Frames at which the recorded input stops following the played sound sample for sample,
-// from the frame where the played sound begins in it (`start`, the recording's length when
-// it never does) to the played sound's end.
-std::vector<std::size_t> continuityBreaks(const Sound& played, const Sound& input,
-                                          std::size_t& start) {
+// Where the recorded input stops following the played sound sample for sample (`at`), where
+// it follows again (`resumes`) and the played frames it left out meanwhile (from `played`,
+// `skipped` of them: the recording lost a cycle or took one silent, the playback went on).
+struct Break {
+  std::size_t at = 0;
+  std::size_t resumes = 0;
+  std::size_t played = 0;
+  std::size_t skipped = 0;
+};
+
+// The breaks from the frame where the played sound begins in the recording (`start`, the
+// recording's length when it never does) to the played sound's end.
+std::vector<Break> continuityBreaks(const Sound& played, const Sound& input, std::size_t& start) {
   const auto c = static_cast<std::size_t>(played.channels);
   const std::size_t playedFrames = played.frames.size() / c;
   const std::size_t inputFrames = input.frames.size() / c;
@@ -147,7 +155,7 @@ std::vector<std::size_t> continuityBreaks(const Sound& played, const Sound& inpu
     j = place->second;
     return true;
   };
-  std::vector<std::size_t> breaks;
+  std::vector<Break> breaks;
   std::size_t k = 0, j = 0;
   while (k + kKey <= inputFrames && !locate(k, j)) ++k;
   start = k + kKey <= inputFrames ? k : inputFrames;
@@ -163,35 +171,60 @@ std::vector<std::size_t> continuityBreaks(const Sound& played, const Sound& inpu
       ++j;
       continue;
     }
-    breaks.push_back(k);
+    Break b{k, k, j, 0};
     while (k + kKey <= inputFrames && !locate(k, j)) ++k;
     if (k + kKey > inputFrames) break;
+    b.resumes = k;
+    b.skipped = j > b.played ? j - b.played : 0;
+    breaks.push_back(b);
   }
   return breaks;
 }
 
-int keptUp(const char* playedPath, const char* inPath, const char* expectedPath,
-           const char* recordedPath, double seconds) {
+// Writes `frames` with `count` frames of `fill` (or of `from`) inserted at frame `at`.
+bool writeInserted(const char* path, const Sound& sound, std::size_t at, std::size_t count,
+                   const float* from, float fill) {
+  const auto c = static_cast<std::size_t>(sound.channels);
+  std::vector<float> frames(sound.frames.begin(), sound.frames.begin() + static_cast<long>(at * c));
+  for (std::size_t i = 0; i < count * c; ++i) frames.push_back(from != nullptr ? from[i] : fill);
+  frames.insert(frames.end(), sound.frames.begin() + static_cast<long>(at * c), sound.frames.end());
+  return write(path, frames, sound.channels, sound.rate);
+}
+
+int keptUp(char** argv, int argc) {
+  const char* repairedIn = argc == 10 ? argv[7] : nullptr;
+  const char* repairedOut = argc == 10 ? argv[8] : nullptr;
+  const std::size_t cycle = argc == 10 ? static_cast<std::size_t>(std::atol(argv[9])) : 0;
   Sound played, input, expected, recorded;
-  if (!read(playedPath, played) || !read(inPath, input) || !read(expectedPath, expected) ||
-      !read(recordedPath, recorded) || played.channels != input.channels || recorded.channels != 1)
+  if (!read(argv[2], played) || !read(argv[3], input) || !read(argv[4], expected) ||
+      !read(argv[5], recorded) || played.channels != input.channels || recorded.channels != 1)
     return 2;
+  const double seconds = std::atof(argv[6]);
   std::size_t start = 0;
-  const std::vector<std::size_t> breaks = continuityBreaks(played, input, start);
-  // Over the playback only: the silence after it tells nothing.
+  const std::vector<Break> breaks = continuityBreaks(played, input, start);
+  // Over the playback only: the silence after it tells nothing. A repaired recording's
+  // unknown frames (NaN) match anything.
   const auto e = static_cast<std::size_t>(expected.channels);
   const std::size_t end =
       std::min({expected.frames.size() / e, recorded.frames.size(),
                 start + played.frames.size() / static_cast<std::size_t>(played.channels)});
   std::size_t differ = 0;
-  while (differ < end && recorded.frames[differ] == expected.frames[differ * e]) ++differ;
+  while (differ < end && (recorded.frames[differ] == expected.frames[differ * e] ||
+                          std::isnan(recorded.frames[differ])))
+    ++differ;
   // A break spoils the output from where the lost block comes through the chain (its latency
   // and a cycle at most) or at once, when the output's own block was lost; the recorder may
   // place the break up to a cycle after.
   constexpr std::size_t kBefore = 2048, kAfter = 480;
-  const auto nearest = std::find_if(breaks.begin(), breaks.end(), [&](std::size_t b) {
-    return b + kBefore >= differ && b <= differ + kAfter;
+  const auto nearest = std::find_if(breaks.begin(), breaks.end(), [&](const Break& b) {
+    return b.at + kBefore >= differ && b.at <= differ + kAfter;
   });
+  // A place already put back (its frames match anything) explains a difference as its break
+  // did: the microphone may have heard a little else there than the played frames.
+  bool putBack = false;
+  for (std::size_t k = differ > kBefore ? differ - kBefore : 0;
+       k < std::min(differ + kAfter, recorded.frames.size()); ++k)
+    putBack = putBack || std::isnan(recorded.frames[k]);
   double power = 0.0;
   for (std::size_t k = start; k < differ; ++k)
     power += static_cast<double>(expected.frames[k * e]) * expected.frames[k * e];
@@ -199,16 +232,46 @@ int keptUp(const char* playedPath, const char* inPath, const char* expectedPath,
   const double exact = differ > start ? static_cast<double>(differ - start) / rate : 0.0;
   std::printf("exact for %.2f s of the playback's %.2f s; ", exact,
               end > start ? static_cast<double>(end - start) / rate : 0.0);
-  if (differ == end)
+  if (differ == end) {
     std::printf("%zu breaks in the input\n", breaks.size());
-  else if (nearest != breaks.end())
-    std::printf("parts at %.3f s, at a break in the input (%zu in all)\n",
-                static_cast<double>(differ - start) / rate, breaks.size());
-  else
-    std::printf("parts at %.3f s where the input kept up (%zu breaks elsewhere)\n",
-                static_cast<double>(differ - start) / rate, breaks.size());
+  } else if (putBack) {
+    std::printf("parts at %.3f s, at frames put back\n", exact);
+  } else if (nearest != breaks.end()) {
+    std::printf("parts at %.3f s, at a break in the input (%zu in all)", exact, breaks.size());
+    // The recording lost a cycle that the microphone heard, or took it silent: the played
+    // frames go back into the input, and frames that match anything into the output.
+    const Break& b = *nearest;
+    if (repairedIn != nullptr && b.skipped > 0 && b.skipped <= 4 * cycle &&
+        b.resumes - b.at <= 4 * cycle) {
+      std::printf(": %zu frames put back for %zu\n", b.skipped, b.resumes - b.at);
+      const auto c = static_cast<std::size_t>(played.channels);
+      input.frames.erase(input.frames.begin() + static_cast<long>(b.at * c),
+                         input.frames.begin() + static_cast<long>(b.resumes * c));
+      recorded.frames.erase(recorded.frames.begin() + static_cast<long>(b.at),
+                            recorded.frames.begin() + static_cast<long>(b.resumes));
+      return writeInserted(repairedIn, input, b.at, b.skipped, played.frames.data() + b.played * c,
+                           0.0f) &&
+                     writeInserted(repairedOut, recorded, b.at, b.skipped, nullptr, std::nanf(""))
+                 ? 4
+                 : 2;
+    }
+    std::printf("\n");
+  } else {
+    std::printf("parts at %.3f s where the input kept up (%zu breaks elsewhere)", exact,
+                breaks.size());
+    // At the first sound: the recording lost a cycle of the silence before it.
+    if (repairedIn != nullptr && power == 0.0 && start >= cycle &&
+        !std::isnan(recorded.frames.front())) {
+      std::printf(": a cycle of silence put back\n");
+      return writeInserted(repairedIn, input, 0, cycle, nullptr, 0.0f) &&
+                     writeInserted(repairedOut, recorded, 0, cycle, nullptr, std::nanf(""))
+                 ? 4
+                 : 2;
+    }
+    std::printf("\n");
+  }
   if (exact < seconds) return 3;
-  return power > 0.0 && (differ == end || nearest != breaks.end()) ? 0 : 1;
+  return power > 0.0 && (differ == end || putBack || nearest != breaks.end()) ? 0 : 1;
 }
 
 int rightOnly(const char* in, const char* out) {
@@ -237,8 +300,8 @@ int main(int argc, char** argv) {
   if (argc == 6 && std::string_view(argv[1]) == "--delayed")
     return delayed(argv[2], argv[3], std::atol(argv[4]),
                    static_cast<std::size_t>(std::atol(argv[5])));
-  if (argc == 7 && std::string_view(argv[1]) == "--kept-up")
-    return keptUp(argv[2], argv[3], argv[4], argv[5], std::atof(argv[6]));
+  if ((argc == 7 || argc == 10) && std::string_view(argv[1]) == "--kept-up")
+    return keptUp(argv, argc);
   if (argc == 4 && std::string_view(argv[1]) == "--right") return rightOnly(argv[2], argv[3]);
   if (argc != 4) {
     std::fprintf(
@@ -249,6 +312,7 @@ int main(int argc, char** argv) {
         "       align_compare --join A.wav B.wav OUT.wav\n"
         "       align_compare --delayed IN.wav OUT.wav LAG FROM\n"
         "       align_compare --kept-up PLAYED.wav IN.wav EXPECTED.wav RECORDED.wav SECONDS\n"
+        "                         [REPAIRED_IN.wav REPAIRED_RECORDED.wav CYCLE]\n"
         "       align_compare --right IN OUT.wav\n");
     return 2;
   }

@@ -70,9 +70,11 @@ else
 fi
 mkdir -p "$data"
 
-# A 10 ms quantum, the block vorlund-process uses, forced so that no client changes it.
+# A 10 ms quantum, the block vorlund-process uses, forced so that no client changes it (and
+# not rounded down to 256, as PipeWire otherwise does).
 cat >"$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/test-session.conf" <<'CONF'
 context.properties = {
+    clock.power-of-two-quantum = false
     default.clock.rate        = 48000
     default.clock.quantum     = 480
     default.clock.min-quantum = 480
@@ -161,24 +163,35 @@ take() {
 }
 
 # Speech on the right channel only, silence on the left. Where the machine keeps up, the
-# recording is vorlund-process's output over the recorded input bit for bit; a cycle it did
-# not keep up with (a break in the recorded input, a lost block) leaves the microphone's
-# chain having heard something else than the recording says, and the two part from there on.
-# So take 1 must match exactly up to the first difference, that difference must come at a
-# break, and at least 2 s of the playback must match; with less, a fresh microphone takes
-# it again, up to three times. A wrong fold, a lost channel, another record, a gain or an
-# offset part at the first sound and fail every time.
+# recording is vorlund-process's output over the recorded input bit for bit. Under load the
+# recorder now and then loses a cycle (all its channels) that the microphone did process, and
+# the microphone's chain then parts from vorlund-process for the rest of the take. Such a
+# cycle shows as a break in the recorded input's continuity with the played file: the played
+# frames go back into the input (--kept-up writes both files again) and vorlund-process runs
+# again, until the take matches to its end or parts where nothing was lost. At least 2 s of
+# the playback must match exactly, and any difference must come at a break; with less, a
+# fresh microphone takes it again, up to three times. A wrong fold, a lost channel, another
+# record, a gain or an offset part at the first sound and fail every time.
 "$compare" --right "$source_dir/examples/noisy-voice.flac" "$work/right.wav"
 for attempt in 1 2 3; do
   take take1 "$work/right.wav"
-  "$process" --quiet --format wavf "$work/take1.in.wav" "$work/expected1.wav"
-  kept=0
-  "$compare" --kept-up "$work/right.wav" "$work/take1.in.wav" "$work/expected1.wav" \
-    "$work/take1.out.wav" 2 >"$work/kept1.txt" || kept=$?
-  echo "take 1, attempt $attempt: $(cat "$work/kept1.txt")"
+  cp "$work/take1.in.wav" "$work/heard1.in.wav"
+  cp "$work/take1.out.wav" "$work/heard1.out.wav"
+  for _ in 1 2 3 4 5 6 7 8; do
+    "$process" --quiet --format wavf "$work/heard1.in.wav" "$work/expected1.wav"
+    kept=0
+    "$compare" --kept-up "$work/right.wav" "$work/heard1.in.wav" "$work/expected1.wav" \
+      "$work/heard1.out.wav" 2 "$work/repaired.in.wav" "$work/repaired.out.wav" 480 \
+      >>"$work/kept1.txt" || kept=$?
+    [ "$kept" -eq 4 ] || break
+    mv "$work/repaired.in.wav" "$work/heard1.in.wav"
+    mv "$work/repaired.out.wav" "$work/heard1.out.wav"
+  done
+  echo "take 1, attempt $attempt: $(tail -n 1 "$work/kept1.txt")"
   [ "$kept" -eq 3 ] && [ "$attempt" -lt 3 ] || break
   mkdir "$work/take1.$attempt"
-  mv "$work"/take1.*.wav "$work/take1.wav" "$work/expected1.wav" "$work/take1.$attempt/"
+  mv "$work"/take1.*.wav "$work"/heard1.*.wav "$work/take1.wav" "$work/expected1.wav" \
+    "$work/take1.$attempt/"
   kill -TERM "$mic_pid"
   timeout 10 tail --pid="$mic_pid" -f /dev/null || fail "vorlund-mic did not end within 10 s of SIGTERM"
   wait "$mic_pid" 2>/dev/null || true
@@ -204,9 +217,9 @@ wait_for 20 "link to the returning input" \
 take take2 "$work/right.wav"
 # The microphone runs only while something records from it, so before take 2 it heard take 1's
 # input and nothing else.
-"$compare" --join "$work/take1.in.wav" "$work/take2.in.wav" "$work/both.in.wav"
+"$compare" --join "$work/heard1.in.wav" "$work/take2.in.wav" "$work/both.in.wav"
 "$process" --quiet --format wavf "$work/both.in.wav" "$work/expected2.wav"
-take1_frames=$("$compare" --frames "$work/take1.in.wav")
+take1_frames=$("$compare" --frames "$work/heard1.in.wav")
 "$compare" "$work/expected2.wav" "$work/take2.out.wav" "-$take1_frames" | tee "$work/compare2.txt"
 
 # compare prints "gainDb G residualDb R". Take 2 is compared with vorlund-process over both
