@@ -9,22 +9,26 @@
 // latency), prints the count and fails when more than one in a hundred differ: a graph cycle
 // that a busy machine drops spoils the latency's worth of samples after it, a bypass without
 // the delay or the fold spoils nearly all.
-// align_compare --kept-up PLAYED.wav IN.wav EXPECTED.wav RECORDED.wav SECONDS: where the
-// graph kept up, the recording is exactly vorlund-process's output over the recorded input.
-// A cycle the machine did not keep up with shows in the recorded input as a break in its
-// continuity with PLAYED (a block skipped, repeated or filled with silence), and from there
-// the microphone's chain has heard something else than the recording says, so the two part
-// for the rest of the take. Prints where the playback starts in the recording, how far the
-// recording followed EXPECTED sample for sample, and the break nearest to the first
-// difference. Fails (1) when the first difference is not at a break, as a fault of the
-// microphone would be; exits 3 when a break left fewer than SECONDS of exact match after the
-// playback began (too little to judge: take again).
+// align_compare --kept-up PLAYED.wav IN.wav EXPECTED.wav RECORDED.wav SECONDS
+//   [REPAIRED_IN.wav REPAIRED_RECORDED.wav CYCLE]: where the graph kept up, the recording is
+// exactly vorlund-process's output over the recorded input. A cycle the recorder lost (or
+// took silent) while the microphone processed it shows in the recorded input as a break in
+// its continuity with PLAYED, and from there the microphone's chain has heard something else
+// than the recording says. Prints how far the recording follows EXPECTED sample for sample
+// after the playback starts and where it parts. When it parts at a break and the repaired
+// files are named, writes the input with the played frames put back and the recording with
+// as many frames that match anything (NaN) and exits 4: vorlund-process over that input
+// goes on matching. So does a difference at the first sound, for one CYCLE of silence that
+// the recording lost before it. Otherwise exits 3 when fewer than SECONDS of the playback
+// match (too little to judge: take again), 1 when the first difference is neither at a
+// break nor at frames put back, as a fault of the microphone is.
 // align_compare --right IN OUT.wav: writes IN's first channel as the right channel of a
 // two-channel float WAV whose left channel is silent.
 // align_compare EXPECTED.wav RECORDED.wav LAG: compares RECORDED[k + LAG] with EXPECTED[k]
 // over their overlap and prints "gainDb G residualDb R": the recording's level against the
 // expected output (its first channel), and what remains of their difference once that gain
 // is taken out, relative to the expected output (the median over half-second windows).
+// Recorded frames that match anything (NaN, put back by --kept-up) are left out.
 #include <sndfile.h>
 
 #include <algorithm>
@@ -333,6 +337,7 @@ int main(int argc, char** argv) {
     if (j < 0 || j >= static_cast<long>(recorded.frames.size())) continue;
     const double e = expected.frames[k];
     const double r = recorded.frames[static_cast<std::size_t>(j)];
+    if (std::isnan(r)) continue;
     cross += r * e;
     power += e * e;
     recordedPower += r * r;
@@ -355,6 +360,7 @@ int main(int argc, char** argv) {
       if (j < 0 || j >= static_cast<long>(recorded.frames.size())) continue;
       const double e = gain * expected.frames[k];
       const double d = recorded.frames[static_cast<std::size_t>(j)] - e;
+      if (std::isnan(d)) continue;
       difference += d * d;
       reference += e * e;
     }

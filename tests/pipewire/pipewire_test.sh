@@ -187,7 +187,9 @@ for attempt in 1 2 3; do
     mv "$work/repaired.in.wav" "$work/heard1.in.wav"
     mv "$work/repaired.out.wav" "$work/heard1.out.wav"
   done
-  echo "take 1, attempt $attempt: $(tail -n 1 "$work/kept1.txt")"
+  # Still more put back than eight rounds took: too many lost cycles to judge.
+  [ "$kept" -ne 4 ] || kept=3
+  echo "take 1, attempt $attempt: $(tail -n 1 "$work/kept1.txt") ($(grep -c "put back" "$work/kept1.txt") put back in all)"
   [ "$kept" -eq 3 ] && [ "$attempt" -lt 3 ] || break
   mkdir "$work/take1.$attempt"
   mv "$work"/take1.*.wav "$work"/heard1.*.wav "$work/take1.wav" "$work/expected1.wav" \
@@ -202,7 +204,7 @@ case $kept in
   3) echo "FAILED: take 1 matched vorlund-process's output for less than 2 s three times"; status=1 ;;
   *) echo "FAILED: take 1 differs from vorlund-process's output where the machine kept up"; status=1 ;;
 esac
-"$compare" "$work/expected1.wav" "$work/take1.out.wav" 0 | tee "$work/compare1.txt"
+"$compare" "$work/expected1.wav" "$work/heard1.out.wav" 0 | tee "$work/compare1.txt"
 
 # The input goes away and comes back; the microphone keeps running and links to it again.
 kill "$fake_pid"
