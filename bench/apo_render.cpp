@@ -23,6 +23,7 @@
 #include "bench_support.h"
 #include "chain/vector_path.h"
 #include "common/record_file.h"
+#include "engine/forced_vector_path.h"
 #include "platform/environment.h"
 #include "platform/system.h"
 #include "process_error.h"
@@ -190,6 +191,7 @@ int usage() {
 int main(int argc, char** argv) {
   using namespace vorlund::bench;
   if (argc != 5) return usage();
+  vorlund::applyForcedVectorPath();
   const std::string command = argv[1];
   try {
     if (command == "render") return render(argv[2], argv[3], argv[4]);

@@ -9,6 +9,7 @@
 
 #include "benchmark_common.h"
 #include "engine/block_frame.h"
+#include "engine/forced_vector_path.h"
 #include "suppressor/fft.h"
 
 namespace vorlund::bench {
@@ -18,7 +19,7 @@ void runChain(benchmark::State& state, const ParameterBlock& record) {
   const double rate = static_cast<double>(state.range(0));
   const int frames = static_cast<int>(rate / 100.0);
   VoiceChain chain;
-  chain.params = record;
+  chain.configure(record);
   chain.prepare(rate);
   const std::vector<float>& signal = signalAt(rate);
   std::vector<float> work(frames);
@@ -124,6 +125,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   // VORLUND_SIMD=sse2 measures the SSE2 path on a processor with AVX2.
+  vorlund::applyForcedVectorPath();
   benchmark::AddCustomContext("vector code path",
                               vorlund::vectorPathName(vorlund::chosenVectorPath()));
   benchmark::RunSpecifiedBenchmarks();

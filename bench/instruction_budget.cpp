@@ -12,6 +12,7 @@
 #include "bench_support.h"
 #include "chain/vector_path.h"
 #include "engine/block_frame.h"
+#include "engine/forced_vector_path.h"
 
 namespace vorlund::bench {
 namespace {
@@ -85,5 +86,6 @@ int run(int argc, char** argv) {
 }  // namespace vorlund::bench
 
 int main(int argc, char** argv) {
+  vorlund::applyForcedVectorPath();
   return vorlund::bench::run(argc, argv);
 }

@@ -168,7 +168,7 @@ void BM_VoiceEffect(benchmark::State& state) {
   const ParameterBlock& r = record();
   VoiceEffect stage;
   stage.prepare(rateOf(state));
-  stage.configure(static_cast<VoiceEffectMode>(state.range(1)), r.effectMix, r.effectParam);
+  stage.configure({static_cast<VoiceEffectMode>(state.range(1)), r.effectMix, r.effectParam});
   runStage(state, stage,
            [](VoiceEffect& s, float* samples, int count) { s.process(samples, count); });
 }

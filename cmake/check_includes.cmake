@@ -1,8 +1,9 @@
 # Keeps includes pointing down the layers of cmake/layers.cmake:
 #   cmake -DSOURCE_DIR=<src folder> -P cmake/check_includes.cmake
-# Fails, naming each offending line, when a file includes a file of a layer its own layer does
-# not use, a file no layer claims, anything outside src/ (tools/, plugins/, tests/), or, outside
-# the platform layers, a header of the operating system.
+# Fails, naming each offending file or line, when a file names no layer (or one its folder does
+# not hold), or includes a file of a layer its own layer does not use, a file no layer claims,
+# anything outside src/ (tools/, plugins/, tests/), or, outside the platform layers, a header of
+# the operating system.
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/layers.cmake)
 if(NOT IS_DIRECTORY "${SOURCE_DIR}")
@@ -13,10 +14,21 @@ get_filename_component(SOURCE_DIR "${SOURCE_DIR}" ABSOLUTE)
 list(JOIN VORLUND_OS_HEADERS "|" os_headers)
 file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*.h ${SOURCE_DIR}/*.cpp)
 set(faults "")
+foreach(generated IN LISTS VORLUND_GENERATED_HEADERS)
+  string(REPLACE "=" ";" pair "${generated}")
+  list(GET pair 0 name)
+  list(GET pair 1 layer_of_${name})
+endforeach()
 foreach(file IN LISTS files)
-  vorlund_layer_of(${file} layer)
+  vorlund_layer_of(${SOURCE_DIR} ${file} layer_of_${file} fault)
+  if(NOT layer_of_${file})
+    list(APPEND faults "${file}: ${fault}")
+  endif()
+endforeach()
+
+foreach(file IN LISTS files)
+  set(layer ${layer_of_${file}})
   if(NOT layer)
-    list(APPEND faults "${file}: belongs to no layer")
     continue()
   endif()
   set(allowed ${layer} ${VORLUND_LAYER_${layer}_USES})
@@ -24,7 +36,7 @@ foreach(file IN LISTS files)
   foreach(line IN LISTS lines)
     if(line MATCHES "#[ \t]*include[ \t]*\"([^\"]+)\"")
       set(target "${CMAKE_MATCH_1}")
-      vorlund_layer_of(${target} target_layer)
+      set(target_layer "${layer_of_${target}}")
       if(NOT target_layer)
         list(APPEND faults "${file} (${layer}): includes ${target}, outside every layer")
       elseif(NOT target_layer IN_LIST allowed)
@@ -42,6 +54,6 @@ endforeach()
 list(LENGTH files count)
 if(faults)
   list(JOIN faults "\n  " text)
-  message(FATAL_ERROR "includes pointing up the layers:\n  ${text}")
+  message(FATAL_ERROR "files outside the layers or includes pointing up the layers:\n  ${text}")
 endif()
-message(STATUS "${count} files, every include points down the layers")
+message(STATUS "${count} files, each in its layer, every include points down the layers")

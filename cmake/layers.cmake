@@ -1,7 +1,8 @@
-# The layers of src/, bottom first. Each is a library target; a file belongs to the first
-# layer one of whose patterns (paths relative to src/) matches it, and may include files of its
-# own layer and of the layers it uses. src/CMakeLists.txt builds the targets from this table and
-# cmake/check_includes.cmake checks every include line against it.
+# The layers of src/, bottom first. Each is a library target. Every file of src/ names its layer
+# in its first line, "// Layer: <name>", among the layers its folder holds (below); it may
+# include files of its own layer and of the layers it uses. src/CMakeLists.txt builds the
+# targets from those lines and cmake/check_includes.cmake checks every file and include against
+# them.
 #
 #   base      the platform's base types: target detection, COM and APO declarations, the
 #             floating-point guard, Win32 error codes; headers only, no OS services
@@ -15,49 +16,45 @@
 #   apo       the COM shell
 set(VORLUND_LAYERS base platform record signal channel engine apo)
 
-# vorlund_version.h is generated into the build folder from cmake/vorlund_version.h.in.
-set(VORLUND_LAYER_base_FILES
-    platform/platform.h platform/com/* platform/denormal_guard.h platform/error_codes.h
-    platform/format_attribute.h platform/library_export.h platform/native_handle.h
-    vorlund_version.h)
 set(VORLUND_LAYER_base_USES "")
-
-set(VORLUND_LAYER_platform_FILES platform/*)
 set(VORLUND_LAYER_platform_USES base)
-
-set(VORLUND_LAYER_record_FILES
-    engine/parameter_block.* engine/field_table.* engine/shared_block.* engine/chain_meters.h
-    engine/meter_table.h engine/stream_format.*)
 set(VORLUND_LAYER_record_USES base)
-
-set(VORLUND_LAYER_signal_FILES chain/* suppressor/*)
 set(VORLUND_LAYER_signal_USES base record)
-
-set(VORLUND_LAYER_channel_FILES channel/*)
 set(VORLUND_LAYER_channel_USES base platform record)
-
-set(VORLUND_LAYER_engine_FILES engine/*)
 set(VORLUND_LAYER_engine_USES base platform record signal channel)
-
-set(VORLUND_LAYER_apo_FILES apo/*)
 set(VORLUND_LAYER_apo_USES base platform record signal channel engine)
+
+# The layers each top folder of src/ (with its subfolders) may hold.
+set(VORLUND_FOLDER_platform_LAYERS base platform)
+set(VORLUND_FOLDER_engine_LAYERS record engine)
+set(VORLUND_FOLDER_chain_LAYERS signal)
+set(VORLUND_FOLDER_suppressor_LAYERS signal)
+set(VORLUND_FOLDER_channel_LAYERS channel)
+set(VORLUND_FOLDER_apo_LAYERS apo)
+
+# Headers generated into the build folder, which carry no line of their own: name=layer.
+set(VORLUND_GENERATED_HEADERS vorlund_version.h=base)
 
 # Headers of the operating system, which only the platform layers may include.
 set(VORLUND_OS_HEADERS
     windows.h objbase.h winbase.h winreg.h shlobj.h combaseapi.h unistd.h pthread.h fcntl.h
     dlfcn.h dirent.h errno.h poll.h signal.h spawn.h time.h sched.h semaphore.h "sys/.*")
 
-# Sets `out` to the layer of `path` (relative to src/), or to "" when no layer claims it.
-function(vorlund_layer_of path out)
-  foreach(layer IN LISTS VORLUND_LAYERS)
-    foreach(pattern IN LISTS VORLUND_LAYER_${layer}_FILES)
-      string(REPLACE "." "\\." regex "${pattern}")
-      string(REPLACE "*" "[^/]*" regex "${regex}")
-      if(path MATCHES "^${regex}$" OR (pattern MATCHES "/\\*$" AND path MATCHES "^${regex}/"))
-        set(${out} ${layer} PARENT_SCOPE)
-        return()
-      endif()
-    endforeach()
-  endforeach()
+# Sets `out` to the layer src/`path` names in its first line, or to "" and `fault` to the
+# reason when it names none, an unknown one, or one its folder does not hold.
+function(vorlund_layer_of source_dir path out fault)
   set(${out} "" PARENT_SCOPE)
+  file(STRINGS ${source_dir}/${path} first LIMIT_COUNT 1)
+  if(NOT first MATCHES "^// Layer: ([a-z]+)$")
+    set(${fault} "no \"// Layer: <name>\" first line" PARENT_SCOPE)
+    return()
+  endif()
+  set(layer ${CMAKE_MATCH_1})
+  string(REGEX REPLACE "/.*" "" folder "${path}")
+  if(NOT layer IN_LIST VORLUND_FOLDER_${folder}_LAYERS)
+    set(${fault} "layer ${layer} is not one of folder ${folder}/'s (${VORLUND_FOLDER_${folder}_LAYERS})"
+        PARENT_SCOPE)
+    return()
+  endif()
+  set(${out} ${layer} PARENT_SCOPE)
 endfunction()

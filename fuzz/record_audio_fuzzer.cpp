@@ -254,7 +254,7 @@ void runBlock(ProcessingLifecycle& lifecycle, const Stream& s, Generator& genera
   require(written <= frames && written <= outputFrames, "no more frames reported than given");
   // No tolerance: the limiter's last step clamps to this very float, and after it only the
   // mute gain (0 to 1) multiplies, which cannot raise a magnitude under round-to-nearest.
-  const ParameterBlock& params = frame.chain().params;
+  const ParameterBlock& params = frame.chain().record();
   const bool limiting = params.limiterEnabled != 0 && params.bypass == 0;
   const float ceiling = dbToGain(params.limiterCeilingDb);
   for (std::size_t i = 0; i < static_cast<std::size_t>(written) * s.channels; ++i) {

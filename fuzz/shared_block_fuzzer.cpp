@@ -74,7 +74,7 @@ void runBlock(ProcessingLifecycle& lifecycle, const Stream& s, FuzzInput& in) {
                                         BUFFER_INVALID, 0};
   APO_CONNECTION_PROPERTY* ins[] = {&inConnection};
   APO_CONNECTION_PROPERTY* outs[] = {&outConnection};
-  const ParameterBlock before = frame.chain().params;
+  const ParameterBlock before = frame.chain().record();
   const std::uint32_t applied = frame.lastAppliedCounter();
   lifecycle.process(1, ins, 1, outs);
 
@@ -89,10 +89,11 @@ void runBlock(ProcessingLifecycle& lifecycle, const Stream& s, FuzzInput& in) {
   if (counter % 2 == 0 && counter != applied) {
     ParameterBlock expected = parameterArea(block);
     sanitise(expected);
-    require(sameBytes(frame.chain().params, expected) && frame.lastAppliedCounter() == counter,
+    require(sameBytes(frame.chain().record(), expected) && frame.lastAppliedCounter() == counter,
             "a new even counter brings the area sanitised");
   } else {
-    require(sameBytes(frame.chain().params, before), "an odd or unmoved counter keeps the record");
+    require(sameBytes(frame.chain().record(), before),
+            "an odd or unmoved counter keeps the record");
   }
 }
 

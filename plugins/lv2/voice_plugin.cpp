@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "channel/diagnostic_log.h"
+#include "engine/forced_vector_path.h"
 #include "engine/meter_publisher.h"
 #include "engine/stream_format.h"
 #include "platform/denormal_guard.h"
@@ -49,6 +50,7 @@ std::unique_ptr<VoicePlugin> VoicePlugin::create(PluginKind kind, double sampleR
 
 VoicePlugin::VoicePlugin(PluginKind kind, double sampleRate)
     : kind_(kind), layout_(portLayout(kind)), sampleRate_(sampleRate) {
+  applyForcedVectorPath();
   chain_.prepare(sampleRate);
   bypass_.prepare(sampleRate, chain_.latencySamples());
   ports_.assign(layout_.total, nullptr);
@@ -145,8 +147,7 @@ bool VoicePlugin::restoreRecord(const void* bytes, std::size_t size) noexcept {
   std::memcpy(&staging_, bytes, sizeof staging_);
   if (!isAcceptableFileRecord(staging_, size)) return false;
   sanitise(staging_);
-  chain_.params = staging_;
-  chain_.update();
+  chain_.configure(staging_);
   // The restored record holds until a record port moves away from its present value.
   const std::span<const RecordField> fields = portFields();
   for (std::size_t i = 0; i < fields.size(); ++i) appliedPorts_[i] = *ports_[layout_.field + i];
@@ -170,14 +171,13 @@ void VoicePlugin::takeRecordPorts() noexcept {
   appliedPorts_.back() = enabled;
   if (!changed) return;
 
-  staging_ = chain_.params;
+  staging_ = chain_.record();
   for (std::size_t i = 0; i < fields.size(); ++i)
     setFieldBits(staging_, fields[i], numberBits(appliedPorts_[i], fields[i].kind));
   // lv2:enabled: 1 means processing, so the record's bypass is its inverse.
   staging_.bypass = enabled >= 0.5f ? 0 : 1;
   sanitise(staging_);
-  chain_.params = staging_;
-  chain_.update();
+  chain_.configure(staging_);
   portsPending_ = false;
 }
 
@@ -200,7 +200,7 @@ void VoicePlugin::foldInput(float* mono, std::uint32_t count) const noexcept {
 }
 
 void VoicePlugin::writeMeters(float processingLoad) noexcept {
-  const Bool32 bypass = chain_.params.bypass;
+  const Bool32 bypass = chain_.record().bypass;
   publishMeters(meterBlock_, chain_.meters(), bypass, processingLoad);
   if (following_) {
     if (SharedBlock* block = channel_.activeBlock())

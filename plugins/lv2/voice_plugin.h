@@ -43,7 +43,7 @@ class VoicePlugin {
 
   // Instantiation thread: the record in force, and a record to put in force (sanitised)
   // until a record port moves. False when the bytes are not a record.
-  const ParameterBlock& record() const noexcept { return chain_.params; }
+  const ParameterBlock& record() const noexcept { return chain_.record(); }
   bool restoreRecord(const void* bytes, std::size_t size) noexcept;
 
   // Whether the data folder's shared block is open for following.

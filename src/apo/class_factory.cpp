@@ -1,3 +1,4 @@
+// Layer: apo
 #include "apo/class_factory.h"
 
 #include "apo/mic_apo.h"

@@ -1,3 +1,4 @@
+// Layer: apo
 // The in-process server's class factory and module state: one static Factory for the
 // library's lifetime, without fields or reference count, that builds MicApo objects; the
 // LockServer count; and the answers behind DllGetClassObject and DllCanUnloadNow.

@@ -1,3 +1,4 @@
+// Layer: apo
 #include "apo/effects_list.h"
 
 #include <cstring>

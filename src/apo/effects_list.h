@@ -1,3 +1,4 @@
+// Layer: apo
 // Which standard kinds of processing the effect performs, as Windows asks a system effect
 // through IAudioSystemEffects2/3: derived on each call from the switches of the chain's
 // current record, which the real-time thread publishes as one word (BlockFrame::switches).

@@ -1,3 +1,4 @@
+// Layer: apo
 // The library's four entry points, by name and with C linkage, as COM and regsvr32 find
 // them. On Windows the .def file exports them; on Linux they alone keep default visibility.
 #include "apo/class_factory.h"

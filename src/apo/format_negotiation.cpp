@@ -1,3 +1,4 @@
+// Layer: apo
 #include "apo/format_negotiation.h"
 
 #include "apo/media_type.h"

@@ -1,3 +1,4 @@
+// Layer: apo
 // Format negotiation: the answer to IsInputFormatSupported and IsOutputFormatSupported. The
 // effect processes 32-bit float in place with equal formats on both sides, so a requested
 // format is accepted when it is the float version of the opposite side's format (or, with

@@ -1,3 +1,4 @@
+// Layer: apo
 #include "apo/media_type.h"
 
 #include <new>

@@ -1,3 +1,4 @@
+// Layer: apo
 // The effect's own IAudioMediaType: an immutable description of one uncompressed format,
 // handed to the audio engine as the suggestion of format negotiation. It carries the same
 // format as a WAVEFORMATEXTENSIBLE for GetAudioFormat, built once at creation.

@@ -1,3 +1,4 @@
+// Layer: apo
 #include "apo/mic_apo.h"
 
 #include <cstring>

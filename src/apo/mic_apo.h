@@ -1,3 +1,4 @@
+// Layer: apo
 // The COM object the audio engine drives: its identity (four interfaces sharing one
 // delegating IUnknown, the non-delegating MicApo::Inner for aggregation, an interlocked
 // reference count), the small methods of IAudioProcessingObject and

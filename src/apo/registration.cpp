@@ -1,3 +1,4 @@
+// Layer: apo
 #include "apo/registration.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// Layer: apo
 // The component's identity in COM and in the audio engine: its class identifier, the static
 // registration record that GetRegistrationProperties hands out, and the registry keys that
 // DllRegisterServer writes and DllUnregisterServer deletes under HKEY_LOCAL_MACHINE.

@@ -1,3 +1,4 @@
+// Layer: apo
 // The component's name, notice and version, read by both the version resource (version.rc,
 // through the resource compiler's preprocessor, hence macros) and the registration record.
 #pragma once

@@ -1,3 +1,4 @@
+// Layer: signal
 #include "chain/biquad.h"
 
 #include <algorithm>

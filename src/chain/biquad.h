@@ -1,3 +1,4 @@
+// Layer: signal
 // Second-order sections, their designer (the audio-EQ cookbook forms with a lower Q limit
 // and a frequency clamp) and the one-pole smoothing rule that every envelope and gain
 // smoother of the chain uses. Designing runs in double and stores float; processing is float.

@@ -1,3 +1,4 @@
+// Layer: signal
 // Runs a cascade of sections whose number is known only at run time (the high-pass with the
 // hum notches, the equaliser's active bands with the tone filters) as if it were fixed: the
 // sections are copied into a local array of exactly that many, which the compiler unrolls and

@@ -1,3 +1,4 @@
+// Layer: signal
 // Sizing and measuring the buffers that stages own. A buffer is sized to exactly what its rate
 // needs, also when an earlier, larger preparation left capacity behind, and the memory report
 // counts what was reserved, not what is in use.

@@ -1,3 +1,4 @@
+// Layer: signal
 #include "chain/compressor.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Layer: signal
 // Feed-forward compressor in the dB domain, sample by sample: instantaneous level, soft-knee
 // static curve, a gain reduction that is taken at once and released slowly, then smoothed by
 // the attack, and make-up gain set by hand and optionally raised from threshold and ratio.

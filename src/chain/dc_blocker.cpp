@@ -1,3 +1,4 @@
+// Layer: signal
 #include "chain/dc_blocker.h"
 
 #include "chain/fast_math.h"

@@ -1,3 +1,4 @@
+// Layer: signal
 // Fixed 10 Hz DC blocker at the head of the chain: y = (x - x[n-1]) + pole * y[n-1].
 #pragma once
 

@@ -1,3 +1,4 @@
+// Layer: signal
 #include "chain/de_esser.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Layer: signal
 // Reduces sibilance. The detector compares the envelope of a band around the sibilance
 // frequency with the envelope of the whole signal, so it reacts to spectral balance rather
 // than loudness; while the band stands above a relative threshold, only the part of the

@@ -1,3 +1,4 @@
+// Layer: signal
 #include "chain/equalizer.h"
 
 #include <cmath>

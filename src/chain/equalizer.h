@@ -1,3 +1,4 @@
+// Layer: signal
 // The user's tone shaping: ten parametric bands of any designer type, then the tone controls.
 // Only bands that change the signal run: a disabled band, or a peaking or shelving band with
 // less than 0.05 dB of gain, keeps its coefficients and state but costs nothing.

@@ -1,3 +1,4 @@
+// Layer: signal
 #include "chain/fast_math.h"
 
 namespace vorlund {

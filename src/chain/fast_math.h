@@ -1,3 +1,4 @@
+// Layer: signal
 // The maths of the signal path: float exp, log10, tanh, sin and 2^x for the per-sample and
 // per-bin passes, and double exp, 10^x, sin and cos for the designers, all of the chain's own
 // making, so that every build runs the same operations and gives the same bits (the platforms'

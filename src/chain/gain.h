@@ -1,3 +1,4 @@
+// Layer: signal
 // Level conversions, in float, as the chain's stages and the meter publisher make them: dB to
 // linear amplitude (10^(dB/20)), amplitude to dB (20·log10) and mean square (power) to dB
 // (10·log10), all through the chain's own maths so every build gives the same bits. Levels at

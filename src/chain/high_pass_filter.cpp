@@ -1,3 +1,4 @@
+// Layer: signal
 #include "chain/high_pass_filter.h"
 
 #include "chain/numbers.h"

@@ -1,3 +1,4 @@
+// Layer: signal
 // Switchable Butterworth high-pass: one section (12 dB per octave) or two (24 dB per octave).
 // Switching the order keeps the second section's state for when it comes back.
 #pragma once

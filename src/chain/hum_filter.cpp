@@ -1,3 +1,4 @@
+// Layer: signal
 #include "chain/hum_filter.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Layer: signal
 // Bank of up to eight mains-hum notches at the base frequency and its harmonics, about 3 Hz
 // wide. The bank is redesigned only when its settings change, and always keeps its state.
 #pragma once

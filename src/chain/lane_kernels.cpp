@@ -1,3 +1,4 @@
+// Layer: signal
 // Built twice: as it stands (four lanes, SSE2) and with VORLUND_WIDE_LANES (eight lanes, AVX2,
 // no contraction into fused multiply-adds), see src/CMakeLists.txt; as the suppressor's kernels.
 #include "chain/lane_kernels.h"

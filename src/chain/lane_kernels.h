@@ -1,3 +1,4 @@
+// Layer: signal
 // The per-sample stages' vector passes: the compressor's levels in dB before its recursion and
 // its gains after it, the saturating voice effect's drive, the chain's long filter cascades.
 // lane_kernels.cpp is built twice like the noise suppressor's kernels, four lanes wide (SSE2) and

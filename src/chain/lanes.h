@@ -1,3 +1,4 @@
+// Layer: signal
 // Floats handled together, written with the compiler's vector extensions so that one piece of
 // source serves a vector of lanes and a single float alike (templates over float and Lanes).
 // Every operation is the element-wise IEEE operation of the scalar code and nothing is fused or

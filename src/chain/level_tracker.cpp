@@ -1,3 +1,4 @@
+// Layer: signal
 #include "chain/level_tracker.h"
 
 #include <algorithm>

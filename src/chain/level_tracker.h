@@ -1,3 +1,4 @@
+// Layer: signal
 // Follows the level of a signal on a 5 ms grid, keeps a background (noise) estimate that rises
 // slowly and falls fast, and flags voice while the level stands clearly above it. The grid runs
 // on across blocks, so updates do not depend on how the signal is cut into blocks.

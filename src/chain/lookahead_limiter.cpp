@@ -1,3 +1,4 @@
+// Layer: signal
 #include "chain/lookahead_limiter.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Layer: signal
 // Look-ahead peak limiter: no sample leaves above the ceiling. For every sample it takes the
 // gain that would bring it to the ceiling, the minimum of that gain over a 1.5 ms window, and
 // a moving average of that minimum over the same window, so the gain starts falling a full

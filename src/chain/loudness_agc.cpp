@@ -1,3 +1,4 @@
+// Layer: signal
 #include "chain/loudness_agc.h"
 
 #include <algorithm>

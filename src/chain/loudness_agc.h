@@ -1,3 +1,4 @@
+// Layer: signal
 // Loudness-driven automatic gain: measures loudness with the K-weighting of ITU-R BS.1770 over
 // 400 ms, steers its gain towards a target loudness only while voice is present, limits how
 // fast the gain may move (falling twice as fast as rising), and ramps the new gain linearly

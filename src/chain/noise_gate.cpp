@@ -1,3 +1,4 @@
+// Layer: signal
 #include "chain/noise_gate.h"
 
 #include <algorithm>

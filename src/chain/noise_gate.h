@@ -1,3 +1,4 @@
+// Layer: signal
 // Noise gate: lowers the voice by a fixed range while it is silent. It follows the envelope of
 // its own input, opens above an open threshold, stays open for a hold time after the envelope
 // last exceeded it, and closes only below a close threshold 4 dB lower, so a level between the

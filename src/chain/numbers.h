@@ -1,3 +1,4 @@
+// Layer: signal
 // The numeric constants the signal code shares, each defined once, from <numbers>.
 #pragma once
 

@@ -1,3 +1,4 @@
+// Layer: signal
 #include "chain/plosive_suppressor.h"
 
 #include <algorithm>

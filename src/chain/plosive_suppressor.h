@@ -1,3 +1,4 @@
+// Layer: signal
 // Tames bursts of low-frequency energy (breath pops, plosives hitting the capsule) without
 // touching the rest of the voice: a fourth-order Linkwitz-Riley split at 110 Hz, an envelope
 // per band, and a cut of the low band only while it stands far above the high band. The two

@@ -1,3 +1,4 @@
+// Layer: signal
 // Two second-order sections that take their inputs at the same time, run side by side on two
 // lanes, and the pair of one-pole followers of their envelopes. Each lane computes exactly what
 // a BiquadSection and AttackRelease::follow compute, so packing changes no bit.

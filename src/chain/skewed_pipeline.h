@@ -1,3 +1,4 @@
+// Layer: signal
 // Runs a chain of per-sample stages over a block in place as a pipeline skewed by one sample
 // per stage: in every step stage j takes what stage j - 1 produced in the step before, so the
 // stages of one step do not wait on each other and the processor runs them side by side,

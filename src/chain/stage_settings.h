@@ -1,7 +1,6 @@
-// The settings of the stages that take them as a struct (high-pass, hum filter, noise suppressor,
-// plosive suppressor, gate, de-esser, automatic gain, compressor, limiter), built from the
-// parameter record in this one place: the chain and its straightforward form in the tests configure
-// alike.
+// Layer: signal
+// The settings of every stage the record configures, built from the parameter record in this one
+// place: the chain and its straightforward form in the tests configure alike.
 #pragma once
 
 #include "chain/compressor.h"
@@ -15,6 +14,7 @@
 #include "chain/plosive_suppressor.h"
 #include "engine/parameter_block.h"
 #include "suppressor/noise_suppressor.h"
+#include "suppressor/voice_effect.h"
 
 namespace vorlund {
 
@@ -74,6 +74,12 @@ inline DeEsser::Settings deEsserSettings(const ParameterBlock& p) noexcept {
 
 inline LookaheadLimiter::Settings limiterSettings(const ParameterBlock& p) noexcept {
   return {.enabled = p.limiterEnabled != 0, .ceilingDb = p.limiterCeilingDb};
+}
+
+inline VoiceEffect::Settings voiceEffectSettings(const ParameterBlock& p) noexcept {
+  return {.mode = static_cast<VoiceEffectMode>(p.effectMode),
+          .mix = p.effectMix,
+          .param = p.effectParam};
 }
 
 }  // namespace vorlund

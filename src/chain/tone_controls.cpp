@@ -1,3 +1,4 @@
+// Layer: signal
 #include "chain/tone_controls.h"
 
 #include <cmath>

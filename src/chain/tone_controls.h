@@ -1,3 +1,4 @@
+// Layer: signal
 // The three one-knob tone filters after the parametric bands: a low shelf at 220 Hz, a
 // presence peak at 3200 Hz and an air shelf at 10 kHz. Each knob runs -1..1. All three are
 // designed on every configure; only those whose knob is off centre are in the signal path.

@@ -1,10 +1,10 @@
+// Layer: signal
 #include "chain/vector_path.h"
 
 #include <cpuid.h>
 
+#include <atomic>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 
 namespace vorlund {
 namespace {
@@ -15,6 +15,10 @@ constexpr unsigned kAvxBit = 1u << 28;
 constexpr unsigned kAvx2Bit = 1u << 5;
 // XCR0: the operating system saves the SSE and the upper AVX halves of the registers.
 constexpr std::uint64_t kSseAndAvxState = 0x6;
+
+// The forced path, or kNotForced.
+constexpr int kNotForced = -1;
+std::atomic<int> forcedPath{kNotForced};
 
 }  // namespace
 
@@ -32,11 +36,20 @@ bool avx2Supported() noexcept {
   return (ebx & kAvx2Bit) != 0;
 }
 
+std::optional<VectorPath> vectorPathNamed(std::string_view name) noexcept {
+  if (name == "sse2") return VectorPath::Sse2;
+  if (name == "avx2") return VectorPath::Avx2;
+  return std::nullopt;
+}
+
+void forceVectorPath(std::optional<VectorPath> path) noexcept {
+  forcedPath.store(path ? static_cast<int>(*path) : kNotForced, std::memory_order_relaxed);
+}
+
 VectorPath chosenVectorPath() noexcept {
-  const bool avx2 = avx2Supported();
-  const char* forced = std::getenv("VORLUND_SIMD");
-  if (forced != nullptr && std::strcmp(forced, "sse2") == 0) return VectorPath::Sse2;
-  return avx2 ? VectorPath::Avx2 : VectorPath::Sse2;
+  if (forcedPath.load(std::memory_order_relaxed) == static_cast<int>(VectorPath::Sse2))
+    return VectorPath::Sse2;
+  return avx2Supported() ? VectorPath::Avx2 : VectorPath::Sse2;
 }
 
 const char* vectorPathName(VectorPath path) noexcept {

@@ -1,3 +1,4 @@
+// Layer: signal
 #include "chain/voice_chain.h"
 
 #include <algorithm>
@@ -59,7 +60,7 @@ bool statesAreSound(BiquadSection* const* sections, int count) noexcept {
 }  // namespace
 
 VoiceChain::VoiceChain() noexcept {
-  setDefaults(params);
+  setDefaults(params_);
 }
 
 void VoiceChain::prepare(double rate) {
@@ -86,21 +87,25 @@ void VoiceChain::prepare(double rate) {
   reset();
 }
 
+void VoiceChain::configure(const ParameterBlock& record) noexcept {
+  params_ = record;
+  if (prepared_) update();
+}
+
 void VoiceChain::update() noexcept {
-  inputGain_ = dbToGain(params.inputGainDb);
-  outputGain_ = dbToGain(params.outputGainDb);
-  highPass_.configure(highPassSettings(params));
-  humFilter_.configure(humSettings(params));
-  suppressor_.configure(suppressorSettings(params));
-  plosive_.configure(plosiveSettings(params));
-  gate_.configure(gateSettings(params));
-  equalizer_.configure(equalizerSettings(params));
-  deEsser_.configure(deEsserSettings(params));
-  agc_.configure(agcSettings(params));
-  compressor_.configure(compressorSettings(params));
-  voiceEffect_.configure(static_cast<VoiceEffectMode>(params.effectMode), params.effectMix,
-                         params.effectParam);
-  limiter_.configure(limiterSettings(params));
+  inputGain_ = dbToGain(params_.inputGainDb);
+  outputGain_ = dbToGain(params_.outputGainDb);
+  highPass_.configure(highPassSettings(params_));
+  humFilter_.configure(humSettings(params_));
+  suppressor_.configure(suppressorSettings(params_));
+  plosive_.configure(plosiveSettings(params_));
+  gate_.configure(gateSettings(params_));
+  equalizer_.configure(equalizerSettings(params_));
+  deEsser_.configure(deEsserSettings(params_));
+  agc_.configure(agcSettings(params_));
+  compressor_.configure(compressorSettings(params_));
+  voiceEffect_.configure(voiceEffectSettings(params_));
+  limiter_.configure(limiterSettings(params_));
 }
 
 void VoiceChain::reset() noexcept {
@@ -119,7 +124,7 @@ void VoiceChain::reset() noexcept {
   plosive_.reset();
   // The voice effect keeps its state: it clears itself when its mode changes.
   // No ramp after a reset: a muted stream is silent from its first sample.
-  muteGain_ = params.mute != 0 ? 0.0f : 1.0f;
+  muteGain_ = params_.mute != 0 ? 0.0f : 1.0f;
 }
 
 int VoiceChain::latencySamples() const noexcept {
@@ -133,7 +138,7 @@ int VoiceChain::latencySamples() const noexcept {
 void VoiceChain::process(float* samples, int count) noexcept {
   if (count <= 0) return;
 
-  if (params.bypass != 0) {
+  if (params_.bypass != 0) {
     BlockMeasure raw;
     for (int i = 0; i < count; ++i) raw.add(samples[i]);
     inputTracker_.process(samples, count);
@@ -149,10 +154,14 @@ void VoiceChain::process(float* samples, int count) noexcept {
     meters_.suppressorAttenuationDb = 0.0f;
     return;
   }
+  processActive(samples, count);
+}
 
+void VoiceChain::processActive(float* samples, int count) noexcept {
+  if (count <= 0) return;
   conditionAndSuppress(samples, count);
   // Replaces, for this block, the thresholds update() took from the record.
-  if (params.gateAuto != 0) gate_.setAutoThreshold(voiceTracker_.backgroundDb());
+  if (params_.gateAuto != 0) gate_.setAutoThreshold(voiceTracker_.backgroundDb());
   shapeVoice(samples, count);
   compress(samples, count);
   voiceEffect_.process(samples, count);
@@ -169,7 +178,7 @@ void VoiceChain::process(float* samples, int count) noexcept {
   meters_.plosiveMinGain = plosive_.blockMinGain();
   deEsser_.clearBlockMinGain();
   plosive_.clearBlockMinGain();
-  meters_.suppressorAttenuationDb = params.nsEnabled != 0 ? suppressor_.suppressionDb() : 0.0f;
+  meters_.suppressorAttenuationDb = params_.nsEnabled != 0 ? suppressor_.suppressionDb() : 0.0f;
   meters_.voiceActive = voiceTracker_.voiceActive();
 }
 
@@ -219,7 +228,7 @@ void VoiceChain::conditionAndSuppress(float* samples, int count) noexcept {
 // automatic gain's measuring of what leaves it.
 void VoiceChain::shapeVoice(float* samples, int count) noexcept {
   std::array<BiquadSection*, kMaxVoiceSections> sections;
-  const int sectionCount = params.eqEnabled != 0 ? equalizer_.activeSections(sections.data()) : 0;
+  const int sectionCount = params_.eqEnabled != 0 ? equalizer_.activeSections(sections.data()) : 0;
   PlosiveSuppressor plosive = plosive_;
   NoiseGate gate = gate_;
   DeEsser deEsser = deEsser_;
@@ -268,7 +277,7 @@ void VoiceChain::runOutputStage(float* samples, int count) noexcept {
   }
   limiter_.process(samples, count);
 
-  const float muteTarget = params.mute != 0 ? 0.0f : 1.0f;
+  const float muteTarget = params_.mute != 0 ? 0.0f : 1.0f;
   const float muteStep = muteStep_;
   float muteGain = muteGain_;
   BlockMeasure out;

@@ -1,6 +1,7 @@
+// Layer: signal
 // The signal path of the effect: turns one block of mono samples into the processed voice,
 // in place. Owns its copy of the parameter record, every stage by value, and the per-block
-// meters. Only prepare() allocates; update(), reset() and process() are real-time safe.
+// meters. Only prepare() allocates; configure(), reset() and process() are real-time safe.
 #pragma once
 
 #include <cstddef>
@@ -44,15 +45,23 @@ class VoiceChain {
 
   VoiceChain() noexcept;
 
-  // Configuration thread, unlocked; may allocate. Ends with update() and reset().
+  // Configuration thread, unlocked; may allocate. Ends by turning the record into stage
+  // settings, and with reset().
   void prepare(double sampleRate);
-  // Real-time thread; turns `params` into stage settings without touching signal state.
-  void update() noexcept;
+  // Real-time thread between blocks, or a configuration thread while none runs; puts `record`
+  // in force. A prepared chain turns it into stage settings at once, without touching signal
+  // state; an unprepared one in prepare().
+  void configure(const ParameterBlock& record) noexcept;
+  // The record in force.
+  const ParameterBlock& record() const noexcept { return params_; }
   // Real-time thread; clears signal memory, keeps coefficients.
   void reset() noexcept;
   // Real-time thread; processes `count` samples in place and fills `meters`. count <= 0
   // changes nothing.
   void process(float* samples, int count) noexcept;
+  // Real-time thread; process() as if the record's bypass were off: the wet side of a fade
+  // that mixes the dry signal in itself.
+  void processActive(float* samples, int count) noexcept;
   // Any thread: the delay the chain adds at the prepared rate, in samples: the suppressor's
   // frame plus the limiter's window, less one.
   int latencySamples() const noexcept;
@@ -75,11 +84,9 @@ class VoiceChain {
   // What the last process() measured.
   const ChainMeters& meters() const noexcept { return meters_; }
 
-  // The record the chain runs; its owner writes it and then calls update() (process() reads
-  // the switches directly).
-  ParameterBlock params{};
-
  private:
+  // Turns params_ into stage settings without touching signal state.
+  void update() noexcept;
   void conditionAndSuppress(float* samples, int count) noexcept;
   void shapeVoice(float* samples, int count) noexcept;
   void compress(float* samples, int count) noexcept;
@@ -88,6 +95,8 @@ class VoiceChain {
   void guardOutput(float* samples, int count) noexcept;
   void recover() noexcept;
 
+  // The record in force; process() reads its switches directly.
+  ParameterBlock params_{};
   double sampleRate_ = 48000.0;
   bool prepared_ = false;
   ChainMeters meters_{};

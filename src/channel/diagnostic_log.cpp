@@ -1,3 +1,4 @@
+// Layer: channel
 #include "channel/diagnostic_log.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Layer: channel
 // The diagnostic log apo.log: one stamped line per event, appended in the data folder or,
 // failing that, in the Temp fallback (logTempFolder: the Windows directory's Temp folder, or
 // this user's private folder in /tmp), rotated once to apo.old.log when it

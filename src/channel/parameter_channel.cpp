@@ -1,3 +1,4 @@
+// Layer: channel
 #include "channel/parameter_channel.h"
 
 #include <cstring>

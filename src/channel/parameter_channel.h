@@ -1,3 +1,4 @@
+// Layer: channel
 // How records reach the real-time path from the control application. Shared mode maps the
 // first 768 bytes of shared.bin in the data folder, which the control application maps
 // too. When that file cannot be used, fallback mode gives the effect a private block and a

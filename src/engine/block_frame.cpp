@@ -1,3 +1,4 @@
+// Layer: engine
 #include "engine/block_frame.h"
 
 #include <emmintrin.h>
@@ -5,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/forced_vector_path.h"
 #include "engine/meter_publisher.h"
 #include "platform/denormal_guard.h"
 #include "platform/performance_counter.h"
@@ -60,12 +62,13 @@ void BlockFrame::start(const FrameFormat& format) {
   sizeExactly(monoBuffer_,
               static_cast<std::size_t>(static_cast<std::uint64_t>(format.maxFrames) + kBufferSlack),
               0.0f);
+  applyForcedVectorPath();
   chain_.prepare(static_cast<double>(format.sampleRate));
   SharedBlock* block = channel_.activeBlock();
   // Read whatever the counter says: a record written while unlocked is taken now.
   follower_.start(block);
   if (block != nullptr && follower_.apply(*block, chain_))
-    switches_.store(effectSwitches(chain_.params), std::memory_order_relaxed);
+    switches_.store(effectSwitches(chain_.record()), std::memory_order_relaxed);
   // prepare() set the mute ramp from the record before this one: start from the new record's
   // mute, so a stream locked muted is silent from its first sample.
   chain_.reset();
@@ -124,7 +127,7 @@ void BlockFrame::runChain(const float* in, std::uint32_t count, std::uint32_t ch
   }
   SharedBlock* block = channel_.activeBlock();
   if (block != nullptr && follower_.follow(*block, chain_))
-    switches_.store(effectSwitches(chain_.params), std::memory_order_relaxed);
+    switches_.store(effectSwitches(chain_.record()), std::memory_order_relaxed);
 
   foldToMono(in, count, channels);
   if (fade != nullptr) {
@@ -146,7 +149,7 @@ void BlockFrame::finishBlock(std::int64_t t0, std::uint32_t count) noexcept {
       smoothLoad(s.processingLoad, t1 - t0, counterFrequency_, count, format_.sampleRate);
   // Outside the measured span: the load figure covers the processing, not its publishing.
   if (SharedBlock* block = channel_.activeBlock())
-    publishMeters(*block, chain_.meters(), chain_.params.bypass, s.processingLoad);
+    publishMeters(*block, chain_.meters(), chain_.record().bypass, s.processingLoad);
 }
 
 void BlockFrame::foldToMono(const float* in, std::uint32_t count, std::uint32_t channels) noexcept {

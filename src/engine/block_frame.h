@@ -1,3 +1,4 @@
+// Layer: engine
 // The body of APOProcess: folds the engine's interleaved input to mono, picks up a pending
 // reset, a relearn request and a new parameter record, runs the voice chain in place, writes
 // the result to every output channel, keeps the statistics that UnlockForProcess reports and
@@ -53,7 +54,7 @@ std::uint32_t effectSwitches(const ParameterBlock& params) noexcept;
 class BlockFrame {
  public:
   BlockFrame() noexcept {
-    switches_.store(effectSwitches(chain_.params), std::memory_order_relaxed);
+    switches_.store(effectSwitches(chain_.record()), std::memory_order_relaxed);
   }
 
   // Largest magnitude a folded mono sample may have (+60 dBFS); NaN and infinities become 0.
@@ -137,7 +138,7 @@ class BlockFrame {
   // Configuration thread, unlocked: the record the chain starts with when the channel has
   // none to apply.
   void setRecord(const ParameterBlock& record) noexcept {
-    chain_.params = record;
+    chain_.configure(record);
     switches_.store(effectSwitches(record), std::memory_order_relaxed);
   }
   // Read-only view of the chain: its record in force, meters and learning state.

@@ -1,3 +1,4 @@
+// Layer: engine
 #include "engine/bypass_fade.h"
 
 #include <algorithm>
@@ -56,15 +57,13 @@ void BypassFade::mix(float* wet, std::uint32_t count, bool bypassed) noexcept {
 
 void processWithFade(VoiceChain& chain, BypassFade& fade, float* samples,
                      std::uint32_t count) noexcept {
-  const Bool32 bypass = chain.params.bypass;
-  chain.params.bypass = 0;
+  const bool bypass = chain.record().bypass != 0;
   for (std::uint32_t done = 0; done < count; done += BypassFade::kMaxPiece) {
     const std::uint32_t piece = std::min(BypassFade::kMaxPiece, count - done);
     fade.pushDry(samples + done, piece);
-    chain.process(samples + done, static_cast<int>(piece));
-    fade.mix(samples + done, piece, bypass != 0);
+    chain.processActive(samples + done, static_cast<int>(piece));
+    fade.mix(samples + done, piece, bypass);
   }
-  chain.params.bypass = bypass;
 }
 
 }  // namespace vorlund

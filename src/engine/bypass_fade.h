@@ -1,3 +1,4 @@
+// Layer: engine
 // Bypass around the voice chain for hosts that run it themselves (the LV2 plugin): the input
 // delayed by the chain's latency, so the latency a host compensates stays the same while
 // bypassed, and a linear crossfade of about 10 ms between the chain's output and that delayed

@@ -1,3 +1,4 @@
+// Layer: record
 // Per-block measures of the voice chain, read by the meter publisher after each block.
 #pragma once
 

@@ -1,3 +1,4 @@
+// Layer: record
 #include "engine/field_table.h"
 
 #include <array>

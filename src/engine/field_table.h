@@ -1,3 +1,4 @@
+// Layer: record
 // The one description of the parameter record's user fields: for each, its text name, a short
 // label a person reads, offset, kind, unit, factory default, the range sanitise() enforces, the
 // labels of a choice, the stage it sets and a line a user understands. The tools' text and JSON

@@ -1,3 +1,4 @@
+// Layer: engine
 #include "engine/meter_publisher.h"
 
 #include "chain/gain.h"

@@ -1,3 +1,4 @@
+// Layer: engine
 // Publishes the chain's per-block meters into the shared block, as levels in dB.
 #pragma once
 

@@ -1,3 +1,4 @@
+// Layer: record
 // The one table of the meters the shared block publishes after every block: name, label and
 // scale of each. Every view of the meters (vorlund-ctl, the meters CSV, the control panel,
 // the plugin's output ports) walks it.

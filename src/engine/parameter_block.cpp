@@ -1,3 +1,4 @@
+// Layer: record
 #include "engine/parameter_block.h"
 
 #include <bit>

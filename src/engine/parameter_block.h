@@ -1,3 +1,4 @@
+// Layer: record
 // The 524-byte parameter record that configures the whole voice chain. It is the content of
 // params.bin and the parameter area of the shared block; every record from outside passes
 // through sanitise() before the chain sees it. Layout is little-endian 4-byte fields only.

@@ -1,3 +1,4 @@
+// Layer: engine
 #include "engine/processing_lifecycle.h"
 
 #include <algorithm>
@@ -55,7 +56,7 @@ HRESULT ProcessingLifecycle::lockForProcess(UINT32 numInputConnections,
                        frame_.latencySamples());
   }
 
-  const ParameterBlock& params = frame_.chain().params;
+  const ParameterBlock& params = frame_.chain().record();
   logLine("LockForProcess: %.0f Hz, %u ch, max %u frames, shared=%d, bypass=%d, ns=%d",
           static_cast<double>(frameFormat.sampleRate), frameFormat.channels, frameFormat.maxFrames,
           frame_.channel().isShared() ? 1 : 0, params.bypass != 0 ? 1 : 0,

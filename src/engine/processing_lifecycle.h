@@ -1,3 +1,4 @@
+// Layer: engine
 // The processing life of one effect object: LockForProcess fixes the stream format, sizes the
 // buffers, prepares the chain, opens the parameter channel and applies its record;
 // UnlockForProcess ends a processing period with a statistics line in the log; destruction

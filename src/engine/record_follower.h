@@ -1,3 +1,4 @@
+// Layer: engine
 // Following the shared block as a stream of the effect does: a relearn request (a change of
 // its relearn counter) restarts the chain's noise learning, a new record (a change of its
 // change counter) is sanitised into the chain; a record being written is tried again at the
@@ -43,8 +44,7 @@ class RecordFollower {
     std::uint32_t counter = 0;
     if (!readSnapshot(block, staging_, counter)) return false;
     sanitise(staging_);
-    chain.params = staging_;
-    if (chain.isPrepared()) chain.update();
+    chain.configure(staging_);
     lastAppliedCounter_ = counter;
     return true;
   }

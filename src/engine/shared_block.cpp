@@ -1,3 +1,4 @@
+// Layer: record
 #include "engine/shared_block.h"
 
 #include <cstring>

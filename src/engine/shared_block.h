@@ -1,3 +1,4 @@
+// Layer: record
 // The 768-byte block through which the effect and its control application meet while audio
 // runs: a header, the parameter record under a change counter, the stream status, per-block
 // meters (published by engine/meter_publisher.h) and the relearn counter. It lies at the start of

@@ -1,3 +1,4 @@
+// Layer: record
 #include "engine/stream_format.h"
 
 namespace vorlund {

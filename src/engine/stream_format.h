@@ -1,3 +1,4 @@
+// Layer: record
 // The stream formats the effect can process: 32-bit float samples at a frame rate from
 // 8000 to 384000 Hz. Shared by format negotiation and LockForProcess, which tests the
 // locked format again.

@@ -1,3 +1,4 @@
+// Layer: platform
 // What the control application asks of the Windows audio system and its administration: the
 // capture endpoints as IMMDeviceEnumerator reports them, the default microphone, a restart of
 // the Windows Audio service, and whether this process runs with administrator rights. Elsewhere

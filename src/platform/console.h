@@ -1,3 +1,4 @@
+// Layer: platform
 // The terminal a tool writes to: whether there is one, and switching on what a live view
 // needs (ANSI cursor control, and UTF-8 output on a Windows console).
 #pragma once

@@ -1,3 +1,4 @@
+// Layer: base
 // Switches on flush-to-zero and denormals-are-zero for a scope and puts the caller's
 // floating-point control state back on exit. Decaying filter and envelope states then never
 // fall into slow denormal arithmetic.

@@ -1,7 +1,10 @@
+// Layer: platform
 // Environment expansion and the system folders the data folder and the log fall back to.
 // On Linux the environment variable ProgramData plays the part it plays on Windows.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/error_codes.h"
@@ -36,6 +39,9 @@ Path logTempFolder() noexcept;
 // Tells running programs that the system environment changed (WM_SETTINGCHANGE with
 // "Environment" to every top-level window, waiting at most 5 s for each; nothing elsewhere).
 void announceEnvironmentChange() noexcept;
+
+// The value of a variable of this process's environment (ASCII), or nothing when it is not set.
+std::optional<std::string> environmentVariable(const char* name) noexcept;
 
 // Sets (or with a null value removes) a variable of this process's environment, as later
 // expansions see it. Returns false on failure.

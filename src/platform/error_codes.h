@@ -1,3 +1,4 @@
+// Layer: base
 // The Win32 error codes that OS-service failures carry on every platform. Windows takes them
 // from its own headers; elsewhere the POSIX backend maps errno onto these values.
 #pragma once

@@ -1,3 +1,4 @@
+// Layer: platform
 // A manual-reset event: unnamed, created non-signalled, and signalled for good once set.
 #pragma once
 

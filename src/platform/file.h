@@ -1,3 +1,4 @@
+// Layer: platform
 // A file handle with the three ways this system opens files, and the two path queries the
 // log needs. Every failure returns a Win32 error code (0 is success).
 #pragma once

@@ -1,3 +1,4 @@
+// Layer: platform
 // A read-write view of the start of a file, shared with every process that maps the same
 // file. Mapping grows a shorter file to the given size, as CreateFileMappingW does.
 #pragma once

@@ -1,3 +1,4 @@
+// Layer: platform
 // Change notification for one folder (not its subtree): a file created, deleted or renamed
 // in it, or a file's content written. Waits together with a stop event.
 #pragma once

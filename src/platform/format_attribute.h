@@ -1,3 +1,4 @@
+// Layer: base
 // Lets the compiler check printf-style arguments against the format the C library of each
 // target actually implements.
 #pragma once

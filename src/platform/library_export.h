@@ -1,3 +1,4 @@
+// Layer: base
 // Marks the library's entry points for export. The Windows build names them in its .def
 // file; the Linux build hides every other symbol (-fvisibility=hidden) and gives these the
 // default visibility.

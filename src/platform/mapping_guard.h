@@ -1,3 +1,4 @@
+// Layer: platform
 // For the tools: a view of a file that another process may cut short while it is mapped. On
 // Linux, touching a page past the new end raises SIGBUS, which would end the program; a
 // guarded view gets zero-filled pages in its place instead, and viewWasCut() says so, so the

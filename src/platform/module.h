@@ -1,3 +1,4 @@
+// Layer: platform
 // The module this code is linked into: its full path, as registration writes it into the
 // registry. On Windows the library's entry routine (DllMain, in the Win32 backend) saves the
 // module handle at process attach and switches off thread notifications, which the effect

@@ -1,3 +1,4 @@
+// Layer: base
 // The operating system's reference to an open object: a HANDLE on Windows, a file
 // descriptor elsewhere.
 #pragma once

@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/path.h"
 
 namespace vorlund {

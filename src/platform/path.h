@@ -1,3 +1,4 @@
+// Layer: platform
 // A file-system path in the platform's own characters (UTF-16 on Windows, UTF-8 elsewhere),
 // held in a fixed buffer of 260 characters as the Win32 file calls expect. Building a path
 // never allocates; a path that would not fit is marked invalid and every call on it fails.

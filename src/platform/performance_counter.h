@@ -1,3 +1,4 @@
+// Layer: platform
 // High-resolution monotonic counter: QueryPerformanceCounter on Windows, CLOCK_MONOTONIC in
 // nanoseconds elsewhere. Both are safe on the real-time thread.
 #pragma once

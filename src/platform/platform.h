@@ -1,3 +1,4 @@
+// Layer: base
 // Detects the target once, so that no file outside src/platform/ needs its own #if.
 #pragma once
 

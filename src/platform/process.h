@@ -1,3 +1,4 @@
+// Layer: platform
 // The running program and the programs it starts: its own file, its arguments as UTF-8 (on
 // Windows taken from the wide command line, so any file name survives), and a child process
 // run to its end with its output captured in files.

@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/registry.h"
 
 #include <utility>

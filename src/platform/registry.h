@@ -1,3 +1,4 @@
+// Layer: platform
 // The registry as registration and the endpoint tools use it: keys created or opened under
 // HKEY_LOCAL_MACHINE in the 64-bit view, values of any type written, deleted and read back,
 // subkeys listed, whole trees deleted. Windows uses the real registry; Linux keeps an in-process

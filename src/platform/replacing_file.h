@@ -1,3 +1,4 @@
+// Layer: platform
 // A file that takes the place of another only once it is complete and on disk: written under
 // an unpredictable name in the target's own folder, created exclusively and never through a
 // link, flushed, then renamed over the target, with the rename itself made durable. A reader

@@ -1,3 +1,4 @@
+// Layer: platform
 // A folder or file with an explicit security descriptor, given as SDDL: created with it, or,
 // where it exists, given its owner and protected access list. A folder that is a link (junction
 // or symbolic link) is refused, so the descriptor never lands on whatever it points at, and so

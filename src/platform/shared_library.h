@@ -1,3 +1,4 @@
+// Layer: platform
 // A dynamic library loaded into this process and the addresses of its exports, as a host
 // loads the effect: LoadLibraryW and GetProcAddress on Windows, dlopen and dlsym elsewhere.
 #pragma once

@@ -1,3 +1,4 @@
+// Layer: platform
 // Small services of the operating system: local time, process id, tick count, sleeping, the
 // process's I/O operation count, and whether Windows is Wine.
 #pragma once

@@ -1,3 +1,4 @@
+// Layer: platform
 // A thread running one procedure, joined with or without a time limit. The object must stay
 // where it is while the thread runs (it is neither copied nor moved).
 #pragma once

@@ -1,8 +1,8 @@
+// Layer: signal
 #include "suppressor/noise_suppressor.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "chain/fast_math.h"
 #include "chain/gain.h"
@@ -115,7 +115,8 @@ void NoiseSuppressor::reset() noexcept {
   std::fill(outputHop_.begin(), outputHop_.end(), 0.0f);
   std::fill(overlapAdd_.begin(), overlapAdd_.end(), 0.0f);
   frameCount_ = 0;
-  writePos_ = frameSize_ - hop_;
+  fillStart_ = frameSize_ - hop_;
+  hopPos_ = 0;
   // The minima need no clearing: the last initial frame sets them before they are read.
   std::fill(noise_.begin(), noise_.end(), 0.0f);
   std::fill(presenceAvg_.begin(), presenceAvg_.end(), 0.0f);
@@ -124,30 +125,27 @@ void NoiseSuppressor::reset() noexcept {
   std::fill(prevClean_.begin(), prevClean_.end(), 0.0f);
   subwindowCount_ = 0;
   suppressionDb_ = 0.0f;
+  meterPending_ = false;
 }
 
 void NoiseSuppressor::processFrame() noexcept {
-  const int n = frameSize_;
   const int hop = hop_;
-  const float* window = window_.data();
-  float* re = re_.data();
-  float* im = im_.data();
-  float* frame = inputFrame_.data();
-  float* overlap = overlapAdd_.data();
+  float* input = inputFrame_.data();
+  // The quarters oldest first: the one after the newest is the oldest.
+  FramePass frame{};
+  for (int q = 0; q < 4; ++q) frame.quarters[q] = input + (fillStart_ + (q + 1) * hop) % frameSize_;
+  frame.window = window_.data();
+  frame.overlap = overlapAdd_.data();
+  frame.output = outputHop_.data();
 
-  // The frame is real, so the transform pair needs only bins 0..N/2 of its spectrum.
-  for (int i = 0; i < n; ++i) re[i] = frame[i] * window[i];
-  fft_.forwardReal(re, im);
+  // The frame is real, so the transform pair needs only bins 0..N/2 of its spectrum. The
+  // inverse adds the frame, windowed again and halved (the four overlapping squared windows
+  // sum to 2), to the overlap sums and hands out the first hop of them.
+  fft_.forwardFrame(frame, re_.data(), im_.data());
   shapeSpectrum();
-  fft_.inverseReal(re, im);
-
-  // The four overlapping squared windows sum to 2, hence the half.
-  for (int i = 0; i < n; ++i) overlap[i] += window[i] * re[i] * 0.5f;
-  std::memcpy(outputHop_.data(), overlap, sizeof(float) * hop);
-  std::memmove(overlap, overlap + hop, sizeof(float) * (n - hop));
-  std::fill(overlap + (n - hop), overlap + n, 0.0f);
-  // The last hop of the input is overwritten by the next samples before it is read again.
-  std::memmove(frame, frame + hop, sizeof(float) * (n - hop));
+  fft_.inverseFrame(re_.data(), im_.data(), frame);
+  // The oldest quarter is overwritten by the next samples before it is read again.
+  fillStart_ = (fillStart_ + hop) % frameSize_;
 
   if (frameCount_ < kMaxFrameCount) frameCount_ += 1;
 }
@@ -188,24 +186,35 @@ void NoiseSuppressor::shapeSpectrum() noexcept {
   kernels.estimate(pass);
   if (pass.subwindowEnd) ringSlot_ = (ringSlot_ + 1) % kRingSlots;
 
-  // Smooth the raw gains over neighbouring bins and over time and apply them; the kept and the
-  // total power add up in bin order in double.
+  // Smooth the raw gains over neighbouring bins and over time and apply them.
   const GainPass gains{.gain = gain_.data(),
                        .smoothGain = smoothGain_.data(),
                        .re = re_.data(),
                        .im = im_.data(),
-                       .power = power_.data(),
                        .bins = bins,
                        .enabled = enabled_,
                        .floorGain = floorGain_,
                        .attack = gainSmoothing_.attack,
                        .release = gainSmoothing_.release};
+  kernels.applyGains(gains);
+  meterPending_ = true;
+}
+
+void NoiseSuppressor::updateMeter() const noexcept {
+  // The frame's kept power (g P g) and power, added in bin order in double. The sums are one
+  // long chain of dependent additions, so they run only for the frame the meter is read after.
+  const float* smoothed = smoothGain_.data();
+  const float* power = power_.data();
   double kept = 0.0;
   double total = 0.0;
-  kernels.applyGains(gains, kept, total);
+  for (int k = 0; k < binCount_; ++k) {
+    kept += static_cast<double>(smoothed[k] * power[k] * smoothed[k]);
+    total += static_cast<double>(power[k]);
+  }
   suppressionDb_ = total > kSilentPower
                        ? static_cast<float>(10.0 * std::log10(kMeterFloor + kept / total))
                        : 0.0f;
+  meterPending_ = false;
 }
 
 }  // namespace vorlund

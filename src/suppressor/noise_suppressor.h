@@ -1,3 +1,4 @@
+// Layer: signal
 // Short-time spectral noise suppressor. Samples go in and come out one at a time, exactly N
 // samples later; every hop of N/4 samples a frame is windowed, transformed, weighted bin by
 // bin with a Wiener gain against a tracked noise estimate, transformed back and overlap-added.
@@ -37,11 +38,10 @@ class NoiseSuppressor {
 
   // Real-time thread; returns the sample that went in N samples earlier, processed.
   float processSample(float x) noexcept {
-    const int delayed = frameSize_ - hop_;
-    inputFrame_[writePos_] = x;
-    const float y = outputHop_[writePos_ - delayed];
-    if (++writePos_ >= frameSize_) {
-      writePos_ = delayed;
+    inputFrame_[fillStart_ + hopPos_] = x;
+    const float y = outputHop_[hopPos_];
+    if (++hopPos_ >= hop_) {
+      hopPos_ = 0;
       processFrame();
     }
     return y;
@@ -64,24 +64,33 @@ class NoiseSuppressor {
   int initFrames() const noexcept { return initFrames_; }
   int subwindowFrames() const noexcept { return subwindowFrames_; }
   int ringSlot() const noexcept { return ringSlot_; }
-  // Output-to-input power ratio of the last frame, dB, at most 0; 0 for a silent frame.
-  float suppressionDb() const noexcept { return suppressionDb_; }
+  // Real-time thread; output-to-input power ratio of the last frame, dB, at most 0; 0 for a
+  // silent frame. Worked out on the first call after a frame.
+  float suppressionDb() const noexcept {
+    if (meterPending_) updateMeter();
+    return suppressionDb_;
+  }
 
  private:
   void processFrame() noexcept;
   // Updates the noise estimate and gains from bins 0..N/2 of re_/im_ and applies the gains.
   void shapeSpectrum() noexcept;
+  void updateMeter() const noexcept;
 
   int frameSize_ = 0;
   int hop_ = 0;
   int binCount_ = 0;
-  int writePos_ = 0;
+  // The input frame is a ring of four quarters of H samples; the newest one, which the samples
+  // fill, starts at fillStart_ (a multiple of H), and hopPos_ samples of it are in.
+  int fillStart_ = 0;
+  int hopPos_ = 0;
   std::int32_t frameCount_ = 0;
   Fft fft_;
   // Sized in prepare(): N entries, but outputHop_ H and the estimator arrays N/2 + 1.
   std::vector<float> window_;
   std::vector<float> inputFrame_;
   std::vector<float> outputHop_;
+  // Overlap-add sums of the frames so far, the first one due next; the top quarter is zero.
   std::vector<float> overlapAdd_;
   std::vector<float> re_;
   std::vector<float> im_;
@@ -103,7 +112,10 @@ class NoiseSuppressor {
   // Estimator state.
   int subwindowCount_ = 0;
   int ringSlot_ = 0;
-  float suppressionDb_ = 0.0f;
+  // The last frame's meter, and whether it still waits to be worked out from its gains and
+  // powers (which stay in smoothGain_ and power_ until the next frame).
+  mutable float suppressionDb_ = 0.0f;
+  mutable bool meterPending_ = false;
   std::vector<float> power_;
   std::vector<float> noise_;
   std::vector<float> presenceAvg_;

@@ -1,3 +1,4 @@
+// Layer: signal
 // The vector passes of the noise suppressor's frame: the transform pair and the estimator's bin
 // passes. spectrum_kernels.cpp is built twice, four lanes wide (SSE2) and eight lanes wide
 // (AVX2), into the lane sets' namespaces; each build gives exactly the other's bits, and
@@ -17,6 +18,21 @@ struct FftTables {
   const float* cosTable;  // cos(-2 pi j / N), j < N/2
   const float* sinTable;  // sin(-2 pi j / N), j < N/2
   const std::int32_t* bitReverse;
+  // The real-input pair's N/2-point transform in radix 4 (from 32 points on): for each radix-4
+  // stage of half-length h = 4, 16, ... (4h <= N/2) the cosines and sines of W^k, W^2k and
+  // W^3k, W = exp(-2 pi i / 4h), k < h, as six rows of h; then, if N/2 is an odd power of two,
+  // the cosines and sines of exp(-2 pi i k / (N/2)), k < N/4, as two rows.
+  const float* stageTable;
+};
+
+// The noise suppressor's frame of N samples around the transform pair: the input as its four
+// quarters of N/4 samples, oldest first (a ring, so they need not be adjacent), the window
+// (N entries), the overlap-add sums (N entries, the top quarter zero) and the output hop (N/4).
+struct FramePass {
+  const float* quarters[4];
+  const float* window;
+  float* overlap;
+  float* output;
 };
 
 // Everything one frame's estimator pass needs: the arrays, and the frame's phase and constants.
@@ -52,7 +68,6 @@ struct GainPass {
   float* smoothGain;
   float* re;
   float* im;
-  const float* power;
   int bins;
   bool enabled;
   float floorGain;
@@ -65,10 +80,15 @@ struct SpectrumKernels {
   void (*transform)(const FftTables& tables, float* re, float* im, bool inverse) noexcept;
   void (*forwardReal)(const FftTables& tables, float* re, float* im) noexcept;
   void (*inverseReal)(const FftTables& tables, float* re, float* im) noexcept;
+  // Fft::forwardFrame and Fft::inverseFrame.
+  void (*forwardFrame)(const FftTables& tables, const FramePass& frame, float* re,
+                       float* im) noexcept;
+  void (*inverseFrame)(const FftTables& tables, const float* re, float* im,
+                       const FramePass& frame) noexcept;
   // Power, noise estimate and raw Wiener gain of every bin.
   void (*estimate)(const BinPass& pass) noexcept;
-  // Smooths and applies the gains; adds each bin's kept power (g P g) and power in bin order.
-  void (*applyGains)(const GainPass& pass, double& kept, double& total) noexcept;
+  // Smooths the gains and applies them.
+  void (*applyGains)(const GainPass& pass) noexcept;
 };
 
 // Each build's kernels.

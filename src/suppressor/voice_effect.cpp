@@ -1,3 +1,4 @@
+// Layer: signal
 #include "suppressor/voice_effect.h"
 
 #include <algorithm>
@@ -78,10 +79,10 @@ std::size_t VoiceEffect::bufferBytes() const noexcept {
   return bytes;
 }
 
-void VoiceEffect::configure(VoiceEffectMode mode, float mix, float param) noexcept {
-  mode_ = mode;
-  mix_ = mix;
-  param_ = param;
+void VoiceEffect::configure(const Settings& settings) noexcept {
+  mode_ = settings.mode;
+  mix_ = settings.mix;
+  param_ = settings.param;
   applyModeSettings();
 }
 

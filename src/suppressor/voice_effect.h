@@ -1,3 +1,4 @@
+// Layer: signal
 // Turns the voice into one of six characters (ring modulator with comb, two saturations,
 // pitch shifter, echo, reverberator) and blends it with the dry voice. The modes share one
 // power-of-two delay line, four filter sections and the reverberator's buffers, all sized in
@@ -22,12 +23,18 @@ class VoiceEffect {
   static constexpr int kCombCount = 4;
   static constexpr int kAllpassCount = 2;
 
+  struct Settings {
+    VoiceEffectMode mode = VoiceEffectMode::Off;
+    float mix{};    // 0..1: share of the effect in the output
+    float param{};  // 0..1: the mode's one quantity (pitch, delay, decay, drive...)
+  };
+
   // Configuration thread; allocates and clears every buffer for the rate, then applies the
   // stored mode's settings. The first active block afterwards starts from cleared state.
   void prepare(double sampleRate);
-  // Either thread, between blocks; stores the settings (mix and param 0..1) and computes the
-  // mode's coefficients. Clears nothing.
-  void configure(VoiceEffectMode mode, float mix, float param) noexcept;
+  // Either thread, between blocks; stores the settings and computes the mode's coefficients.
+  // Clears nothing.
+  void configure(const Settings& settings) noexcept;
   // Real-time thread; one mono block in place.
   void process(float* samples, int count) noexcept;
 

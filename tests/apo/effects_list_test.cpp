@@ -12,13 +12,14 @@
 #include "engine/shared_block.h"
 #include "platform/file.h"
 #include "platform/file_mapping.h"
+#include "record_helpers.h"
 
 namespace vorlund {
 namespace {
 
 using test::ApoTest;
-using test::createApo;
-using test::queryApo;
+using test::ownApo;
+using test::ownQuery;
 
 std::vector<GUID> listOf(IAudioSystemEffects2* effects) {
   LPGUID list = reinterpret_cast<LPGUID>(0x1234);
@@ -52,8 +53,7 @@ void expectList(const std::vector<GUID>& expected, const std::vector<GUID>& actu
 // bypassed record (empty, null list, S_OK), with only the limiter on (dynamics still
 // listed), with both dynamics stages off, and with every stage on (four, in order).
 TEST(EffectsListTest, ListFollowsTheSwitches) {
-  ParameterBlock params;
-  setDefaults(params);
+  ParameterBlock params = test::defaultRecord();
   std::array<GUID, kMaxEffectTypes> types;
   ASSERT_EQ(3u, activeEffectTypes(params, types));
   expectList({AUDIO_EFFECT_TYPE_NOISE_SUPPRESSION, AUDIO_EFFECT_TYPE_EQUALIZER,
@@ -94,11 +94,11 @@ TEST(EffectsListTest, ListFollowsTheSwitches) {
 // while locked at the next block; no controllable effects; and every state change refused
 // with ERROR_NOT_FOUND.
 TEST_F(ApoTest, ObjectListsTheRecordItLastApplied) {
-  auto* effects = createApo<IAudioSystemEffects3>(IID_IAudioSystemEffects3);
-  ASSERT_NE(nullptr, effects);
+  auto effects = ownApo<IAudioSystemEffects3>(IID_IAudioSystemEffects3);
+  ASSERT_TRUE(effects);
   expectList({AUDIO_EFFECT_TYPE_NOISE_SUPPRESSION, AUDIO_EFFECT_TYPE_EQUALIZER,
               AUDIO_EFFECT_TYPE_DYNAMIC_RANGE_COMPRESSION},
-             listOf(effects));
+             listOf(effects.get()));
 
   File file;
   FileMapping mapping;
@@ -106,27 +106,26 @@ TEST_F(ApoTest, ObjectListsTheRecordItLastApplied) {
   ASSERT_NE(nullptr, mapped);
   SharedBlock& block = *mapped;
   initialiseBlock(block);
-  ParameterBlock record;
-  setDefaults(record);
+  ParameterBlock record = test::defaultRecord();
   record.agcEnabled = 1;
   record.eqEnabled = 0;
   publishRecord(block, record);
 
-  auto* config = queryApo<IAudioProcessingObjectConfiguration>(
-      effects, IID_IAudioProcessingObjectConfiguration);
-  auto* rt = queryApo<IAudioProcessingObjectRT>(effects, IID_IAudioProcessingObjectRT);
+  auto config = ownQuery<IAudioProcessingObjectConfiguration>(
+      effects.get(), IID_IAudioProcessingObjectConfiguration);
+  auto rt = ownQuery<IAudioProcessingObjectRT>(effects.get(), IID_IAudioProcessingObjectRT);
   test::HostStream stream(test::floatFormat(1, 48000.0f));
   ASSERT_EQ(S_OK, stream.lock(*config));
   expectList({AUDIO_EFFECT_TYPE_NOISE_SUPPRESSION, AUDIO_EFFECT_TYPE_AUTOMATIC_GAIN_CONTROL,
               AUDIO_EFFECT_TYPE_DYNAMIC_RANGE_COMPRESSION},
-             listOf(effects));
+             listOf(effects.get()));
 
   record.bypass = 1;
   publishRecord(block, record);
-  EXPECT_EQ(3u, listOf(effects).size());
+  EXPECT_EQ(3u, listOf(effects.get()).size());
   std::vector<float> samples(480, 0.1f);
   stream.process(*rt, samples.data(), 480);
-  EXPECT_TRUE(listOf(effects).empty());
+  EXPECT_TRUE(listOf(effects.get()).empty());
 
   AUDIO_SYSTEMEFFECT* controllable = reinterpret_cast<AUDIO_SYSTEMEFFECT*>(0x1234);
   UINT count = 7;
@@ -140,9 +139,6 @@ TEST_F(ApoTest, ObjectListsTheRecordItLastApplied) {
               effects->SetAudioSystemEffectState(AUDIO_EFFECT_TYPE_EQUALIZER, state));
   EXPECT_EQ(S_OK, config->UnlockForProcess());
   mapping.close();
-  rt->Release();
-  config->Release();
-  effects->Release();
 }
 
 // Runs under ThreadSanitizer with the other threading tests.
@@ -152,11 +148,11 @@ class ApoThreadTest : public ApoTest {};
 // real-time thread applies a new record every block reads no part of the record itself, and
 // that every list it returns is one of the two records' lists, never a mixture.
 TEST_F(ApoThreadTest, EffectsListWhileTheRecordChanges) {
-  auto* effects = createApo<IAudioSystemEffects2>(IID_IAudioSystemEffects2);
-  ASSERT_NE(nullptr, effects);
-  auto* config = queryApo<IAudioProcessingObjectConfiguration>(
-      effects, IID_IAudioProcessingObjectConfiguration);
-  auto* rt = queryApo<IAudioProcessingObjectRT>(effects, IID_IAudioProcessingObjectRT);
+  auto effects = ownApo<IAudioSystemEffects2>(IID_IAudioSystemEffects2);
+  ASSERT_TRUE(effects);
+  auto config = ownQuery<IAudioProcessingObjectConfiguration>(
+      effects.get(), IID_IAudioProcessingObjectConfiguration);
+  auto rt = ownQuery<IAudioProcessingObjectRT>(effects.get(), IID_IAudioProcessingObjectRT);
   test::HostStream stream(test::floatFormat(1, 48000.0f));
   ASSERT_EQ(S_OK, stream.lock(*config));
   File file;
@@ -183,7 +179,7 @@ TEST_F(ApoThreadTest, EffectsListWhileTheRecordChanges) {
   });
   int mixtures = 0;
   while (!done) {
-    const std::vector<GUID> list = listOf(effects);
+    const std::vector<GUID> list = listOf(effects.get());
     const bool isA = list.size() == 3 && list[0] == AUDIO_EFFECT_TYPE_NOISE_SUPPRESSION;
     const bool isB = list.size() == 1 && list[0] == AUDIO_EFFECT_TYPE_AUTOMATIC_GAIN_CONTROL;
     if (!isA && !isB) ++mixtures;
@@ -192,9 +188,6 @@ TEST_F(ApoThreadTest, EffectsListWhileTheRecordChanges) {
   EXPECT_EQ(0, mixtures);
   EXPECT_EQ(S_OK, config->UnlockForProcess());
   mapping.close();
-  rt->Release();
-  config->Release();
-  effects->Release();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "chain/voice_chain.h"
+#include "record_helpers.h"
 #include "reference/reference_chain.h"
 #include "reference/reference_stages.h"
 #include "signal_helpers.h"
@@ -108,13 +109,11 @@ void expectSameAsReference(double rate, double seconds, std::uint32_t seed) {
   std::size_t at = 0;
   while (at < input.size()) {
     if (block % blocksPerScene == 0) {
-      ParameterBlock record;
-      setDefaults(record);
+      ParameterBlock record = test::defaultRecord();
       changes[(block / blocksPerScene) % changes.size()](record);
       sanitise(record);
-      chain.params = straightforward.params = record;
-      chain.update();
-      straightforward.update();
+      chain.configure(record);
+      straightforward.configure(record);
     }
     if (block % 97 == 50) {
       chain.reset();

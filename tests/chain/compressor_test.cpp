@@ -50,14 +50,12 @@ TEST(CompressorTest, StaticCurveWithSoftKnee) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message()
                  << c.thresholdDb << " dB, knee " << c.kneeDb << ", level " << c.levelDb);
-    Compressor comp;
-    comp.prepare(48000.0);
-    comp.configure({.enabled = true,
-                    .thresholdDb = c.thresholdDb,
-                    .ratio = c.ratio,
-                    .attackMs = 5,
-                    .releaseMs = 120,
-                    .kneeDb = c.kneeDb});
+    auto comp = test::prepared<Compressor>(48000.0, {.enabled = true,
+                                                     .thresholdDb = c.thresholdDb,
+                                                     .ratio = c.ratio,
+                                                     .attackMs = 5,
+                                                     .releaseMs = 120,
+                                                     .kneeDb = c.kneeDb});
     EXPECT_NEAR(-c.reductionDb, run(comp, c.levelDb, 48000).back(), 2e-3);
     EXPECT_NEAR(-c.reductionDb, comp.reductionDb(), 2e-3);
   }
@@ -69,9 +67,7 @@ TEST(CompressorTest, StaticCurveWithSoftKnee) {
 TEST(CompressorTest, AttackAndReleaseOnLevelSteps) {
   for (double rate : {16000.0, 44100.0, 96000.0}) {
     SCOPED_TRACE(rate);
-    Compressor comp;
-    comp.prepare(rate);
-    comp.configure(kPlain);
+    auto comp = test::prepared<Compressor>(rate, kPlain);
     run(comp, -40.0f, 1000);
     const double ta = 0.005 * rate, tr = 0.12 * rate;
     const std::vector<double> up = run(comp, -10.0f, static_cast<int>(rate));  // 8 dB
@@ -104,25 +100,21 @@ TEST(CompressorTest, MakeupAndSwitchingOff) {
                {-40, 0.5f, -3, true, -3}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.thresholdDb << " dB, ratio " << c.ratio);
-    Compressor comp;
-    comp.prepare(48000.0);
-    comp.configure({.enabled = true,
-                    .thresholdDb = c.thresholdDb,
-                    .ratio = c.ratio,
-                    .attackMs = 5,
-                    .releaseMs = 120,
-                    .kneeDb = 6,
-                    .makeupDb = c.makeupDb,
-                    .autoMakeup = c.autoMakeup});
+    auto comp = test::prepared<Compressor>(48000.0, {.enabled = true,
+                                                     .thresholdDb = c.thresholdDb,
+                                                     .ratio = c.ratio,
+                                                     .attackMs = 5,
+                                                     .releaseMs = 120,
+                                                     .kneeDb = 6,
+                                                     .makeupDb = c.makeupDb,
+                                                     .autoMakeup = c.autoMakeup});
     EXPECT_NEAR(c.gainDb, run(comp, -100.0f, 48000).back(), 1e-3);
     if (c.ratio <= 1.0f) {
       EXPECT_NEAR(c.gainDb, run(comp, 0.0f, 48000).back(), 1e-3);
     }
   }
 
-  Compressor comp;
-  comp.prepare(48000.0);
-  comp.configure(kAutomatic);
+  auto comp = test::prepared<Compressor>(48000.0, kAutomatic);
   run(comp, -10.0f, 48000);
   const float held = comp.reductionDb();
   comp.configure({.enabled = false,

@@ -17,11 +17,6 @@ using test::toDb;
 
 constexpr double kRate = 48000.0;
 
-std::vector<float> run(DeEsser& d, std::vector<float> x) {
-  for (float& v : x) v = d.process(v);
-  return x;
-}
-
 // Verifies the cut on steady tones, whose two envelopes stand in the ratio of the sidechain's
 // response: 1.5 dB per dB of band level over the relative threshold, capped by the amount,
 // applied to the band above 0.55 x the sibilance frequency only; the tone's level follows
@@ -36,9 +31,8 @@ TEST(DeEsserTest, CutFollowsBandRatioOverRelativeThreshold) {
                        Case{0.35f, 9000.0}, Case{1.0f, 2500.0}, Case{0.35f, 16000.0}}) {
     SCOPED_TRACE(c.toneHz);
     SCOPED_TRACE(c.amount);
-    DeEsser d;
-    d.prepare(kRate);
-    d.configure({.enabled = true, .frequencyHz = 6500.0f, .amount = c.amount});
+    auto d = test::prepared<DeEsser>(kRate,
+                                     {.enabled = true, .frequencyHz = 6500.0f, .amount = c.amount});
     BiquadSection band, split;
     designBiquad(band, FilterType::BandPass, kRate, 6500.0, 0.0, 1.0);
     designBiquad(split, FilterType::HighPass, kRate, 0.55 * 6500.0, 0.0, 0.7071);
@@ -49,9 +43,10 @@ TEST(DeEsserTest, CutFollowsBandRatioOverRelativeThreshold) {
     const double expectedLevelDb = toDb(std::abs(1.0 - h + gain * h));
 
     const std::vector<float> in = test::sine(c.toneHz, kRate, 48000, 0.3);
-    run(d, std::vector<float>(in.begin(), in.begin() + 24000));
+    test::processEach(d, std::vector<float>(in.begin(), in.begin() + 24000));
     d.clearBlockMinGain();
-    const std::vector<float> out = run(d, std::vector<float>(in.begin() + 24000, in.end()));
+    const std::vector<float> out =
+        test::processEach(d, std::vector<float>(in.begin() + 24000, in.end()));
     EXPECT_NEAR(-cutDb, toDb(d.blockMinGain()), 0.05);
     EXPECT_NEAR(expectedLevelDb, toDb(test::rms(out) / test::rms(in, 24000)), 0.05);
   }
@@ -72,10 +67,9 @@ TEST(DeEsserTest, SibilanceCutVoiceAndSilenceLeftAlone) {
   std::vector<float> in(kCount);
   for (int i = 0; i < kCount; ++i) in[i] = sibilant[i] + low[i];
 
-  DeEsser d;
-  d.prepare(kRate);
-  d.configure({.enabled = true, .frequencyHz = 6500.0f, .amount = 0.35f});
-  const std::vector<float> out = run(d, in);
+  DeEsser d =
+      test::prepared<DeEsser>(kRate, {.enabled = true, .frequencyHz = 6500.0f, .amount = 0.35f});
+  const std::vector<float> out = test::processEach(d, in);
   EXPECT_NEAR(-6.15, toDb(d.blockMinGain()), 0.05);
   BiquadSection split;
   designBiquad(split, FilterType::HighPass, kRate, 0.55 * 6500.0, 0.0, 0.7071);
@@ -97,12 +91,12 @@ TEST(DeEsserTest, SibilanceCutVoiceAndSilenceLeftAlone) {
   // A 20 ms fade-in: an abrupt onset is a click, which rightly triggers.
   for (int i = 0; i < 960; ++i) vowel[i] *= 0.5f - 0.5f * std::cos(3.14159265f * i / 960.0f);
   d.reset();
-  const std::vector<float> voiced = run(d, vowel);
+  const std::vector<float> voiced = test::processEach(d, vowel);
   EXPECT_EQ(1.0f, d.blockMinGain());
   for (int i = 0; i < kCount; ++i) ASSERT_NEAR(vowel[i], voiced[i], 1e-6f) << i;
 
   d.reset();
-  run(d, test::sine(6500.0, kRate, kCount, dbToGain(-52.0f)));
+  test::processEach(d, test::sine(6500.0, kRate, kCount, dbToGain(-52.0f)));
   EXPECT_EQ(1.0f, d.blockMinGain());
 }
 
@@ -110,9 +104,8 @@ TEST(DeEsserTest, SibilanceCutVoiceAndSilenceLeftAlone) {
 // within a few 1 ms attack times, and once the de-esser is switched off it returns to 1 with
 // the 45 ms release.
 TEST(DeEsserTest, GainFallsFastAndRecoversWithRelease) {
-  DeEsser d;
-  d.prepare(kRate);
-  d.configure({.enabled = true, .frequencyHz = 6500.0f, .amount = 0.35f});
+  DeEsser d =
+      test::prepared<DeEsser>(kRate, {.enabled = true, .frequencyHz = 6500.0f, .amount = 0.35f});
   const std::vector<float> tone = test::sine(9000.0, kRate, 48000, 0.3);
   // The gain after the most recent sample, read through the meter of a one-sample window.
   const auto gainAfter = [&](int from, int count) {
@@ -133,11 +126,10 @@ TEST(DeEsserTest, GainFallsFastAndRecoversWithRelease) {
 // Verifies that a new amount keeps the filters and their state, a new frequency redesigns
 // them and still keeps their state, and that processing after a reset repeats exactly.
 TEST(DeEsserTest, ConfigureKeepsStateAndResetRepeats) {
-  DeEsser d;
-  d.prepare(kRate);
-  d.configure({.enabled = true, .frequencyHz = 6500.0f, .amount = 0.35f});
+  DeEsser d =
+      test::prepared<DeEsser>(kRate, {.enabled = true, .frequencyHz = 6500.0f, .amount = 0.35f});
   const std::vector<float> in = test::whiteNoise(4800, 4);
-  const std::vector<float> first = run(d, in);
+  const std::vector<float> first = test::processEach(d, in);
   const BiquadSection side = d.sidechain();
   const BiquadSection split = d.split();
   ASSERT_NE(0.0f, side.z1);
@@ -154,7 +146,7 @@ TEST(DeEsserTest, ConfigureKeepsStateAndResetRepeats) {
 
   d.configure({.enabled = true, .frequencyHz = 6500.0f, .amount = 0.35f});
   d.reset();
-  EXPECT_EQ(first, run(d, in));
+  EXPECT_EQ(first, test::processEach(d, in));
 }
 
 }  // namespace

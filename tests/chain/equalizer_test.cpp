@@ -22,11 +22,6 @@ Bands allOff() {
   return bands;
 }
 
-std::vector<float> run(Equalizer& eq, std::vector<float> x) {
-  for (float& v : x) v = eq.process(v);
-  return x;
-}
-
 // Verifies every band type against the cookbook response of the section designed from the
 // band's own settings, measured on sines below, around and above its frequency, at two rates.
 TEST(EqualizerTest, BandResponsesMatchTheirDesign) {
@@ -36,9 +31,7 @@ TEST(EqualizerTest, BandResponsesMatchTheirDesign) {
       SCOPED_TRACE(type);
       Bands bands = allOff();
       bands[4] = {1, type, 1000.0f, -9.0f, 2.0f};
-      Equalizer eq;
-      eq.prepare(rate);
-      eq.configure({.bands = bands});
+      auto eq = test::prepared<Equalizer>(rate, {.bands = bands});
       BiquadSection reference;
       designBiquad(reference, type, rate, 1000.0, -9.0, 2.0);
       for (double f : {150.0, 700.0, 1000.0, 1400.0, 5000.0}) {
@@ -59,10 +52,9 @@ TEST(EqualizerTest, OnlyBandsThatChangeTheSignalRun) {
   constexpr double kRate = 48000.0;
   const std::vector<float> in = test::whiteNoise(4800, 11);
   const auto passesExactly = [&](const Bands& bands, float low, float presence, float air) {
-    Equalizer eq;
-    eq.prepare(kRate);
-    eq.configure({.bands = bands, .toneLow = low, .tonePresence = presence, .toneAir = air});
-    return run(eq, in) == in;
+    auto eq = test::prepared<Equalizer>(
+        kRate, {.bands = bands, .toneLow = low, .tonePresence = presence, .toneAir = air});
+    return test::processEach(eq, in) == in;
   };
   for (int type : {0, 1, 2}) {
     SCOPED_TRACE(type);
@@ -98,9 +90,8 @@ TEST(EqualizerTest, ToneControlsAtTheirFrequencies) {
   for (float sign : {1.0f, -1.0f}) {
     SCOPED_TRACE(sign);
     const auto gainDb = [&](float low, float presence, float air, double f) {
-      Equalizer eq;
-      eq.prepare(kRate);
-      eq.configure({.bands = allOff(), .toneLow = low, .tonePresence = presence, .toneAir = air});
+      auto eq = test::prepared<Equalizer>(
+          kRate, {.bands = allOff(), .toneLow = low, .tonePresence = presence, .toneAir = air});
       return measuredGainDb([&](float x) { return eq.process(x); }, f, kRate);
     };
     EXPECT_NEAR(3.0 * sign, gainDb(sign, 0.0f, 0.0f, 220.0), 0.05);
@@ -133,16 +124,16 @@ TEST(EqualizerTest, BandSwitchedOffAndOnResumesItsState) {
   toggled.configure({.bands = bands});
   steady.configure({.bands = bands});
   const std::vector<float> before = test::whiteNoise(2400, 1);
-  run(toggled, before);
-  run(steady, before);
+  test::processEach(toggled, before);
+  test::processEach(steady, before);
   bands[6].enabled = 0;
   toggled.configure({.bands = bands});
   const std::vector<float> between = test::whiteNoise(2400, 2);
-  EXPECT_EQ(between, run(toggled, between));
+  EXPECT_EQ(between, test::processEach(toggled, between));
   bands[6].enabled = 1;
   toggled.configure({.bands = bands});
   const std::vector<float> after = test::whiteNoise(2400, 3);
-  EXPECT_EQ(run(steady, after), run(toggled, after));
+  EXPECT_EQ(test::processEach(steady, after), test::processEach(toggled, after));
 }
 
 }  // namespace

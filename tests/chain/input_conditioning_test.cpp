@@ -20,9 +20,8 @@ TEST(InputConditioningTest, HighPassResponses) {
     SCOPED_TRACE(rate);
     for (int order : {2, 4}) {
       SCOPED_TRACE(order);
-      HighPassFilter hp;
-      hp.prepare(rate);
-      hp.configure({.enabled = true, .cornerHz = 100.0f, .order = order});
+      auto hp = test::prepared<HighPassFilter>(
+          rate, {.enabled = true, .cornerHz = 100.0f, .order = order});
       ASSERT_EQ(order == 4 ? 2 : 1, hp.sectionCount());
       for (double f : {25.0, 50.0, 100.0, 200.0, 1000.0}) {
         double analytic = 0.0;
@@ -42,9 +41,8 @@ TEST(InputConditioningTest, HighPassResponses) {
       }
     }
   }
-  HighPassFilter hp;
-  hp.prepare(48000.0);
-  hp.configure({.enabled = true, .cornerHz = 80.0f, .order = 3});
+  HighPassFilter hp =
+      test::prepared<HighPassFilter>(48000.0, {.enabled = true, .cornerHz = 80.0f, .order = 3});
   EXPECT_EQ(1, hp.sectionCount());
   hp.configure({.enabled = false, .cornerHz = 80.0f, .order = 4});
   EXPECT_EQ(0, hp.sectionCount());
@@ -54,9 +52,8 @@ TEST(InputConditioningTest, HighPassResponses) {
 // Verifies the hum notches: deep at every harmonic, the level midway between them unchanged,
 // and the notch count limited by the harmonics setting, eight, and 0.45 x rate.
 TEST(InputConditioningTest, HumNotchesDeepAtHarmonicsFlatBetween) {
-  HumFilter hum;
-  hum.prepare(48000.0);
-  hum.configure({.enabled = true, .baseHz = 50.0f, .harmonics = 4});
+  HumFilter hum =
+      test::prepared<HumFilter>(48000.0, {.enabled = true, .baseHz = 50.0f, .harmonics = 4});
   ASSERT_EQ(4, hum.sectionCount());
   auto run = [&](float x) { return hum.process(x); };
   for (double f : {50.0, 100.0, 150.0, 200.0}) {
@@ -68,9 +65,8 @@ TEST(InputConditioningTest, HumNotchesDeepAtHarmonicsFlatBetween) {
     EXPECT_NEAR(0.0, measuredGainDb(run, f, 48000.0, 4.0), 0.3) << f;
   }
 
-  HumFilter low;
-  low.prepare(8000.0);
-  low.configure({.enabled = true, .baseHz = 60.0f, .harmonics = 8});
+  HumFilter low =
+      test::prepared<HumFilter>(8000.0, {.enabled = true, .baseHz = 60.0f, .harmonics = 8});
   EXPECT_EQ(8, low.sectionCount());
   low.prepare(200.0);
   low.configure({.enabled = true, .baseHz = 50.0f, .harmonics = 8});
@@ -80,9 +76,8 @@ TEST(InputConditioningTest, HumNotchesDeepAtHarmonicsFlatBetween) {
 // Verifies that toggling the hum filter off and on redesigns without clearing its state, and
 // that an unchanged configuration leaves the sections alone.
 TEST(InputConditioningTest, HumRedesignKeepsState) {
-  HumFilter hum;
-  hum.prepare(48000.0);
-  hum.configure({.enabled = true, .baseHz = 60.0f, .harmonics = 3});
+  HumFilter hum =
+      test::prepared<HumFilter>(48000.0, {.enabled = true, .baseHz = 60.0f, .harmonics = 3});
   for (float x : test::sine(60.0, 48000.0, 1000)) hum.process(x);
   const float z1 = hum.section(0).z1;
   ASSERT_NE(0.0f, z1);

@@ -46,9 +46,8 @@ TEST(LookaheadLimiterTest, NeverExceedsCeiling) {
                                                        bursts};
       for (std::size_t s = 0; s < signals.size(); ++s) {
         SCOPED_TRACE(s);
-        LookaheadLimiter limiter;
-        limiter.prepare(rate);
-        limiter.configure({.enabled = true, .ceilingDb = ceilingDb});
+        LookaheadLimiter limiter =
+            test::prepared<LookaheadLimiter>(rate, {.enabled = true, .ceilingDb = ceilingDb});
         const std::vector<float> out = run(limiter, signals[s]);
         float peak = 0.0f;
         for (float y : out) peak = std::max(peak, std::fabs(y));
@@ -71,9 +70,8 @@ TEST(LookaheadLimiterTest, ImpulseLeavesAtCeilingAfterLookahead) {
   for (auto [rate, length] :
        {std::pair{44100.0, 66}, {48000.0, 72}, {5999.0, 8}, {1000.0, 8}, {8000.0, 12}}) {
     SCOPED_TRACE(rate);
-    LookaheadLimiter limiter;
-    limiter.prepare(rate);
-    limiter.configure({.enabled = true, .ceilingDb = -1.0f});
+    LookaheadLimiter limiter =
+        test::prepared<LookaheadLimiter>(rate, {.enabled = true, .ceilingDb = -1.0f});
     EXPECT_EQ(length, limiter.lookaheadSamples());
     const float ceiling = dbToGain(-1.0f), carrier = 0.01f;
     const int at = 200;
@@ -109,9 +107,8 @@ TEST(LookaheadLimiterTest, ImpulseLeavesAtCeilingAfterLookahead) {
 // their differences round), a quiet stretch past sample 131,072 and then an impulse, the gain
 // ramps down exactly as the true average of the window and the impulse leaves at the ceiling.
 TEST(LookaheadLimiterTest, RecomputationKeepsAverageExact) {
-  LookaheadLimiter limiter;
-  limiter.prepare(48000.0);
-  limiter.configure({.enabled = true, .ceilingDb = -1.0f});
+  LookaheadLimiter limiter =
+      test::prepared<LookaheadLimiter>(48000.0, {.enabled = true, .ceilingDb = -1.0f});
   std::vector<float> in = test::whiteNoise(180000, 5, 1.0f);
   const std::vector<float> levels = test::whiteNoise(180000 / 50, 9, 1.5f);
   for (int i = 0; i < 130000; ++i) in[i] *= std::pow(10.0f, 1.5f + levels[i / 50]);

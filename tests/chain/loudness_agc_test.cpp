@@ -27,9 +27,8 @@ std::vector<float> run(LoudnessAgc& agc, double rate, float amplitude, double se
 TEST(LoudnessAgcTest, SteersSineToTargetLoudness) {
   for (double rate : {44100.0, 48000.0}) {
     SCOPED_TRACE(rate);
-    LoudnessAgc agc;
-    agc.prepare(rate);
-    agc.configure({.enabled = true, .targetDb = -18, .maxGainDb = 12, .speed = 1.0f});
+    auto agc = test::prepared<LoudnessAgc>(
+        rate, {.enabled = true, .targetDb = -18, .maxGainDb = 12, .speed = 1.0f});
     const std::vector<float> first = run(agc, rate, 0.1f, 0.05);
     const std::vector<float> out = run(agc, rate, 0.1f, 5.0);
     EXPECT_NEAR(-23.3, -18.0f - agc.gainDb(), 0.05);
@@ -49,9 +48,8 @@ TEST(LoudnessAgcTest, GainMovesAtLimitedRate) {
     for (float speed : {0.0f, 1.0f}) {
       SCOPED_TRACE(testing::Message() << rate << " Hz, block " << block << ", speed " << speed);
       const float perSecond = 1.0f + 9.0f * speed;
-      LoudnessAgc agc;
-      agc.prepare(rate);
-      agc.configure({.enabled = true, .targetDb = -18, .maxGainDb = 30, .speed = speed});
+      auto agc = test::prepared<LoudnessAgc>(
+          rate, {.enabled = true, .targetDb = -18, .maxGainDb = 30, .speed = speed});
       run(agc, rate, 0.01f, 0.5, block);  // -43 LU: 25 dB to go up
       float before = agc.gainDb();
       run(agc, rate, 0.01f, 1.0, block);
@@ -64,9 +62,8 @@ TEST(LoudnessAgcTest, GainMovesAtLimitedRate) {
       EXPECT_NEAR(-0.8f * perSecond, agc.gainDb() - before, 0.01f * perSecond);
     }
   }
-  LoudnessAgc agc;
-  agc.prepare(48000.0);
-  agc.configure({.enabled = true, .targetDb = -18, .maxGainDb = 30, .speed = 0.4f});
+  auto agc = test::prepared<LoudnessAgc>(
+      48000.0, {.enabled = true, .targetDb = -18, .maxGainDb = 30, .speed = 0.4f});
   run(agc, 48000.0, 0.01f, 0.01);
   EXPECT_NEAR(0.046f, agc.gainDb(), 1e-6f);
   agc.configure({.enabled = true, .targetDb = -30, .maxGainDb = 30, .speed = 0.4f});
@@ -80,9 +77,8 @@ TEST(LoudnessAgcTest, GainMovesAtLimitedRate) {
 // of the distance per block of T seconds and the signal then passes exactly.
 TEST(LoudnessAgcTest, AdaptsOnlyOnVoiceWithinLimits) {
   const double rate = 48000.0;
-  LoudnessAgc agc;
-  agc.prepare(rate);
-  agc.configure({.enabled = true, .targetDb = -18, .maxGainDb = 12, .speed = 1.0f});
+  auto agc = test::prepared<LoudnessAgc>(
+      rate, {.enabled = true, .targetDb = -18, .maxGainDb = 12, .speed = 1.0f});
   EXPECT_EQ(test::sine(1000.0, rate, 96000, 0.01f), run(agc, rate, 0.01f, 2.0, 480, false));
   // Peaks for -66 and -64 LU: mean square, +0.44 dB of weighting at 1 kHz, -0.691.
   for (auto [loudness, moves] : {std::pair{-66.0, false}, {-64.0, true}}) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "chain/gain.h"
+#include "signal_helpers.h"
 
 namespace vorlund {
 namespace {
@@ -77,9 +78,7 @@ TEST(NoiseGateTest, ClosesAfterHoldAndOpensOnLouderSignal) {
 // returns to 1 with the attack time while its state machine runs on.
 TEST(NoiseGateTest, ThresholdsHysteresisAndSwitchingOff) {
   const double rate = 48000.0;
-  NoiseGate gate;
-  gate.prepare(rate);
-  gate.configure(kFactoryGate);
+  auto gate = test::prepared<NoiseGate>(rate, kFactoryGate);
   // Does a closed gate open at `levelDb`; does an open one close?
   auto opens = [&](float levelDb) {
     gate.reset();

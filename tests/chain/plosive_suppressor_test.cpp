@@ -13,18 +13,13 @@ namespace {
 
 using test::toDb;
 
-std::vector<float> run(PlosiveSuppressor& p, std::vector<float> x) {
-  for (float& v : x) v = p.process(v);
-  return x;
-}
-
 // Smallest gain over the second half of a one-second sine, once the envelopes have settled.
 double settledMinGainDb(PlosiveSuppressor& p, double frequency, double rate) {
   const std::vector<float> in = test::sine(frequency, rate, static_cast<int>(rate));
   const std::size_t half = in.size() / 2;
-  run(p, std::vector<float>(in.begin(), in.begin() + half));
+  test::processEach(p, std::vector<float>(in.begin(), in.begin() + half));
   p.clearBlockMinGain();
-  run(p, std::vector<float>(in.begin() + half, in.end()));
+  test::processEach(p, std::vector<float>(in.begin() + half, in.end()));
   return toDb(p.blockMinGain());
 }
 
@@ -35,9 +30,8 @@ double settledMinGainDb(PlosiveSuppressor& p, double frequency, double rate) {
 TEST(PlosiveSuppressorTest, AllPassWithoutLowBurstAndCrossoverAt110Hz) {
   for (double rate : {8000.0, 48000.0, 384000.0}) {
     SCOPED_TRACE(rate);
-    PlosiveSuppressor p;
-    p.prepare(rate);
-    p.configure({.enabled = true, .strength = 0.5f});
+    PlosiveSuppressor p =
+        test::prepared<PlosiveSuppressor>(rate, {.enabled = true, .strength = 0.5f});
     for (double f : {95.0, 110.0, 300.0, 1000.0, 0.45 * rate}) {
       p.reset();
       EXPECT_NEAR(0.0, test::measuredGainDb([&](float x) { return p.process(x); }, f, rate), 0.03)
@@ -66,21 +60,20 @@ TEST(PlosiveSuppressorTest, CutFollowsTriggerRatioAndFloor) {
     const double triggerDb = toDb(6.0 - 3.0 * strength);
     const double floorDb = -(18.0 * strength + 6.0);
     const double expectedDb = std::min(0.0, std::max(2.0 * (triggerDb - bandRatioDb), floorDb));
-    PlosiveSuppressor p;
-    p.prepare(kRate);
-    p.configure({.enabled = true, .strength = strength});
+    PlosiveSuppressor p =
+        test::prepared<PlosiveSuppressor>(kRate, {.enabled = true, .strength = strength});
     EXPECT_NEAR(expectedDb, settledMinGainDb(p, 75.0, kRate), 0.05);
 
     p.reset();
     std::vector<float> burst = test::sine(40.0, kRate, 24000, 0.9);
     const std::vector<float> voice = test::sine(1000.0, kRate, 24000, 0.001);
     for (std::size_t i = 0; i < burst.size(); ++i) burst[i] += voice[i];
-    run(p, burst);
+    test::processEach(p, burst);
     EXPECT_NEAR(floorDb, toDb(p.blockMinGain()), 0.05);
     EXPECT_GE(p.blockMinGain(), dbToGain(static_cast<float>(floorDb)) * 0.9999f);
 
     p.reset();
-    run(p, test::sine(40.0, kRate, 24000, dbToGain(-34.0f)));
+    test::processEach(p, test::sine(40.0, kRate, 24000, dbToGain(-34.0f)));
     EXPECT_EQ(1.0f, p.blockMinGain());
   }
 }
@@ -93,32 +86,29 @@ TEST(PlosiveSuppressorTest, DisabledExactAndStateRunsWhileOff) {
   std::vector<float> in = test::whiteNoise(9600, 5, 0.3f);
   const std::vector<float> burst = test::sine(30.0, kRate, 9600, 0.8);
   for (std::size_t i = 0; i < in.size(); ++i) in[i] += burst[i];
-  PlosiveSuppressor off;
-  off.prepare(kRate);
-  off.configure({.enabled = false, .strength = 1.0f});
-  const std::vector<float> passed = run(off, in);
+  PlosiveSuppressor off =
+      test::prepared<PlosiveSuppressor>(kRate, {.enabled = false, .strength = 1.0f});
+  const std::vector<float> passed = test::processEach(off, in);
   EXPECT_EQ(0, std::memcmp(in.data(), passed.data(), in.size() * sizeof(float)));
   EXPECT_EQ(1.0f, off.blockMinGain());
 
   // White noise carries too little below 110 Hz to trigger, so the gain stays exactly 1.
   const std::vector<float> history = test::whiteNoise(4800, 7, 0.3f);
   const std::vector<float> later = test::whiteNoise(4800, 8, 0.3f);
-  PlosiveSuppressor switched;
-  switched.prepare(kRate);
-  switched.configure({.enabled = false, .strength = 1.0f});
-  PlosiveSuppressor on;
-  on.prepare(kRate);
-  on.configure({.enabled = true, .strength = 1.0f});
-  run(on, history);
-  run(switched, history);
+  PlosiveSuppressor switched =
+      test::prepared<PlosiveSuppressor>(kRate, {.enabled = false, .strength = 1.0f});
+  PlosiveSuppressor on =
+      test::prepared<PlosiveSuppressor>(kRate, {.enabled = true, .strength = 1.0f});
+  test::processEach(on, history);
+  test::processEach(switched, history);
   switched.configure({.enabled = true, .strength = 1.0f});
-  EXPECT_EQ(run(on, later), run(switched, later));
+  EXPECT_EQ(test::processEach(on, later), test::processEach(switched, later));
   EXPECT_EQ(1.0f, on.blockMinGain());
 
   on.reset();
-  const std::vector<float> first = run(on, in);
+  const std::vector<float> first = test::processEach(on, in);
   on.reset();
-  EXPECT_EQ(first, run(on, in));
+  EXPECT_EQ(first, test::processEach(on, in));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "chain/voice_chain.h"
+#include "record_helpers.h"
 #include "signal_helpers.h"
 
 namespace vorlund {
@@ -42,8 +43,10 @@ TEST(StageStateTest, ResetLeavesEveryStageAsPrepared) {
   const std::size_t half = speech.size() / 2 / kBlock * kBlock;
   for (int mode = 0; mode <= static_cast<int>(kLastVoiceEffectMode); ++mode) {
     SCOPED_TRACE(mode);
+    ParameterBlock busy = test::defaultRecord();
+    everyStageBusy(busy, mode);
     VoiceChain used;
-    everyStageBusy(used.params, mode);
+    used.configure(busy);
     used.prepare(kRate);
     std::vector<float> x = speech;
     std::size_t at = 0;
@@ -54,7 +57,7 @@ TEST(StageStateTest, ResetLeavesEveryStageAsPrepared) {
     ASSERT_EQ(1u, used.recoveryCount());
 
     VoiceChain fresh;
-    everyStageBusy(fresh.params, mode);
+    fresh.configure(busy);
     fresh.prepare(kRate);
     std::vector<float> y = speech;
     for (std::size_t k = at; k + kBlock <= x.size(); k += kBlock) {
@@ -69,7 +72,7 @@ TEST(StageStateTest, ResetLeavesEveryStageAsPrepared) {
 // RMS gain in dB of the chain at `frequency`, over the settled second half of a one-second sine.
 double chainGainDb(const ParameterBlock& record, double frequency) {
   VoiceChain chain;
-  chain.params = record;
+  chain.configure(record);
   chain.prepare(kRate);
   const std::vector<float> in = test::sine(frequency, kRate, static_cast<int>(kRate), 0.1);
   std::vector<float> out = in;
@@ -83,8 +86,7 @@ double chainGainDb(const ParameterBlock& record, double frequency) {
 // the ends) raised by 9 dB: it lifts its own frequency by at least the 4.5 dB a shelf gives at
 // its corner, against the chain with every band off.
 TEST(StageStateTest, EachEqualiserBandLiftsItsFrequency) {
-  ParameterBlock flat;
-  setDefaults(flat);
+  ParameterBlock flat = test::defaultRecord();
   flat.highPassEnabled = flat.nsEnabled = flat.plosiveEnabled = flat.deEsserEnabled = 0;
   flat.agcEnabled = flat.compEnabled = flat.limiterEnabled = flat.gateEnabled = 0;
   flat.eqEnabled = 1;

@@ -19,6 +19,14 @@ namespace {
 
 using test::whiteNoise;
 
+// The chain's record with `edit` applied, put in force.
+template <typename Edit>
+void editRecord(VoiceChain& chain, Edit edit) {
+  ParameterBlock record = chain.record();
+  edit(record);
+  chain.configure(record);
+}
+
 // A chain whose level-changing stages are off, so a test sees only the stages it is about.
 void quietDynamics(ParameterBlock& p) {
   p.highPassEnabled = 0;
@@ -29,16 +37,14 @@ void quietDynamics(ParameterBlock& p) {
   p.limiterEnabled = 0;
 }
 
-void processInBlocks(VoiceChain& chain, std::vector<float>& x) {
-  for (std::size_t i = 0; i < x.size(); i += 480) chain.process(x.data() + i, 480);
-}
-
 // Verifies bypass: the output equals the input bit for bit and the output meters mirror the
 // input meters.
 TEST(VoiceChainTest, BypassIsBitExact) {
   VoiceChain chain;
-  chain.params.bypass = 1;
-  chain.params.inputGainDb = 12.0f;
+  editRecord(chain, [](ParameterBlock& p) {
+    p.bypass = 1;
+    p.inputGainDb = 12.0f;
+  });
   chain.prepare(48000.0);
   const std::vector<float> in = test::whiteNoise(480, 3);
   std::vector<float> block = in;
@@ -64,17 +70,16 @@ TEST(VoiceChainTest, EmptyBlockChangesNothing) {
 // input gain times output gain, and the raw measures read the untouched block.
 TEST(VoiceChainTest, GainsApplyAndMeasuresReadRawBlock) {
   VoiceChain chain;
-  chain.params.highPassEnabled = 0;
-  // A tone present from the start would be learnt as noise.
-  chain.params.nsEnabled = 0;
-  chain.params.compEnabled = 0;
-  chain.params.limiterEnabled = 0;
-  chain.params.inputGainDb = 6.0f;
-  chain.params.outputGainDb = -3.0f;
+  editRecord(chain, [](ParameterBlock& p) {
+    // A tone present from the start would be learnt as noise.
+    p.highPassEnabled = p.nsEnabled = p.compEnabled = p.limiterEnabled = 0;
+    p.inputGainDb = 6.0f;
+    p.outputGainDb = -3.0f;
+  });
   chain.prepare(48000.0);
   std::vector<float> in = test::sine(1000.0, 48000.0, 48000, 0.25);
   std::vector<float> out = in;
-  for (int i = 0; i < 48000; i += 480) chain.process(out.data() + i, 480);
+  test::processInBlocks(chain, out);
   EXPECT_NEAR(0.25f, chain.meters().inputPeak, 1e-3f);
   EXPECT_NEAR(0.25 * 0.25 / 2.0, chain.meters().inputMeanSquare, 1e-4);
   const double gain = test::toDb(test::rms(out, 24000) / test::rms(in, 24000));
@@ -90,10 +95,11 @@ TEST(VoiceChainTest, UpdateDoesNotClick) {
   std::vector<float> block = test::sine(440.0, 48000.0, 9600, 0.5);
   for (int i = 0; i < 9600; i += 480) {
     if (i == 4800) {
-      chain.params.humFilterEnabled = 1;
-      chain.params.highPassHz = 120.0f;
-      chain.params.highPassOrder = 4;
-      chain.update();
+      editRecord(chain, [](ParameterBlock& p) {
+        p.humFilterEnabled = 1;
+        p.highPassHz = 120.0f;
+        p.highPassOrder = 4;
+      });
     }
     chain.process(block.data() + i, 480);
   }
@@ -105,29 +111,32 @@ TEST(VoiceChainTest, UpdateDoesNotClick) {
 }
 
 // Verifies that eqEnabled switches bands and tone together: off, a strong band and tone leave
-// the output bit-identical to a flat equaliser; on, read by process without an update, the
-// band's boost appears at its frequency.
+// the output bit-identical to a flat equaliser; on, the band's boost appears at its frequency.
 TEST(VoiceChainTest, EqEnabledSwitchesBandsAndTone) {
   VoiceChain shaped, flat;
   for (VoiceChain* chain : {&shaped, &flat}) {
-    quietDynamics(chain->params);
-    chain->params.eqEnabled = 0;
+    editRecord(*chain, [](ParameterBlock& p) {
+      quietDynamics(p);
+      p.eqEnabled = 0;
+    });
   }
-  shaped.params.eqBands[3] = {1, 0, 1000.0f, 9.0f, 1.0f};
-  shaped.params.tonePresence = 1.0f;
+  editRecord(shaped, [](ParameterBlock& p) {
+    p.eqBands[3] = {1, 0, 1000.0f, 9.0f, 1.0f};
+    p.tonePresence = 1.0f;
+  });
   shaped.prepare(48000.0);
   flat.prepare(48000.0);
   const std::vector<float> tone = test::sine(1000.0, 48000.0, 48000, 0.05);
   std::vector<float> a = tone, b = tone;
-  processInBlocks(shaped, a);
-  processInBlocks(flat, b);
+  test::processInBlocks(shaped, a);
+  test::processInBlocks(flat, b);
   EXPECT_EQ(a, b);
 
-  shaped.params.eqEnabled = 1;
+  editRecord(shaped, [](ParameterBlock& p) { p.eqEnabled = 1; });
   a = tone;
   b = tone;
-  processInBlocks(shaped, a);
-  processInBlocks(flat, b);
+  test::processInBlocks(shaped, a);
+  test::processInBlocks(flat, b);
   BiquadSection presence;
   designBiquad(presence, FilterType::Peaking, 48000.0, 3200.0, 5.0, 0.8);
   EXPECT_NEAR(9.0 + test::sectionResponseDb(presence, 1000.0, 48000.0),
@@ -139,7 +148,7 @@ TEST(VoiceChainTest, EqEnabledSwitchesBandsAndTone) {
 // exactly 1 for a voice tone that never triggers.
 TEST(VoiceChainTest, PlosiveAndDeEsserMetersReportEachBlock) {
   VoiceChain chain;
-  quietDynamics(chain.params);
+  editRecord(chain, quietDynamics);
   chain.prepare(48000.0);
   const auto blockMinima = [&](const std::vector<float>& x) {
     std::vector<float> block = x;
@@ -169,10 +178,12 @@ TEST(VoiceChainTest, PlosiveAndDeEsserMetersReportEachBlock) {
 // reset still arrives 0.12 s + 1 sample after its impulse.
 TEST(VoiceChainTest, ResetKeepsTheVoiceEffect) {
   VoiceChain chain;
-  quietDynamics(chain.params);
-  chain.params.effectMode = 5;
-  chain.params.effectMix = 1.0f;
-  chain.params.effectParam = 0.0f;
+  editRecord(chain, [](ParameterBlock& p) {
+    quietDynamics(p);
+    p.effectMode = 5;
+    p.effectMix = 1.0f;
+    p.effectParam = 0.0f;
+  });
   chain.prepare(48000.0);
   std::vector<float> out(48000, 0.0f);
   out[100] = 0.5f;
@@ -221,25 +232,16 @@ TEST(VoiceChainTest, SuppressorMeterAndRelearn) {
     }
     EXPECT_NEAR(-18.0f, chain.meters().suppressorAttenuationDb, 0.5f);
 
-    chain.params.nsEnabled = 0;
-    chain.update();
+    editRecord(chain, [](ParameterBlock& p) { p.nsEnabled = 0; });
     runBlocks(chain, in, 0, kBlock);
     EXPECT_EQ(0.0f, chain.meters().suppressorAttenuationDb);
-    chain.params.nsEnabled = 1;
-    chain.update();
+    editRecord(chain, [](ParameterBlock& p) { p.nsEnabled = 1; });
     runBlocks(chain, in, 2 * second, 2 * second + second / 2);
     EXPECT_NEAR(-18.0f, chain.meters().suppressorAttenuationDb, 0.5f);
-    chain.params.bypass = 1;
+    editRecord(chain, [](ParameterBlock& p) { p.bypass = 1; });
     runBlocks(chain, in, 0, kBlock);
     EXPECT_EQ(0.0f, chain.meters().suppressorAttenuationDb);
   }
-}
-
-// Runs `signal` through the chain in blocks of `block` samples, in place.
-void runBlocks(VoiceChain& chain, std::vector<float>& signal, int block) {
-  for (std::size_t pos = 0; pos < signal.size(); pos += block)
-    chain.process(signal.data() + pos,
-                  static_cast<int>(std::min<std::size_t>(block, signal.size() - pos)));
 }
 
 // Verifies the chain with every switchable stage off: the output is the input times input and
@@ -248,12 +250,13 @@ TEST(VoiceChainTest, AllStagesOffIsDelayedDcBlockedInput) {
   for (double rate : {8000.0, 44100.0, 48000.0}) {
     SCOPED_TRACE(rate);
     VoiceChain chain;
-    ParameterBlock& p = chain.params;
-    p.highPassEnabled = p.humFilterEnabled = p.nsEnabled = p.plosiveEnabled = p.gateEnabled = 0;
-    p.eqEnabled = p.deEsserEnabled = p.agcEnabled = p.compEnabled = p.effectMode = 0;
-    p.limiterEnabled = 0;
-    p.inputGainDb = 9.0f;
-    p.outputGainDb = 4.0f;
+    editRecord(chain, [](ParameterBlock& p) {
+      p.highPassEnabled = p.humFilterEnabled = p.nsEnabled = p.plosiveEnabled = p.gateEnabled = 0;
+      p.eqEnabled = p.deEsserEnabled = p.agcEnabled = p.compEnabled = p.effectMode = 0;
+      p.limiterEnabled = 0;
+      p.inputGainDb = 9.0f;
+      p.outputGainDb = 4.0f;
+    });
     chain.prepare(rate);
     const std::vector<float> in = test::whiteNoise(20000, 21, 0.9f);
     std::vector<float> out = in;
@@ -292,7 +295,7 @@ TEST(VoiceChainTest, MuteRamp) {
     // `gain(t)`: the mute gain t x 10 ms into the block; exact from sample `exactFrom` on.
     auto check = [&](int count, bool mute, int exactFrom, auto gain) {
       std::vector<float> out = test::sine(1000.0, rate, count, 0.3), ref = out;
-      muted.params.mute = mute ? 1 : 0;
+      editRecord(muted, [&](ParameterBlock& p) { p.mute = mute ? 1 : 0; });
       muted.process(out.data(), count);
       twin.process(ref.data(), count);
       for (int i = 0; i < count; ++i) {
@@ -311,7 +314,7 @@ TEST(VoiceChainTest, MuteRamp) {
     check(half, true, half, [](float t) { return 1.0f - t; });
     check(fade, false, half, [&](float t) { return std::min(1.0f, halfWay + t); });
 
-    muted.params.mute = 1;
+    editRecord(muted, [](ParameterBlock& p) { p.mute = 1; });
     muted.reset();
     std::vector<float> first = test::sine(1000.0, rate, fade, 0.3, 0.2);
     muted.process(first.data(), fade);
@@ -336,7 +339,7 @@ TEST(VoiceChainTest, ThresholdOnlyChangeTouchesNoOtherStage) {
   const int block = 480, changeAt = 150, blocks = 400;
   VoiceChain plain, reapplied, compChanged, gateChanged;
   for (VoiceChain* chain : {&plain, &reapplied, &compChanged, &gateChanged}) {
-    chain->params.gateEnabled = chain->params.agcEnabled = 1;
+    editRecord(*chain, [](ParameterBlock& p) { p.gateEnabled = p.agcEnabled = 1; });
     chain->prepare(48000.0);
   }
   const std::vector<float> in = speechLike(48000.0, block * blocks);
@@ -344,11 +347,9 @@ TEST(VoiceChainTest, ThresholdOnlyChangeTouchesNoOtherStage) {
   for (int k = 0; k < blocks; ++k) {
     SCOPED_TRACE(k);
     if (k == changeAt) {
-      reapplied.update();
-      compChanged.params.compThresholdDb = -35.0f;
-      compChanged.update();
-      gateChanged.params.gateThresholdDb = -20.0f;
-      gateChanged.update();
+      reapplied.configure(reapplied.record());
+      editRecord(compChanged, [](ParameterBlock& p) { p.compThresholdDb = -35.0f; });
+      editRecord(gateChanged, [](ParameterBlock& p) { p.gateThresholdDb = -20.0f; });
     }
     std::vector<float> p(in.begin() + k * block, in.begin() + (k + 1) * block), r = p, c = p, g = p;
     plain.process(p.data(), block);
@@ -380,27 +381,27 @@ TEST(VoiceChainTest, ThresholdOnlyChangeTouchesNoOtherStage) {
 TEST(VoiceChainTest, MetersAndVoiceFlag) {
   const double rate = 48000.0;
   VoiceChain chain;
-  chain.params.gateEnabled = chain.params.agcEnabled = 1;
+  editRecord(chain, [](ParameterBlock& p) { p.gateEnabled = p.agcEnabled = 1; });
   chain.prepare(rate);
   std::vector<float> signal = speechLike(rate, static_cast<int>(rate * 2.0));
   const std::vector<float> pause = test::whiteNoise(static_cast<int>(rate * 1.5), 5, 1e-4f);
   signal.insert(signal.end(), pause.begin(), pause.end());
-  runBlocks(chain, signal, 480);
-  EXPECT_NEAR(dbToGain(-chain.params.gateRangeDb), chain.meters().gateGain, 0.01f);
+  test::processInBlocks(chain, signal);
+  EXPECT_NEAR(dbToGain(-chain.record().gateRangeDb), chain.meters().gateGain, 0.01f);
   EXPECT_FALSE(chain.meters().voiceActive);
 
   // Three blocks, so the onset has passed the suppressor's frame delay.
   std::vector<float> loud = test::sine(300.0, rate, 1440, 1.0);
-  runBlocks(chain, loud, 480);
+  test::processInBlocks(chain, loud);
   EXPECT_LT(chain.meters().limiterMinGain, 0.9f);
   EXPECT_LT(chain.meters().compressorReductionDb, -3.0f);
   EXPECT_LE(chain.meters().outputPeak, dbToGain(-1.0f));
   EXPECT_TRUE(chain.meters().voiceActive);
 
   const float background = chain.meters().inputBackgroundDb;
-  chain.params.bypass = 1;
+  editRecord(chain, [](ParameterBlock& p) { p.bypass = 1; });
   std::vector<float> silence(24000, 0.0f);
-  runBlocks(chain, silence, 480);
+  test::processInBlocks(chain, silence);
   EXPECT_EQ(1.0f, chain.meters().gateGain);
   EXPECT_EQ(0.0f, chain.meters().compressorReductionDb);
   EXPECT_EQ(1.0f, chain.meters().limiterMinGain);
@@ -408,19 +409,19 @@ TEST(VoiceChainTest, MetersAndVoiceFlag) {
   EXPECT_TRUE(chain.meters().voiceActive);
   EXPECT_LT(chain.meters().inputBackgroundDb, background - 10.0f);
 
-  chain.params.bypass = 0;
+  editRecord(chain, [](ParameterBlock& p) { p.bypass = 0; });
   std::vector<float> quiet = test::sine(1000.0, rate, 24000, 0.01);
-  runBlocks(chain, quiet, 480);
+  test::processInBlocks(chain, quiet);
   EXPECT_GT(chain.meters().limiterMinGain, 0.999f);
 
   chain.reset();
   std::vector<float> tone = test::sine(1000.0, rate, static_cast<int>(rate * 2.0), 0.01);
-  runBlocks(chain, tone, 480);
+  test::processInBlocks(chain, tone);
   EXPECT_FALSE(chain.meters().voiceActive);
   const float agcGainDb = chain.meters().agcGainDb;
   EXPECT_GT(agcGainDb, 3.0f);
   tone = test::sine(1000.0, rate, static_cast<int>(rate * 2.0), 0.01);
-  runBlocks(chain, tone, 480);
+  test::processInBlocks(chain, tone);
   EXPECT_EQ(agcGainDb, chain.meters().agcGainDb);
 }
 
@@ -429,20 +430,21 @@ TEST(VoiceChainTest, MetersAndVoiceFlag) {
 TEST(VoiceChainTest, OutputMeanSquareSaturates) {
   const double rate = 48000.0;
   VoiceChain chain;
-  ParameterBlock& p = chain.params;
-  quietDynamics(p);
-  p.inputGainDb = 30.0f;
-  p.outputGainDb = 20.0f;
-  p.toneLow = p.tonePresence = p.toneAir = 1.0f;
-  p.compEnabled = 1;
-  p.compThresholdDb = 0.0f;
-  p.compRatio = 1.0f;
-  p.compMakeupDb = 24.0f;
-  p.compAutoMakeup = 0;
-  for (EqBand& band : p.eqBands) band = {1, 0, 1000.0f, 24.0f, 1.0f};
+  editRecord(chain, [](ParameterBlock& p) {
+    quietDynamics(p);
+    p.inputGainDb = 30.0f;
+    p.outputGainDb = 20.0f;
+    p.toneLow = p.tonePresence = p.toneAir = 1.0f;
+    p.compEnabled = 1;
+    p.compThresholdDb = 0.0f;
+    p.compRatio = 1.0f;
+    p.compMakeupDb = 24.0f;
+    p.compAutoMakeup = 0;
+    for (EqBand& band : p.eqBands) band = {1, 0, 1000.0f, 24.0f, 1.0f};
+  });
   chain.prepare(rate);
   std::vector<float> loud = test::sine(1000.0, rate, 9600, 1000.0);
-  processInBlocks(chain, loud);
+  test::processInBlocks(chain, loud);
   EXPECT_TRUE(std::all_of(loud.begin(), loud.end(), [](float y) {
     return std::isfinite(y) && std::fabs(y) <= VoiceChain::kOutputLimit;
   }));

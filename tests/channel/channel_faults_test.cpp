@@ -37,7 +37,7 @@ struct Stream {
     std::vector<float> samples = test::sine(1000.0, 48000.0, kFrames, 0.1f);
     test::runBlock(lifecycle, samples, kFrames);
     for (float x : samples) EXPECT_TRUE(std::isfinite(x));
-    return lifecycle.frame().chain().params;
+    return lifecycle.frame().chain().record();
   }
   bool reachesGain(float gainDb) {
     return eventually([&] { return block().inputGainDb == gainDb; });
@@ -53,8 +53,7 @@ TEST(ChannelFaultThreadTest, DataFolderCreatedDuringTheStream) {
   TempDataFolder temp(false);
   Stream stream;
   EXPECT_FALSE(stream.lifecycle.frame().channel().isShared());
-  ParameterBlock defaults;
-  setDefaults(defaults);
+  ParameterBlock defaults = test::defaultRecord();
   for (int b = 0; b < 20; ++b) EXPECT_TRUE(sameRecord(defaults, stream.block()));
 
   temp.create();

@@ -117,8 +117,7 @@ TEST(ParameterChannelTest, KeepsValidBlockAndReinitialisesOthers) {
   ParameterChannel channel;
   channel.open();
   EXPECT_EQ(65536u, test::fs::file_size(temp.file("shared.bin")));
-  ParameterBlock factory;
-  setDefaults(factory);
+  ParameterBlock factory = test::defaultRecord();
   EXPECT_TRUE(sameRecord(factory, currentRecord(*channel.activeBlock(), &counter)));
   EXPECT_EQ(2u, counter);
 }
@@ -171,8 +170,7 @@ TEST(ParameterChannelThreadTest, FallbackWatcherPublishesParameterFile) {
   EXPECT_FALSE(channel.isShared());
   EXPECT_EQ(before + 1, logged());
   SharedBlock& block = *channel.activeBlock();
-  ParameterBlock factory;
-  setDefaults(factory);
+  ParameterBlock factory = test::defaultRecord();
   EXPECT_TRUE(sameRecord(factory, currentRecord(block)));
 
   temp.create();
@@ -254,6 +252,15 @@ TEST(ParameterChannelTest, UnmappableSharedFileFallsBack) {
 }
 
 #if !VORLUND_WINDOWS
+// A channel opened now falls back to its private block and the defaults.
+void expectPrivateBlockWithDefaults() {
+  ParameterChannel channel;
+  channel.open();
+  ASSERT_NE(nullptr, channel.activeBlock());
+  EXPECT_FALSE(channel.isShared());
+  EXPECT_EQ(0.0f, currentRecord(*channel.activeBlock()).inputGainDb);
+}
+
 // Verifies that files someone else placed in the data folder cannot redirect or stall the
 // effect: a link at shared.bin or params.bin is not followed (the targets keep their bytes,
 // the log names the reason), nor is a second name of a file; a FIFO at params.bin, there at
@@ -272,13 +279,7 @@ TEST(ParameterChannelTest, LinksAndFifosAreRefusedWithoutBlocking) {
     body();
     return tickCount64() - start;
   };
-  {
-    ParameterChannel channel;
-    channel.open();
-    ASSERT_NE(nullptr, channel.activeBlock());
-    EXPECT_FALSE(channel.isShared());
-    EXPECT_EQ(0.0f, currentRecord(*channel.activeBlock()).inputGainDb);  // the defaults
-  }
+  expectPrivateBlockWithDefaults();
   EXPECT_EQ("root", test::readBytes(shared));
   EXPECT_EQ(sizeof loud, test::fs::file_size(params));
   const std::vector<std::string> messages = test::logMessages(temp.file("apo.log"));
@@ -312,13 +313,7 @@ TEST(ParameterChannelTest, LinkedDataFolderIsNotFollowed) {
   ParameterBlock loud = recordWithGain(20.0f);
   test::writeBytes(outside / "params.bin", &loud, sizeof loud);
   test::fs::create_directory_symlink(outside, temp.dataFolder());
-  {
-    ParameterChannel channel;
-    channel.open();
-    ASSERT_NE(nullptr, channel.activeBlock());
-    EXPECT_FALSE(channel.isShared());
-    EXPECT_EQ(0.0f, currentRecord(*channel.activeBlock()).inputGainDb);  // the defaults
-  }
+  expectPrivateBlockWithDefaults();
   EXPECT_EQ(1, std::distance(test::fs::directory_iterator(outside), {}));
   const std::vector<std::string> messages =
       test::logMessages(test::toFsPath(logTempFolder()) / "apo.log");

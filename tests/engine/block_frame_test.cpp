@@ -8,10 +8,14 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "chain/vector_path.h"
 #include "engine/stream_helpers.h"
+#include "platform/environment.h"
 #include "signal_helpers.h"
 
 namespace vorlund {
@@ -21,7 +25,7 @@ namespace {
 struct FrameFixture {
   explicit FrameFixture(std::uint32_t channels, std::uint32_t maxFrames = 480, bool bypass = true)
       : format{48000.0f, channels, maxFrames, maxFrames} {
-    ParameterBlock record = frame.chain().params;
+    ParameterBlock record = frame.chain().record();
     record.bypass = bypass ? 1 : 0;
     frame.setRecord(record);
     frame.start(format);
@@ -142,6 +146,20 @@ TEST(BlockFrameTest, LongBlocksAreCut) {
   EXPECT_EQ(32u, oc.u32ValidFrameCount);
   EXPECT_EQ(0.25f, dst[31]);
   EXPECT_EQ(-1.0f, dst[32]);
+}
+
+// Verifies that VORLUND_SIMD=sse2 in the process's environment puts a stream started afterwards
+// on the SSE2 path, and that without it the stream takes the best supported path.
+TEST(BlockFrameTest, VectorPathVariableForcesTheStreamsPath) {
+  const std::optional<std::string> before = environmentVariable("VORLUND_SIMD");
+  for (const char* value : {"sse2", static_cast<const char*>(nullptr)}) {
+    ASSERT_TRUE(setEnvironmentVariable("VORLUND_SIMD", value));
+    FrameFixture fixture(1);
+    const bool sse2 = value != nullptr || !avx2Supported();
+    EXPECT_EQ(sse2 ? VectorPath::Sse2 : VectorPath::Avx2,
+              fixture.frame.chain().suppressor().vectorPath());
+  }
+  setEnvironmentVariable("VORLUND_SIMD", before ? before->c_str() : nullptr);
 }
 
 // Verifies the argument checks: nothing is touched without connections, with null pointers,

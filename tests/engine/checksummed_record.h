@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "engine/parameter_block.h"
+#include "record_helpers.h"
 
 namespace vorlund::test {
 
@@ -28,8 +29,7 @@ inline std::uint64_t recordChecksum(const ParameterBlock& record) {
 
 // A record whose every field varies with `sequence` (within its range).
 inline ParameterBlock checksummedRecord(std::uint32_t sequence) {
-  ParameterBlock record;
-  setDefaults(record);
+  ParameterBlock record = test::defaultRecord();
   std::uint32_t state = sequence * 2654435761u + 12345u;
   auto* words = reinterpret_cast<unsigned char*>(&record);
   for (std::size_t at = offsetof(ParameterBlock, bypass); at < offsetof(ParameterBlock, reserved);

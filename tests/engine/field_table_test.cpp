@@ -1,4 +1,5 @@
 #include "engine/field_table.h"
+#include "record_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +13,7 @@ namespace {
 
 // The value sanitise() leaves in a field that held `value`, all other fields at defaults.
 float sanitised(const RecordField& field, float value) {
-  ParameterBlock record;
-  setDefaults(record);
+  ParameterBlock record = test::defaultRecord();
   setFieldBits(record, field, numberBits(value, field.kind));
   sanitise(record);
   return fieldNumber(fieldBits(record, field), field.kind);
@@ -25,8 +25,7 @@ float sanitised(const RecordField& field, float value) {
 // keep their range with NaN and infinities at its bounds, and 0 (a zeroed record) takes the
 // bound nearest to it.
 TEST(FieldTableTest, DefaultsRangesAndChoicesMatchTheRecordRules) {
-  ParameterBlock factory;
-  setDefaults(factory);
+  ParameterBlock factory = test::defaultRecord();
   constexpr float kInf = std::numeric_limits<float>::infinity();
   for (const RecordField& field : recordFields()) {
     SCOPED_TRACE(std::string(field.name));

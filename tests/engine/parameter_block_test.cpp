@@ -8,18 +8,13 @@
 #include <limits>
 
 #include "platform/denormal_guard.h"
+#include "record_helpers.h"
 
 namespace vorlund {
 namespace {
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-
-ParameterBlock defaults() {
-  ParameterBlock r;
-  setDefaults(r);
-  return r;
-}
 
 // Verifies that a zero record gets a valid header, and the rules of their own that the field
 // table's ranges cannot say: the high-pass order snaps to 2 or 4 and the mains frequency to 50
@@ -32,7 +27,7 @@ TEST(ParameterBlockTest, HeaderAndSnappingRules) {
   EXPECT_EQ(1u, r.version);
   EXPECT_EQ(524u, r.size);
 
-  r = defaults();
+  r = test::defaultRecord();
   const std::pair<std::int32_t, std::int32_t> orders[] = {{3, 2}, {4, 4}, {100, 4}, {-7, 2}};
   for (auto [given, expected] : orders) {
     r.highPassOrder = given;
@@ -52,7 +47,7 @@ TEST(ParameterBlockTest, HeaderAndSnappingRules) {
 // arbitrary bytes, and that the reserved bytes and a foreign magic are handled as records from
 // the shared block are.
 TEST(ParameterBlockTest, DefaultsStableIdempotentReservedKept) {
-  const ParameterBlock d = defaults();
+  const ParameterBlock d = test::defaultRecord();
   ParameterBlock r = d;
   sanitise(r);
   EXPECT_EQ(0, std::memcmp(&r, &d, sizeof r));
@@ -83,7 +78,7 @@ TEST(ParameterBlockTest, DefaultsStableIdempotentReservedKept) {
 // idempotent on every thread.
 TEST(ParameterBlockTest, SubnormalsSanitiseAlikeOnEveryThread) {
   const float tiny = std::numeric_limits<float>::denorm_min() * 917.0f;
-  ParameterBlock r = defaults();
+  ParameterBlock r = test::defaultRecord();
   r.limiterCeilingDb = tiny;
   r.compThresholdDb = tiny;
   r.effectMix = -tiny;
@@ -107,13 +102,13 @@ TEST(ParameterBlockTest, SubnormalsSanitiseAlikeOnEveryThread) {
 
 // Verifies the params.bin acceptance rule: length, magic and size matter, version does not.
 TEST(ParameterBlockTest, FileAcceptance) {
-  ParameterBlock r = defaults();
+  ParameterBlock r = test::defaultRecord();
   r.version = 7;
   EXPECT_TRUE(isAcceptableFileRecord(r, 524));
   EXPECT_FALSE(isAcceptableFileRecord(r, 500));
   r.size = 523;
   EXPECT_FALSE(isAcceptableFileRecord(r, 524));
-  r = defaults();
+  r = test::defaultRecord();
   r.magic[0] = 'X';
   EXPECT_FALSE(isAcceptableFileRecord(r, 524));
 }

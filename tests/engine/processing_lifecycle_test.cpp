@@ -11,6 +11,7 @@
 
 #include "channel/parameter_channel.h"
 #include "engine/stream_helpers.h"
+#include "record_helpers.h"
 
 namespace vorlund {
 namespace {
@@ -78,8 +79,7 @@ TEST(ProcessingLifecycleTest, EveryRefusalHasItsResult) {
 // 0.5 give "-6.0 dB" in and out; a locked period without blocks gives 0 blocks and -200.0.
 TEST(ProcessingLifecycleTest, LockAndUnlockLogTheirLines) {
   test::TempDataFolder temp;
-  ParameterBlock bypassed;
-  setDefaults(bypassed);
+  ParameterBlock bypassed = test::defaultRecord();
   bypassed.bypass = 1;
   test::writeBytes(temp.file("params.bin"), &bypassed, sizeof bypassed);
   ProcessingLifecycle lifecycle;
@@ -178,11 +178,10 @@ TEST(ProcessingLifecycleTest, RecordsReachTheChainByTheCounter) {
   LockedStream stream(1);
   SharedBlock& block = stream.block();
   const BlockFrame& frame = stream.lifecycle.frame();
-  const float& inputGainDb = frame.chain().params.inputGainDb;
+  const float& inputGainDb = frame.chain().record().inputGainDb;
 
   // Only the gains shape the level, so the signal shows which record is in force.
-  ParameterBlock record;
-  setDefaults(record);
+  ParameterBlock record = test::defaultRecord();
   record.highPassEnabled = record.nsEnabled = record.plosiveEnabled = 0;
   record.eqEnabled = record.deEsserEnabled = record.compEnabled = record.limiterEnabled = 0;
   publishRecord(block, record);
@@ -314,8 +313,7 @@ TEST(ProcessingLifecycleTest, DivergingFilterStateNeverLatchesTheOutput) {
         if (b == 4000) {
           // Without the suppressor and the gate, which would rightly take the steady noise
           // away: what comes out is the chain's own response.
-          ParameterBlock plain;
-          setDefaults(plain);
+          ParameterBlock plain = test::defaultRecord();
           plain.nsEnabled = plain.gateEnabled = 0;
           publishRecord(block, plain);
         }
@@ -349,8 +347,7 @@ TEST(ProcessingLifecycleTest, DivergingFilterStateNeverLatchesTheOutput) {
 // first sample, even at 384 kHz, where a 10 ms fade outlasts the chain's latency.
 TEST(ProcessingLifecycleTest, LockedMutedIsSilentFromTheFirstSample) {
   test::TempDataFolder temp;
-  ParameterBlock muted;
-  setDefaults(muted);
+  ParameterBlock muted = test::defaultRecord();
   muted.mute = 1;
   test::writeBytes(temp.file("params.bin"), &muted, sizeof muted);
   StreamConnections c(floatFormat(1, 384000.0f), 3840, 3840);

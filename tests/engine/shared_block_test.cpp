@@ -14,6 +14,7 @@
 #include "engine/checksummed_record.h"
 #include "engine/stream_helpers.h"
 #include "platform/system.h"
+#include "record_helpers.h"
 
 namespace vorlund {
 namespace {
@@ -50,8 +51,7 @@ TEST(SharedBlockThreadTest, ConcurrentWriterNeverYieldsTornSnapshot) {
 // block and a fresh tick; silence publishes -200 and leaves the reserved bytes zero.
 TEST(SharedBlockTest, BlocksPublishMeters) {
   test::LockedStream stream(2);
-  ParameterBlock bypassed;
-  setDefaults(bypassed);
+  ParameterBlock bypassed = test::defaultRecord();
   bypassed.bypass = 1;
   publishRecord(stream.block(), bypassed);
   const std::uint64_t tickBefore = tickCount64();
@@ -106,7 +106,7 @@ TEST(SharedBlockThreadTest, ControlProgramInAnotherProcess) {
     if (frame.lastAppliedCounter() == applied) continue;
     applied = frame.lastAppliedCounter();
     ++changes;
-    torn += !test::isWholeRecord(frame.chain().params);
+    torn += !test::isWholeRecord(frame.chain().record());
   }
   control.join();
   ASSERT_EQ(0, status) << command;
@@ -118,7 +118,7 @@ TEST(SharedBlockThreadTest, ControlProgramInAnotherProcess) {
   std::uint32_t counter = 0;
   ASSERT_TRUE(readSnapshot(stream.block(), last, counter));
   EXPECT_EQ(counter, frame.lastAppliedCounter());
-  EXPECT_EQ(0, std::memcmp(&last, &frame.chain().params, sizeof last));
+  EXPECT_EQ(0, std::memcmp(&last, &frame.chain().record(), sizeof last));
 }
 
 }  // namespace

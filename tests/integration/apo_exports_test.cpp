@@ -12,6 +12,7 @@
 #include "com_test_objects.h"
 #include "integration/component.h"
 #include "platform/registry.h"
+#include "record_helpers.h"
 #include "signal_helpers.h"
 #include "temp_data_folder.h"
 
@@ -102,8 +103,7 @@ TEST(ApoExportsTest, FullSessionThroughTheExports) {
   int unequalFrames = 0, outOfRange = 0, changedInBypass = 0;
   for (int b = 0; b < kBlocks; ++b) {
     if (b == kBypassFrom) {
-      ParameterBlock record;
-      setDefaults(record);
+      ParameterBlock record = test::defaultRecord();
       record.bypass = 1;
       publishRecord(block, record);
     }
@@ -129,8 +129,7 @@ TEST(ApoExportsTest, FullSessionThroughTheExports) {
   EXPECT_EQ(1u, control.read(block.bypassActive));
   EXPECT_TRUE(effectsList(effects).empty());
 
-  ParameterBlock defaults;
-  setDefaults(defaults);
+  ParameterBlock defaults = test::defaultRecord();
   publishRecord(block, defaults);
   std::vector<float> silence(kFrames * 2, 0.0f);
   stream.process(*rt, silence.data(), kFrames);

@@ -20,6 +20,7 @@
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "port_layout.h"
+#include "record_helpers.h"
 #include "signal_helpers.h"
 #include "temp_data_folder.h"
 #include "vorlund_version.h"
@@ -443,8 +444,7 @@ TEST_F(Lv2PluginTest, FollowsTheDataFolder) {
   EXPECT_GT(sharedWord(block->processedBlocks).load(), 0u);
   EXPECT_EQ(sharedWord(block->outputRmsDb).load(), plugin->value("outputRmsDb"));
 
-  ParameterBlock record;
-  setDefaults(record);
+  ParameterBlock record = test::defaultRecord();
   record.outputGainDb = -6.0f;
   publishRecord(*block, record);
   EXPECT_NEAR(factory - 6.0, rmsDb(plugin->render(in, kProcessBlock)[0], half), 0.5);

@@ -53,6 +53,11 @@ class ReferenceChain {
     reset();
   }
 
+  void configure(const ParameterBlock& record) {
+    params = record;
+    update();
+  }
+
   void update() {
     const ParameterBlock& p = params;
     inputGain_ = dbToGain(p.inputGainDb);
@@ -66,7 +71,7 @@ class ReferenceChain {
     deEsser_.configure(deEsserSettings(p));
     agc_.configure(agcSettings(p));
     compressor_.configure(compressorSettings(p));
-    voiceEffect_.configure(p.effectMode, p.effectMix, p.effectParam);
+    voiceEffect_.configure(voiceEffectSettings(p));
     limiter_.configure(limiterSettings(p));
   }
 

@@ -12,6 +12,7 @@
 
 #include "chain/biquad.h"
 #include "chain/fast_math.h"
+#include "suppressor/voice_effect.h"
 
 namespace vorlund::reference {
 namespace voice_effect_detail {
@@ -51,7 +52,7 @@ class ReferenceVoiceEffect {
   void prepare(double sampleRate);
   // Either thread, between blocks; stores the settings (mode 0..6, mix and param 0..1) and
   // computes the mode's coefficients. Clears nothing.
-  void configure(int mode, float mix, float param) noexcept;
+  void configure(const VoiceEffect::Settings& settings) noexcept;
   // Real-time thread; one mono block in place.
   void process(float* samples, int count) noexcept;
 
@@ -142,10 +143,10 @@ inline void ReferenceVoiceEffect::prepare(double sampleRate) {
   applyModeSettings();
 }
 
-inline void ReferenceVoiceEffect::configure(int mode, float mix, float param) noexcept {
-  mode_ = mode;
-  mix_ = mix;
-  param_ = param;
+inline void ReferenceVoiceEffect::configure(const VoiceEffect::Settings& settings) noexcept {
+  mode_ = static_cast<int>(settings.mode);
+  mix_ = settings.mix;
+  param_ = settings.param;
   applyModeSettings();
 }
 

@@ -10,10 +10,16 @@
 
 namespace vorlund::test {
 
-// The factory record with another input gain: records a test tells apart by one field.
-inline ParameterBlock recordWithGain(float inputGainDb) {
+// The factory record.
+inline ParameterBlock defaultRecord() {
   ParameterBlock record;
   setDefaults(record);
+  return record;
+}
+
+// The factory record with another input gain: records a test tells apart by one field.
+inline ParameterBlock recordWithGain(float inputGainDb) {
+  ParameterBlock record = defaultRecord();
   record.inputGainDb = inputGainDb;
   return record;
 }

@@ -161,4 +161,27 @@ inline std::vector<float> variedSignal(double rate, double seconds, std::uint32_
   return out;
 }
 
+// A stage prepared for `rate` and then configured with `settings`.
+template <typename Stage>
+Stage prepared(double rate, const typename Stage::Settings& settings) {
+  Stage stage;
+  stage.prepare(rate);
+  stage.configure(settings);
+  return stage;
+}
+
+// `x` through a stage's per-sample process().
+template <typename Stage>
+std::vector<float> processEach(Stage& stage, std::vector<float> x) {
+  for (float& v : x) v = stage.process(v);
+  return x;
+}
+
+// `x` through a stage's (or the chain's) block process() in place, `block` samples at a time.
+template <typename Stage>
+void processInBlocks(Stage& stage, std::vector<float>& x, int block = 480) {
+  for (std::size_t at = 0; at < x.size(); at += block)
+    stage.process(x.data() + at, static_cast<int>(std::min<std::size_t>(block, x.size() - at)));
+}
+
 }  // namespace vorlund::test

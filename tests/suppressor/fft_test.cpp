@@ -120,7 +120,7 @@ TEST(FftTest, ComplexTransformIsBitIdenticalToPlainButterflies) {
 TEST(FftTest, RealInputPairAgreesWithDirectDft) {
   constexpr int kGuard = 4;
   constexpr float kGuardValue = 12345.0f;
-  for (int n : {2, 4, 8, 16, 256, 512, 1024, 2048}) {
+  for (int n : {2, 4, 8, 16, 32, 64, 256, 512, 1024, 2048}) {
     SCOPED_TRACE(n);
     Fft fft;
     fft.setup(n);

@@ -23,9 +23,8 @@ constexpr float kStrength = 0.5f;
 constexpr float kReconstructionError = 2e-6f;
 
 NoiseSuppressor prepared(double rate, bool enabled = true, float reductionDb = kReductionDb) {
-  NoiseSuppressor ns;
-  ns.prepare(rate);
-  ns.configure({.enabled = enabled, .reductionDb = reductionDb, .strength = kStrength});
+  auto ns = test::prepared<NoiseSuppressor>(
+      rate, {.enabled = enabled, .reductionDb = reductionDb, .strength = kStrength});
   return ns;
 }
 
@@ -208,7 +207,8 @@ TEST(NoiseSuppressorTest, FrameCountSaturates) {
 }
 
 // Verifies that processing after a reset repeats a freshly prepared run bit for bit, past
-// several sub-window ends and a relearn, so no signal or estimator state survives the reset.
+// several sub-window ends and a relearn, so no signal or estimator state survives the reset,
+// and that the meter reads 0 right after it, as before any frame.
 TEST(NoiseSuppressorTest, ResetRepeatsExactly) {
   for (double rate : {8000.0, 48000.0}) {
     SCOPED_TRACE(rate);
@@ -220,6 +220,7 @@ TEST(NoiseSuppressorTest, ResetRepeatsExactly) {
     ns.setFrameCount(0);
     run(ns, whiteNoise(samples(2.0, rate), 67, 0.3f));
     ns.reset();
+    EXPECT_EQ(0.0f, ns.suppressionDb());
     const std::vector<float> second = run(ns, in);
     ASSERT_EQ(0, std::memcmp(first.data(), second.data(), first.size() * sizeof(float)));
   }

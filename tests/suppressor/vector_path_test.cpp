@@ -27,49 +27,19 @@ void expectSameBits(const std::vector<float>& a, const std::vector<float>& b, co
     ASSERT_EQ(0, std::memcmp(&a[i], &b[i], sizeof(float))) << what << ", entry " << i;
 }
 
-// VORLUND_SIMD for the scope of the object, as a user would set it; the value before comes back.
-class ForcedPath {
- public:
-  explicit ForcedPath(const char* path) {
-    const char* before = std::getenv(kName);
-    had_ = before != nullptr;
-    if (had_) before_ = before;
-    set(path);
-  }
-  ~ForcedPath() {
-    if (had_) {
-      set(before_.c_str());
-    } else {
-#ifdef _WIN32
-      _putenv_s(kName, "");
-#else
-      unsetenv(kName);
-#endif
-    }
-  }
-  ForcedPath(const ForcedPath&) = delete;
-  ForcedPath& operator=(const ForcedPath&) = delete;
-
- private:
-  static constexpr const char* kName = "VORLUND_SIMD";
-  static void set(const char* path) {
-#ifdef _WIN32
-    _putenv_s(kName, path);
-#else
-    setenv(kName, path, 1);
-#endif
-  }
-  bool had_ = false;
-  std::string before_;
+// A forced path for the scope of the object, as VORLUND_SIMD forces it; none afterwards.
+struct ForcedPath {
+  explicit ForcedPath(VectorPath path) { forceVectorPath(path); }
+  ~ForcedPath() { forceVectorPath(std::nullopt); }
 };
 
 // Verifies every transform size from 1 to 4096 points, whose passes take the narrow and the
 // wide lanes and the scalar edges in different mixes: the complex transform both ways and the
-// real-input pair give the same bits on both paths. The variable forces each path.
+// real-input pair give the same bits on both paths; a forced path is the one chosen.
 TEST(VectorPathTest, TransformsAgreeAtEverySize) {
   if (!avx2Supported()) GTEST_SKIP() << "no AVX2 on this processor";
   for (VectorPath path : {VectorPath::Sse2, VectorPath::Avx2}) {
-    ForcedPath forced(path == VectorPath::Sse2 ? "sse2" : "avx2");
+    ForcedPath forced(path);
     EXPECT_EQ(path, chosenVectorPath());
   }
   for (int n = 1; n <= 4096; n *= 2) {
@@ -131,7 +101,7 @@ TEST(VectorPathTest, LanePassesAgreeOnEveryKindOfSample) {
   expectSameBits(saturated[0], saturated[1], "saturated samples");
 }
 
-// Verifies the chain on both paths, prepared under VORLUND_SIMD=sse2 and =avx2, at rates that
+// Verifies the chain on both paths, prepared with each forced, at rates that
 // give each frame size (256 to 2048 points): the factory record, noise suppression alone and
 // every stage on with each voice effect mode give the same samples and meters.
 TEST(VectorPathTest, ChainAgreesOnEveryRecord) {
@@ -158,11 +128,13 @@ TEST(VectorPathTest, ChainAgreesOnEveryRecord) {
     const int block = static_cast<int>(rate / 100);
     for (std::size_t r = 0; r < records.size(); ++r) {
       VoiceChain chains[2];
-      const char* paths[2] = {"sse2", "avx2"};
+      const VectorPath paths[2] = {VectorPath::Sse2, VectorPath::Avx2};
       std::vector<float> outs[2];
       ChainMeters meters[2];
       for (int p = 0; p < 2; ++p) {
-        records[r](chains[p].params);
+        ParameterBlock record = chains[p].record();
+        records[r](record);
+        chains[p].configure(record);
         {
           ForcedPath forced(paths[p]);
           chains[p].prepare(rate);

@@ -38,8 +38,9 @@ TEST(VoiceEffectReferenceTest, EveryModeMatchesSampleBySampleFormBitForBit) {
     for (int block = 0; at < input.size(); ++block) {
       if (block % 25 == 0) {
         const Setting& s = settings[(block / 25) % std::size(settings)];
-        fast.configure(static_cast<VoiceEffectMode>(s.mode), s.mix, s.param);
-        plain.configure(s.mode, s.mix, s.param);
+        const VoiceEffect::Settings effect{static_cast<VoiceEffectMode>(s.mode), s.mix, s.param};
+        fast.configure(effect);
+        plain.configure(effect);
       }
       const int count = static_cast<int>(
           std::min<std::size_t>(blockLengths[block % std::size(blockLengths)], input.size() - at));

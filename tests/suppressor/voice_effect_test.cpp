@@ -15,8 +15,7 @@ namespace {
 constexpr int kBlock = 480;
 
 std::vector<float> run(VoiceEffect& e, std::vector<float> x) {
-  for (std::size_t i = 0; i < x.size(); i += kBlock)
-    e.process(x.data() + i, static_cast<int>(std::min<std::size_t>(kBlock, x.size() - i)));
+  test::processInBlocks(e, x, kBlock);
   return x;
 }
 
@@ -67,16 +66,12 @@ TEST(VoiceEffectTest, UnshiftedPitchIsAPureDelay) {
     SCOPED_TRACE(rate);
     const int delay = static_cast<int>(std::lround(0.02 * rate));
     const std::vector<float> in = test::whiteNoise(3 * delay, 12);
-    VoiceEffect e;
-    e.prepare(rate);
-    e.configure(VoiceEffectMode::Pitch, 1.0f, 0.5f);
+    auto e = test::prepared<VoiceEffect>(rate, {VoiceEffectMode::Pitch, 1.0f, 0.5f});
     const std::vector<float> wet = run(e, in);
     for (int i = 0; i < delay; ++i) ASSERT_EQ(0.0f, wet[i]) << i;
     for (int i = delay; i < 3 * delay; ++i) ASSERT_EQ(in[i - delay], wet[i]) << i;
 
-    VoiceEffect blended;
-    blended.prepare(rate);
-    blended.configure(VoiceEffectMode::Pitch, 0.5f, 0.5f);
+    auto blended = test::prepared<VoiceEffect>(rate, {VoiceEffectMode::Pitch, 0.5f, 0.5f});
     const std::vector<float> out = run(blended, in);
     for (int i = delay; i < 3 * delay; ++i)
       ASSERT_NEAR(0.5f * (in[i] + in[i - delay]), out[i], 1e-6f) << i;
@@ -87,9 +82,7 @@ TEST(VoiceEffectTest, UnshiftedPitchIsAPureDelay) {
 TEST(VoiceEffectTest, PitchShiftMovesAToneByAnOctave) {
   constexpr double kRate = 48000.0;
   for (const auto& [param, expected] : {std::pair{0.0f, 200.0}, std::pair{1.0f, 800.0}}) {
-    VoiceEffect e;
-    e.prepare(kRate);
-    e.configure(VoiceEffectMode::Pitch, 1.0f, param);
+    auto e = test::prepared<VoiceEffect>(kRate, {VoiceEffectMode::Pitch, 1.0f, param});
     const std::vector<float> out = run(e, test::sine(400.0, kRate, 48000));
     EXPECT_NEAR(expected, dominantFrequency(out, kRate, 100.0, 1600.0), 10.0) << param;
   }
@@ -104,9 +97,7 @@ TEST(VoiceEffectTest, EchoRepeatsAfterItsDelay) {
       SCOPED_TRACE(rate);
       SCOPED_TRACE(param);
       const int period = static_cast<int>(std::lround(seconds * rate)) + 1;
-      VoiceEffect e;
-      e.prepare(rate);
-      e.configure(VoiceEffectMode::Echo, 1.0f, param);
+      auto e = test::prepared<VoiceEffect>(rate, {VoiceEffectMode::Echo, 1.0f, param});
       const std::vector<float> out = run(e, impulse(2 * period + 400));
       EXPECT_EQ(1.0f, out[0]);
       for (int i = 1; i < period; ++i) ASSERT_EQ(0.0f, out[i]) << i;
@@ -125,9 +116,7 @@ TEST(VoiceEffectTest, EchoRepeatsAfterItsDelay) {
 TEST(VoiceEffectTest, ReverbTailDecaysSlowerWithParam) {
   for (double rate : {8000.0, 48000.0, 384000.0}) {
     SCOPED_TRACE(rate);
-    VoiceEffect e;
-    e.prepare(rate);
-    e.configure(VoiceEffectMode::Reverb, 1.0f, 0.5f);
+    auto e = test::prepared<VoiceEffect>(rate, {VoiceEffectMode::Reverb, 1.0f, 0.5f});
     const int first = e.combLength(0);
     const std::vector<float> out = run(e, impulse(first + e.allpassLength(0) + 10));
     for (int i = 1; i < first; ++i) ASSERT_EQ(0.0f, out[i]) << i;
@@ -141,9 +130,7 @@ TEST(VoiceEffectTest, ReverbTailDecaysSlowerWithParam) {
   double previousDecay = 0.0;
   for (float param : {0.0f, 0.5f, 1.0f}) {
     SCOPED_TRACE(param);
-    VoiceEffect e;
-    e.prepare(kRate);
-    e.configure(VoiceEffectMode::Reverb, 1.0f, param);
+    auto e = test::prepared<VoiceEffect>(kRate, {VoiceEffectMode::Reverb, 1.0f, param});
     const std::vector<float> out = run(e, impulse(8 * 48000));
     std::vector<double> energyDb;
     for (std::size_t i = kWindow; i + kWindow <= out.size(); i += kWindow)
@@ -167,9 +154,7 @@ TEST(VoiceEffectTest, RingModulatorOscillatorAndCombFollowParam) {
   constexpr double kRate = 48000.0;
   for (const auto& [param, oscHz] : {std::pair{0.0f, 30.0}, std::pair{1.0f, 120.0}}) {
     SCOPED_TRACE(param);
-    VoiceEffect e;
-    e.prepare(kRate);
-    e.configure(VoiceEffectMode::Robot, 1.0f, param);
+    auto e = test::prepared<VoiceEffect>(kRate, {VoiceEffectMode::Robot, 1.0f, param});
     const std::vector<float> out = run(e, test::sine(1000.0, kRate, 48000));
     const auto amplitude = [&](double f) {
       return test::toneAmplitude(out, f, kRate, 24000, 48000);
@@ -188,9 +173,7 @@ TEST(VoiceEffectTest, RingModulatorOscillatorAndCombFollowParam) {
     const int crest = static_cast<int>(kRate44 / (4.0 * oscHz)) - 1;
     const int whole = static_cast<int>(delay);
     const float fraction = static_cast<float>(delay - whole);
-    VoiceEffect comb;
-    comb.prepare(kRate44);
-    comb.configure(VoiceEffectMode::Robot, 1.0f, param);
+    auto comb = test::prepared<VoiceEffect>(kRate44, {VoiceEffectMode::Robot, 1.0f, param});
     std::vector<float> in(crest + whole + 3, 0.0f);
     in[crest] = 1.0f;
     const std::vector<float> response = run(comb, in);
@@ -209,9 +192,8 @@ TEST(VoiceEffectTest, SaturationsNormalisedAndBandLimited) {
   for (const auto& [mode, level] : {std::pair{2, 0.6}, std::pair{3, 0.8}}) {
     SCOPED_TRACE(mode);
     const auto process = [&](float param, const std::vector<float>& in) {
-      VoiceEffect e;
-      e.prepare(kRate);
-      e.configure(static_cast<VoiceEffectMode>(mode), 1.0f, param);
+      VoiceEffect e =
+          test::prepared<VoiceEffect>(kRate, {static_cast<VoiceEffectMode>(mode), 1.0f, param});
       return run(e, in);
     };
     const auto smallGainDb = [&](float param, double f) {
@@ -260,7 +242,7 @@ TEST(VoiceEffectTest, OffStatesFreezeAndModeChangesClear) {
   VoiceEffect e;
   e.prepare(kRate);
   for (const auto& [mode, mix] : {std::pair{0, 1.0f}, std::pair{5, 0.0f}}) {
-    e.configure(static_cast<VoiceEffectMode>(mode), mix, 0.0f);
+    e.configure({static_cast<VoiceEffectMode>(mode), mix, 0.0f});
     EXPECT_EQ(noise, run(e, noise)) << mode;
   }
 
@@ -268,19 +250,18 @@ TEST(VoiceEffectTest, OffStatesFreezeAndModeChangesClear) {
   // moves, after an impulse in `firstMode` and a detour through frozen or active blocks.
   enum class Detour { Frozen, FrozenInEchoMode, ActiveReverb };
   const auto echoAt = [&](int firstMode, Detour detour) {
-    VoiceEffect fx;
-    fx.prepare(kRate);
-    fx.configure(static_cast<VoiceEffectMode>(firstMode), 1.0f, firstMode == 5 ? 0.0f : 0.5f);
+    auto fx = test::prepared<VoiceEffect>(
+        kRate, {static_cast<VoiceEffectMode>(firstMode), 1.0f, firstMode == 5 ? 0.0f : 0.5f});
     run(fx, impulse(kBlock));
     if (detour == Detour::ActiveReverb) {
-      fx.configure(VoiceEffectMode::Reverb, 1.0f, 0.5f);
+      fx.configure({VoiceEffectMode::Reverb, 1.0f, 0.5f});
       run(fx, std::vector<float>(kBlock, 0.0f));
     } else {
-      fx.configure(static_cast<VoiceEffectMode>(detour == Detour::Frozen ? firstMode : 5), 0.0f,
-                   0.0f);
+      fx.configure(
+          {static_cast<VoiceEffectMode>(detour == Detour::Frozen ? firstMode : 5), 0.0f, 0.0f});
       EXPECT_EQ(noise, run(fx, noise));
     }
-    fx.configure(VoiceEffectMode::Echo, 1.0f, 0.0f);
+    fx.configure({VoiceEffectMode::Echo, 1.0f, 0.0f});
     const std::vector<float> out = run(fx, std::vector<float>(2 * kPeriod, 0.0f));
     const auto it = std::find_if(out.begin(), out.end(), [](float v) { return v != 0.0f; });
     return it == out.end() ? -1 : static_cast<int>(it - out.begin());
@@ -290,13 +271,11 @@ TEST(VoiceEffectTest, OffStatesFreezeAndModeChangesClear) {
   EXPECT_EQ(-1, echoAt(5, Detour::ActiveReverb));
 
   // The converse: a reverb tail does not survive an active detour through the echo.
-  VoiceEffect reverb;
-  reverb.prepare(kRate);
-  reverb.configure(VoiceEffectMode::Reverb, 1.0f, 1.0f);
+  auto reverb = test::prepared<VoiceEffect>(kRate, {VoiceEffectMode::Reverb, 1.0f, 1.0f});
   run(reverb, impulse(100 * kBlock));
-  reverb.configure(VoiceEffectMode::Echo, 1.0f, 0.0f);
+  reverb.configure({VoiceEffectMode::Echo, 1.0f, 0.0f});
   run(reverb, std::vector<float>(kBlock, 0.0f));
-  reverb.configure(VoiceEffectMode::Reverb, 1.0f, 1.0f);
+  reverb.configure({VoiceEffectMode::Reverb, 1.0f, 1.0f});
   const std::vector<float> silence(8 * kBlock, 0.0f);
   EXPECT_EQ(silence, run(reverb, silence));
 }

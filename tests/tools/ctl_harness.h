@@ -80,7 +80,7 @@ class BackgroundStream {
   }
   ParameterBlock params() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return lifecycle_.frame().chain().params;
+    return lifecycle_.frame().chain().record();
   }
   bool shared() const { return lifecycle_.frame().channel().isShared(); }
   SharedBlock& block() { return *lifecycle_.frame().channel().activeBlock(); }

@@ -4,6 +4,7 @@
 
 #include "chain/equalizer.h"
 #include "chain/stage_settings.h"
+#include "record_helpers.h"
 #include "signal_helpers.h"
 
 namespace vorlund {
@@ -13,8 +14,7 @@ namespace {
 // and all three tone knobs off centre, the plotted gain at a frequency matches the level change
 // of a sine run through the chain's own Equalizer, at two rates; a switched-off equaliser is flat.
 TEST(EqualiserResponseTest, MatchesTheGainOfTonesThroughTheEqualizer) {
-  ParameterBlock record;
-  setDefaults(record);
+  ParameterBlock record = test::defaultRecord();
   record.eqBands[0] = {1, 1, 150.0f, 5.0f, 0.7f};    // low shelf
   record.eqBands[1] = {1, 0, 900.0f, -8.0f, 2.0f};   // peaking cut
   record.eqBands[2] = {1, 4, 60.0f, 0.0f, 0.707f};   // high-pass
@@ -32,9 +32,7 @@ TEST(EqualiserResponseTest, MatchesTheGainOfTonesThroughTheEqualizer) {
     for (const std::size_t i : {30u, 80u, 120u, 150u, 190u, 230u}) {
       const double f = curve[i].frequencyHz;
       SCOPED_TRACE(f);
-      Equalizer equalizer;
-      equalizer.prepare(rate);
-      equalizer.configure(equalizerSettings(record));
+      auto equalizer = test::prepared<Equalizer>(rate, equalizerSettings(record));
       const int n = static_cast<int>(rate);  // one second; the last half is measured
       std::vector<float> x = test::sine(f, rate, n, 0.1);
       std::vector<float> y(x.size());

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/record_file.h"
+#include "record_helpers.h"
 #include "temp_data_folder.h"
 
 namespace vorlund {
@@ -28,8 +29,7 @@ TEST(PresetLibraryTest, EveryShippedPresetLoadsCleanly) {
     EXPECT_THAT(names, ::testing::Contains(expected));
   }
 
-  ParameterBlock factory;
-  setDefaults(factory);
+  ParameterBlock factory = test::defaultRecord();
   for (const PresetInfo& preset : presets) {
     SCOPED_TRACE(preset.name);
     EXPECT_GT(preset.description.size(), 10u);
@@ -67,8 +67,7 @@ TEST(PresetLibraryTest, UserPresetsSaveLoadAndDeleteInTheirFolder) {
   test::TempDataFolder temp(false);
   const std::filesystem::path folder = temp.programData() / "config" / "Vorlund" / "presets";
   const PresetCatalog before(std::nullopt, folder);
-  ParameterBlock record;
-  setDefaults(record);
+  ParameterBlock record = test::defaultRecord();
   record.outputGainDb = 7.5f;
   record.eqBands[4].type = 2;
   ASSERT_TRUE(before.save("mine", record, "loud and clear").ok());

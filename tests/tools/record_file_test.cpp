@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "record_helpers.h"
 #include "temp_data_folder.h"
 
 namespace vorlund {
@@ -20,12 +21,6 @@ namespace fs = std::filesystem;
 using test::writeBytes;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-ParameterBlock defaults() {
-  ParameterBlock r;
-  setDefaults(r);
-  return r;
-}
 
 // A fresh empty folder for one test, removed with everything in it afterwards.
 class TempFolder {
@@ -66,7 +61,7 @@ std::string onlyError(const RecordReport& report) {
 TEST(RecordFileTest, BinaryRecordsFollowTheParamsBinAcceptanceRule) {
   TempFolder folder;
   const fs::path path = folder / "params.bin";
-  ParameterBlock written = defaults();
+  ParameterBlock written = test::defaultRecord();
   written.version = 7;
   written.compRatio = 50.0f;
   written.effectMode = 3;
@@ -84,13 +79,13 @@ TEST(RecordFileTest, BinaryRecordsFollowTheParamsBinAcceptanceRule) {
   EXPECT_EQ(3, r.effectMode);
   EXPECT_EQ(0x42, r.reserved[5]);
 
-  ParameterBlock wrongSize = defaults();
+  ParameterBlock wrongSize = test::defaultRecord();
   wrongSize.size = 523;
-  ParameterBlock wrongMagic = defaults();
+  ParameterBlock wrongMagic = test::defaultRecord();
   wrongMagic.magic[3] = 'X';
   const std::pair<const ParameterBlock*, std::size_t> refused[] = {
       {&wrongSize, sizeof wrongSize}, {&wrongMagic, sizeof wrongMagic}, {&written, 500}};
-  const ParameterBlock start = defaults();
+  const ParameterBlock start = test::defaultRecord();
   for (auto [record, size] : refused) {
     SCOPED_TRACE(size);
     writeBytes(path, record, size);
@@ -125,7 +120,7 @@ TEST(RecordFileTest, TextFilesAndUnreadableFiles) {
 TEST(RecordFileTest, WritesReplaceWholeFilesOrLeaveThemAlone) {
   TempFolder folder;
   const fs::path path = folder / "record";
-  ParameterBlock record = defaults();
+  ParameterBlock record = test::defaultRecord();
   record.toneAir = -0.25f;
   record.eqBands[7].q = 3.3f;
   for (RecordFileFormat format :
@@ -160,7 +155,7 @@ TEST(RecordFileThreadTest, ConcurrentReaderSeesOnlyCompleteFiles) {
   const fs::path path = folder / "params.vrl";
   // Both differ from the defaults in their first and last fields, so that a reader finding
   // an empty or cut-off text (which parses over the defaults) cannot mistake it for either.
-  ParameterBlock records[2] = {defaults(), defaults()};
+  ParameterBlock records[2] = {test::defaultRecord(), test::defaultRecord()};
   for (ParameterBlock& record : records) record.bypass = 1;
   records[0].limiterCeilingDb = -2.0f;
   records[1].limiterCeilingDb = -3.0f;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/record_fields.h"
+#include "record_helpers.h"
 #include "tools/json_check.h"
 
 namespace vorlund {
@@ -26,8 +27,7 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
 // flags as booleans (any non-zero value is on), keeps each value exactly, and writes the
 // non-finite values an unsanitised record may hold as null.
 TEST(RecordJsonTest, EveryFieldOnceWithBandsInAnArray) {
-  ParameterBlock record;
-  setDefaults(record);
+  ParameterBlock record = test::defaultRecord();
   record.compRatio = 4.25f;
   record.eqBands[9].gainDb = -7.5f;
   record.eqBands[9].enabled = 5;

@@ -10,22 +10,17 @@
 #include <string>
 
 #include "common/record_fields.h"
+#include "record_helpers.h"
 
 namespace vorlund {
 namespace {
 
 using ::testing::HasSubstr;
 
-ParameterBlock defaults() {
-  ParameterBlock r;
-  setDefaults(r);
-  return r;
-}
-
 // A record with every field random within or beyond its range, then sanitised: values at the
 // bounds, inside them, negative zeros and denormals where the range allows them.
 ParameterBlock randomSanitisedRecord(std::mt19937& random) {
-  ParameterBlock r = defaults();
+  ParameterBlock r = test::defaultRecord();
   std::uniform_int_distribution<std::uint32_t> anyBits;
   std::uniform_real_distribution<float> wide(-25000.0f, 25000.0f);
   std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
@@ -64,7 +59,7 @@ TEST(RecordFieldsTest, TableTilesTheRecordBetweenHeaderAndReserved) {
 // positive int) and -inf (a negative int) to different bounds.
 TEST(RecordFieldsTest, KindsMatchTheSanitisingRules) {
   const auto sanitised = [](const RecordField& field, std::uint32_t bits) {
-    ParameterBlock r = defaults();
+    ParameterBlock r = test::defaultRecord();
     setFieldBits(r, field, bits);
     sanitise(r);
     return fieldBits(r, field);
@@ -122,7 +117,7 @@ TEST(RecordTextTest, ReadsTheAcceptedSyntaxIntoTheRightFields) {
   const RecordReport report = parseRecordText(text, r);
   ASSERT_TRUE(report.ok()) << report.errors.front();
   EXPECT_TRUE(report.warnings.empty());
-  ParameterBlock expected = defaults();
+  ParameterBlock expected = test::defaultRecord();
   expected.mute = 1;
   expected.bypass = 1;
   expected.eqEnabled = 0;
@@ -232,7 +227,7 @@ TEST(RecordTextTest, ClampingIsReportedNotRefused) {
 // that a bad setting refuses them all: an unknown name, no '=', a name given twice, and a
 // value that is not a finite number (clamped when read from a file, refused when typed).
 TEST(RecordTextTest, SettingsOverrideWithTheSameChecks) {
-  ParameterBlock r = defaults();
+  ParameterBlock r = test::defaultRecord();
   r.compRatio = 7.0f;
   r.effectMode = 4;
   const std::vector<std::string> settings = {" bypass = on ", "effectMode=5", "compRatio=50"};
@@ -263,7 +258,7 @@ TEST(RecordTextTest, SettingsOverrideWithTheSameChecks) {
 // a number for a choice must be whole, a switch takes no 2, a text is no number, and a float
 // beyond the float range is refused; one bad value refuses them all.
 TEST(RecordTextTest, TypedValuesFollowTheSameRules) {
-  ParameterBlock r = defaults();
+  ParameterBlock r = test::defaultRecord();
   const std::vector<FieldValue> values = {
       {"bypass", true}, {"eqBands[0].type", std::string("lowShelf")}, {"compRatio", 50.0}};
   const RecordReport report = applyRecordValues(values, r);

@@ -22,6 +22,7 @@
 #include "common/stream_state.h"
 #include "common/system_error_text.h"
 #include "common/tool_main.h"
+#include "engine/forced_vector_path.h"
 #include "engine/meter_table.h"
 #include "platform/console.h"
 #include "platform/environment.h"
@@ -480,6 +481,7 @@ int main(int argc, char** argv) {
                      }
                      if (options.version) {
                        // The library decides the same way in this process.
+                       applyForcedVectorPath();
                        std::cout << versionLine() << " (vector path "
                                  << vectorPathName(chosenVectorPath()) << ")\n";
                        return 0;

@@ -1,3 +1,4 @@
+// Layer: base
 // The APO SDK declarations the effect implements and uses: the APO interfaces, the media
 // type, the connection descriptor, the uncompressed and wave format records, the
 // registration record, the system-effect records, their identifiers and the APOERR codes.

@@ -1,3 +1,4 @@
+// Layer: base
 // The APO SDK records the block frame uses. MinGW ships no APO headers, so these are our own
 // declarations on both targets, laid out as the Windows SDK lays them out.
 #pragma once

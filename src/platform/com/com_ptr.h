@@ -1,3 +1,4 @@
+// Layer: base
 // An owned COM reference: released exactly once when it goes, moved but never copied. For
 // hosts and tests that hold interfaces of the component; the component's own objects count
 // their references by hand.

@@ -1,3 +1,4 @@
+// Layer: base
 // COM base types. Windows takes them from the SDK; elsewhere they are declared here with
 // the Windows sizes (WCHAR is 16-bit, HRESULT 32-bit), so records keep their layout and a
 // Linux host can drive the component exactly as the audio engine drives the DLL.

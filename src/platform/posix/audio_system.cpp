@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/audio_system.h"
 
 #include <unistd.h>

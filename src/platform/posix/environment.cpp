@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/environment.h"
 
 #include <stdlib.h>
@@ -99,6 +100,14 @@ Path logTempFolder() noexcept {
 }
 
 void announceEnvironmentChange() noexcept {}
+
+std::optional<std::string> environmentVariable(const char* name) noexcept {
+  try {
+    if (const char* value = getenv(name)) return std::string(value);
+  } catch (...) {
+  }
+  return std::nullopt;
+}
 
 bool setEnvironmentVariable(const char* name, const char* value) noexcept {
   return (value != nullptr ? setenv(name, value, 1) : unsetenv(name)) == 0;

@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/posix/errno_map.h"
 
 #include <errno.h>

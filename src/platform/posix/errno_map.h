@@ -1,3 +1,4 @@
+// Layer: platform
 // errno to Win32 error codes, so that failures read the same on every platform.
 #pragma once
 

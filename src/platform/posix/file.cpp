@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/file.h"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/mapping_guard.h"
 
 #include <signal.h>

@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/module.h"
 
 #include <dlfcn.h>

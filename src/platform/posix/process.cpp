@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/process.h"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// Layer: platform
 // The stand-in registry: one store per process, shaped as the real one is seen through
 // HKEY_LOCAL_MACHINE. A key is its full path, compared without case; creating a key
 // creates its parents. Registration runs rarely and never on the real-time thread, so a

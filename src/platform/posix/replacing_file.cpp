@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/replacing_file.h"
 
 #include <errno.h>

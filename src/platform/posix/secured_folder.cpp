@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/secured_folder.h"
 
 namespace vorlund {

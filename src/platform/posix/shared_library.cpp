@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/shared_library.h"
 
 #include <dlfcn.h>

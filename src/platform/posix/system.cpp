@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/system.h"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/audio_system.h"
 
 // windows.h first: the others build on it.

@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/console.h"
 
 #include <windows.h>

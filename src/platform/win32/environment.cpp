@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/environment.h"
 
 #include <windows.h>
@@ -52,6 +53,20 @@ void announceEnvironmentChange() noexcept {
   DWORD_PTR ignored = 0;
   SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Environment"),
                       SMTO_ABORTIFHUNG, 5000, &ignored);
+}
+
+std::optional<std::string> environmentVariable(const char* name) noexcept {
+  try {
+    const std::wstring wideName = widen(name);
+    const DWORD needed = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+    if (needed == 0) return std::nullopt;
+    std::wstring value(needed, L'\0');
+    const DWORD length = GetEnvironmentVariableW(wideName.c_str(), value.data(), needed);
+    if (length == 0 || length >= needed) return std::nullopt;
+    return std::string(value.begin(), value.begin() + length);  // ASCII
+  } catch (...) {
+    return std::nullopt;
+  }
 }
 
 bool setEnvironmentVariable(const char* name, const char* value) noexcept {

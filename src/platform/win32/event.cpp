@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/event.h"
 
 #include <windows.h>

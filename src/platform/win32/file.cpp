@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/file.h"
 
 // windows.h first: sddl.h builds on it.

@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/file_mapping.h"
 
 #include <windows.h>

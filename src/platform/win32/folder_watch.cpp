@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/folder_watch.h"
 
 #include <windows.h>

@@ -1,3 +1,4 @@
+// Layer: platform
 #include <windows.h>
 
 #include "platform/path.h"

@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/performance_counter.h"
 
 #include <windows.h>

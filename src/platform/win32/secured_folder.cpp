@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/secured_folder.h"
 
 // windows.h first: sddl.h builds on it.

@@ -1,3 +1,4 @@
+// Layer: platform
 #include "platform/thread.h"
 
 #include <windows.h>
