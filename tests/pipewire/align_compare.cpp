@@ -185,7 +185,7 @@ std::vector<Break> continuityBreaks(const Sound& played, const Sound& input, std
   return breaks;
 }
 
-// Writes `frames` with `count` frames of `fill` (or of `from`) inserted at frame `at`.
+// Writes `sound` with `count` frames of `fill` (or from `from`) inserted at frame `at`.
 bool writeInserted(const char* path, const Sound& sound, std::size_t at, std::size_t count,
                    const float* from, float fill) {
   const auto c = static_cast<std::size_t>(sound.channels);
