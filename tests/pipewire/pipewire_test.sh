@@ -5,7 +5,7 @@
 # the "Vorlund microphone". One recording stream takes the fake microphone's channels and the
 # Vorlund microphone together, so both come from the same graph cycles: the recorded input is
 # exactly what the microphone received, and vorlund-process over it must give the recorded
-# output. Speech on the right channel only must come through as vorlund-process folds it.
+# output wherever the machine kept up. Speech on the right channel only must come through as vorlund-process folds it.
 # Then the reported latency, `vorlund-ctl set outputGainDb=-6` through the data folder, the
 # input going away and coming back, the bypass (the input delayed by that latency) and SIGTERM. Every wait is bounded and condition-based.
 # Exits 77 (skipped) where the machine cannot run a session.
@@ -70,9 +70,11 @@ else
 fi
 mkdir -p "$data"
 
-# A 10 ms quantum, the block vorlund-process uses, forced so that no client changes it.
+# A 10 ms quantum, the block vorlund-process uses, forced so that no client changes it (and
+# not rounded down to 256, as PipeWire otherwise does).
 cat >"$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/test-session.conf" <<'CONF'
 context.properties = {
+    clock.power-of-two-quantum = false
     default.clock.rate        = 48000
     default.clock.quantum     = 480
     default.clock.min-quantum = 480
@@ -114,12 +116,16 @@ start_fake_microphone() {
 start_fake_microphone
 wait_for 20 "settings metadata" pw-metadata -n settings 0 clock.force-quantum 480
 
-"$mic" >"$work/mic.log" 2>&1 &
-mic_pid=$!
-pids+=($mic_pid)
-wait_for 20 "\"Vorlund microphone\" source" has_port -o vorlund_microphone:capture_MONO
-wait_for 20 "link from the fake microphone to the Vorlund microphone's input" \
-  linked "fake_mic:capture_FR"$'\n'"  |-> vorlund_microphone.capture:input_FR"
+# start_mic: vorlund-mic afresh, its chain as new as vorlund-process's.
+start_mic() {
+  "$mic" >>"$work/mic.log" 2>&1 &
+  mic_pid=$!
+  pids+=($mic_pid)
+  wait_for 20 "\"Vorlund microphone\" source" has_port -o vorlund_microphone:capture_MONO
+  wait_for 20 "link from the fake microphone to the Vorlund microphone's input" \
+    linked "fake_mic:capture_FR"$'\n'"  |-> vorlund_microphone.capture:input_FR"
+}
+start_mic
 
 # The latency the source reports, in samples at 48 kHz, from its node's parameters.
 node_id=$(pw-cli ls Node | awk '/^\tid /{id=$2} /node.name = "vorlund_microphone"/{sub(",","",id); print id}')
@@ -156,11 +162,49 @@ take() {
     fail "cannot split $file"
 }
 
-# Speech on the right channel only, silence on the left.
+# Speech on the right channel only, silence on the left. Where the machine keeps up, the
+# recording is vorlund-process's output over the recorded input bit for bit. Under load the
+# recorder now and then loses a cycle (all its channels) that the microphone did process, and
+# the microphone's chain then parts from vorlund-process for the rest of the take. Such a
+# cycle shows as a break in the recorded input's continuity with the played file: the played
+# frames go back into the input (--kept-up writes both files again) and vorlund-process runs
+# again, until the take matches to its end or parts where nothing was lost. At least 2 s of
+# the playback must match exactly, and any difference must come at a break; with less, a
+# fresh microphone takes it again, up to three times. A wrong fold, a lost channel, another
+# record, a gain or an offset part at the first sound and fail every time.
 "$compare" --right "$source_dir/examples/noisy-voice.flac" "$work/right.wav"
-take take1 "$work/right.wav"
-"$process" --quiet --format wavf "$work/take1.in.wav" "$work/expected1.wav"
-"$compare" "$work/expected1.wav" "$work/take1.out.wav" 0 | tee "$work/compare1.txt"
+for attempt in 1 2 3; do
+  take take1 "$work/right.wav"
+  cp "$work/take1.in.wav" "$work/heard1.in.wav"
+  cp "$work/take1.out.wav" "$work/heard1.out.wav"
+  for _ in 1 2 3 4 5 6 7 8; do
+    "$process" --quiet --format wavf "$work/heard1.in.wav" "$work/expected1.wav"
+    kept=0
+    "$compare" --kept-up "$work/right.wav" "$work/heard1.in.wav" "$work/expected1.wav" \
+      "$work/heard1.out.wav" 2 "$work/repaired.in.wav" "$work/repaired.out.wav" 480 \
+      >>"$work/kept1.txt" || kept=$?
+    [ "$kept" -eq 4 ] || break
+    mv "$work/repaired.in.wav" "$work/heard1.in.wav"
+    mv "$work/repaired.out.wav" "$work/heard1.out.wav"
+  done
+  # Still more put back than eight rounds took: too many lost cycles to judge.
+  [ "$kept" -ne 4 ] || kept=3
+  echo "take 1, attempt $attempt: $(tail -n 1 "$work/kept1.txt") ($(grep -c "put back" "$work/kept1.txt") put back in all)"
+  [ "$kept" -eq 3 ] && [ "$attempt" -lt 3 ] || break
+  mkdir "$work/take1.$attempt"
+  mv "$work"/take1.*.wav "$work"/heard1.*.wav "$work/take1.wav" "$work/expected1.wav" \
+    "$work/take1.$attempt/"
+  kill -TERM "$mic_pid"
+  timeout 10 tail --pid="$mic_pid" -f /dev/null || fail "vorlund-mic did not end within 10 s of SIGTERM"
+  wait "$mic_pid" 2>/dev/null || true
+  start_mic
+done
+case $kept in
+  0) ;;
+  3) echo "FAILED: take 1 matched vorlund-process's output for less than 2 s three times"; status=1 ;;
+  *) echo "FAILED: take 1 differs from vorlund-process's output where the machine kept up"; status=1 ;;
+esac
+"$compare" "$work/expected1.wav" "$work/heard1.out.wav" 0 | tee "$work/compare1.txt"
 
 # The input goes away and comes back; the microphone keeps running and links to it again.
 kill "$fake_pid"
@@ -175,22 +219,15 @@ wait_for 20 "link to the returning input" \
 take take2 "$work/right.wav"
 # The microphone runs only while something records from it, so before take 2 it heard take 1's
 # input and nothing else.
-"$compare" --join "$work/take1.in.wav" "$work/take2.in.wav" "$work/both.in.wav"
+"$compare" --join "$work/heard1.in.wav" "$work/take2.in.wav" "$work/both.in.wav"
 "$process" --quiet --format wavf "$work/both.in.wav" "$work/expected2.wav"
-take1_frames=$("$compare" --frames "$work/take1.in.wav")
+take1_frames=$("$compare" --frames "$work/heard1.in.wav")
 "$compare" "$work/expected2.wav" "$work/take2.out.wav" "-$take1_frames" | tee "$work/compare2.txt"
 
-# compare prints "gainDb G residualDb R". Take 1's recording holds exactly what the
-# microphone received, so it matches vorlund-process's output sample for sample (-200 dB)
-# wherever the machine kept up; -40 dB fails on a wrong fold, a lost channel or another
-# record. Take 2 is compared with vorlund-process over both takes' input: 6 dB lower, to
-# 0.3 dB.
-read -r _ gain1 _ residual1 <"$work/compare1.txt"
-read -r _ gain2 _ residual2 <"$work/compare2.txt"
-awk -v g="$gain1" 'BEGIN { exit !(g > -0.1 && g < 0.1) }' ||
-  { echo "FAILED: take 1 is $gain1 dB from vorlund-process's output"; status=1; }
-awk -v r="$residual1" 'BEGIN { exit !(r < -40) }' ||
-  { echo "FAILED: take 1 differs from vorlund-process's output by $residual1 dB"; status=1; }
+# compare prints "gainDb G residualDb R". Take 2 is compared with vorlund-process over both
+# takes' input: 6 dB lower than take 1, to 0.3 dB.
+read -r _ gain1 _ _ <"$work/compare1.txt"
+read -r _ gain2 _ _ <"$work/compare2.txt"
 awk -v a="$gain1" -v b="$gain2" 'BEGIN { d = b - a; exit !(d > -6.3 && d < -5.7) }' ||
   { echo "FAILED: outputGainDb=-6 changed the recording by $gain2 - $gain1 dB"; status=1; }
 status_text=$("$ctl" status 2>&1 || true)
