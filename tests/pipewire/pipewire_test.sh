@@ -144,8 +144,8 @@ take() {
   local recorder=$!
   pids+=($recorder)
   wait_for 20 "recorder ports" has_port -i vorlund_take:input_AUX2
-  # The Vorlund microphone first: this link starts its recording run (and so its chain afresh)
-  # together with the recorder's; the fake microphone is silent until the playback.
+  # The Vorlund microphone first: this link starts its recording run together with the
+  # recorder's; the fake microphone is silent until the playback.
   pw-link vorlund_microphone:capture_MONO vorlund_take:input_AUX2
   pw-link vorlund_microphone.capture:monitor_FL vorlund_take:input_AUX0
   pw-link vorlund_microphone.capture:monitor_FR vorlund_take:input_AUX1
