@@ -40,9 +40,11 @@ class LocalCascade {
 
   // The whole block in place, the sections skewed by one sample each: they run side by side,
   // and each sees its samples in order, as in process(). From kVectorSections sections on,
-  // four sections (eight in the AVX2 build) share one vector, section k in lane k: each step moves
-  // every section's previous output one lane up as the next section's input, which a vector does in
-  // one shuffle, while a section's arithmetic stays the element-wise IEEE arithmetic of process().
+  // four sections (eight in the AVX2 build) share one vector, dealt out over the vectors in turn:
+  // section g + k kGroups in lane k of vector g. Each step a vector takes the previous vector's
+  // outputs of the step before as they stand, and only the first vector shifts the last one's
+  // outputs one lane up, while a section's arithmetic stays the element-wise IEEE arithmetic of
+  // process().
   void processBlock(float* samples, int count) noexcept {
     if constexpr (N >= kVectorSections) {
       processBlockInLanes(samples, count);
@@ -77,47 +79,48 @@ class LocalCascade {
     }
   }
 
+  // {x, v[0], v[1], ...}: two shufps in SSE2, where the compiler's own lowering of the
+  // shuffle takes five.
+  static Lanes shiftedIn(Lanes v, float x) noexcept {
+#if defined(VORLUND_WIDE_LANES)
+    return __builtin_shufflevector(v, Lanes{x}, 8, 0, 1, 2, 3, 4, 5, 6);
+#else
+    const Lanes xxvv = _mm_shuffle_ps(_mm_set_ss(x), v, _MM_SHUFFLE(0, 0, 0, 0));
+    return _mm_shuffle_ps(xxvv, v, _MM_SHUFFLE(2, 1, 2, 0));
+#endif
+  }
+
   void processBlockInLanes(float* samples, int count) noexcept {
     std::array<float, N> carry{};
     const int lastStep = count + N - 1;
     int at = 0;
     for (; at < N - 1 && at < lastStep; ++at) edgeStep(carry, samples, at, count);
     if (at < count) {
-      // Lane k of group g holds section g kLaneCount + k; lanes past the last section hold zero
-      // coefficients, and what they compute is never read.
-      auto gather = [&](float BiquadSection::*field, int g) {
-        Lanes v{};
-        for (int lane = 0; lane < kLaneCount && g * kLaneCount + lane < N; ++lane)
-          v[lane] = sections_[g * kLaneCount + lane].*field;
-        return v;
-      };
-      Lanes vb0[kGroups], vb1[kGroups], vb2[kGroups], va1[kGroups], va2[kGroups];
-      Lanes vz1[kGroups], vz2[kGroups], vy[kGroups];
-      for (int g = 0; g < kGroups; ++g) {
-        vb0[g] = gather(&BiquadSection::b0, g);
-        vb1[g] = gather(&BiquadSection::b1, g);
-        vb2[g] = gather(&BiquadSection::b2, g);
-        va1[g] = gather(&BiquadSection::a1, g);
-        va2[g] = gather(&BiquadSection::a2, g);
-        vz1[g] = gather(&BiquadSection::z1, g);
-        vz2[g] = gather(&BiquadSection::z2, g);
-        vy[g] = Lanes{};
-        for (int lane = 0; lane < kLaneCount && g * kLaneCount + lane < N; ++lane)
-          vy[g][lane] = carry[g * kLaneCount + lane];
+      // Section s in lane s / kGroups of group s % kGroups; lanes past the last section hold
+      // zero coefficients, and what they compute is never read.
+      Lanes vb0[kGroups]{}, vb1[kGroups]{}, vb2[kGroups]{}, va1[kGroups]{}, va2[kGroups]{};
+      Lanes vz1[kGroups]{}, vz2[kGroups]{}, vy[kGroups]{};
+      for (int k = 0; k < N; ++k) {
+        const int g = k % kGroups;
+        const int lane = k / kGroups;
+        vb0[g][lane] = sections_[k].b0;
+        vb1[g][lane] = sections_[k].b1;
+        vb2[g][lane] = sections_[k].b2;
+        va1[g][lane] = sections_[k].a1;
+        va2[g][lane] = sections_[k].a2;
+        vz1[g][lane] = sections_[k].z1;
+        vz2[g][lane] = sections_[k].z2;
+        vy[g][lane] = carry[k];
       }
-      constexpr int kLastGroup = (N - 1) / kLaneCount;
-      constexpr int kLastLane = (N - 1) % kLaneCount;
+      constexpr int kLastGroup = (N - 1) % kGroups;
+      constexpr int kLastLane = (N - 1) / kGroups;
       for (; at < count; ++at) {
+        // Section g + k kGroups (g >= 1) takes section g - 1 + k kGroups, the same lane of
+        // the group before; section k kGroups takes section k kGroups - 1, one lane down in
+        // the last group, and the first section the new sample.
         Lanes in[kGroups];
-        if constexpr (kLaneCount == 8) {
-          in[0] = __builtin_shufflevector(vy[0], Lanes{samples[at]}, 8, 0, 1, 2, 3, 4, 5, 6);
-          for (int g = 1; g < kGroups; ++g)
-            in[g] = __builtin_shufflevector(vy[g - 1], vy[g], 7, 8, 9, 10, 11, 12, 13, 14);
-        } else {
-          in[0] = __builtin_shufflevector(vy[0], Lanes{samples[at]}, 4, 0, 1, 2);
-          for (int g = 1; g < kGroups; ++g)
-            in[g] = __builtin_shufflevector(vy[g - 1], vy[g], 3, 4, 5, 6);
-        }
+        in[0] = shiftedIn(vy[kGroups - 1], samples[at]);
+        for (int g = 1; g < kGroups; ++g) in[g] = vy[g - 1];
         for (int g = 0; g < kGroups; ++g) {
           const Lanes out = vb0[g] * in[g] + vz1[g];
           vz1[g] = vb1[g] * in[g] - va1[g] * out + vz2[g];
@@ -127,9 +130,9 @@ class LocalCascade {
         samples[at - (N - 1)] = vy[kLastGroup][kLastLane];
       }
       for (int k = 0; k < N; ++k) {
-        sections_[k].z1 = vz1[k / kLaneCount][k % kLaneCount];
-        sections_[k].z2 = vz2[k / kLaneCount][k % kLaneCount];
-        carry[k] = vy[k / kLaneCount][k % kLaneCount];
+        sections_[k].z1 = vz1[k % kGroups][k / kGroups];
+        sections_[k].z2 = vz2[k % kGroups][k / kGroups];
+        carry[k] = vy[k % kGroups][k / kGroups];
       }
     }
     for (; at < lastStep; ++at) edgeStep(carry, samples, at, count);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "chain/biquad.h"
 #include "chain/lane_kernels.h"
 #include "chain/voice_chain.h"
 #include "signal_helpers.h"
@@ -99,6 +100,43 @@ TEST(VectorPathTest, LanePassesAgreeOnEveryKindOfSample) {
   expectSameBits(levels[0], levels[1], "levels");
   expectSameBits(gained[0], gained[1], "gained samples");
   expectSameBits(saturated[0], saturated[1], "saturated samples");
+}
+
+// Verifies the cascade pass on each path at every section count it takes, over blocks shorter
+// than, as long as and longer than the skew, state carried from block to block: each output
+// sample and each section's state are what the sections give one sample at a time.
+TEST(VectorPathTest, CascadeMatchesSectionsOneByOne) {
+  const std::vector<float> in = test::variedSignal(48000.0, 0.05, 5);
+  for (VectorPath path : {VectorPath::Sse2, VectorPath::Avx2}) {
+    if (path == VectorPath::Avx2 && !avx2Supported()) continue;
+    for (int n = 0; n <= kMaxKernelCascade; ++n) {
+      SCOPED_TRACE(testing::Message()
+                   << "path " << static_cast<int>(path) << ", " << n << " sections");
+      BiquadSection kernel[kMaxKernelCascade], plain[kMaxKernelCascade];
+      BiquadSection* list[kMaxKernelCascade];
+      for (int k = 0; k < n; ++k) {
+        designBiquad(kernel[k], k % 2 ? FilterType::Peaking : FilterType::HighShelf, 48000.0,
+                     90.0 * (k + 1) * (k + 1), k % 3 ? 6.0 : -9.0, 0.7 + 0.3 * k);
+        plain[k] = kernel[k];
+        list[k] = &kernel[k];
+      }
+      std::vector<float> out = in, expected = in;
+      std::size_t at = 0;
+      for (int length : {1, n - 1, n, n + 1, 97, 480}) {
+        if (length < 0 || at + length > in.size()) continue;
+        laneKernels(path).cascade(list, n, out.data() + at, length);
+        at += length;
+      }
+      out.resize(at);
+      expected.resize(at);
+      for (float& x : expected)
+        for (int k = 0; k < n; ++k) x = plain[k].process(x);
+      expectSameBits(out, expected, "cascade output");
+      for (int k = 0; k < n; ++k) {
+        EXPECT_EQ(0, std::memcmp(&kernel[k], &plain[k], sizeof(BiquadSection))) << "section " << k;
+      }
+    }
+  }
 }
 
 // Verifies the chain on both paths, prepared with each forced, at rates that
