@@ -6,6 +6,8 @@
 // section computes exactly what BiquadSection::process computes, in the same order.
 #pragma once
 
+#include <emmintrin.h>
+
 #include <array>
 #include <cassert>
 #include <type_traits>
@@ -79,15 +81,20 @@ class LocalCascade {
     }
   }
 
-  // {x, v[0], v[1], ...}: two shufps in SSE2, where the compiler's own lowering of the
-  // shuffle takes five.
+  // {x, v[0], v[1], ...}: a byte shift and a movss in SSE2, where the compiler's own lowering
+  // of the shuffle takes five instructions (and merges two shufps back into it).
   static Lanes shiftedIn(Lanes v, float x) noexcept {
 #if defined(VORLUND_WIDE_LANES)
     return __builtin_shufflevector(v, Lanes{x}, 8, 0, 1, 2, 3, 4, 5, 6);
 #else
-    const Lanes xxvv = _mm_shuffle_ps(_mm_set_ss(x), v, _MM_SHUFFLE(0, 0, 0, 0));
-    return _mm_shuffle_ps(xxvv, v, _MM_SHUFFLE(2, 1, 2, 0));
+    const Lanes up = _mm_castsi128_ps(_mm_slli_si128(_mm_castps_si128(v), 4));
+    return _mm_move_ss(up, _mm_set_ss(x));
 #endif
+  }
+
+  // Where section k lies in the groups' lanes laid end to end.
+  static constexpr int slotOf(int k) noexcept {
+    return k % kGroups * kLaneCount + k / kGroups;
   }
 
   void processBlockInLanes(float* samples, int count) noexcept {
@@ -97,20 +104,34 @@ class LocalCascade {
     for (; at < N - 1 && at < lastStep; ++at) edgeStep(carry, samples, at, count);
     if (at < count) {
       // Section s in lane s / kGroups of group s % kGroups; lanes past the last section hold
-      // zero coefficients, and what they compute is never read.
-      Lanes vb0[kGroups]{}, vb1[kGroups]{}, vb2[kGroups]{}, va1[kGroups]{}, va2[kGroups]{};
-      Lanes vz1[kGroups]{}, vz2[kGroups]{}, vy[kGroups]{};
+      // zero coefficients, and what they compute is never read. Filled and emptied through
+      // arrays of floats, whole vectors at a time.
+      enum Field { B0, B1, B2, A1, A2, Z1, Z2, Y, kFields };
+      float fields[kFields][kGroups * kLaneCount]{};
       for (int k = 0; k < N; ++k) {
-        const int g = k % kGroups;
-        const int lane = k / kGroups;
-        vb0[g][lane] = sections_[k].b0;
-        vb1[g][lane] = sections_[k].b1;
-        vb2[g][lane] = sections_[k].b2;
-        va1[g][lane] = sections_[k].a1;
-        va2[g][lane] = sections_[k].a2;
-        vz1[g][lane] = sections_[k].z1;
-        vz2[g][lane] = sections_[k].z2;
-        vy[g][lane] = carry[k];
+        const int slot = slotOf(k);
+        const BiquadSection& s = sections_[k];
+        fields[B0][slot] = s.b0;
+        fields[B1][slot] = s.b1;
+        fields[B2][slot] = s.b2;
+        fields[A1][slot] = s.a1;
+        fields[A2][slot] = s.a2;
+        fields[Z1][slot] = s.z1;
+        fields[Z2][slot] = s.z2;
+        fields[Y][slot] = carry[k];
+      }
+      Lanes vb0[kGroups], vb1[kGroups], vb2[kGroups], va1[kGroups], va2[kGroups];
+      Lanes vz1[kGroups], vz2[kGroups], vy[kGroups];
+      for (int g = 0; g < kGroups; ++g) {
+        const int first = g * kLaneCount;
+        vb0[g] = load<Lanes>(fields[B0] + first);
+        vb1[g] = load<Lanes>(fields[B1] + first);
+        vb2[g] = load<Lanes>(fields[B2] + first);
+        va1[g] = load<Lanes>(fields[A1] + first);
+        va2[g] = load<Lanes>(fields[A2] + first);
+        vz1[g] = load<Lanes>(fields[Z1] + first);
+        vz2[g] = load<Lanes>(fields[Z2] + first);
+        vy[g] = load<Lanes>(fields[Y] + first);
       }
       constexpr int kLastGroup = (N - 1) % kGroups;
       constexpr int kLastLane = (N - 1) / kGroups;
@@ -126,13 +147,22 @@ class LocalCascade {
           vz1[g] = vb1[g] * in[g] - va1[g] * out + vz2[g];
           vz2[g] = vb2[g] * in[g] - va2[g] * out;
           vy[g] = out;
+          // In a register: left to itself, GCC keeps a lone group's outputs on the stack, and
+          // the next step's shift waits for the store to reach the load.
+          if constexpr (kGroups == 1 && kLaneCount == 4) asm("" : "+x"(vy[g]));
         }
         samples[at - (N - 1)] = vy[kLastGroup][kLastLane];
       }
+      for (int g = 0; g < kGroups; ++g) {
+        const int first = g * kLaneCount;
+        store(fields[Z1] + first, vz1[g]);
+        store(fields[Z2] + first, vz2[g]);
+        store(fields[Y] + first, vy[g]);
+      }
       for (int k = 0; k < N; ++k) {
-        sections_[k].z1 = vz1[k % kGroups][k / kGroups];
-        sections_[k].z2 = vz2[k % kGroups][k / kGroups];
-        carry[k] = vy[k % kGroups][k / kGroups];
+        sections_[k].z1 = fields[Z1][slotOf(k)];
+        sections_[k].z2 = fields[Z2][slotOf(k)];
+        carry[k] = fields[Y][slotOf(k)];
       }
     }
     for (; at < lastStep; ++at) edgeStep(carry, samples, at, count);
