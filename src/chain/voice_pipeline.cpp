@@ -249,8 +249,11 @@ class VoicePipeline {
   std::array<float, kWeightingLag> deEsserOut_{};
 };
 
+// Flattened: every stage member the pipeline calls is inlined here, so this unit's AVX2 build
+// never emits an out-of-line copy under a name the SSE2 code shares (the linker could keep
+// that copy for both; builds that inline less, such as the sanitizers', did emit one).
 template <bool kFront, bool kBack>
-void runPart(const VoiceStages& stages, float* samples, int count) noexcept {
+[[gnu::flatten]] void runPart(const VoiceStages& stages, float* samples, int count) noexcept {
   VoicePipeline<kFront, kBack> pipeline(stages);
   if constexpr (kFront) {
     if (pipeline.gate().atUnity()) {

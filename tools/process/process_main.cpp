@@ -7,7 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <iostream>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -332,8 +332,8 @@ class ProcessRun {
   FrameFigures inFigures_{rate_, channels_, humLines(record_.humBaseHz)};
   FrameFigures outFigures_{rate_, channels_, humLines(record_.humBaseHz)};
   MeterRanges ranges_;
-  std::optional<Spectrogram> inPicture_;
-  std::optional<Spectrogram> outPicture_;
+  std::unique_ptr<Spectrogram> inPicture_;
+  std::unique_ptr<Spectrogram> outPicture_;
   std::size_t framesIn_ = 0;
   double cpuSeconds_ = 0.0;
 };
@@ -355,8 +355,8 @@ SoundFile ProcessRun::openOutput() {
 void ProcessRun::processBlocks() {
   if (options_.reportFile || options_.spectrogramsFile) {
     const auto expected = static_cast<std::size_t>(std::max<sf_count_t>(info_.frames, 0));
-    inPicture_.emplace(rate_, channels_, expected, kSpectrogramColumns);
-    outPicture_.emplace(rate_, channels_, expected, kSpectrogramColumns);
+    inPicture_ = std::make_unique<Spectrogram>(rate_, channels_, expected, kSpectrogramColumns);
+    outPicture_ = std::make_unique<Spectrogram>(rate_, channels_, expected, kSpectrogramColumns);
   }
   std::vector<float> buffer(blockFrames_ * static_cast<std::size_t>(channels_));
   const std::size_t channelCount = static_cast<std::size_t>(channels_);
