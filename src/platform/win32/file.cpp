@@ -1,10 +1,7 @@
 // Layer: platform
 #include "platform/file.h"
 
-// windows.h first: sddl.h builds on it.
-#include <windows.h>
-
-#include <sddl.h>
+#include "platform/win32/security_descriptor.h"
 
 namespace vorlund {
 namespace {
@@ -80,23 +77,19 @@ DWORD File::open(const Path& path, FileAccess access, const char16_t* createdAcc
   if (!path.valid()) return ERROR_FILENAME_EXCED_RANGE;
   // Only the access list is taken: the creator stays the owner, as nobody but an
   // administrator may name another.
-  PSECURITY_DESCRIPTOR parsed = nullptr;
+  const SecurityDescriptor parsed(createdAccess);
+  if (parsed.error != ERROR_SUCCESS) return parsed.error;
   SECURITY_DESCRIPTOR rules{};
   SECURITY_ATTRIBUTES created{sizeof created, &rules, FALSE};
-  if (createdAccess != nullptr) {
+  if (parsed.get() != nullptr) {
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL list = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            reinterpret_cast<const wchar_t*>(createdAccess), SDDL_REVISION_1, &parsed, nullptr) ||
-        !GetSecurityDescriptorDacl(parsed, &present, &list, &defaulted) ||
+    if (!GetSecurityDescriptorDacl(parsed.get(), &present, &list, &defaulted) ||
         !InitializeSecurityDescriptor(&rules, SECURITY_DESCRIPTOR_REVISION) ||
         !SetSecurityDescriptorDacl(&rules, TRUE, list, FALSE) ||
-        !SetSecurityDescriptorControl(&rules, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
-      const DWORD error = GetLastError();
-      LocalFree(parsed);
-      return error;
-    }
+        !SetSecurityDescriptorControl(&rules, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+      return GetLastError();
   }
   DWORD desiredAccess = GENERIC_READ;
   DWORD disposition = OPEN_EXISTING;
@@ -119,15 +112,11 @@ DWORD File::open(const Path& path, FileAccess access, const char16_t* createdAcc
       break;
   }
   HANDLE folder = INVALID_HANDLE_VALUE;
-  if (const DWORD error = openFolder(path.parent(), folder); error != ERROR_SUCCESS) {
-    LocalFree(parsed);
-    return error;
-  }
+  if (const DWORD error = openFolder(path.parent(), folder); error != ERROR_SUCCESS) return error;
   // The link or junction itself is opened, never what it points to, and then refused.
-  const HANDLE h =
-      CreateFileW(path.c_str(), desiredAccess, kShareAll, parsed != nullptr ? &created : nullptr,
-                  disposition, attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  LocalFree(parsed);
+  const HANDLE h = CreateFileW(path.c_str(), desiredAccess, kShareAll,
+                               parsed.get() != nullptr ? &created : nullptr, disposition,
+                               attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : checkRegularFile(h);
   if (error == ERROR_SUCCESS) error = checkInsideFolder(folder, h);
   CloseHandle(folder);

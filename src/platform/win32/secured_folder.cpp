@@ -1,10 +1,7 @@
 // Layer: platform
 #include "platform/secured_folder.h"
 
-// windows.h first: sddl.h builds on it.
-#include <windows.h>
-
-#include <sddl.h>
+#include "platform/win32/security_descriptor.h"
 
 #include <string>
 #include <string_view>
@@ -67,22 +64,6 @@ DWORD checkEntries(const Path& folder, Path& refused) {
   return error;
 }
 
-// The security descriptor `sddl` describes, freed with this object.
-struct Descriptor {
-  explicit Descriptor(const char16_t* sddl) {
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            reinterpret_cast<const wchar_t*>(sddl), SDDL_REVISION_1, &descriptor, nullptr))
-      error = GetLastError();
-  }
-  ~Descriptor() { LocalFree(descriptor); }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  PSECURITY_DESCRIPTOR get() const { return descriptor; }
-
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  DWORD error = ERROR_SUCCESS;
-};
-
 // Opens an existing folder (when `refused` is given) or file as itself, held without sharing
 // deletion so that the entry checked is the entry secured; refuses a link, the other kind of
 // entry and a file with a second name, then gives it the descriptor's owner and protected
@@ -114,7 +95,7 @@ DWORD secureExisting(const Path& path, PSECURITY_DESCRIPTOR descriptor, Path* re
 DWORD createSecuredFolder(const Path& folder, const char16_t* sddl, Path& refused) {
   refused = folder;
   if (!folder.valid()) return ERROR_INVALID_PARAMETER;
-  const Descriptor descriptor(sddl);
+  const SecurityDescriptor descriptor(sddl);
   if (descriptor.error != ERROR_SUCCESS) return descriptor.error;
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   DWORD error = ERROR_SUCCESS;
@@ -128,7 +109,7 @@ DWORD createSecuredFolder(const Path& folder, const char16_t* sddl, Path& refuse
 DWORD createSecuredFile(const Path& file, const char16_t* sddl, bool& created) {
   created = false;
   if (!file.valid()) return ERROR_INVALID_PARAMETER;
-  const Descriptor descriptor(sddl);
+  const SecurityDescriptor descriptor(sddl);
   if (descriptor.error != ERROR_SUCCESS) return descriptor.error;
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   const HANDLE handle =
